@@ -1,0 +1,41 @@
+#include "support/app_paths.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string ConfigFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && *xdg != '\0') return xdg;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return std::string(home) + "/.config";
+  return std::string();
+}
+
+}  // namespace
+
+std::string UserAppFolder() {
+  std::string config = ConfigFolder();
+  if (config.empty()) return std::string();
+  return config + "/Zelvane/Tickora";
+}
+
+std::string SettingsFilePath() {
+  std::string folder = UserAppFolder();
+  return folder.empty() ? std::string() : folder + "/Tickora.ini";
+}
+
+std::string UserDataFolder() {
+  std::string folder = UserAppFolder();
+  return folder.empty() ? std::string() : folder + "/data";
+}
+
+std::string TempFolder() {
+  std::error_code ec;
+  std::string path = std::filesystem::temp_directory_path(ec).string();
+  if (ec || path.empty()) path = "/tmp";
+  if (path.back() != '/') path.push_back('/');
+  return path;
+}

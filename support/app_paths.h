@@ -1,0 +1,23 @@
+#ifndef TICKORA_SUPPORT_APP_PATHS_H_
+#define TICKORA_SUPPORT_APP_PATHS_H_
+
+#include <string>
+
+// The per-user places the charting application shares with the setup
+// program. The user's configuration folder is $XDG_CONFIG_HOME, else
+// $HOME/.config; an empty text when neither variable is set. Nothing here
+// creates a folder.
+
+// <config>/Zelvane/Tickora
+std::string UserAppFolder();
+
+// <config>/Zelvane/Tickora/Tickora.ini
+std::string SettingsFilePath();
+
+// <config>/Zelvane/Tickora/data
+std::string UserDataFolder();
+
+// The folder for temporary files, with a trailing "/" (honours $TMPDIR).
+std::string TempFolder();
+
+#endif  // TICKORA_SUPPORT_APP_PATHS_H_

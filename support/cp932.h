@@ -1,0 +1,25 @@
+#ifndef TICKORA_SUPPORT_CP932_H_
+#define TICKORA_SUPPORT_CP932_H_
+
+#include <cstdio>
+#include <string>
+
+// Conversion between the system's internal text (CP932 bytes) and UTF-8,
+// the encoding of web pages, SQLite and the terminal. Both directions use
+// glibc iconv. Neither ever fails: a character the target cannot hold, and
+// any byte sequence that is not valid in the source, become "?" and the
+// conversion goes on with the next byte.
+
+std::string Cp932FromUtf8(const std::string& utf8);
+std::string Utf8FromCp932(const std::string& cp932);
+
+// True when the byte is the first byte of a two-byte CP932 character
+// (0x81-0x9F, 0xE0-0xFC).
+bool IsCp932LeadByte(unsigned char byte);
+
+// Converts CP932 text to the charset of the current locale (as set by
+// setlocale; UTF-8 when the locale names no charset or cannot convert)
+// and writes it to `out`. Used by diagnostic dumps and the command line.
+void PrintCp932(std::FILE* out, const std::string& cp932);
+
+#endif  // TICKORA_SUPPORT_CP932_H_

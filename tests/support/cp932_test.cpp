@@ -1,0 +1,68 @@
+#include "support/cp932.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+// This file is compiled with CP932 literals; UTF-8 expectations are written
+// as byte escapes.
+
+TEST(Cp932Test, RoundTripsJapaneseText) {
+  const std::string cp932 = "銘柄コード 東証プライム ｶﾀｶﾅ ①";
+  const std::string utf8 = Utf8FromCp932(cp932);
+  EXPECT_NE(cp932, utf8);
+  EXPECT_EQ(cp932, Cp932FromUtf8(utf8));
+  // 表 ends with 0x5C in CP932, the byte of a backslash.
+  EXPECT_EQ("\x95\x5C", std::string("表"));
+  EXPECT_EQ("\xE8\xA1\xA8", Utf8FromCp932("表"));
+}
+
+TEST(Cp932Test, AsciiPassesThroughAndEmptyStaysEmpty) {
+  EXPECT_EQ("", Cp932FromUtf8(""));
+  EXPECT_EQ("", Utf8FromCp932(""));
+  std::string ascii = "abc 123 ,.;/";
+  EXPECT_EQ(ascii, Cp932FromUtf8(ascii));
+  EXPECT_EQ(ascii, Utf8FromCp932(ascii));
+  std::string with_nul("a\0b", 3);
+  EXPECT_EQ(with_nul, Cp932FromUtf8(with_nul));
+}
+
+TEST(Cp932Test, UnrepresentableCharactersBecomeOneQuestionMarkEach) {
+  // U+1F600 (emoji) and U+00E9 (e with acute) have no CP932 form.
+  EXPECT_EQ("a?b?c", Cp932FromUtf8("a\xF0\x9F\x98\x80" "b\xC3\xA9" "c"));
+}
+
+TEST(Cp932Test, InvalidInputIsReplacedNotFatal) {
+  // A stray continuation byte, a cut three-byte sequence at the end.
+  EXPECT_EQ("?x?", Cp932FromUtf8("\x80x\xE3\x81"));
+  // A CP932 lead byte cut off at the end of the text.
+  EXPECT_EQ("ab?", Utf8FromCp932("ab\x82"));
+  EXPECT_TRUE(IsCp932LeadByte(0x81));
+  EXPECT_TRUE(IsCp932LeadByte(0xFC));
+  EXPECT_FALSE(IsCp932LeadByte(0xA0));
+  EXPECT_FALSE(IsCp932LeadByte('A'));
+}
+
+TEST(Cp932Test, RandomBytesNeverCrashAndStayBounded) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 500; ++round) {
+    std::string bytes(rng() % 64, '\0');
+    for (char& c : bytes) c = static_cast<char>(rng());
+    std::string a = Cp932FromUtf8(bytes);
+    std::string b = Utf8FromCp932(bytes);
+    EXPECT_LE(a.size(), bytes.size() * 2);
+    EXPECT_LE(b.size(), bytes.size() * 3);
+  }
+}
+
+TEST(Cp932Test, PrintWritesTheLocaleCharset) {
+  char* data = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&data, &size);
+  ASSERT_NE(nullptr, out);
+  PrintCp932(out, "株");
+  std::fclose(out);
+  EXPECT_EQ("\xE6\xA0\xAA", std::string(data, size));
+  std::free(data);
+}

@@ -1,0 +1,46 @@
+#include "support/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using Parts = std::vector<std::string>;
+
+TEST(StringFormatTest, FormatsAndCutsAtTheWorkArea) {
+  EXPECT_EQ("7203 1.50 x", StringFormat("%s %.2f %c", "7203", 1.5, 'x'));
+  EXPECT_EQ("", StringFormat("%s", ""));
+  std::string long_text(2000, 'a');
+  EXPECT_EQ(1023u, StringFormat("%s", long_text.c_str()).size());
+  std::string fits(1023, 'b');
+  EXPECT_EQ(fits, StringFormat("%s", fits.c_str()));
+}
+
+TEST(StringSplitTest, RunsOfDelimitersCountAsOneAndEmptyFieldsVanish) {
+  EXPECT_EQ((Parts{"a", "b"}), StringSplit(",a,,b,", ","));
+  EXPECT_EQ((Parts{"2024", "3", "15"}), StringSplit("2024/3-15", "/-"));
+  EXPECT_EQ(Parts{}, StringSplit("", ","));
+  EXPECT_EQ(Parts{}, StringSplit(",,,", ","));
+  EXPECT_EQ(Parts{"abc"}, StringSplit("abc", ""));
+  // A CP932 text split at an ASCII delimiter keeps its double-byte
+  // characters whole.
+  EXPECT_EQ((Parts{"東証", "東証プライム"}), StringSplit("東証;東証プライム", ";"));
+}
+
+TEST(StringJoinTest, OneSeparatorBetweenNeighbours) {
+  EXPECT_EQ("", StringJoin({}, ';'));
+  EXPECT_EQ("a", StringJoin({"a"}, ';'));
+  EXPECT_EQ("a;;b", StringJoin({"a", "", "b"}, ';'));
+  // Split after join gives back the non-empty parts.
+  EXPECT_EQ((Parts{"x", "y"}), StringSplit(StringJoin({"x", "y"}, ','), ","));
+}
+
+TEST(StringTrimTest, TrimsBlanksLineEndsAndTabsAtBothEndsOnly) {
+  EXPECT_EQ("a b", StringTrim(" \t\r\na b\n\r\t "));
+  EXPECT_EQ("", StringTrim(" \t\r\n"));
+  EXPECT_EQ("", StringTrim(""));
+  EXPECT_EQ("x", StringTrim("x"));
+  // Other control bytes and full-width blanks are content.
+  EXPECT_EQ("\vx\f", StringTrim("\vx\f"));
+  EXPECT_EQ("　x", StringTrim("　x "));
+}
