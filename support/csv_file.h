@@ -1,0 +1,59 @@
+#ifndef TICKORA_SUPPORT_CSV_FILE_H_
+#define TICKORA_SUPPORT_CSV_FILE_H_
+
+#include <string>
+#include <vector>
+
+#include "support/value.h"
+
+// CCsvFile is a comma-separated document: rows of CValue fields in file
+// order, and the path it was last loaded from or saved to. It owns its rows;
+// callers edit them in place through GetRows() between Load and Save.
+//
+// Reading: a field that begins with a double quote is quoted; inside it ""
+// stands for one quote, a lone quote ends the quoted part and anything after
+// it up to the next comma or line end is dropped. A double quote elsewhere
+// is an ordinary byte. Fields never span lines: a line end always ends the
+// field and the row. A CR LF pair is one line end, a lone CR or LF is one
+// each. Every field becomes a text value, except "(null)", which is null.
+// Any bytes load; only an unopenable or unreadable path fails.
+//
+// Writing: fields joined by ",", each row ending with "\n". A field whose
+// text holds a comma or a double quote is quoted with its quotes doubled. A
+// CR or LF inside a field cannot be represented and would split the row.
+//
+// Results are booleans: false means nothing usable was read, or the file on
+// disk was left as it was.
+class CCsvFile {
+ public:
+  using Row = std::vector<CValue>;
+  using Rows = std::vector<Row>;
+
+  CCsvFile() = default;
+
+  // Clears the rows and reads the file at `path`. False when the path cannot
+  // be opened or read (the rows are then empty and the stored path stays as
+  // it was); true otherwise, with the path stored.
+  bool Load(const std::string& path);
+
+  // Stores `path` as the document's path, then saves to it.
+  bool Save(const std::string& path);
+  // Writes every row to the stored path. The rows go to a new file in the
+  // same folder that then replaces the old one, so a failed save leaves the
+  // old file whole. A symbolic link is followed: its target is replaced and
+  // the link kept. The replacement keeps the old file's permission bits.
+  // False when there is no stored path, the path names something other than
+  // a regular file (a folder, a device), or the new file cannot be created,
+  // written or moved into place.
+  bool Save();
+
+  Rows& GetRows() { return rows_; }
+  const Rows& GetRows() const { return rows_; }
+  const std::string& GetPath() const { return path_; }
+
+ private:
+  Rows rows_;
+  std::string path_;
+};
+
+#endif  // TICKORA_SUPPORT_CSV_FILE_H_
