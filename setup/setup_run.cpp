@@ -1,0 +1,129 @@
+#include "setup/setup_run.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "support/app_paths.h"
+#include "support/settings_file.h"
+#include "support/text.h"
+
+namespace fs = std::filesystem;
+
+CSetupRun::CSetupRun(const CRunOptions* options) : options_(options) {}
+
+std::string CSetupRun::DatabaseFolder() const {
+  return options_->DatabaseFolder();
+}
+
+std::string CSetupRun::DatabaseFilePath() const {
+  return DatabaseFolder() + "/" + "stock.mdb";
+}
+
+std::string CSetupRun::DailyFolder() const {
+  return DatabaseFolder() + "/" + "daily";
+}
+
+std::string CSetupRun::MarginFolder() const {
+  return DatabaseFolder() + "/" + "margin";
+}
+
+void CSetupRun::SetPeriod(const CDate& first_date, const CDate& today) {
+  firstDate_ = first_date;
+  today_ = today;
+}
+
+std::int32_t CSetupRun::DaysInPeriod() const {
+  return today_.DaysBetween(firstDate_) + 1;
+}
+
+std::int32_t CSetupRun::TakeFirstIndex(WorkerProgress& progress) {
+  if (progress.resume == 1) {
+    progress.resume = 0;
+    return progress.resumeIndex;
+  }
+  return 0;
+}
+
+bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
+  if (!issueList_.empty()) return true;
+  return LoadIssueList(progress);
+}
+
+bool CSetupRun::CreateFolders() {
+  // Only the last level of each folder is made: the parent of the database
+  // folder has to exist, as the user picked it from existing folders. What
+  // this call made is taken back on failure so that no half-built layout is
+  // left behind.
+  std::vector<fs::path> made;
+  for (const std::string& folder :
+       {DatabaseFolder(), DailyFolder(), MarginFolder()}) {
+    std::error_code ec;
+    fs::path path(folder);
+    if (fs::is_directory(path, ec)) continue;
+    if (folder.empty() || !fs::create_directory(path, ec) || ec) {
+      for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        fs::remove(*it, ec);
+      }
+      return false;
+    }
+    made.push_back(path);
+  }
+  return true;
+}
+
+std::string CSetupRun::BuildIncludeMarkets() const {
+  std::vector<std::string> words;
+  if (options_->IsMarketChecked(CRunOptions::kEtf) ||
+      options_->IsMarketChecked(CRunOptions::kReit)) {
+    words.push_back("東証");
+  }
+  if (options_->IsMarketChecked(CRunOptions::kPrime)) {
+    words.push_back("東証プライム");
+  }
+  if (options_->IsMarketChecked(CRunOptions::kStandard)) {
+    words.push_back("東証スタンダード");
+  }
+  if (options_->IsMarketChecked(CRunOptions::kGrowth)) {
+    words.push_back("東証グロース");
+  }
+  return StringJoin(words, ';');
+}
+
+void CSetupRun::WriteSettings() {
+  // The settings file belongs to the charting application: it is changed
+  // only when it already exists and can be read, and never created here.
+  std::string path = SettingsFilePath();
+  if (path.empty()) return;
+  CSettingsFile& settings = CSettingsFile::Instance();
+  if (!settings.Load(path)) return;
+  settings.Section("Config")["IncludeMarkets"] = CValue(BuildIncludeMarkets());
+  settings.Save();
+}
+
+void CSetupRun::Run(WorkerProgress& progress) {
+  if (!CreateFolders()) {
+    progress.SetError("データベースフォルダを作成できませんでした");
+    return;
+  }
+  if (!InitDatabase(progress)) return;
+
+  SetArchivePreference(options_->UseArchive());
+
+  // Each gate reads the resume flag afresh: the first stage that runs
+  // clears it, and from then on every later gate is open.
+  auto gate_open = [&progress](std::int32_t stage) {
+    return progress.resume == 0 || progress.stage == stage;
+  };
+  if (gate_open(1) && !DownloadIssues(progress)) return;
+  if (gate_open(2) && options_->SplitsChosen() && !DownloadSplits(progress)) {
+    return;
+  }
+  if (gate_open(3) && !DownloadPrices(progress)) return;
+  if (gate_open(4) && options_->MarginChosen() && !DownloadMargins(progress)) {
+    return;
+  }
+
+  WriteSettings();
+  progress.stage = 5;
+  PostUsageLog("SetupComplete");
+}

@@ -1,0 +1,110 @@
+#ifndef TICKORA_SETUP_SETUP_RUN_H_
+#define TICKORA_SETUP_SETUP_RUN_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "setup/run_options.h"
+#include "setup/worker_progress.h"
+#include "support/date.h"
+
+// CSetupRun is the body of the worker thread: one call of Run creates the
+// folders, creates (or, when resuming, reopens) the database, runs the four
+// download stages in order, records the chosen markets in the settings file
+// and posts the usage record. It reports only through the WorkerProgress it
+// is given.
+//
+// The object holds the run state that outlives a single run: the issue list,
+// the first date, today and the gap tolerance. The owner (the wizard or the
+// command-line front end) keeps one CSetupRun for as long as runs may be
+// resumed, and calls Run again with the same progress record to resume.
+//
+// Resume: every stage takes its first index with TakeFirstIndex. When the
+// record's resume flag is set, the first stage that runs starts at
+// resumeIndex and clears the flag, which opens the gates of every later
+// stage. So a resumed run skips the stages before the interrupted one,
+// restarts that one at the interrupted issue and runs every later stage in
+// full.
+//
+// The options object is not owned and must outlive this object.
+class CSetupRun {
+ public:
+  explicit CSetupRun(const CRunOptions* options);
+  virtual ~CSetupRun() = default;
+  CSetupRun(const CSetupRun&) = delete;
+  CSetupRun& operator=(const CSetupRun&) = delete;
+
+  // Runs the setup on the calling thread. Success leaves stage 5 and an
+  // empty error; a failure leaves the error text and the stage and issue
+  // where it happened; a cancel leaves the error empty.
+  void Run(WorkerProgress& progress);
+
+  // Creates the database folder, then its "daily" and "margin" folders,
+  // each only when it is not already a directory. False at the first one
+  // that cannot be made; folders made by this call are then removed again.
+  bool CreateFolders();
+
+  // The markets text for the settings key "IncludeMarkets": "東証" when ETF
+  // or REIT is checked, then each checked Tokyo segment, joined with ";".
+  std::string BuildIncludeMarkets() const;
+
+  std::string DatabaseFolder() const;
+  std::string DatabaseFilePath() const;  // <folder>/stock.mdb
+  std::string DailyFolder() const;       // <folder>/daily
+  std::string MarginFolder() const;      // <folder>/margin
+
+  // The first day of the series (1 January of the chosen year) and the
+  // last (the local date when the choices were confirmed).
+  void SetPeriod(const CDate& first_date, const CDate& today);
+  const CDate& FirstDate() const { return firstDate_; }
+  const CDate& Today() const { return today_; }
+
+  // Issues with a missing trading day that the quick price file accepts.
+  void SetGapTolerance(std::int32_t tolerance) { gapTolerance_ = tolerance; }
+  std::int32_t GapTolerance() const { return gapTolerance_; }
+
+  // The codes that stages 2 to 4 work on, ascending; empty until the first
+  // of those stages loads it, then kept for later runs.
+  const std::vector<std::string>& IssueList() const { return issueList_; }
+
+  // The first issue index of a stage: resumeIndex when the record's resume
+  // flag is set (the flag is then cleared), else 0.
+  static std::int32_t TakeFirstIndex(WorkerProgress& progress);
+
+  // Calendar days from the first date to today, plus one: the work units of
+  // one issue in the price and margin stages.
+  std::int32_t DaysInPeriod() const;
+
+ protected:
+  const CRunOptions& options() const { return *options_; }
+  std::vector<std::string>& issueList() { return issueList_; }
+
+  // The steps Run calls. Each returns true on success; on failure it has set
+  // the record's error, except after a cancel, which leaves it empty.
+  virtual bool InitDatabase(WorkerProgress& progress) = 0;
+  virtual bool DownloadIssues(WorkerProgress& progress) = 0;
+  virtual bool DownloadSplits(WorkerProgress& progress) = 0;
+  virtual bool DownloadPrices(WorkerProgress& progress) = 0;
+  virtual bool DownloadMargins(WorkerProgress& progress) = 0;
+  // Fills the issue list from the database for the checked kinds.
+  virtual bool LoadIssueList(WorkerProgress& progress) = 0;
+  // Loads the issue list when it is empty; stages 2 to 4 start with it.
+  bool EnsureIssueList(WorkerProgress& progress);
+
+  // Hands the archive preference to the market data source.
+  virtual void SetArchivePreference(bool use_archive) = 0;
+  // Posts the usage record; its outcome is never examined.
+  virtual void PostUsageLog(const std::string& event) = 0;
+
+ private:
+  void WriteSettings();
+
+  const CRunOptions* options_;
+  std::vector<std::string> issueList_;
+  CDate firstDate_;
+  CDate today_;
+  std::int32_t gapTolerance_ = 20;
+};
+
+#endif  // TICKORA_SETUP_SETUP_RUN_H_
