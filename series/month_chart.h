@@ -1,0 +1,23 @@
+#ifndef TICKORA_SERIES_MONTH_CHART_H_
+#define TICKORA_SERIES_MONTH_CHART_H_
+
+#include <cstdint>
+#include <string>
+
+#include "series/chart.h"
+
+// CMonthChart is a price series with one bar a calendar month, usually made
+// from a daily series by CChart::ToMonthChart. A bar is dated on the first
+// trading day of its month that had a bar. It adds no data; searching and
+// stepping work by months (see CChart).
+class CMonthChart : public CChart {
+ public:
+  CMonthChart() = default;
+
+  bool Find(uint32_t date, int32_t& index, int32_t mode) const override;
+  CDate NextDate(uint32_t date) const override;
+  CDate PrevDate(uint32_t date) const override;
+  std::string UnitName() const override;
+};
+
+#endif  // TICKORA_SERIES_MONTH_CHART_H_
