@@ -1,0 +1,213 @@
+#include "db/sqlite_engine.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "support/text.h"
+#include "tests/common/temp_dir.h"
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+// The four tables of the stock database, as the setup creates them.
+const char* const kTables[] = {
+    "CREATE TABLE 銘柄(  銘柄コード CHAR(20),  種別 INTEGER,  市場 CHAR(20),  名称 VARCHAR(64),  売買単位 INTEGER,  業種 CHAR(20),  貸借 INTEGER,  発行済株式数 DOUBLE,  配当 REAL,  EPS REAL,  BPS REAL,  PRIMARY KEY(銘柄コード))",
+    "CREATE TABLE 時系列(  銘柄コード CHAR(20),  足区分 INTEGER,  日時 DATETIME,  始値 REAL,  高値 REAL,  安値 REAL,  終値 REAL,  出来高 DOUBLE,  PRIMARY KEY(銘柄コード,足区分,日時))",
+    "CREATE TABLE 信用残(  銘柄コード CHAR(20),  日付 INTEGER,  買残 DOUBLE,  売残 DOUBLE,  PRIMARY KEY(銘柄コード,日付))",
+    "CREATE TABLE 分割(  銘柄コード CHAR(20),  日付 INTEGER,  分割比 REAL,  PRIMARY KEY(銘柄コード,日付))",
+};
+
+class SqliteEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.Sub("stock.mdb");
+    ASSERT_TRUE(engine_.CreateDatabase(path_));
+    ASSERT_TRUE(engine_.Open(path_));
+    for (const char* table : kTables) ASSERT_TRUE(engine_.Execute(table)) << table;
+  }
+
+  void Run(const std::string& sql) {
+    EXPECT_TRUE(engine_.Execute(sql)) << sql << ": " << engine_.LastError().message;
+  }
+
+  // Every row of a query, with `columns` cells a row.
+  Rows Query(const std::string& sql, int columns = 1) {
+    Rows rows;
+    if (!engine_.Execute(sql)) {
+      ADD_FAILURE() << sql << ": " << engine_.LastError().message;
+      return rows;
+    }
+    std::vector<std::string> cells;
+    while (engine_.NextRow(columns, cells) == CSqliteEngine::StepResult::kRow) {
+      rows.push_back(cells);
+    }
+    return rows;
+  }
+
+  void ExpectFailure(const std::string& sql, const char* state, int native) {
+    EXPECT_FALSE(engine_.Execute(sql)) << sql;
+    EXPECT_EQ(state, engine_.LastError().state) << sql;
+    EXPECT_EQ(native, engine_.LastError().native) << sql;
+  }
+
+  void InsertBar(const std::string& code, const std::string& date, double close) {
+    Run(StringFormat("INSERT INTO 時系列 VALUES ('%s', 0, '%s', %f, %f, %f, %f, %f)",
+                     code.c_str(), date.c_str(), close, close, close, close, 100.0));
+  }
+
+  TempDir dir_;
+  std::string path_;
+  CSqliteEngine engine_;
+};
+
+TEST_F(SqliteEngineTest, JapaneseNamesAndValuesAreStoredAsUtf8AndReadBackAsCp932) {
+  // "表" and "ソ" end in 0x5C; the apostrophe is doubled in the statement.
+  const std::string name = "表示ソフト\\O'Neil";
+  std::string quoted = name;
+  quoted.insert(quoted.find('\'') + 1, "'");
+  Run("INSERT INTO 銘柄 VALUES ('13\\'';', 1, '東証', '" + quoted +
+      "', 100, '情報・通信', 1, 1000, 1.0, 2.0, 3.0)");
+  EXPECT_EQ(Rows({{name}}), Query("SELECT 名称 FROM 銘柄 WHERE 名称='" + quoted + "'"));
+  EXPECT_EQ(Rows({{"13\\';"}}), Query("SELECT trim(銘柄コード) FROM 銘柄"));
+  // Below the engine the text is UTF-8: 表 is E8 A1 A8, ソ E3 82 BD.
+  EXPECT_EQ(Rows({{"E8A1A8E7A4BAE382BDE38395E38388"}}),
+            Query("SELECT hex(substr(名称, 1, 5)) FROM 銘柄"));
+}
+
+TEST_F(SqliteEngineTest, InsertOfExistingKeyFailsAndLeavesOneRow) {
+  Run("INSERT INTO 分割 VALUES ('7203', 20240101, 2.000000)");
+  ExpectFailure("INSERT INTO 分割 VALUES ('7203', 20240101, 3.000000)", "23000",
+                SQLITE_CONSTRAINT_PRIMARYKEY);
+  EXPECT_EQ("UNIQUE constraint failed: 分割.銘柄コード, 分割.日付",
+            engine_.LastError().message);
+  Run("INSERT INTO 分割 VALUES ('7203', 20240102, 3.000000)");  // other date
+  Run("UPDATE 分割 SET 分割比=5.000000 WHERE 銘柄コード='7203' AND 日付=20240101");
+  EXPECT_EQ(Rows({{"20240101", "5"}, {"20240102", "3"}}),
+            Query("SELECT 日付,分割比 FROM 分割 ORDER BY 日付", 2));
+}
+
+TEST_F(SqliteEngineTest, DatetimeIsStoredCanonicallyAndKeyedAsADate) {
+  InsertBar("7203", "2024/3/5", 1.0);
+  InsertBar("7203", "2024/10/1", 2.0);  // before '2024/3/5' as bytes
+  InsertBar("7203", "2024-02-29 00:00", 3.0);
+  EXPECT_EQ(Rows({{"2024-02-29 00:00:00"}, {"2024-03-05 00:00:00"},
+                  {"2024-10-01 00:00:00"}}),
+            Query("SELECT 日時 FROM 時系列 ORDER BY 日時"));
+  // The same day in another form is the same key.
+  ExpectFailure("INSERT INTO 時系列 VALUES ('7203', 0, '2024-03-05 00:00:00', 0, 0, 0, 0, 0)",
+                "23000", SQLITE_CONSTRAINT_PRIMARYKEY);
+  EXPECT_EQ(Rows({{"1"}}), Query("SELECT 終値 FROM 時系列 WHERE 日時='2024-03-05'"));
+  EXPECT_EQ(Rows({{"1"}, {"2"}}),
+            Query("SELECT 終値 FROM 時系列 WHERE 銘柄コード='7203' AND 日時>='2024/3/1' "
+                  "AND 日時<='2024/12/31' ORDER BY 日時"));
+  EXPECT_EQ(Rows({{"2024-10-01 00:00:00"}}), Query("SELECT MAX(日時) FROM 時系列"));
+  EXPECT_EQ(Rows({{"2"}}),
+            Query("SELECT 終値 FROM 時系列 WHERE 銘柄コード='7203' AND 日時=(SELECT "
+                  "MAX(日時) FROM 時系列 WHERE 銘柄コード='7203')"));
+  // An update of the key is canonical too; other updates leave it alone.
+  Run("UPDATE 時系列 SET 日時='2025/1/6' WHERE 日時='2024/10/1'");
+  Run("UPDATE 時系列 SET 終値=9.000000 WHERE 銘柄コード='7203' AND 日時='2025/1/6'");
+  EXPECT_EQ(Rows({{"2025-01-06 00:00:00", "9"}}),
+            Query("SELECT 日時,終値 FROM 時系列 WHERE 日時>'2024/12/31'", 2));
+  EXPECT_EQ(Rows({{"3"}}), Query("SELECT count(*) FROM 時系列"));
+}
+
+TEST_F(SqliteEngineTest, DatetimeRefusesWhatIsNoDate) {
+  for (const char* text : {"2023/2/29", "2024/13/1", "2024/3/5 09:30", "24/3/5",
+                           "20240305", "abc", ""}) {
+    ExpectFailure(StringFormat("INSERT INTO 時系列 VALUES ('1', 0, '%s', 0, 0, 0, 0, 0)", text),
+                  "HY000", SQLITE_MISMATCH);
+  }
+  EXPECT_EQ("'' is not a date", engine_.LastError().message);
+  EXPECT_EQ(Rows({{"0"}}), Query("SELECT count(*) FROM 時系列"));
+  InsertBar("1", "2024/3/5", 1.0);
+  ExpectFailure("UPDATE 時系列 SET 日時='2024/3/32'", "HY000", SQLITE_MISMATCH);
+  EXPECT_EQ(Rows({{"2024-03-05 00:00:00"}}), Query("SELECT 日時 FROM 時系列"));
+  // A DATETIME column outside the key may hold NULL.
+  Run("CREATE TABLE 予定(  番号 INTEGER,  日 datetime NOT NULL DEFAULT '2000/1/1',  "
+      "メモ DATETIME)");
+  Run("INSERT INTO 予定 (番号) VALUES (1)");
+  EXPECT_EQ(Rows({{"2000-01-01 00:00:00", ""}}), Query("SELECT 日, メモ FROM 予定", 2));
+}
+
+TEST_F(SqliteEngineTest, CharColumnsArePaddedToTheirWidthInCharacters) {
+  Run("INSERT INTO 銘柄 VALUES ('7203', 1, '東証プライム', 'トヨタ', 100, '', 1, 0, 0, 0, 0)");
+  const Rows rows = Query("SELECT 銘柄コード,市場,名称,業種,MAX(銘柄コード) FROM 銘柄", 5);
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ("7203" + std::string(16, ' '), rows[0][0]);
+  EXPECT_EQ("東証プライム" + std::string(14, ' '), rows[0][1]);
+  EXPECT_EQ("トヨタ", rows[0][2]);              // VARCHAR: as stored
+  EXPECT_EQ(std::string(20, ' '), rows[0][3]);  // empty text, padded
+  EXPECT_EQ("7203", rows[0][4]);                // an expression is not a column
+}
+
+TEST_F(SqliteEngineTest, CodeRangesGroupingAndNumbersAsDecimalText) {
+  const char* const codes[] = {"1301", "1001", "1109", "7203", "1200", "130A"};
+  for (const char* code : codes) {
+    Run(StringFormat("INSERT INTO 銘柄 VALUES ('%s', %d, '%s', '%s', %u, '%s', %u, %.0f, %f, %f, %f)",
+                     code, 1, "東証", "名", 4294967295u, code[0] == '7' ? "輸送用機器" : "化学",
+                     0u, 1e15, 0.1, -2.5, 100.0));
+  }
+  EXPECT_EQ(Rows({{"1001"}, {"1109"}}),
+            Query("SELECT trim(銘柄コード) FROM 銘柄 WHERE 銘柄コード>='1000' AND "
+                  "銘柄コード<'1200' ORDER BY 銘柄コード"));
+  EXPECT_EQ(Rows({{"1301"}, {"130A"}, {"7203"}}),
+            Query("SELECT trim(銘柄コード) FROM 銘柄 WHERE 銘柄コード>='1300' ORDER BY 銘柄コード"));
+  EXPECT_EQ(Rows({{"化学", "5"}, {"輸送用機器", "1"}}),
+            Query("SELECT trim(業種),count(*) FROM 銘柄 GROUP BY 業種 ORDER BY 業種", 2));
+  EXPECT_EQ(Rows({{"4294967295", "1000000000000000", "0.1", "-2.5", "100"}}),
+            Query("SELECT 売買単位,発行済株式数,配当,EPS,BPS FROM 銘柄 WHERE 銘柄コード='7203'", 5));
+  EXPECT_EQ(Rows({{"1.5e-300", "-7"}}), Query("SELECT 1.5e-300, -7", 2));
+}
+
+TEST_F(SqliteEngineTest, FailuresAreClassified) {
+  ExpectFailure(kTables[0], "42S01", SQLITE_ERROR);
+  EXPECT_EQ("table 銘柄 already exists", engine_.LastError().message);
+  ExpectFailure("SELEC 1", "42000", SQLITE_ERROR);
+  ExpectFailure("SELECT 名称 FROM 不明", "42000", SQLITE_ERROR);
+  EXPECT_EQ("no such table: 不明", engine_.LastError().message);
+  ExpectFailure("SELECT 1; SELECT 2", "42000", SQLITE_ERROR);
+  ExpectFailure(" ; ", "42000", SQLITE_ERROR);
+  Run("SELECT 1;  ;");
+  EXPECT_EQ("00000", engine_.LastError().state);
+  EXPECT_EQ(0, engine_.LastError().native);
+}
+
+TEST_F(SqliteEngineTest, UsesWalJournalNormalSyncAndTheBusyTimeout) {
+  EXPECT_EQ(Rows({{"wal"}}), Query("PRAGMA journal_mode"));
+  EXPECT_EQ(Rows({{"1"}}), Query("PRAGMA synchronous"));
+  EXPECT_EQ(Rows({{std::to_string(CSqliteEngine::kBusyTimeoutMs)}}), Query("PRAGMA busy_timeout"));
+  // The mode is recorded in the file's header (bytes 18 and 19 are 2).
+  std::ifstream file(path_, std::ios::binary);
+  char header[20];
+  ASSERT_TRUE(file.read(header, sizeof header));
+  EXPECT_EQ(2, header[18]);
+  EXPECT_EQ(2, header[19]);
+}
+
+TEST_F(SqliteEngineTest, AnotherConnectionsLockMakesWritesFailAfterTheTimeout) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path_.c_str(), &other));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr));
+  ExpectFailure("INSERT INTO 分割 VALUES ('1', 1, 1)", "HY000", SQLITE_BUSY);
+  EXPECT_EQ("database is locked", engine_.LastError().message);
+  EXPECT_EQ(Rows({{"0"}}), Query("SELECT count(*) FROM 分割"));  // WAL: reads go on
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  Run("INSERT INTO 分割 VALUES ('1', 1, 1)");
+
+  // A connection in exclusive locking mode shuts out even readers.
+  engine_.Close();
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN "
+                                           "EXCLUSIVE; COMMIT", nullptr, nullptr, nullptr));
+  EXPECT_FALSE(engine_.Open(path_));
+  EXPECT_FALSE(engine_.IsOpen());
+  EXPECT_EQ(SQLITE_BUSY, engine_.LastError().native & 0xFF);
+  sqlite3_close(other);
+  EXPECT_TRUE(engine_.Open(path_));
+}
+
+}  // namespace
