@@ -100,7 +100,50 @@ void CSetupRun::WriteSettings() {
   settings.Save();
 }
 
+bool CSetupRun::InitDatabase(WorkerProgress& progress) {
+  database_ = &CDBStock3::Instance();
+  const std::string path = DatabaseFilePath();
+  const bool fresh = progress.resume == 0;
+  if (fresh) {
+    // The connection of an earlier run still points at the old file. The
+    // old journal files go with it, so that the new database starts with
+    // nothing of the old one beside it. The result is not checked: when the
+    // file stays, creating the new one fails.
+    database_->Close();
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      fs::remove(path + suffix, ec);
+    }
+    if (!database_->CreateDatabase(path)) {
+      progress.SetError("データベースファイルを作成できませんでした");
+      return false;
+    }
+  }
+  if (!database_->Open(path)) {
+    progress.SetError("データベースに接続できませんでした");
+    return false;
+  }
+  if (!fresh) return true;
+  if (!database_->CreateTables()) {
+    progress.SetError("データベースのテーブルを作成できませんでした");
+    return false;
+  }
+  if (!database_->RegisterPrivateBrands()) {
+    progress.SetError("プライベート銘柄のデータを登録できませんでした");
+    return false;
+  }
+  return true;
+}
+
 void CSetupRun::Run(WorkerProgress& progress) {
+  // A run that stopped before its first stage began (the folders or the
+  // database could not be made) has nothing to continue: the gates would
+  // open for no stage and the database may be missing or half built. Such
+  // a resume is run as a fresh run.
+  if (progress.resume == 1 && progress.stage == 0) {
+    progress.resume = 0;
+    progress.resumeIndex = 0;
+  }
   if (!CreateFolders()) {
     progress.SetError("データベースフォルダを作成できませんでした");
     return;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "db/db_stock3.h"
 #include "setup/run_options.h"
 #include "setup/worker_progress.h"
 #include "support/date.h"
@@ -64,6 +65,10 @@ class CSetupRun {
   void SetGapTolerance(std::int32_t tolerance) { gapTolerance_ = tolerance; }
   std::int32_t GapTolerance() const { return gapTolerance_; }
 
+  // The run's database: the process-wide CDBStock3, taken by InitDatabase;
+  // null before the first run.
+  CDBStock3* Database() const { return database_; }
+
   // The codes that stages 2 to 4 work on, ascending; empty until the first
   // of those stages loads it, then kept for later runs.
   const std::vector<std::string>& IssueList() const { return issueList_; }
@@ -82,7 +87,11 @@ class CSetupRun {
 
   // The steps Run calls. Each returns true on success; on failure it has set
   // the record's error, except after a cancel, which leaves it empty.
-  virtual bool InitDatabase(WorkerProgress& progress) = 0;
+
+  // A fresh run (resume 0) deletes any earlier "stock.mdb" and builds a new
+  // one with the four tables and the built-in issues; a resumed run only
+  // reconnects to the database the interrupted run left behind.
+  virtual bool InitDatabase(WorkerProgress& progress);
   virtual bool DownloadIssues(WorkerProgress& progress) = 0;
   virtual bool DownloadSplits(WorkerProgress& progress) = 0;
   virtual bool DownloadPrices(WorkerProgress& progress) = 0;
@@ -101,6 +110,7 @@ class CSetupRun {
   void WriteSettings();
 
   const CRunOptions* options_;
+  CDBStock3* database_ = nullptr;
   std::vector<std::string> issueList_;
   CDate firstDate_;
   CDate today_;
