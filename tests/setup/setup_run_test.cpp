@@ -111,92 +111,65 @@ class SetupRunTest : public ::testing::Test {
   WorkerProgress progress_;
 };
 
-TEST_F(SetupRunTest, FreshRunCallsEveryStepInOrder) {
-  ScriptedRun run(&choices_);
-  progress_.ResetForFreshRun();
-  run.Run(progress_);
-  EXPECT_EQ(
+// One run (or a run and its resume) per row: the choices, where the first
+// run fails or sees a cancel, and the steps each run took.
+TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
+  const std::string kAll =
       "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 "
-      "post:SetupComplete",
-      run.Log());
-  EXPECT_EQ(5, progress_.stage);
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_TRUE(fs::is_directory(choices_.databaseFolder));
-  EXPECT_TRUE(fs::is_directory(run.DailyFolder()));
-  EXPECT_TRUE(fs::is_directory(run.MarginFolder()));
-  EXPECT_EQ(choices_.databaseFolder + "/stock.mdb", run.DatabaseFilePath());
+      "post:SetupComplete";
+  struct Case {
+    const char* name;
+    bool splits, margin, archive;
+    std::pair<int, int> fail, cancel;
+    const char* first;   // log of the first run
+    int stage, index;    // where it left the record
+    const char* error;
+    const char* resumed;  // log of the resume, "" for none
+  } cases[] = {
+      {"fresh", true, true, true, {0, -1}, {0, -1}, kAll.c_str(), 5, 2, "", ""},
+      {"no splits or margin", false, false, false, {0, -1}, {0, -1},
+       "init archive:0 1:0 1:1 1:2 load 3:0 3:1 3:2 post:SetupComplete", 5, 2,
+       "", ""},
+      // Stages 1 and 2 do not run again although splits are chosen; stage 3
+      // restarts at the failed issue and stage 4 runs in full.
+      {"failure", true, true, true, {3, 1}, {0, -1},
+       "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0", 3, 1,
+       "stage 3 failed",
+       "init archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete"},
+      {"cancel before the first issue", true, true, true, {0, -1}, {1, 0},
+       "init archive:1", 1, 0, "", kAll.c_str()},
+      {"cancel at the last issue", true, true, true, {0, -1}, {2, 2},
+       "init archive:1 1:0 1:1 1:2 load 2:0 2:1", 2, 2, "",
+       "init archive:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    choices_.splits = c.splits;
+    choices_.margin = c.margin;
+    choices_.useArchive = c.archive;
+    ScriptedRun run(&choices_);
+    run.failAt = c.fail;
+    run.cancelAt = c.cancel;
+    progress_.ResetForFreshRun();
+    run.Run(progress_);
+    EXPECT_EQ(c.first, run.Log());
+    EXPECT_EQ(c.stage, progress_.stage);
+    EXPECT_EQ(c.index, progress_.resumeIndex);
+    EXPECT_EQ(c.error, progress_.Error());
+    if (*c.resumed == '\0') continue;
+    run.failAt = run.cancelAt = {0, -1};
+    run.log.clear();
+    progress_.ResetForResume();
+    run.Run(progress_);
+    EXPECT_EQ(c.resumed, run.Log());
+    EXPECT_EQ(5, progress_.stage);
+    EXPECT_EQ("", progress_.Error());
+  }
+  EXPECT_TRUE(fs::is_directory(dir_.Sub("db/daily")));
+  EXPECT_TRUE(fs::is_directory(dir_.Sub("db/margin")));
 }
 
-TEST_F(SetupRunTest, UncheckedSplitsAndMarginSkipTheirStages) {
-  choices_.splits = false;
-  choices_.margin = false;
-  choices_.useArchive = false;
-  ScriptedRun run(&choices_);
-  run.Run(progress_);
-  EXPECT_EQ("init archive:0 1:0 1:1 1:2 load 3:0 3:1 3:2 post:SetupComplete",
-            run.Log());
-  EXPECT_EQ(5, progress_.stage);
-}
-
-TEST_F(SetupRunTest, FailureStopsTheRunAndResumeRetriesThatIssue) {
-  ScriptedRun run(&choices_);
-  run.failAt = {3, 1};
-  run.Run(progress_);
-  EXPECT_EQ("init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0", run.Log());
-  EXPECT_EQ("stage 3 failed", progress_.Error());
-  EXPECT_EQ(3, progress_.stage);
-  EXPECT_EQ(1, progress_.resumeIndex);
-
-  // The resumed run skips stages 1 and 2 even though splits are chosen,
-  // restarts stage 3 at issue 1 and runs stage 4 in full. The issue list
-  // loaded by the first run is kept.
-  run.failAt = {0, -1};
-  run.log.clear();
-  progress_.ResetForResume();
-  run.Run(progress_);
-  EXPECT_EQ("init archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete", run.Log());
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_EQ(5, progress_.stage);
-  EXPECT_EQ(0, progress_.resume);
-}
-
-TEST_F(SetupRunTest, CancelBeforeTheFirstIssueLeavesNoErrorAndResumesThere) {
-  ScriptedRun run(&choices_);
-  progress_.cancel = 1;
-  run.Run(progress_);
-  EXPECT_EQ("init archive:1", run.Log());
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_EQ(1, progress_.stage);
-  EXPECT_EQ(0, progress_.resumeIndex);
-
-  run.log.clear();
-  progress_.ResetForResume();
-  run.Run(progress_);
-  EXPECT_EQ(
-      "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 "
-      "post:SetupComplete",
-      run.Log());
-}
-
-TEST_F(SetupRunTest, CancelDuringTheLastIssueRestartsThatIssue) {
-  ScriptedRun run(&choices_);
-  run.cancelAt = {2, 2};
-  run.Run(progress_);
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_EQ(2, progress_.stage);
-  EXPECT_EQ(2, progress_.resumeIndex);
-  EXPECT_NE(std::string::npos, run.Log().find("2:1"));
-  EXPECT_EQ(std::string::npos, run.Log().find("2:2"));
-
-  run.cancelAt = {0, -1};
-  run.log.clear();
-  progress_.ResetForResume();
-  run.Run(progress_);
-  EXPECT_EQ("init archive:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete",
-            run.Log());
-}
-
-TEST_F(SetupRunTest, ResumeAtStageFourWithMarginUncheckedRunsNoStage) {
+TEST_F(SetupRunTest, ResumeIntoAStageThatIsNotChosenRunsNoStage) {
   // The gate of the interrupted stage is closed by the choice, so no stage
   // takes the resume flag; the run still finishes.
   choices_.margin = false;
@@ -263,67 +236,54 @@ TEST_F(SetupRunTest, CreateFoldersKeepsExistingFolders) {
 }
 
 TEST_F(SetupRunTest, IncludeMarketsFollowsTheCheckedItems) {
-  struct Case {
-    bool etf, reit, prime, standard, growth, other;
-    const char* expected;
+  // Items: ETF, REIT, prime, standard, growth, other markets.
+  const std::pair<const char*, const char*> cases[] = {
+      {"100010", "東証;東証グロース"},
+      {"101000", "東証;東証プライム"},
+      {"000010", "東証グロース"},
+      {"010001", "東証"},
+      {"111111", "東証;東証プライム;東証スタンダード;東証グロース"},
+      {"000001", ""},
+      {"000000", ""},
   };
-  const Case cases[] = {
-      {true, false, true, false, false, false, "東証;東証プライム"},
-      {false, false, false, false, true, false, "東証グロース"},
-      {false, true, false, false, false, true, "東証"},
-      {true, true, true, true, true, true,
-       "東証;東証プライム;東証スタンダード;東証グロース"},
-      {false, false, false, false, false, true, ""},
-      {false, false, false, false, false, false, ""},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [items, expected] : cases) {
     CRunChoices choices;
-    choices.etf = c.etf;
-    choices.reit = c.reit;
-    choices.prime = c.prime;
-    choices.standard = c.standard;
-    choices.growth = c.growth;
-    choices.otherMarkets = c.other;
-    ScriptedRun run(&choices);
-    EXPECT_EQ(c.expected, run.BuildIncludeMarkets());
+    bool* flags[] = {&choices.etf,      &choices.reit,   &choices.prime,
+                     &choices.standard, &choices.growth, &choices.otherMarkets};
+    for (int i = 0; i < 6; ++i) *flags[i] = items[i] == '1';
+    EXPECT_EQ(expected, ScriptedRun(&choices).BuildIncludeMarkets()) << items;
   }
 }
 
-TEST_F(SetupRunTest, SettingsFileGetsTheMarketsAndKeepsItsOtherContent) {
-  WriteSettingsFile("[Config]\nIncludeMarkets,old\nTheme,dark\n\n<Recent>\n7203,x\n\n");
+TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
+  struct Case {
+    const char* before;  // nullptr: no settings file
+    bool fail;
+    const char* after;
+  } cases[] = {
+      // Other keys and lists survive; sections come back in name order.
+      {"<Recent>\n7203,x\n\n[Config]\nIncludeMarkets,old\nTheme,dark\n", false,
+       "[Config]\nIncludeMarkets,東証プライム\nTheme,dark\n\n<Recent>\n7203,x\n\n"},
+      {"", false, "[Config]\nIncludeMarkets,東証プライム\n\n"},
+      {"[Config]\nIncludeMarkets,old\n\n", true, "[Config]\nIncludeMarkets,old\n\n"},
+      {nullptr, false, nullptr},
+  };
   choices_.etf = choices_.reit = choices_.standard = choices_.growth = false;
-  ScriptedRun run(&choices_);
-  run.Run(progress_);
-  ASSERT_EQ(5, progress_.stage);
-  EXPECT_EQ(
-      "[Config]\nIncludeMarkets,東証プライム\nTheme,dark\n\n<Recent>\n7203,x\n\n",
-      ReadSettingsFile());
-}
-
-TEST_F(SetupRunTest, NothingCheckedWritesAnEmptyValue) {
-  WriteSettingsFile("[Config]\n");
-  choices_.etf = choices_.reit = choices_.prime = false;
-  choices_.standard = choices_.growth = choices_.otherMarkets = false;
-  ScriptedRun run(&choices_);
-  run.Run(progress_);
-  EXPECT_EQ("[Config]\nIncludeMarkets,\n\n", ReadSettingsFile());
-}
-
-TEST_F(SetupRunTest, MissingSettingsFileIsNeverCreated) {
-  ScriptedRun run(&choices_);
-  run.Run(progress_);
-  EXPECT_EQ(5, progress_.stage);
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_FALSE(fs::exists(dir_.Sub("config")));
-  EXPECT_EQ("post:SetupComplete", run.log.back());
-}
-
-TEST_F(SetupRunTest, FailedRunDoesNotTouchTheSettingsFile) {
-  WriteSettingsFile("[Config]\nIncludeMarkets,old\n\n");
-  ScriptedRun run(&choices_);
-  run.failAt = {1, 0};
-  run.Run(progress_);
-  EXPECT_EQ("[Config]\nIncludeMarkets,old\n\n", ReadSettingsFile());
+  for (const Case& c : cases) {
+    fs::remove_all(dir_.Sub("config"));
+    if (c.before) WriteSettingsFile(c.before);
+    ScriptedRun run(&choices_);
+    if (c.fail) run.failAt = {1, 0};
+    progress_.ResetForFreshRun();
+    run.Run(progress_);
+    EXPECT_EQ(c.fail ? 1 : 5, progress_.stage);
+    if (c.after) {
+      EXPECT_EQ(c.after, ReadSettingsFile());
+    } else {  // never created, and the usage record is still posted
+      EXPECT_FALSE(fs::exists(dir_.Sub("config")));
+      EXPECT_EQ("post:SetupComplete", run.log.back());
+    }
+  }
 }
 
 TEST(SetupRunUnitsTest, FirstIndexTakesTheResumePositionOnce) {
