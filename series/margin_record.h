@@ -10,6 +10,9 @@ struct CMarginRecord {
   CDate date;
   double buy = 0.0;
   double sell = 0.0;
+
+  // Every field equal; the balances compare as doubles.
+  bool operator==(const CMarginRecord& other) const = default;
 };
 
 #endif  // TICKORA_SERIES_MARGIN_RECORD_H_

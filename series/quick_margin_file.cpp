@@ -1,0 +1,103 @@
+#include "series/quick_margin_file.h"
+
+#include <cstring>
+
+#include "series/record_file.h"
+#include "support/date.h"
+
+namespace {
+
+// `date` moved back by `weeks` times 7 days. A date the calendar cannot
+// move any further stops the walk, so a huge depth costs little.
+CDate WeeksBefore(CDate date, int32_t weeks) {
+  for (int32_t i = 0; i < weeks; ++i) {
+    const CDate before = date;
+    date = date.SubDays(7);
+    if (date == before) break;
+  }
+  return date;
+}
+
+// The date of the first entry on or after `date`; the empty date when
+// every entry is earlier.
+CDate FirstDateFrom(const CMargin& series, const CDate& date) {
+  int32_t index = 0;
+  if (!series.Find(date.ToNumber(), index, CMargin::kFindExactOrLater)) {
+    return CDate();
+  }
+  return series[index].date;
+}
+
+}  // namespace
+
+int32_t WriteQuickMarginFile(const char* path, const CMarginTable& quickMap,
+                             int32_t depth, std::string* /*errorText*/) {
+  if (depth < kQuickMinDepth) return kQuickFileBadDepth;
+
+  CDate end, start, begin;
+  for (const auto& [code, series] : quickMap) {
+    if (end.ToNumber() == 0 && !series.empty()) {
+      end = series.back().date;
+      start = WeeksBefore(end, depth - 1);
+      begin = FirstDateFrom(series, start);
+    } else if (series.empty() || series.back().date != end) {
+      continue;  // written all the same, but no say in the begin date
+    }
+    if (begin > start) {
+      const CDate first = FirstDateFrom(series, start);
+      if (first.ToNumber() != 0 && first < begin) begin = first;
+    }
+  }
+
+  CQuickFileHeader header;
+  std::memcpy(header.magic, kQuickMarginMagic, 4);
+  header.version = kQuickFileVersion;
+  header.beginDate = begin.ToNumber();
+  header.endDate = end.ToNumber();
+  header.count = static_cast<uint32_t>(quickMap.size());
+
+  CQuickFileWriter out;
+  int32_t status = out.Create(path);
+  if (status == kQuickFileOk) status = out.WriteHeader(header);
+  if (status != kQuickFileOk) return status;
+  for (const auto& entry : quickMap) out.PutDirectoryEntry(entry.first);
+  status = out.EndDirectory();
+  if (status != kQuickFileOk) return status;
+
+  unsigned char code[kQuickCodeBytes];
+  for (const auto& [name, series] : quickMap) {
+    int32_t first = 0;
+    if (!series.Find(header.beginDate, first, CMargin::kFindExactOrLater)) {
+      continue;
+    }
+    PutQuickCode(code, name);
+    for (size_t i = static_cast<size_t>(first); i < series.size(); ++i) {
+      const CMarginRecord& entry = series[i];
+      unsigned char* at = out.PutRecord(code, entry.date.ToNumber(),
+                                        kQuickMarginRecordBytes);
+      PutLittleF32(at + 12, static_cast<float>(entry.buy));
+      PutLittleF32(at + 16, static_cast<float>(entry.sell));
+    }
+  }
+  return out.Finish();
+}
+
+bool ReadQuickMarginFile(const char* path, CMarginTable& table,
+                         CQuickFileHeader* header) {
+  table.clear();
+  CQuickFileReader in;
+  if (!in.Open(path, kQuickMarginMagic)) return false;
+  if (header != nullptr) *header = in.Header();
+  for (const std::string& code : in.Codes()) table[code];
+  CSeriesCursor<CMargin> cursor(table);
+  while (const unsigned char* at = in.Next(kQuickMarginRecordBytes)) {
+    const uint32_t date = GetLittleU32(at + 8);
+    CMarginRecord entry;
+    entry.date = CDate(date / 10000u, date / 100u % 100u, date % 100u);
+    entry.buy = GetLittleF32(at + 12);
+    entry.sell = GetLittleF32(at + 16);
+    cursor.At(GetQuickCode(at), in.RecordsLeft(kQuickMarginRecordBytes))
+        .push_back(entry);
+  }
+  return true;
+}

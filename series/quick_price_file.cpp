@@ -1,0 +1,155 @@
+#include "series/quick_price_file.h"
+
+#include <cstring>
+
+#include "series/record_file.h"
+#include "support/date.h"
+#include "support/text.h"
+
+namespace {
+
+// `date` moved back by `count` trading days. A date the calendar cannot
+// move any further stops the walk, so a huge depth costs no more than the
+// way back to the start of the calendar.
+CDate TradingDaysBefore(CDate date, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    const CDate before = date;
+    date.PrevBusinessDay();
+    if (date == before) break;
+  }
+  return date;
+}
+
+// The date of the first bar on or after `date`; the empty date when every
+// bar is earlier.
+CDate FirstDateFrom(const CChart& series, const CDate& date) {
+  int32_t index = 0;
+  if (!series.Find(date.ToNumber(), index, CChart::kFindExactOrLater)) {
+    return CDate();
+  }
+  return series[index].Date();
+}
+
+// Finds the first missing trading day of series as CChart::FindGap does,
+// for thousands of series that mostly cover the same days. A series found
+// without a gap vouches for every series whose dates are a tail of its own:
+// each step from one bar to the next is one it has already taken. Only the
+// others walk the calendar. The series must outlive the checker.
+class CGapChecker {
+ public:
+  bool FindGap(const CChart& series, CDate* firstMissing) {
+    if (IsTailOfKnown(series)) return false;
+    if (series.FindGap(firstMissing)) return true;
+    if (known_ == nullptr || series.size() > known_->size()) known_ = &series;
+    return false;
+  }
+
+ private:
+  bool IsTailOfKnown(const CChart& series) const {
+    if (known_ == nullptr || series.size() > known_->size()) return false;
+    const size_t offset = known_->size() - series.size();
+    for (size_t i = 0; i < series.size(); ++i) {
+      if (series[i].DateNumber() != (*known_)[offset + i].DateNumber()) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  const CChart* known_ = nullptr;  // the longest series without a gap
+};
+
+}  // namespace
+
+int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
+                            int32_t depth, int32_t gapTolerance,
+                            std::string* errorText) {
+  if (depth < kQuickMinDepth) return kQuickFileBadDepth;
+
+  // Find the window [begin, end] and check every issue against it before
+  // the file is touched.
+  CDate end, start, begin;
+  int32_t gaps = 0;
+  CGapChecker checker;
+  for (const auto& [code, series] : quickMap) {
+    if (end.ToNumber() == 0 && !series.empty()) {
+      // The first issue with bars sets the window and is not examined.
+      end = series.back().Date();
+      start = TradingDaysBefore(end, depth - 1);
+      begin = FirstDateFrom(series, start);
+    } else {
+      if (!series.empty() && series.back().DateNumber() != end.ToNumber()) {
+        return kQuickFileEndMismatch;
+      }
+      CDate missing;
+      if (checker.FindGap(series, &missing) && ++gaps > gapTolerance) {
+        if (errorText != nullptr) {
+          *errorText = StringFormat("fragmented data (%s:%s)", code.c_str(),
+                                    missing.Format(2).c_str());
+        }
+        return kQuickFileTooManyGaps;
+      }
+    }
+    if (begin > start && !series.empty()) {
+      const CDate first = FirstDateFrom(series, start);
+      if (first.ToNumber() != 0 && first < begin) begin = first;
+    }
+  }
+
+  CQuickFileHeader header;
+  std::memcpy(header.magic, kQuickPriceMagic, 4);
+  header.version = kQuickFileVersion;
+  header.beginDate = begin.ToNumber();
+  header.endDate = end.ToNumber();
+  header.count = static_cast<uint32_t>(quickMap.size());
+
+  CQuickFileWriter out;
+  int32_t status = out.Create(path);
+  if (status == kQuickFileOk) status = out.WriteHeader(header);
+  if (status != kQuickFileOk) return status;
+  for (const auto& entry : quickMap) out.PutDirectoryEntry(entry.first);
+  status = out.EndDirectory();
+  if (status != kQuickFileOk) return status;
+
+  unsigned char code[kQuickCodeBytes];
+  for (const auto& [name, series] : quickMap) {
+    int32_t first = 0;
+    if (!series.Find(header.beginDate, first, CChart::kFindExactOrLater)) {
+      continue;
+    }
+    PutQuickCode(code, name);
+    for (size_t i = static_cast<size_t>(first); i < series.size(); ++i) {
+      const CDayRecord& bar = series[i];
+      unsigned char* at =
+          out.PutRecord(code, bar.DateNumber(), kQuickPriceRecordBytes);
+      PutLittleF32(at + 12, static_cast<float>(bar.open));
+      PutLittleF32(at + 16, static_cast<float>(bar.high));
+      PutLittleF32(at + 20, static_cast<float>(bar.low));
+      PutLittleF32(at + 24, static_cast<float>(bar.close));
+      PutLittleF32(at + 28, static_cast<float>(bar.volume));
+    }
+  }
+  return out.Finish();
+}
+
+bool ReadQuickPriceFile(const char* path, CChartTable& table,
+                        CQuickFileHeader* header) {
+  table.clear();
+  CQuickFileReader in;
+  if (!in.Open(path, kQuickPriceMagic)) return false;
+  if (header != nullptr) *header = in.Header();
+  for (const std::string& code : in.Codes()) table[code];
+  CSeriesCursor<CChart> cursor(table);
+  while (const unsigned char* at = in.Next(kQuickPriceRecordBytes)) {
+    CDayRecord bar;
+    bar.SetDateNumber(GetLittleU32(at + 8));
+    bar.open = GetLittleF32(at + 12);
+    bar.high = GetLittleF32(at + 16);
+    bar.low = GetLittleF32(at + 20);
+    bar.close = GetLittleF32(at + 24);
+    bar.volume = GetLittleF32(at + 28);
+    cursor.At(GetQuickCode(at), in.RecordsLeft(kQuickPriceRecordBytes))
+        .push_back(bar);
+  }
+  return true;
+}

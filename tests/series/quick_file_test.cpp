@@ -1,0 +1,196 @@
+// Quick price and margin files. Expected files are put together here from
+// the documented layout, field by field, never by the writers under test.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "series/quick_margin_file.h"
+#include "series/quick_price_file.h"
+#include "support/text.h"
+#include "tests/common/temp_dir.h"
+#include "tests/series/file_bytes.h"
+
+namespace {
+
+std::string QuickHeader(const char* magic, uint32_t begin, uint32_t end, uint32_t count) {
+  return std::string(magic, 4) + Le(1, 4) + Le(begin, 4) + Le(end, 4) + Le(count, 4);
+}
+std::string PriceRecord(const std::string& code, const CDayRecord& bar) {
+  return Padded(code, 8) + Le(bar.DateNumber(), 4) + LeF32(bar.open) + LeF32(bar.high) +
+         LeF32(bar.low) + LeF32(bar.close) + LeF32(bar.volume);
+}
+// Fridays from 2024-01-05 on: week 11 is 2024-03-22.
+CMarginRecord Week(int k) {
+  return {CDate(2024, 1, 5).AddDays(7 * k), 1234567.0 + k, 0.25 * k};
+}
+CMargin Weeks(int from, int to, int skip = -1) {
+  CMargin margin;
+  for (int k = from; k <= to; ++k) if (k != skip) margin.push_back(Week(k));
+  return margin;
+}
+std::string MarginRecord(const std::string& code, const CMarginRecord& e) {
+  return Padded(code, 8) + Le(e.date.ToNumber(), 4) + LeF32(e.buy) + LeF32(e.sell);
+}
+std::vector<uint32_t> TradingDays(CDate first, int count) {
+  std::vector<uint32_t> dates;
+  for (int i = 0; i < count; ++i, first.NextBusinessDay()) dates.push_back(first.ToNumber());
+  return dates;
+}
+
+}  // namespace
+
+// January 2024 trades on 4, 5, 9-12, 15-19, 22 (8 is a holiday). With depth
+// 10 and the end on the 22nd the window starts on the 9th; the first issue
+// has bars from the 11th on, but the second from the 10th, so the file
+// begins on the 10th. The first issue's own gap is not counted.
+TEST(QuickPriceFileTest, WriterAndReaderFollowTheLayout) {
+  const CChartTable map{
+      {"1301", DayBars({20240104, 20240105, 20240111, 20240112, 20240115, 20240116, 20240117,
+                        20240118, 20240119, 20240122})},
+      {"1332", DayBars(TradingDays(CDate(2024, 1, 10), 9))},
+      {"72030000", DayBars({20240119, 20240122})},
+      {"9999", {}},
+      {"ABCDEFGHIJ", DayBars({20240122})},
+  };
+  std::string bytes = QuickHeader("QDB2", 20240110, 20240122, 5);
+  for (const char* code : {"1301", "1332", "72030000", "9999", "ABCDEFGH"}) bytes += Padded(code, 8);
+  CChartTable expected;
+  for (const auto& [code, series] : map) {
+    CChart& kept = expected[code.substr(0, 8)];
+    for (const CDayRecord& bar : series) {
+      if (bar.DateNumber() < 20240110) continue;
+      bytes += PriceRecord(code, bar);
+      kept.push_back(bar);
+    }
+  }
+  EXPECT_EQ(std::string("\x31\x33\x30\x31\x00\x00\x00\x00\xef\xd6\x34\x01\x00\x00\x30\x41"
+                        "\x00\x00\x40\x41\x00\x00\x20\x41\x00\x00\x38\x41\x00\xe0\x2b\x46", 32),
+            bytes.substr(60, 32));  // 1301 on 2024-01-11
+
+  TempDir dir;
+  const std::string path = dir.Sub("quick2.dat");
+  std::string error = "untouched";
+  ASSERT_EQ(kQuickFileOk, WriteQuickPriceFile(path.c_str(), map, 10, 0, &error));
+  EXPECT_EQ(bytes, ReadBytes(path));
+  EXPECT_EQ("untouched", error);
+
+  WriteBytes(path, bytes);
+  CChartTable table{{"stale", DayBars({20240104})}};
+  CQuickFileHeader header;
+  ASSERT_TRUE(ReadQuickPriceFile(path.c_str(), table, &header));
+  EXPECT_EQ(expected, table);
+  EXPECT_EQ(QuickHeader("QDB2", 20240110, 20240122, 5),
+            QuickHeader(header.magic, header.beginDate, header.endDate, header.count));
+  EXPECT_EQ(1u, header.version);
+}
+
+TEST(QuickPriceFileTest, RefusalsLeaveTheOldFile) {
+  const CChart gapped = DayBars({20240104, 20240105, 20240110, 20240111});  // 9th missing
+  CChartTable gaps{{"1000", DayBars({20240104, 20240109, 20240111})}};  // first: not counted
+  for (int i = 0; i < 20; ++i) gaps[StringFormat("G%02d", i)] = gapped;
+  CChartTable oneMore = gaps;
+  oneMore["G20"] = gapped;
+  // A series that ends like one without a gap may still have one earlier.
+  const CChart full = DayBars(TradingDays(CDate(2024, 1, 4), 12));
+  CChartTable tails{{"1000", full}, {"1001", full}, {"1002", full}};
+  tails["1002"].erase(tails["1002"].begin() + 1, tails["1002"].begin() + 4);
+  const CChartTable ends{{"1301", gapped}, {"1332", DayBars({20240110})}};
+  struct Case { const CChartTable* map; int32_t depth, tolerance, status; const char* error; };
+  const Case cases[] = {
+      {&gaps, 10, 20, kQuickFileOk, ""},
+      {&oneMore, 10, 21, kQuickFileOk, ""},
+      {&oneMore, 10, 20, kQuickFileTooManyGaps, "fragmented data (G20:2024/1/9(火))"},
+      {&gaps, 10, -1, kQuickFileTooManyGaps, "fragmented data (G00:2024/1/9(火))"},
+      {&tails, 10, 0, kQuickFileTooManyGaps, "fragmented data (1002:2024/1/5(金))"},
+      {&ends, 10, 99, kQuickFileEndMismatch, ""},
+      {&gaps, 9, 99, kQuickFileBadDepth, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.Sub("quick2.dat");
+    WriteBytes(path, "old");
+    std::string error;
+    EXPECT_EQ(c.status, WriteQuickPriceFile(path.c_str(), *c.map, c.depth, c.tolerance, &error));
+    EXPECT_EQ(c.error, error);
+    EXPECT_EQ(c.status != kQuickFileOk, ReadBytes(path) == "old") << c.status;
+    EXPECT_EQ(c.status, WriteQuickPriceFile(path.c_str(), *c.map, c.depth, c.tolerance, nullptr));
+  }
+}
+
+// Weeks 0-11, depth 10: the window starts on week 2. The first issue skips
+// week 2, so the file begins on week 3 unless an issue that ends with it
+// has week 2; an issue that ends a week early has no say, but is written
+// from the begin date on.
+TEST(QuickMarginFileTest, WriterAndReaderFollowTheLayout) {
+  CMarginTable map{{"1301", Weeks(0, 11, 2)}, {"1332", Weeks(0, 10)}, {"1333", {}}};
+  std::string bytes = QuickHeader("QMD2", Week(3).date.ToNumber(), Week(11).date.ToNumber(), 3) +
+                      Padded("1301", 8) + Padded("1332", 8) + Padded("1333", 8);
+  for (int k = 3; k <= 11; ++k) bytes += MarginRecord("1301", Week(k));
+  for (int k = 3; k <= 10; ++k) bytes += MarginRecord("1332", Week(k));
+  TempDir dir;
+  const std::string path = dir.Sub("quickmg2.dat");
+  std::string error = "untouched";
+  ASSERT_EQ(kQuickFileOk, WriteQuickMarginFile(path.c_str(), map, 10, &error));
+  EXPECT_EQ(bytes, ReadBytes(path));
+  EXPECT_EQ("untouched", error);
+
+  WriteBytes(path, bytes);
+  CMarginTable table;
+  CQuickFileHeader header;
+  ASSERT_TRUE(ReadQuickMarginFile(path.c_str(), table, &header));
+  EXPECT_EQ(bytes.substr(0, 20), QuickHeader(header.magic, header.beginDate, header.endDate, header.count));
+  EXPECT_EQ((CMarginTable{{"1301", Weeks(3, 11)}, {"1332", Weeks(3, 10)}, {"1333", {}}}), table);
+
+  map["1334"] = Weeks(2, 11);
+  ASSERT_EQ(kQuickFileOk, WriteQuickMarginFile(path.c_str(), map, 10, nullptr));
+  ASSERT_TRUE(ReadQuickMarginFile(path.c_str(), table, &header));
+  EXPECT_EQ(Week(2).date.ToNumber(), header.beginDate);
+  EXPECT_EQ(Weeks(2, 10), table["1332"]);
+  EXPECT_EQ(kQuickFileBadDepth, WriteQuickMarginFile(path.c_str(), map, 9, nullptr));
+}
+
+// Both writers: an empty map, series without bars, a folder that does not
+// exist, and writes that stop in the header, the directory or the records.
+// Both readers: files of the other kind or version.
+TEST(QuickFileTest, EmptyMapsFailedWritesAndOtherFiles) {
+  TempDir dir;
+  const std::string path = dir.Sub("quick.dat");
+  auto price = [&](const CChartTable& map) { return WriteQuickPriceFile(path.c_str(), map, 10, 0, nullptr); };
+  auto margin = [&](const CMarginTable& map) { return WriteQuickMarginFile(path.c_str(), map, 10, nullptr); };
+  ASSERT_EQ(kQuickFileOk, price({}));
+  EXPECT_EQ(QuickHeader("QDB2", 0, 0, 0), ReadBytes(path));
+  ASSERT_EQ(kQuickFileOk, margin({{"1301", {}}, {"72030000", {}}}));
+  EXPECT_EQ(QuickHeader("QMD2", 0, 0, 2) + Padded("1301", 8) + "72030000", ReadBytes(path));
+  CChartTable prices;
+  EXPECT_FALSE(ReadQuickPriceFile(path.c_str(), prices));
+  WriteBytes(path, "QDB2" + Le(2, 4) + Le(0, 12));
+  EXPECT_FALSE(ReadQuickPriceFile(path.c_str(), prices));
+
+  const CChart bars = DayBars({20240104, 20240105});
+  prices = {{"1301", bars}, {"1332", bars}, {"1333", bars}};
+  const CMarginTable margins{{"1301", Weeks(0, 1)}, {"1332", Weeks(0, 1)}, {"1333", Weeks(0, 1)}};
+  // Header 20, directory 24, then six records of 32 or 20 bytes.
+  struct Case { rlim_t limit; int32_t price, margin; };
+  const Case cases[] = {
+      {10, kQuickFileHeaderFailed, kQuickFileHeaderFailed},
+      {30, kQuickFileDirectoryFailed, kQuickFileDirectoryFailed},
+      {100, kQuickFileRecordFailed, kQuickFileRecordFailed},
+      {164, kQuickFileRecordFailed, kQuickFileOk},
+      {236, kQuickFileOk, kQuickFileOk},
+  };
+  for (const Case& c : cases) {
+    int32_t statuses[2];
+    {
+      FileSizeLimit limit(c.limit);
+      statuses[0] = price(prices);
+      statuses[1] = margin(margins);
+    }
+    EXPECT_EQ(c.price, statuses[0]) << c.limit;
+    EXPECT_EQ(c.margin, statuses[1]) << c.limit;
+  }
+  const std::string missing = dir.Sub("none/quick.dat");
+  EXPECT_EQ(kQuickFileCannotCreate, WriteQuickPriceFile(missing.c_str(), prices, 10, 0, nullptr));
+  EXPECT_EQ(kQuickFileCannotCreate, WriteQuickMarginFile(missing.c_str(), margins, 10, nullptr));
+}
