@@ -10,6 +10,9 @@
 struct CDivideRecord {
   CDate date;
   double ratio = 1.0;
+
+  // Same date number and same ratio, compared as doubles.
+  bool operator==(const CDivideRecord& other) const = default;
 };
 
 #endif  // TICKORA_DB_DIVIDE_RECORD_H_
