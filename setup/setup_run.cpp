@@ -6,6 +6,7 @@
 #include "support/app_paths.h"
 #include "support/settings_file.h"
 #include "support/text.h"
+#include "web/usage_log.h"
 
 namespace fs = std::filesystem;
 
@@ -98,6 +99,10 @@ void CSetupRun::WriteSettings() {
   if (!settings.Load(path)) return;
   settings.Section("Config")["IncludeMarkets"] = CValue(BuildIncludeMarkets());
   settings.Save();
+}
+
+void CSetupRun::PostUsageLog(const std::string& event) {
+  ::PostUsageLog(event);
 }
 
 bool CSetupRun::InitDatabase(WorkerProgress& progress) {

@@ -103,8 +103,9 @@ class CSetupRun {
 
   // Hands the archive preference to the market data source.
   virtual void SetArchivePreference(bool use_archive) = 0;
-  // Posts the usage record; its outcome is never examined.
-  virtual void PostUsageLog(const std::string& event) = 0;
+  // Posts the usage record (web/usage_log.h); its outcome is never
+  // examined.
+  virtual void PostUsageLog(const std::string& event);
 
  private:
   void WriteSettings();

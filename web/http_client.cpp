@@ -1,0 +1,505 @@
+#include "web/http_client.h"
+
+#include <curl/curl.h>
+#include <strings.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <string_view>
+
+#include "support/text.h"
+#include "web/site_urls.h"
+#include "web/url_parts.h"
+
+// How the outcomes of libcurl become result codes.
+//
+//   no easy handle, or a transfer option refused (setopt)          -1001
+//   the extra CA file cannot be loaded (CURLE_SSL_CACERT_BADFILE,
+//     SSL_CRL_BADFILE), a TLS engine or feature missing              -1001
+//   the address, verb or body refused (setopt)                       -1003
+//   CURLE_URL_MALFORMAT                                              -1005
+//   the header list refused (setopt)                                 -1006
+//   CURLE_COULDNT_RESOLVE_HOST, COULDNT_RESOLVE_PROXY, COULDNT_CONNECT -1002
+//   the TLS handshake or the peer's verification failed
+//     (SSL_CONNECT_ERROR, PEER_FAILED_VERIFICATION, SSL_CIPHER,
+//     SSL_ISSUER_ERROR, ...): no secure connection came about        -1002
+//   CURLE_OPERATION_TIMEDOUT before the connection (with its TLS
+//     handshake) was up: the connect time-out                        -1002
+//   CURLE_OPERATION_TIMEDOUT after it: the stall limit                -1004
+//   any other failure before the headers of the answer were complete
+//     (SEND_ERROR, RECV_ERROR, GOT_NOTHING, WEIRD_SERVER_REPLY, an
+//     HTTP/0.9 answer, a header line or all headers too large)       -1004
+//
+// Once the headers of a final answer are complete, its status decides:
+// 200 gives 0 even when the body then breaks off (the body simply ends
+// early), a redirection is followed, anything else gives minus the status.
+
+namespace {
+
+// libcurl's global state is set up once, before the first handle, and kept
+// until the process ends.
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// <chrono> cannot be compiled with this library's execution character set,
+// so the pause sleeps through the C library.
+void Sleep(uint32_t milliseconds) {
+  timespec left = {static_cast<time_t>(milliseconds / 1000),
+                   static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0) {
+  }
+}
+
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307;
+}
+
+// The header bytes one exchange may receive (every line of every answer).
+// libcurl bounds a single line; this bounds a server that sends endless
+// lines.
+constexpr size_t kMaxHeaderBytes = 1 << 20;
+
+// libcurl's own read size: the largest it offers, so that a fast download
+// needs few calls.
+constexpr long kCurlBufferSize = CURL_MAX_READ_SIZE;
+
+// Owns a libcurl header list.
+class HeaderList {
+ public:
+  HeaderList() = default;
+  ~HeaderList() { curl_slist_free_all(list_); }
+  HeaderList(const HeaderList&) = delete;
+  HeaderList& operator=(const HeaderList&) = delete;
+
+  bool Append(const std::string& line) {
+    curl_slist* grown = curl_slist_append(list_, line.c_str());
+    if (grown == nullptr) return false;
+    list_ = grown;
+    return true;
+  }
+  curl_slist* get() const { return list_; }
+
+ private:
+  curl_slist* list_ = nullptr;
+};
+
+std::string_view HeaderName(std::string_view line) {
+  return line.substr(0, line.find(':'));
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// A header line may end in one line end; inside it none may stand, and it
+// needs a name of visible characters other than ":" before its colon.
+bool CleanHeaderLine(const std::string& header, std::string& line) {
+  line = header;
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  const size_t colon = line.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  for (size_t i = 0; i < colon; ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c <= 0x20 || c >= 0x7F) return false;
+  }
+  return line.find_first_of("\r\n") == std::string::npos;
+}
+
+// Builds the request headers: for a form post the content type first, then
+// the caller's lines in order. A line whose name is already present is
+// refused, not merged: each header is added only when new. "Expect:" keeps
+// libcurl from announcing a large body and waiting for the server's leave.
+bool BuildHeaders(bool post, const std::vector<std::string>& headers,
+                  HeaderList& list) {
+  std::vector<std::string> lines;
+  if (post) lines.push_back("Content-Type: application/x-www-form-urlencoded");
+  for (const std::string& header : headers) {
+    std::string line;
+    if (!CleanHeaderLine(header, line)) return false;
+    for (const std::string& present : lines) {
+      if (SameName(HeaderName(present), HeaderName(line))) return false;
+    }
+    lines.push_back(line);
+  }
+  bool has_expect = false;
+  for (const std::string& line : lines) {
+    has_expect = has_expect || SameName(HeaderName(line), "Expect");
+  }
+  if (!has_expect) lines.push_back("Expect:");
+  for (const std::string& line : lines) {
+    if (!list.Append(line)) return false;
+  }
+  return true;
+}
+
+// What the callbacks of one hop share.
+struct Transfer {
+  CURL* curl = nullptr;
+  CBuffer* buffer = nullptr;
+  char* receive = nullptr;  // the client's receive buffer
+  size_t filled = 0;        // bytes waiting in it
+  CBuffer::Handle handle = nullptr;  // open while a 200 body is received
+
+  bool headersDone = false;  // the headers of the final answer are complete
+  long status = 0;           // its status
+  bool openFailed = false;
+  size_t headerBytes = 0;
+  bool hasLocation = false;
+  bool locationFits = true;
+  std::string location;
+  // An exception thrown by the buffer inside a callback; it must not pass
+  // through libcurl's C frames, so it is carried out and thrown again.
+  std::exception_ptr exception;
+
+  void Flush() {
+    if (filled == 0) return;
+    buffer->Write(handle, receive, static_cast<int32_t>(filled));
+    filled = 0;
+  }
+};
+
+std::string_view TrimHeaderValue(std::string_view value) {
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) {
+    value.remove_prefix(1);
+  }
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t' ||
+                            value.back() == '\r' || value.back() == '\n')) {
+    value.remove_suffix(1);
+  }
+  return value;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  Transfer& t = *static_cast<Transfer*>(user);
+  const size_t length = size * count;
+  try {
+    t.headerBytes += length;
+    if (t.headerBytes > kMaxHeaderBytes) return 0;
+    // Lines after the final answer's headers are trailers of its body.
+    if (t.headersDone) return length;
+    const std::string_view line(data, length);
+    if (line.starts_with("HTTP/")) {
+      // A new answer: an earlier interim one leaves nothing behind.
+      t.hasLocation = false;
+      t.locationFits = true;
+      t.location.clear();
+      return length;
+    }
+    if (line == "\r\n" || line == "\n") {
+      long status = 0;
+      curl_easy_getinfo(t.curl, CURLINFO_RESPONSE_CODE, &status);
+      if (status >= 100 && status < 200) return length;  // the real one follows
+      t.status = status;
+      t.headersDone = true;
+      if (status == 200) {
+        t.handle = t.buffer->OpenWrite();
+        if (t.handle == nullptr) {
+          t.openFailed = true;
+          return 0;
+        }
+      }
+      return length;
+    }
+    // The first location counts. One longer than kMaxLocation is not kept.
+    constexpr std::string_view kLocation = "location:";
+    if (!t.hasLocation && line.size() >= kLocation.size() &&
+        strncasecmp(line.data(), kLocation.data(), kLocation.size()) == 0) {
+      const std::string_view value =
+          TrimHeaderValue(line.substr(kLocation.size()));
+      t.hasLocation = true;
+      t.locationFits = value.size() <= CHttpClient::kMaxLocation;
+      if (t.locationFits) t.location.assign(value);
+    }
+    return length;
+  } catch (...) {
+    t.exception = std::current_exception();
+    return 0;
+  }
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  Transfer& t = *static_cast<Transfer*>(user);
+  const size_t length = size * count;
+  // Only a 200 answer has a body worth keeping; the body of any other is
+  // not read, which ends the exchange at once.
+  if (t.handle == nullptr) return 0;
+  try {
+    const size_t capacity = CHttpClient::kReceiveBufferSize;
+    size_t done = 0;
+    while (done < length) {
+      if (t.filled == capacity) t.Flush();
+      const size_t piece = std::min(length - done, capacity - t.filled);
+      std::memcpy(t.receive + t.filled, data + done, piece);
+      t.filled += piece;
+      done += piece;
+    }
+    return length;
+  } catch (...) {
+    t.exception = std::current_exception();
+    return 0;
+  }
+}
+
+// True when the connection, with its TLS handshake for https, was up.
+bool Connected(CURL* curl, int32_t secure) {
+  curl_off_t connect = 0;
+  curl_off_t handshake = 0;
+  curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connect);
+  curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &handshake);
+  return connect > 0 && (secure == 0 || handshake > 0);
+}
+
+// A failure before the headers of a final answer were complete.
+int32_t FailureCode(CURL* curl, CURLcode rc, int32_t secure) {
+  switch (rc) {
+    case CURLE_FAILED_INIT:
+    case CURLE_NOT_BUILT_IN:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+      return CHttpClient::kErrorSession;
+    case CURLE_URL_MALFORMAT:
+      return CHttpClient::kErrorAddress;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_USE_SSL_FAILED:
+      return CHttpClient::kErrorConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return Connected(curl, secure) ? CHttpClient::kErrorSend
+                                     : CHttpClient::kErrorConnect;
+    default:
+      return CHttpClient::kErrorSend;
+  }
+}
+
+// What one hop ended with.
+struct HopResult {
+  int32_t code = CHttpClient::kErrorSend;  // unless a redirection
+  bool redirect = false;
+  bool hasLocation = false;
+  bool locationFits = true;
+  std::string location;
+};
+
+struct HopSettings {
+  const char* agent;
+  long connectTimeoutMs;
+  long stallTimeoutS;
+  long stallBytesPerSecond;
+  char* receive;
+};
+
+template <typename T>
+bool Set(CURL* curl, CURLoption option, T value) {
+  return curl_easy_setopt(curl, option, value) == CURLE_OK;
+}
+
+// One request and its answer, on a libcurl handle (and so a connection) of
+// its own.
+HopResult Hop(const HopSettings& settings, const CUrlParts& address,
+              const HeaderList& headers, const std::string* body,
+              CBuffer& buffer) {
+  HopResult result;
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) {
+    result.code = CHttpClient::kErrorSession;
+    return result;
+  }
+  Transfer t;
+  t.curl = curl;
+  t.buffer = &buffer;
+  t.receive = settings.receive;
+
+  const std::string ca_file = ExtraCaFile();
+  // The extra file replaces only libcurl's default CA file; its default CA
+  // directory (the system's certificates) stays in use beside it.
+  const bool session =
+      Set(curl, CURLOPT_NOSIGNAL, 1L) &&
+      Set(curl, CURLOPT_USERAGENT, settings.agent) &&
+      Set(curl, CURLOPT_PROTOCOLS_STR, "http,https") &&
+      Set(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) &&
+      Set(curl, CURLOPT_FOLLOWLOCATION, 0L) &&
+      Set(curl, CURLOPT_SSL_VERIFYPEER, 1L) &&
+      Set(curl, CURLOPT_SSL_VERIFYHOST, 2L) &&
+      (ca_file.empty() || Set(curl, CURLOPT_CAINFO, ca_file.c_str())) &&
+      Set(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
+      Set(curl, CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs) &&
+      Set(curl, CURLOPT_LOW_SPEED_LIMIT, settings.stallBytesPerSecond) &&
+      Set(curl, CURLOPT_LOW_SPEED_TIME, settings.stallTimeoutS) &&
+      Set(curl, CURLOPT_BUFFERSIZE, kCurlBufferSize) &&
+      Set(curl, CURLOPT_HEADERFUNCTION, &OnHeader) &&
+      Set(curl, CURLOPT_HEADERDATA, static_cast<void*>(&t)) &&
+      Set(curl, CURLOPT_WRITEFUNCTION, &OnBody) &&
+      Set(curl, CURLOPT_WRITEDATA, static_cast<void*>(&t));
+  const std::string url = address.Compose();
+  const bool request =
+      session && Set(curl, CURLOPT_URL, url.c_str()) &&
+      Set(curl, CURLOPT_PATH_AS_IS, 1L) &&
+      (address.userName.empty() ||
+       (Set(curl, CURLOPT_USERNAME, address.userName.c_str()) &&
+        Set(curl, CURLOPT_PASSWORD, address.password.c_str()))) &&
+      (body == nullptr
+           ? Set(curl, CURLOPT_HTTPGET, 1L)
+           : (Set(curl, CURLOPT_POST, 1L) &&
+              Set(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                  static_cast<curl_off_t>(body->size())) &&
+              Set(curl, CURLOPT_POSTFIELDS, body->c_str())));
+  const bool header_set =
+      request && Set(curl, CURLOPT_HTTPHEADER, headers.get());
+
+  if (!session) {
+    result.code = CHttpClient::kErrorSession;
+  } else if (!request) {
+    result.code = CHttpClient::kErrorRequest;
+  } else if (!header_set) {
+    result.code = CHttpClient::kErrorHeader;
+  } else {
+    const CURLcode rc = curl_easy_perform(curl);
+    if (t.handle != nullptr) {
+      // A 200 answer: the body ends here, complete or cut off. Only a
+      // complete one is marked by a last, empty piece.
+      if (!t.exception) {
+        try {
+          t.Flush();
+          if (rc == CURLE_OK) buffer.Write(t.handle, t.receive, 0);
+        } catch (...) {
+          t.exception = std::current_exception();
+        }
+      }
+      buffer.Close(t.handle);
+      result.code = CHttpClient::kOk;
+    } else if (t.openFailed) {
+      result.code = CHttpClient::kErrorBufferOpen;
+    } else if (t.headersDone && IsRedirect(t.status)) {
+      result.redirect = true;
+      result.hasLocation = t.hasLocation;
+      result.locationFits = t.locationFits;
+      result.location = std::move(t.location);
+    } else if (t.headersDone) {
+      result.code = -static_cast<int32_t>(t.status);
+    } else {
+      result.code = FailureCode(curl, rc, address.secure);
+    }
+  }
+  curl_easy_cleanup(curl);
+  if (t.exception) std::rethrow_exception(t.exception);
+  return result;
+}
+
+}  // namespace
+
+CHttpClient::CHttpClient()
+    : agentName_("CHttpClient"), receive_(new char[kReceiveBufferSize]) {
+  InitCurlOnce();
+}
+
+CHttpClient::~CHttpClient() = default;
+
+int32_t CHttpClient::Get(const std::string& url, CBuffer& buffer,
+                         const std::vector<std::string>& headers) {
+  return Run(url, headers, nullptr, buffer);
+}
+
+int32_t CHttpClient::Post(const std::string& url,
+                          const std::vector<std::string>& headers,
+                          const CCGIParams& params, CBuffer& buffer) {
+  return Run(url, headers, &params, buffer);
+}
+
+bool CHttpClient::IsTransient(int32_t code) {
+  return code == kErrorSend || code == kErrorConnect || code == -500;
+}
+
+int32_t CHttpClient::Run(const std::string& url,
+                         const std::vector<std::string>& headers,
+                         const CCGIParams* params, CBuffer& buffer) {
+  const int32_t attempts = std::max(attempts_, 1);
+  int32_t code = kErrorSend;
+  for (int32_t attempt = 0; attempt < attempts; ++attempt) {
+    code = Request(url, headers, params, buffer);
+    if (!IsTransient(code)) return code;
+    // The pause follows the last attempt too, as it follows every
+    // transient failure.
+    Sleep(retryPauseMs_);
+  }
+  return code;
+}
+
+int32_t CHttpClient::Request(const std::string& url,
+                             const std::vector<std::string>& headers,
+                             const CCGIParams* params, CBuffer& buffer) {
+  CUrlParts address;
+  if (!address.Parse(url)) return kErrorAddress;
+  HeaderList header_list;
+  if (!BuildHeaders(params != nullptr, headers, header_list)) {
+    return kErrorHeader;
+  }
+  const std::string body = params != nullptr ? params->EncodeForm() : "";
+  const HopSettings settings = {
+      agentName_.c_str(), connectTimeoutMs_,
+      std::max<long>(stallTimeoutS_, 1), kStallBytesPerSecond, receive_.get()};
+
+  // The verb, the body and the headers stay the same on every hop.
+  for (int32_t hop = 0;; ++hop) {
+    HopResult result = Hop(settings, address, header_list,
+                           params != nullptr ? &body : nullptr, buffer);
+    if (!result.redirect) return result.code;
+    if (!result.hasLocation) return kErrorNoLocation;
+    // A location must be a complete address: a relative one is refused.
+    if (!result.locationFits || !address.Parse(result.location)) {
+      return kErrorLocation;
+    }
+    // Hop 0 is the caller's request; kMaxRedirects redirections are
+    // followed, and one more gives up.
+    if (hop == kMaxRedirects) return kErrorTooManyRedirects;
+  }
+}
+
+std::string CHttpClient::GetMessage(int32_t code) {
+  switch (code) {
+    case kOk:
+      return "成功";
+    case kErrorBufferOpen:
+      return "ダウンロードしたデータを保存できませんでした";
+    case kErrorSession:
+      return "インターネット接続を準備できませんでした";
+    case kErrorConnect:
+      return "サーバーに接続できませんでした";
+    case kErrorRequest:
+      return "HTTPリクエストを作成できませんでした";
+    case kErrorSend:
+      return "HTTPリクエストの送信または応答の受信に失敗しました";
+    case kErrorAddress:
+      return "URLを解析できませんでした";
+    case kErrorHeader:
+      return "HTTPリクエストヘッダーを追加できませんでした";
+    case kErrorNoLocation:
+      return "リダイレクト先が示されませんでした";
+    case kErrorLocation:
+      return "リダイレクト先のURLを解析できませんでした";
+    case kErrorTooManyRedirects:
+      return "リダイレクトの回数が上限を超えました";
+    default:
+      break;
+  }
+  if (code < 0 && code > -1000) {
+    return StringFormat("HTTPサーバーがステータスコード%dを返しました", -code);
+  }
+  return StringFormat("不明なエラー(%d)が発生しました", code);
+}

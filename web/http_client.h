@@ -1,0 +1,152 @@
+#ifndef TICKORA_WEB_HTTP_CLIENT_H_
+#define TICKORA_WEB_HTTP_CLIENT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "series/buffer.h"
+
+// CHttpClient performs one HTTP or HTTPS exchange (GET, or POST of a form)
+// on libcurl and streams the body of a 200 answer into a CBuffer: a
+// CBufferFile for archive files, a CBufferString for pages. It follows
+// redirections itself (301, 302, 303 and 307, at most kMaxRedirects hops,
+// each with the same verb, body and headers), retries transient failures,
+// and reports every outcome as one signed result code (below).
+//
+// The client owns a receive buffer of 1 MiB, allocated by the constructor;
+// every body passes through it on its way to the CBuffer, so a body of any
+// size is written out in pieces of at most 1 MiB and never held whole. A
+// complete body ends with one write of 0 bytes (an empty body is that write
+// alone); a body that breaks off ends without it and still gives 0, and the
+// readers notice the cut by what is missing. The buffer is opened only for
+// a 200 answer. The client keeps no connection between requests: each
+// exchange, and each hop of a redirection, opens and closes its own.
+//
+// The attempt count, the pause between attempts and the two time-outs are
+// members that the owner may change between requests; the defaults suit
+// the setup run.
+//
+// Proxies are taken from the environment (http_proxy, https_proxy,
+// no_proxy) by libcurl's own rules. HTTPS peers are always verified, against
+// the system's certificate authorities and those of the file named by
+// TICKORA_CA_FILE (see site_urls.h).
+//
+// One client serves one thread at a time: the receive buffer is a member.
+// The client throws nothing of its own. An exception thrown by the CBuffer
+// (a memory buffer that runs out of memory) is passed on to the caller,
+// after the transfer has been cleaned up.
+class CHttpClient {
+ public:
+  // Result codes. A code from -1 to -999 is minus an HTTP status other
+  // than 200, 301, 302, 303 and 307 (a 404 gives -404).
+  enum : int32_t {
+    kOk = 0,                      // status 200, the body is in the buffer
+    kErrorBufferOpen = -1000,     // the buffer could not be opened to write
+    kErrorSession = -1001,        // the transfer could not be set up
+    kErrorConnect = -1002,        // no connection to the server
+    kErrorRequest = -1003,        // the request could not be formed
+    kErrorSend = -1004,           // sending, or receiving the answer, failed
+    kErrorAddress = -1005,        // not a complete http or https address
+    kErrorHeader = -1006,         // a request header could not be added
+    kErrorNoLocation = -1007,     // a redirection without a location
+    kErrorLocation = -1008,       // a location that is not a usable address
+    kErrorTooManyRedirects = -1009,  // more than kMaxRedirects hops
+  };
+
+  static constexpr int32_t kDefaultAttempts = 5;
+  static constexpr uint32_t kDefaultRetryPauseMs = 3000;
+  static constexpr int32_t kReceiveBufferSize = 0x100000;
+  static constexpr int32_t kMaxRedirects = 10;
+  // A location longer than this is refused as unusable (kErrorLocation).
+  static constexpr size_t kMaxLocation = 1023;
+
+  // The name/value pairs of a form post, in the order they were added.
+  class CCGIParams {
+   public:
+    using Entry = std::pair<std::string, std::string>;
+
+    CCGIParams() = default;
+    virtual ~CCGIParams() = default;
+
+    // Appends a pair; a name may occur more than once.
+    void Add(const std::string& name, const std::string& value);
+
+    // "name=value" for every pair in order, joined by "&", with names and
+    // values passed through UrlEncode; empty for no pairs.
+    std::string EncodeForm() const;
+
+    const std::vector<Entry>& Entries() const { return entries_; }
+
+   private:
+    std::vector<Entry> entries_;
+  };
+
+  CHttpClient();
+  virtual ~CHttpClient();
+  CHttpClient(const CHttpClient&) = delete;
+  CHttpClient& operator=(const CHttpClient&) = delete;
+
+  // GET of `url` into `buffer`. `headers` are complete header lines such
+  // as "Accept-Encoding: gzip" (a line end is allowed and dropped), sent in
+  // order; a line without a proper name, or whose name is already present,
+  // gives kErrorHeader. The path and query go out exactly as written.
+  // Returns the result code of the last attempt.
+  int32_t Get(const std::string& url, CBuffer& buffer,
+              const std::vector<std::string>& headers = {});
+
+  // POST of the form `params` ("application/x-www-form-urlencoded") to
+  // `url`, the answer into `buffer`; otherwise as Get.
+  int32_t Post(const std::string& url, const std::vector<std::string>& headers,
+               const CCGIParams& params, CBuffer& buffer);
+
+  // Attempts in all for a transient failure; a value below 1 means 1.
+  void SetAttempts(int32_t attempts) { attempts_ = attempts; }
+  int32_t Attempts() const { return attempts_; }
+  // The pause after every transient failure, the last one included.
+  void SetRetryPause(uint32_t milliseconds) { retryPauseMs_ = milliseconds; }
+  uint32_t RetryPause() const { return retryPauseMs_; }
+  // Longest wait for a connection, name resolution and TLS handshake
+  // included.
+  void SetConnectTimeout(int32_t milliseconds) { connectTimeoutMs_ = milliseconds; }
+  // An exchange that moves fewer than kStallBytesPerSecond bytes a second
+  // for this many seconds (at least 1) is abandoned.
+  void SetStallTimeout(int32_t seconds) { stallTimeoutS_ = seconds; }
+
+  // -1004, -1002 and -500: worth another attempt.
+  static bool IsTransient(int32_t code);
+
+  // A Japanese text (CP932) for any result code of this client.
+  static std::string GetMessage(int32_t code);
+
+ private:
+  // Time-outs. A connection, with name resolution and TLS handshake, takes
+  // well under a second when the server is up; 30 s leaves room for slow
+  // resolvers and lines without keeping the worker long on a dead host.
+  // After connecting, a server that delivers less than 64 bytes a second
+  // for 60 s in a row (including one that accepts and never answers) is
+  // treated as gone. Neither limits a large download that keeps flowing:
+  // there is deliberately no limit on the whole exchange.
+  static constexpr int32_t kDefaultConnectTimeoutMs = 30000;
+  static constexpr int32_t kDefaultStallTimeoutS = 60;
+  static constexpr int32_t kStallBytesPerSecond = 64;
+
+  // The attempt loop around Request.
+  int32_t Run(const std::string& url, const std::vector<std::string>& headers,
+              const CCGIParams* params, CBuffer& buffer);
+  // One exchange: the redirection loop around single requests.
+  int32_t Request(const std::string& url,
+                  const std::vector<std::string>& headers,
+                  const CCGIParams* params, CBuffer& buffer);
+
+  const std::string agentName_;
+  int32_t attempts_ = kDefaultAttempts;
+  uint32_t retryPauseMs_ = kDefaultRetryPauseMs;
+  int32_t connectTimeoutMs_ = kDefaultConnectTimeoutMs;
+  int32_t stallTimeoutS_ = kDefaultStallTimeoutS;
+  std::unique_ptr<char[]> receive_;
+};
+
+#endif  // TICKORA_WEB_HTTP_CLIENT_H_
