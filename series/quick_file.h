@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "series/chunk_reader.h"
@@ -103,6 +105,43 @@ class CQuickFileWriter {
  private:
   CChunkWriter out_;
 };
+
+// Writes a whole quick file: the header (`magic`, version 1, `begin`, `end`
+// and the number of issues), the directory of the map's codes, then the
+// records of every issue from `begin` on. `dateOf(record)` gives a record's
+// date number and `encode(record, at)` fills its values from offset 12.
+// Answers the first failing step's status, or kQuickFileOk.
+template <typename Map, typename DateOf, typename Encode>
+int32_t WriteQuickFile(const char* path, const char* magic, const Map& map,
+                       uint32_t begin, uint32_t end, size_t recordBytes,
+                       DateOf dateOf, Encode encode) {
+  CQuickFileHeader header;
+  std::memcpy(header.magic, magic, 4);
+  header.version = kQuickFileVersion;
+  header.beginDate = begin;
+  header.endDate = end;
+  header.count = static_cast<uint32_t>(map.size());
+
+  CQuickFileWriter out;
+  int32_t status = out.Create(path);
+  if (status == kQuickFileOk) status = out.WriteHeader(header);
+  if (status != kQuickFileOk) return status;
+  for (const auto& entry : map) out.PutDirectoryEntry(entry.first);
+  status = out.EndDirectory();
+  if (status != kQuickFileOk) return status;
+
+  unsigned char code[kQuickCodeBytes];
+  for (const auto& [name, series] : map) {
+    using Series = std::decay_t<decltype(series)>;
+    int32_t first = 0;
+    if (!series.Find(begin, first, Series::kFindExactOrLater)) continue;
+    PutQuickCode(code, name);
+    for (size_t i = static_cast<size_t>(first); i < series.size(); ++i) {
+      encode(series[i], out.PutRecord(code, dateOf(series[i]), recordBytes));
+    }
+  }
+  return out.Finish();
+}
 
 // CQuickFileReader reads a quick file of one kind: Open checks the header
 // and takes the directory, Next hands out the records. A file cut inside

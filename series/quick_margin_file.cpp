@@ -49,37 +49,14 @@ int32_t WriteQuickMarginFile(const char* path, const CMarginTable& quickMap,
     }
   }
 
-  CQuickFileHeader header;
-  std::memcpy(header.magic, kQuickMarginMagic, 4);
-  header.version = kQuickFileVersion;
-  header.beginDate = begin.ToNumber();
-  header.endDate = end.ToNumber();
-  header.count = static_cast<uint32_t>(quickMap.size());
-
-  CQuickFileWriter out;
-  int32_t status = out.Create(path);
-  if (status == kQuickFileOk) status = out.WriteHeader(header);
-  if (status != kQuickFileOk) return status;
-  for (const auto& entry : quickMap) out.PutDirectoryEntry(entry.first);
-  status = out.EndDirectory();
-  if (status != kQuickFileOk) return status;
-
-  unsigned char code[kQuickCodeBytes];
-  for (const auto& [name, series] : quickMap) {
-    int32_t first = 0;
-    if (!series.Find(header.beginDate, first, CMargin::kFindExactOrLater)) {
-      continue;
-    }
-    PutQuickCode(code, name);
-    for (size_t i = static_cast<size_t>(first); i < series.size(); ++i) {
-      const CMarginRecord& entry = series[i];
-      unsigned char* at = out.PutRecord(code, entry.date.ToNumber(),
-                                        kQuickMarginRecordBytes);
-      PutLittleF32(at + 12, static_cast<float>(entry.buy));
-      PutLittleF32(at + 16, static_cast<float>(entry.sell));
-    }
-  }
-  return out.Finish();
+  return WriteQuickFile(
+      path, kQuickMarginMagic, quickMap, begin.ToNumber(), end.ToNumber(),
+      kQuickMarginRecordBytes,
+      [](const CMarginRecord& entry) { return entry.date.ToNumber(); },
+      [](const CMarginRecord& entry, unsigned char* at) {
+        PutLittleF32(at + 12, static_cast<float>(entry.buy));
+        PutLittleF32(at + 16, static_cast<float>(entry.sell));
+      });
 }
 
 bool ReadQuickMarginFile(const char* path, CMarginTable& table,

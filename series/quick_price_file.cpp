@@ -96,40 +96,17 @@ int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
     }
   }
 
-  CQuickFileHeader header;
-  std::memcpy(header.magic, kQuickPriceMagic, 4);
-  header.version = kQuickFileVersion;
-  header.beginDate = begin.ToNumber();
-  header.endDate = end.ToNumber();
-  header.count = static_cast<uint32_t>(quickMap.size());
-
-  CQuickFileWriter out;
-  int32_t status = out.Create(path);
-  if (status == kQuickFileOk) status = out.WriteHeader(header);
-  if (status != kQuickFileOk) return status;
-  for (const auto& entry : quickMap) out.PutDirectoryEntry(entry.first);
-  status = out.EndDirectory();
-  if (status != kQuickFileOk) return status;
-
-  unsigned char code[kQuickCodeBytes];
-  for (const auto& [name, series] : quickMap) {
-    int32_t first = 0;
-    if (!series.Find(header.beginDate, first, CChart::kFindExactOrLater)) {
-      continue;
-    }
-    PutQuickCode(code, name);
-    for (size_t i = static_cast<size_t>(first); i < series.size(); ++i) {
-      const CDayRecord& bar = series[i];
-      unsigned char* at =
-          out.PutRecord(code, bar.DateNumber(), kQuickPriceRecordBytes);
-      PutLittleF32(at + 12, static_cast<float>(bar.open));
-      PutLittleF32(at + 16, static_cast<float>(bar.high));
-      PutLittleF32(at + 20, static_cast<float>(bar.low));
-      PutLittleF32(at + 24, static_cast<float>(bar.close));
-      PutLittleF32(at + 28, static_cast<float>(bar.volume));
-    }
-  }
-  return out.Finish();
+  return WriteQuickFile(
+      path, kQuickPriceMagic, quickMap, begin.ToNumber(), end.ToNumber(),
+      kQuickPriceRecordBytes,
+      [](const CDayRecord& bar) { return bar.DateNumber(); },
+      [](const CDayRecord& bar, unsigned char* at) {
+        PutLittleF32(at + 12, static_cast<float>(bar.open));
+        PutLittleF32(at + 16, static_cast<float>(bar.high));
+        PutLittleF32(at + 20, static_cast<float>(bar.low));
+        PutLittleF32(at + 24, static_cast<float>(bar.close));
+        PutLittleF32(at + 28, static_cast<float>(bar.volume));
+      });
 }
 
 bool ReadQuickPriceFile(const char* path, CChartTable& table,
