@@ -12,26 +12,23 @@
 
 // This file is compiled with CP932 literals.
 
+namespace {
+
 using Entry = CPrivateBrand::Entry;
+using P = CPrivateBrand;
 
 TEST(PrivateBrandTest, TableHoldsTheFourteenIssues) {
   CPrivateBrand::Map map;
   map[42] = Entry{42, 1, "x", 0, "", ""};  // CopyTo replaces, not merges
   CPrivateBrand::Instance().CopyTo(map);
   std::vector<std::int32_t> codes;
-  for (const auto& [code, entry] : map) {
-    EXPECT_EQ(code, entry.code);
-    codes.push_back(code);
-  }
-  EXPECT_EQ((std::vector<std::int32_t>{1001, 1002, 1003, 1004, 1051, 1101, 1102,
-                                       1103, 1104, 1105, 1106, 1107, 1108, 1109}),
+  for (const auto& [code, entry] : map) codes.push_back(entry.code == code ? code : -code);
+  EXPECT_EQ((std::vector<std::int32_t>{1001, 1002, 1003, 1004, 1051, 1101, 1102, 1103, 1104, 1105,
+                                       1106, 1107, 1108, 1109}),
             codes);
-  EXPECT_EQ((Entry{1003, kKindIndex, "JASDAQ指数", 900,
-                   "/contents/marketdetail.aspx?&cntcode=JP&skubun=0"
-                   "&stkcode=0091&exctype=01&contents=2",
-                   "/contents/marketdetail.aspx?&cntcode=JP&skubun=0"
-                   "&stkcode=0091&exctype=01"}),
-            map[1003]);
+  const std::string page = "/contents/marketdetail.aspx?&cntcode=JP&skubun=0&stkcode=0091"
+                           "&exctype=01";
+  EXPECT_EQ((Entry{1003, kKindIndex, "JASDAQ指数", 900, page + "&contents=2", page}), map[1003]);
   EXPECT_EQ((Entry{1051, kKindFutures, "日経225先物", 0, "", ""}), map[1051]);
 
   // Every currency page differs from the others only by its pair.
@@ -39,27 +36,19 @@ TEST(PrivateBrandTest, TableHoldsTheFourteenIssues) {
                                "CADJPY", "ZARJPY", "CHFJPY", "HKDJPY"};
   for (std::int32_t code = 1101; code <= 1109; ++code) {
     const Entry& e = map[code];
-    const std::string pair = pairs[code - 1101];
+    const std::string query = std::string("cntcode=US&skubun=8&stkcode=") + pairs[code - 1101];
     EXPECT_EQ(kKindCurrency, e.kind) << code;
-    EXPECT_EQ("/contents/historicalTbody.aspx?cntcode=US&skubun=8&stkcode=" +
-                  pair + "&exctype=000&pnum=3M", e.historyPage);
-    EXPECT_EQ("/contents/marketdetail.aspx?&cntcode=US&skubun=8&stkcode=" + pair +
-                  "&exctype=000", e.detailPage);
-    EXPECT_NE(std::string::npos, e.name.find("\x81\x5E\x89\x7E"))  // "／円"
-        << code;
+    EXPECT_EQ("/contents/historicalTbody.aspx?" + query + "&exctype=000&pnum=3M", e.historyPage);
+    EXPECT_EQ("/contents/marketdetail.aspx?&" + query + "&exctype=000", e.detailPage);
+    EXPECT_NE(std::string::npos, e.name.find("\x81\x5E\x89\x7E")) << code;  // "／円"
   }
+  EXPECT_EQ("米ドル／円", map[1101].name);
   EXPECT_EQ(592, map[1107].sourceNumber);
 }
 
-TEST(PrivateBrandTest, FindByDecimalValueOfTheText) {
+TEST(PrivateBrandTest, FindByDecimalValueOfTheTextAndKindNames) {
   const CPrivateBrand& brands = CPrivateBrand::Instance();
-  Entry dollar = brands.Find("1101");
-  EXPECT_EQ("米ドル／円", dollar.name);
-  EXPECT_EQ("/contents/marketdetail.aspx?&cntcode=US&skubun=8&stkcode=USDJPY"
-            "&exctype=000", dollar.detailPage);
-  Entry dow = brands.Find("1004");
-  EXPECT_EQ((Entry{1004, kKindIndex, "NYダウ", 0, "", ""}), dow);
-
+  EXPECT_EQ((Entry{1004, kKindIndex, "NYダウ", 0, "", ""}), brands.Find("1004"));
   // 4294968297 is 2^32 + 1001 and must not wrap onto 1001.
   for (const char* text : {"9999", "", "abc", "-1001", "4294968297"}) {
     EXPECT_EQ(Entry(), brands.Find(text)) << text;
@@ -67,69 +56,43 @@ TEST(PrivateBrandTest, FindByDecimalValueOfTheText) {
   EXPECT_EQ(1051, brands.Find(" +1051").code);
   EXPECT_EQ(1003, brands.Find("01003").code);
   EXPECT_EQ(1002, brands.Find("1002x").code);
+
+  const char* const names[] = {"(不明)", "なし", "株", "ETF", "指数", "為替", "先物", "REIT",
+                               "(不明)"};
+  for (std::int32_t kind = -1; kind <= 7; ++kind) EXPECT_EQ(names[kind + 1], P::KindName(kind));
+  EXPECT_EQ("(不明)", KindName(-1));
 }
 
 TEST(PrivateBrandTest, ConcurrentFirstCallsShareOneInstance) {
   std::vector<const CPrivateBrand*> seen(8, nullptr);
   std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < seen.size(); ++i) {
-    threads.emplace_back([&seen, i] { seen[i] = &CPrivateBrand::Instance(); });
-  }
+  for (auto& p : seen) threads.emplace_back([&p] { p = &CPrivateBrand::Instance(); });
   for (std::thread& t : threads) t.join();
   for (const CPrivateBrand* p : seen) EXPECT_EQ(&CPrivateBrand::Instance(), p);
 }
 
-TEST(PrivateBrandTest, KindNames) {
-  const char* const names[] = {"なし", "株", "ETF", "指数", "為替", "先物", "REIT"};
-  for (std::int32_t kind = 0; kind <= 6; ++kind) {
-    EXPECT_EQ(names[kind], CPrivateBrand::KindName(kind));
+TEST(PrivateBrandCodeTest, CodeRules) {
+  const struct { bool (*is)(const std::string&); std::vector<std::string> yes, no; } kRules[] = {
+      {&P::IsNumericCode, {"123456789012345678901234"},
+       {"", " 12", "12 ", "+12", "1.5", "12a", "７２", std::string("12\0" "3", 4)}},
+      {&P::IsStockCode, {"7203", "123", "130A"},
+       {"12", "12345", "7203a", "130AB", "A130", "7203\n"}},
+      {&P::IsCurrencyCode, {"1100", "1199"}, {"1099", "1200", "01101", "+110", " 1101"}},
+      {&P::IsPrivateCode, {"1001", "12345", "0", "1299", "10000"},
+       {"1300", "7203", "9999", "130A", "", "-5"}},
+      {&P::HasPortalPage, {"1001", "1003", "1105", "1199"},
+       {"1000", "1004", "1051", "1200", "7203"}}};
+  for (const auto& [is, yes, no] : kRules) {
+    for (const std::string& text : yes) EXPECT_TRUE(is(text)) << text;
+    for (const std::string& text : no) EXPECT_FALSE(is(text)) << text;
   }
-  EXPECT_EQ("(不明)", CPrivateBrand::KindName(7));
-  EXPECT_EQ("(不明)", KindName(-1));
-}
 
-TEST(PrivateBrandCodeTest, NumericAndStockCodes) {
-  EXPECT_TRUE(CPrivateBrand::IsNumericCode("123456789012345678901234"));
-  for (const char* text : {"", " 12", "12 ", "+12", "1.5", "12a", "７２"}) {
-    EXPECT_FALSE(CPrivateBrand::IsNumericCode(text)) << text;
-  }
-  EXPECT_FALSE(CPrivateBrand::IsNumericCode(std::string("12\0" "3", 4)));
-
-  for (const char* text : {"7203", "123", "130A"}) {
-    EXPECT_TRUE(CPrivateBrand::IsStockCode(text)) << text;
-  }
-  for (const char* text : {"12", "12345", "7203a", "130AB", "A130", "7203\n"}) {
-    EXPECT_FALSE(CPrivateBrand::IsStockCode(text)) << text;
-  }
-}
-
-TEST(PrivateBrandCodeTest, CurrencyPrivateAndPortalCodes) {
-  EXPECT_TRUE(CPrivateBrand::IsCurrencyCode("1100"));
-  EXPECT_TRUE(CPrivateBrand::IsCurrencyCode("1199"));
-  for (const char* text : {"1099", "1200", "01101", "+110", " 1101"}) {
-    EXPECT_FALSE(CPrivateBrand::IsCurrencyCode(text)) << text;
-  }
-  for (const char* text : {"1001", "12345", "0", "1299", "10000"}) {
-    EXPECT_TRUE(CPrivateBrand::IsPrivateCode(text)) << text;
-  }
-  for (const char* text : {"1300", "7203", "9999", "130A", "", "-5"}) {
-    EXPECT_FALSE(CPrivateBrand::IsPrivateCode(text)) << text;
-  }
-  for (const char* text : {"1001", "1003", "1105", "1199"}) {
-    EXPECT_TRUE(CPrivateBrand::HasPortalPage(text)) << text;
-  }
-  for (const char* text : {"1000", "1004", "1051", "1200", "7203"}) {
-    EXPECT_FALSE(CPrivateBrand::HasPortalPage(text)) << text;
-  }
-}
-
-TEST(PrivateBrandCodeTest, DecimalValueReadsTheLeadingNumber) {
-  EXPECT_EQ(0, CPrivateBrand::DecimalValue("-"));
-  EXPECT_EQ(-12, CPrivateBrand::DecimalValue(" \t-12x3"));
-  EXPECT_EQ(130, CPrivateBrand::DecimalValue("130A"));
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  EXPECT_EQ(kMax, CPrivateBrand::DecimalValue("9223372036854775807"));
-  EXPECT_EQ(kMax, CPrivateBrand::DecimalValue("99999999999999999999999"));
-  EXPECT_EQ(-kMax - 1, CPrivateBrand::DecimalValue("-9223372036854775808"));
-  EXPECT_EQ(-kMax - 1, CPrivateBrand::DecimalValue("-99999999999999999999"));
+  const std::pair<const char*, std::int64_t> kValues[] = {
+      {"-", 0}, {" \t-12x3", -12}, {"130A", 130}, {"9223372036854775807", kMax},
+      {"99999999999999999999999", kMax}, {"-9223372036854775808", -kMax - 1},
+      {"-99999999999999999999", -kMax - 1}};
+  for (const auto& [text, value] : kValues) EXPECT_EQ(value, P::DecimalValue(text)) << text;
 }
+
+}  // namespace
