@@ -2,16 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "support/settings_file.h"
+#include "db/db_stock3.h"
 #include "support/text.h"
+#include "tests/common/local_server.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 
@@ -19,28 +20,32 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A run whose steps follow the common stage shape over a fixed list of
-// issues and record what they were asked to do. A step can be told to fail
-// or to see a cancel at one issue.
+const std::string kAllSteps =
+    "archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete";
+
+// A run whose steps follow the common stage shape over three issues and
+// record what they were asked to do. A step can be told to fail or to see a
+// cancel at one issue; the real database set-up and usage post can be
+// switched on.
 class ScriptedRun : public CSetupRun {
  public:
-  explicit ScriptedRun(const CRunOptions* options) : CSetupRun(options) {}
+  using CSetupRun::CSetupRun;
 
   // What happened, in order: "init", "archive:1", "load", "post:...",
   // and "S:i" for issue i of stage S.
   std::vector<std::string> log;
-  bool initOk = true;
   std::pair<int, int> failAt{0, -1};    // stage, issue
   std::pair<int, int> cancelAt{0, -1};  // stage, issue
-  int issueCount = 3;
+  bool realInit = false;
+  bool realPost = false;
 
   std::string Log() const { return StringJoin(log, ' '); }
 
  protected:
   bool InitDatabase(WorkerProgress& progress) override {
+    if (realInit) return CSetupRun::InitDatabase(progress);
     log.push_back("init");
-    if (!initOk) progress.SetError("init failed");
-    return initOk;
+    return true;
   }
   bool DownloadIssues(WorkerProgress& p) override { return Stage(1, p); }
   bool DownloadSplits(WorkerProgress& p) override { return Stage(2, p); }
@@ -48,25 +53,20 @@ class ScriptedRun : public CSetupRun {
   bool DownloadMargins(WorkerProgress& p) override { return Stage(4, p); }
   bool LoadIssueList(WorkerProgress&) override {
     log.push_back("load");
-    for (int i = 0; i < issueCount; ++i) {
-      issueList().push_back(std::to_string(1301 + i));
-    }
+    issueList() = {"1301", "1302", "1303"};
     return true;
   }
-  void SetArchivePreference(bool use) override {
-    log.push_back(use ? "archive:1" : "archive:0");
-  }
+  void SetArchivePreference(bool use) override { log.push_back(use ? "archive:1" : "archive:0"); }
   void PostUsageLog(const std::string& event) override {
     log.push_back("post:" + event);
+    if (realPost) CSetupRun::PostUsageLog(event);
   }
 
  private:
   bool Stage(int stage, WorkerProgress& progress) {
     if (stage > 1 && !EnsureIssueList(progress)) return false;
-    const int count = issueCount;
     const int first = TakeFirstIndex(progress);
-    progress.total = count - first;
-    for (int i = first; i < count; ++i) {
+    for (int i = first; i < 3; ++i) {
       progress.stage = stage;
       progress.resumeIndex = i;
       if (progress.cancel || cancelAt == std::make_pair(stage, i)) {
@@ -78,9 +78,7 @@ class ScriptedRun : public CSetupRun {
         return false;
       }
       log.push_back(std::to_string(stage) + ":" + std::to_string(i));
-      progress.done = i - first + 1;
     }
-    progress.done = progress.total.load();
     return true;
   }
 };
@@ -90,19 +88,13 @@ class SetupRunTest : public ::testing::Test {
   SetupRunTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {
     choices_.databaseFolder = dir_.Sub("db");
   }
+  ~SetupRunTest() override { CDBStock3::Instance().Close(); }
 
-  void WriteSettingsFile(const std::string& content) {
-    fs::create_directories(dir_.Sub("config/Zelvane/Tickora"));
-    std::ofstream(SettingsPath(), std::ios::binary) << content;
-  }
-  std::string SettingsPath() const {
-    return dir_.Sub("config/Zelvane/Tickora/Tickora.ini");
-  }
-  std::string ReadSettingsFile() const {
-    std::ifstream in(SettingsPath(), std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+  std::string SettingsPath() const { return dir_.Sub("config/Zelvane/Tickora/Tickora.ini"); }
+  std::vector<std::string> Codes() {
+    std::vector<std::string> codes;
+    EXPECT_TRUE(CDBStock3::Instance().GetCodesFrom(codes, ""));
+    return codes;
   }
 
   TempDir dir_;
@@ -114,35 +106,31 @@ class SetupRunTest : public ::testing::Test {
 // One run (or a run and its resume) per row: the choices, where the first
 // run fails or sees a cancel, and the steps each run took.
 TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
-  const std::string kAll =
-      "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 "
-      "post:SetupComplete";
-  struct Case {
+  const std::string all = "init " + kAllSteps;
+  const struct {
     const char* name;
     bool splits, margin, archive;
     std::pair<int, int> fail, cancel;
-    const char* first;   // log of the first run
-    int stage, index;    // where it left the record
+    std::string first;    // log of the first run
+    int stage, index;     // where it left the record
     const char* error;
-    const char* resumed;  // log of the resume, "" for none
+    std::string resumed;  // log of the resume, "" for none
   } cases[] = {
-      {"fresh", true, true, true, {0, -1}, {0, -1}, kAll.c_str(), 5, 2, "", ""},
+      {"fresh", true, true, true, {0, -1}, {0, -1}, all, 5, 2, "", ""},
       {"no splits or margin", false, false, false, {0, -1}, {0, -1},
-       "init archive:0 1:0 1:1 1:2 load 3:0 3:1 3:2 post:SetupComplete", 5, 2,
-       "", ""},
+       "init archive:0 1:0 1:1 1:2 load 3:0 3:1 3:2 post:SetupComplete", 5, 2, "", ""},
       // Stages 1 and 2 do not run again although splits are chosen; stage 3
       // restarts at the failed issue and stage 4 runs in full.
       {"failure", true, true, true, {3, 1}, {0, -1},
-       "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0", 3, 1,
-       "stage 3 failed",
+       "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0", 3, 1, "stage 3 failed",
        "init archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete"},
-      {"cancel before the first issue", true, true, true, {0, -1}, {1, 0},
-       "init archive:1", 1, 0, "", kAll.c_str()},
+      {"cancel before the first issue", true, true, true, {0, -1}, {1, 0}, "init archive:1", 1, 0,
+       "", all},
       {"cancel at the last issue", true, true, true, {0, -1}, {2, 2},
        "init archive:1 1:0 1:1 1:2 load 2:0 2:1", 2, 2, "",
        "init archive:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     choices_.splits = c.splits;
     choices_.margin = c.margin;
@@ -156,7 +144,7 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
     EXPECT_EQ(c.stage, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
     EXPECT_EQ(c.error, progress_.Error());
-    if (*c.resumed == '\0') continue;
+    if (c.resumed.empty()) continue;
     run.failAt = run.cancelAt = {0, -1};
     run.log.clear();
     progress_.ResetForResume();
@@ -165,74 +153,100 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
     EXPECT_EQ(5, progress_.stage);
     EXPECT_EQ("", progress_.Error());
   }
-  EXPECT_TRUE(fs::is_directory(dir_.Sub("db/daily")));
-  EXPECT_TRUE(fs::is_directory(dir_.Sub("db/margin")));
-}
-
-TEST_F(SetupRunTest, ResumeIntoAStageThatIsNotChosenRunsNoStage) {
-  // The gate of the interrupted stage is closed by the choice, so no stage
-  // takes the resume flag; the run still finishes.
-  choices_.margin = false;
+  // A resume into a stage that is no longer chosen opens no gate; the run
+  // still finishes.
+  choices_.splits = false;
   ScriptedRun run(&choices_);
-  progress_.stage = 4;
-  progress_.resumeIndex = 1;
+  progress_.stage = 2;
   progress_.ResetForResume();
   run.Run(progress_);
   EXPECT_EQ("init archive:1 post:SetupComplete", run.Log());
   EXPECT_EQ(5, progress_.stage);
 }
 
-TEST_F(SetupRunTest, InitFailureStopsBeforeAnyStage) {
+TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
   ScriptedRun run(&choices_);
-  run.initOk = false;
+  run.realInit = true;
   run.Run(progress_);
-  EXPECT_EQ("init", run.Log());
-  EXPECT_EQ("init failed", progress_.Error());
-  EXPECT_EQ(0, progress_.stage);
+  ASSERT_EQ("", progress_.Error());
+  CBrandRecord brand;
+  brand.code = "7203";
+  ASSERT_TRUE(CDBStock3::Instance().WriteBrand(brand));
+  CDBStock3::Instance().Close();
+
+  progress_.stage = 3;
+  progress_.resumeIndex = 1;
+  progress_.ResetForResume();
+  run.log.clear();
+  run.Run(progress_);
+  EXPECT_EQ("archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete", run.Log());
+  EXPECT_EQ(15u, Codes().size());
+
+  progress_.ResetForFreshRun();
+  run.Run(progress_);
+  const std::vector<std::string> codes = Codes();
+  ASSERT_EQ(14u, codes.size());  // the built-in issues only
+  EXPECT_EQ("1001", codes.front());
+  EXPECT_EQ("1109", codes.back());
+
+  CDBStock3::Instance().Close();
+  fs::remove(run.DatabaseFilePath());
+  progress_.stage = 2;
+  progress_.ResetForResume();
+  run.log.clear();
+  run.Run(progress_);
+  EXPECT_EQ("データベースに接続できませんでした", progress_.Error());
+  EXPECT_EQ("", run.Log());
 }
 
-TEST_F(SetupRunTest, FolderThatCannotBeMadeGivesTheErrorAndLeavesNothing) {
-  const std::string kError = "データベースフォルダを作成できませんでした";
-  {  // The parent folder does not exist.
-    choices_.databaseFolder = dir_.Sub("missing/db");
-    ScriptedRun run(&choices_);
-    run.Run(progress_);
-    EXPECT_EQ(kError, progress_.Error());
-    EXPECT_EQ("", run.Log());
-    EXPECT_FALSE(fs::exists(dir_.Sub("missing")));
-  }
-  {  // A file where the database folder should be.
-    choices_.databaseFolder = dir_.Sub("db3");
-    ScriptedRun run(&choices_);
-    std::ofstream(dir_.Sub("db3")) << "x";
-    EXPECT_FALSE(run.CreateFolders());
-    EXPECT_TRUE(fs::is_regular_file(dir_.Sub("db3")));
-  }
-  {  // An existing database folder whose "margin" is a file: the folder
-     // and its contents stay, the "daily" folder made by this call goes.
-    choices_.databaseFolder = dir_.Sub("db4");
-    fs::create_directory(dir_.Sub("db4"));
-    std::ofstream(dir_.Sub("db4/margin")) << "x";
-    ScriptedRun run(&choices_);
-    EXPECT_FALSE(run.CreateFolders());
-    EXPECT_TRUE(fs::is_directory(dir_.Sub("db4")));
-    EXPECT_FALSE(fs::exists(dir_.Sub("db4/daily")));
-    EXPECT_TRUE(fs::is_regular_file(dir_.Sub("db4/margin")));
-  }
-  {  // Empty folder text.
-    choices_.databaseFolder = "";
-    ScriptedRun run(&choices_);
-    EXPECT_FALSE(run.CreateFolders());
-  }
-}
-
-TEST_F(SetupRunTest, CreateFoldersKeepsExistingFolders) {
-  fs::create_directories(dir_.Sub("db/daily"));
-  std::ofstream(dir_.Sub("db/daily/7203.dat")) << "bars";
+TEST_F(SetupRunTest, ADatabaseThatCannotBeCreatedStopsTheRunAndItsRetryStartsAfresh) {
+  // A folder named stock.mdb with something in it survives the deletion.
+  fs::create_directories(dir_.Sub("db/stock.mdb"));
+  std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
   ScriptedRun run(&choices_);
-  EXPECT_TRUE(run.CreateFolders());
-  EXPECT_TRUE(fs::is_regular_file(dir_.Sub("db/daily/7203.dat")));
-  EXPECT_TRUE(fs::is_directory(dir_.Sub("db/margin")));
+  run.realInit = true;
+  run.Run(progress_);
+  EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error());
+  EXPECT_EQ(0, progress_.stage);
+  EXPECT_EQ("", run.Log());
+  EXPECT_TRUE(fs::exists(dir_.Sub("db/stock.mdb/keep")));
+
+  // The user clears the way and presses Next again: a resume with stage 0.
+  fs::remove_all(dir_.Sub("db/stock.mdb"));
+  progress_.ResetForResume();
+  run.Run(progress_);
+  EXPECT_EQ("", progress_.Error());
+  EXPECT_EQ(kAllSteps, run.Log());
+  EXPECT_EQ(14u, Codes().size());
+}
+
+TEST_F(SetupRunTest, FoldersAreMadeOnlyAtTheLastLevelAndFailuresUndoTheirOwnWork) {
+  std::ofstream(dir_.Sub("file")) << "x";
+  fs::create_directories(dir_.Sub("kept/daily"));
+  std::ofstream(dir_.Sub("kept/daily/7203.dat")) << "bars";
+  fs::create_directories(dir_.Sub("blocked"));
+  std::ofstream(dir_.Sub("blocked/margin")) << "x";
+  const std::pair<std::string, bool> cases[] = {
+      {dir_.Sub("missing/db"), false}, {dir_.Sub("file"), false},
+      {dir_.Sub("blocked"), false},    {"", false},
+      {dir_.Sub("kept"), true},
+  };
+  for (const auto& [folder, ok] : cases) {
+    choices_.databaseFolder = folder;
+    EXPECT_EQ(ok, ScriptedRun(&choices_).CreateFolders()) << folder;
+  }
+  EXPECT_FALSE(fs::exists(dir_.Sub("missing")));
+  EXPECT_TRUE(fs::is_regular_file(dir_.Sub("file")));
+  EXPECT_FALSE(fs::exists(dir_.Sub("blocked/daily")));
+  EXPECT_TRUE(fs::is_regular_file(dir_.Sub("blocked/margin")));
+  EXPECT_TRUE(fs::is_regular_file(dir_.Sub("kept/daily/7203.dat")));
+  EXPECT_TRUE(fs::is_directory(dir_.Sub("kept/margin")));
+
+  choices_.databaseFolder = dir_.Sub("missing/db");
+  ScriptedRun run(&choices_);
+  run.Run(progress_);
+  EXPECT_EQ("データベースフォルダを作成できませんでした", progress_.Error());
+  EXPECT_EQ("", run.Log());
 }
 
 TEST_F(SetupRunTest, IncludeMarketsFollowsTheCheckedItems) {
@@ -244,7 +258,6 @@ TEST_F(SetupRunTest, IncludeMarketsFollowsTheCheckedItems) {
       {"010001", "東証"},
       {"111111", "東証;東証プライム;東証スタンダード;東証グロース"},
       {"000001", ""},
-      {"000000", ""},
   };
   for (const auto& [items, expected] : cases) {
     CRunChoices choices;
@@ -256,7 +269,7 @@ TEST_F(SetupRunTest, IncludeMarketsFollowsTheCheckedItems) {
 }
 
 TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
-  struct Case {
+  const struct {
     const char* before;  // nullptr: no settings file
     bool fail;
     const char* after;
@@ -269,31 +282,42 @@ TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
       {nullptr, false, nullptr},
   };
   choices_.etf = choices_.reit = choices_.standard = choices_.growth = false;
-  for (const Case& c : cases) {
-    fs::remove_all(dir_.Sub("config"));
-    if (c.before) WriteSettingsFile(c.before);
+  for (const auto& c : cases) {
+    fs::remove(SettingsPath());
+    fs::create_directories(fs::path(SettingsPath()).parent_path());
+    if (c.before) std::ofstream(SettingsPath(), std::ios::binary) << c.before;
     ScriptedRun run(&choices_);
     if (c.fail) run.failAt = {1, 0};
     progress_.ResetForFreshRun();
     run.Run(progress_);
     EXPECT_EQ(c.fail ? 1 : 5, progress_.stage);
     if (c.after) {
-      EXPECT_EQ(c.after, ReadSettingsFile());
-    } else {  // never created, and the usage record is still posted
-      EXPECT_FALSE(fs::exists(dir_.Sub("config")));
-      EXPECT_EQ("post:SetupComplete", run.log.back());
+      std::ifstream in(SettingsPath(), std::ios::binary);
+      EXPECT_EQ(c.after, std::string(std::istreambuf_iterator<char>(in), {}));
+    } else {  // never created
+      EXPECT_FALSE(fs::exists(SettingsPath()));
     }
   }
 }
 
-TEST(SetupRunUnitsTest, FirstIndexTakesTheResumePositionOnce) {
-  WorkerProgress progress;
-  progress.resumeIndex = 7;
-  EXPECT_EQ(0, CSetupRun::TakeFirstIndex(progress));
-  progress.resume = 1;
-  EXPECT_EQ(7, CSetupRun::TakeFirstIndex(progress));
-  EXPECT_EQ(0, progress.resume);
-  EXPECT_EQ(0, CSetupRun::TakeFirstIndex(progress));
+TEST_F(SetupRunTest, AFinishedRunPostsTheUsageRecordWhateverTheAnswer) {
+  LocalServer log;
+  std::atomic<int> posts{0};
+  std::string body;
+  log.server->Post("/cgi-bin/postlog.pl", [&](const httplib::Request& req, httplib::Response& res) {
+    body = req.body;
+    res.status = 404;
+    ++posts;
+  });
+  ASSERT_TRUE(log.Start());
+  ScopedEnv url("TICKORA_LOG_URL", log.Url("").c_str());
+  ScriptedRun run(&choices_);
+  run.realPost = true;
+  run.Run(progress_);
+  EXPECT_EQ(5, progress_.stage);
+  EXPECT_EQ("", progress_.Error());
+  ASSERT_EQ(1, posts);
+  EXPECT_TRUE(body.ends_with("&EVENT=SetupComplete")) << body;
 }
 
 TEST(SetupRunUnitsTest, DaysInPeriodCountsBothEnds) {
@@ -301,12 +325,11 @@ TEST(SetupRunUnitsTest, DaysInPeriodCountsBothEnds) {
   ScriptedRun run(&choices);
   CDate first, today;
   ASSERT_TRUE(first.FromNumber(20240101));
-  ASSERT_TRUE(today.FromNumber(20240101));
-  run.SetPeriod(first, today);
-  EXPECT_EQ(1, run.DaysInPeriod());
-  ASSERT_TRUE(today.FromNumber(20250101));
-  run.SetPeriod(first, today);
-  EXPECT_EQ(367, run.DaysInPeriod());  // 2024 is a leap year
+  for (const auto& [last, days] : {std::pair{20240101, 1}, std::pair{20250101, 367}}) {
+    ASSERT_TRUE(today.FromNumber(last));
+    run.SetPeriod(first, today);
+    EXPECT_EQ(days, run.DaysInPeriod()) << last;  // 2024 is a leap year
+  }
 }
 
 }  // namespace

@@ -5,8 +5,15 @@
 #include <string>
 #include <thread>
 
+#include "support/text.h"
+
 TEST(WorkerProgressTest, FreshAndResumeResetsKeepWhatTheyShould) {
   WorkerProgress p;
+  auto state = [&p] {
+    return StringFormat("%d %d %d %d %d %d '%s' %s", p.stage.load(), p.resumeIndex.load(),
+                        p.total.load(), p.done.load(), p.cancel.load(), p.resume.load(),
+                        p.Error().c_str(), p.Status().c_str());
+  };
   p.stage = 3;
   p.resumeIndex = 42;
   p.total = 9;
@@ -14,37 +21,25 @@ TEST(WorkerProgressTest, FreshAndResumeResetsKeepWhatTheyShould) {
   p.cancel = 1;
   p.SetError("boom");
   p.SetStatus("last");
-
   p.ResetForResume();
-  EXPECT_EQ(3, p.stage);
-  EXPECT_EQ(42, p.resumeIndex);
-  EXPECT_EQ(1, p.resume);
-  EXPECT_EQ(0, p.cancel);
-  EXPECT_EQ("", p.Error());
-
+  EXPECT_EQ("3 42 9 4 0 1 '' last", state());
+  p.cancel = 1;
+  p.SetError("boom");
   p.ResetForFreshRun();
-  EXPECT_EQ(0, p.stage);
-  EXPECT_EQ(0, p.resumeIndex);
-  EXPECT_EQ(0, p.resume);
-  EXPECT_EQ(100, p.total);
-  EXPECT_EQ(0, p.done);
-  EXPECT_EQ("last", p.Status());
+  EXPECT_EQ("0 0 100 0 0 0 '' last", state());
 }
 
 TEST(WorkerProgressTest, ReadersSeeOnlyWholeTexts) {
-  // One thread keeps replacing the status with texts of different lengths
-  // while another copies it; every copy must be one of the written texts.
   WorkerProgress p;
-  const std::string a(1000, 'a');
-  const std::string b(3, 'b');
+  const std::string a(1000, 'a'), b(3, 'b');
   p.SetStatus(a);
   std::thread writer([&] {
     for (int i = 0; i < 20000; ++i) p.SetStatus(i % 2 ? a : b);
   });
   int bad = 0;
   for (int i = 0; i < 20000; ++i) {
-    std::string s = p.Status();
-    if (s != a && s != b) ++bad;
+    const std::string s = p.Status();
+    bad += s != a && s != b;
   }
   writer.join();
   EXPECT_EQ(0, bad);

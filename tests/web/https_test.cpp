@@ -1,104 +1,91 @@
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
 
-#include <memory>
+#include <cstdio>
 #include <string>
 
+#include "series/buffer_string.h"
+#include "tests/common/local_server.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
-#include "tests/web/local_server.h"
-#include "tests/web/recording_buffer.h"
-#include "tests/web/test_pki.h"
 #include "web/http_client.h"
 #include "web/site_urls.h"
 
 namespace {
 
-class HttpsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    pki_ = new TestPki;
-    made_ = MakeTestPki(dir_->path().string(), *pki_);
+// A fresh P-256 key and its certificate.
+struct Pem {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  ~Pem() {
+    X509_free(cert);
+    EVP_PKEY_free(key);
   }
-  static void TearDownTestSuite() {
-    delete pki_;
-    delete dir_;
-  }
-
-  void SetUp() override {
-    ASSERT_TRUE(made_);
-    client_.SetAttempts(2);
-    client_.SetRetryPause(0);
-  }
-
-  // A TLS server answering "/hello" with the given certificate.
-  std::unique_ptr<LocalServer> Serve(const std::string& cert, const std::string& key) {
-    auto server = std::make_unique<LocalServer>(cert, key);
-    server->server().Get("/hello", [this](const httplib::Request&, httplib::Response& res) {
-      ++hits_;
-      res.set_content("secure hello", "text/plain");
-    });
-    EXPECT_TRUE(server->Start());
-    return server;
-  }
-
-  static TempDir* dir_;
-  static TestPki* pki_;
-  static bool made_;
-  NoProxy noProxy_;
-  int hits_ = 0;
-  CHttpClient client_;
 };
 
-TempDir* HttpsTest::dir_ = nullptr;
-TestPki* HttpsTest::pki_ = nullptr;
-bool HttpsTest::made_ = false;
+// Makes `pem` an authority (no `names`) or a server certificate for
+// `names`, signed by `ca` or by itself, and writes <path>.pem and
+// <path>.key.
+bool Certify(Pem& pem, const Pem* ca, const char* names, const std::string& path) {
+  X509* c = pem.cert;
+  X509* signer = ca ? ca->cert : c;
+  X509_set_version(c, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(c), names ? 2 : 1);
+  X509_gmtime_adj(X509_getm_notBefore(c), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(c), 86400);
+  X509_set_pubkey(c, pem.key);
+  const char* cn = names ? "server" : "Tickora Test CA";
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(c), "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+  X509_set_issuer_name(c, X509_get_subject_name(signer));
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, signer, c, nullptr, nullptr, 0);
+  X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, names ? NID_subject_alt_name : NID_basic_constraints,
+                                            names ? names : "critical,CA:TRUE");
+  bool ok = ext && X509_add_ext(c, ext, -1) && X509_sign(c, ca ? ca->key : pem.key, EVP_sha256());
+  X509_EXTENSION_free(ext);
+  std::FILE* cert = std::fopen((path + ".pem").c_str(), "w");
+  std::FILE* key = std::fopen((path + ".key").c_str(), "w");
+  ok = ok && cert && key && PEM_write_X509(cert, c) &&
+       PEM_write_PrivateKey(key, pem.key, nullptr, nullptr, 0, nullptr, nullptr);
+  if (cert) std::fclose(cert);
+  if (key) std::fclose(key);
+  return ok;
+}
 
 }  // namespace
 
-TEST_F(HttpsTest, AServerSignedByTheExtraAuthorityIsTrusted) {
-  ScopedEnv ca(kExtraCaFileVariable, pki_->caCert.c_str());
-  auto server = Serve(pki_->serverCert, pki_->serverKey);
-  RecordingBuffer buffer;
-  EXPECT_EQ(0, client_.Get(server->Url("/hello"), buffer));
-  EXPECT_EQ("secure hello", buffer.bytes);
-  // Scheme in capitals, host by name: still secure and verified.
-  const std::string by_name = "HTTPS://localhost:" + server->Base().substr(server->Base().rfind(':') + 1);
-  EXPECT_EQ(0, client_.Get(by_name + "/hello", buffer));
-  EXPECT_EQ(2, hits_);
-}
-
-TEST_F(HttpsTest, UntrustedCertificatesAreRefused) {
-  RecordingBuffer buffer;
-  {
-    // The test authority is unknown to the system.
-    ScopedEnv ca(kExtraCaFileVariable, nullptr);
-    auto server = Serve(pki_->serverCert, pki_->serverKey);
-    EXPECT_EQ(CHttpClient::kErrorConnect, client_.Get(server->Url("/hello"), buffer));
+TEST(HttpsTest, OnlyAServerCertifiedForTheAddressByATrustedAuthorityIsAccepted) {
+  TempDir dir;
+  Pem ca, server, elsewhere;
+  ASSERT_TRUE(Certify(ca, nullptr, nullptr, dir.Sub("ca")));
+  ASSERT_TRUE(Certify(server, &ca, "IP:127.0.0.1", dir.Sub("server")));
+  ASSERT_TRUE(Certify(elsewhere, &ca, "DNS:elsewhere.example", dir.Sub("elsewhere")));
+  const std::string ca_file = dir.Sub("ca.pem"), missing = dir.Sub("missing.pem");
+  const struct {
+    const char* cert;
+    const char* ca;  // the extra authority file; null for none
+    int32_t code;
+  } cases[] = {
+      {"server", ca_file.c_str(), 0},
+      {"server", nullptr, CHttpClient::kErrorConnect},  // unknown to the system
+      {"elsewhere", ca_file.c_str(), CHttpClient::kErrorConnect},  // for another name
+      {"server", missing.c_str(), CHttpClient::kErrorSession},      // an unreadable file
+  };
+  for (const auto& c : cases) {
+    ScopedEnv extra(kExtraCaFileVariable, c.ca);
+    LocalServer site(dir.Sub(c.cert) + ".pem", dir.Sub(c.cert) + ".key");
+    site.server->Get("/hello", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content("secure hello", "text/plain");
+    });
+    ASSERT_TRUE(site.Start());
+    CHttpClient client;
+    client.SetAttempts(1);
+    client.SetRetryPause(0);
+    CBufferString buffer;
+    EXPECT_EQ(c.code, client.Get(site.Url("/hello"), buffer)) << c.cert << " " << (c.ca ? c.ca : "");
+    EXPECT_STREQ(c.code == 0 ? "secure hello" : "", buffer.GetText());
   }
-  {
-    // A self-signed certificate, whatever authority is added.
-    ScopedEnv ca(kExtraCaFileVariable, pki_->caCert.c_str());
-    auto server = Serve(pki_->strangerCert, pki_->strangerKey);
-    EXPECT_EQ(CHttpClient::kErrorConnect, client_.Get(server->Url("/hello"), buffer));
-  }
-  {
-    // Trusted for 127.0.0.1 and localhost only.
-    ScopedEnv ca(kExtraCaFileVariable, pki_->caCert.c_str());
-    auto server = Serve(pki_->serverCert, pki_->serverKey);
-    const std::string port = server->Base().substr(server->Base().rfind(':') + 1);
-    EXPECT_EQ(CHttpClient::kErrorConnect,
-              client_.Get("https://127.0.0.2:" + port + "/hello", buffer));
-  }
-  EXPECT_EQ(0, hits_);
-  EXPECT_EQ(0, buffer.opens);
-}
-
-TEST_F(HttpsTest, AnUnreadableAuthorityFileFailsTheSetupWithoutRetry) {
-  ScopedEnv ca(kExtraCaFileVariable, (dir_->path() / "missing.pem").c_str());
-  auto server = Serve(pki_->serverCert, pki_->serverKey);
-  RecordingBuffer buffer;
-  EXPECT_EQ(CHttpClient::kErrorSession, client_.Get(server->Url("/hello"), buffer));
-  EXPECT_FALSE(CHttpClient::IsTransient(CHttpClient::kErrorSession));
-  EXPECT_EQ(0, hits_);
 }
