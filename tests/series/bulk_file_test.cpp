@@ -1,0 +1,391 @@
+// Archive and quick files, which carry many issues each. Expected files are
+// put together here from the layouts, field by field, never by the writers
+// under test; the readers also face files cut after every byte and random
+// bytes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+#include "series/archive_margin_file.h"
+#include "series/archive_price_file.h"
+#include "series/quick_margin_file.h"
+#include "series/quick_price_file.h"
+#include "support/text.h"
+#include "tests/common/temp_dir.h"
+#include "tests/series/series_test_util.h"
+
+namespace {
+
+std::string ArchiveHeader(float version, uint32_t made) { return LeF32(version) + Le(made, 4); }
+// The code part of an archive record: the zero-terminated code, or the number.
+std::string CodePart(const std::string& code, bool old) {
+  return old ? Le(std::stoul(code), 2) : code + '\0';
+}
+std::string QuickHeader(const char* magic, uint32_t begin, uint32_t end, uint32_t count) {
+  return std::string(magic, 4) + Le(1, 4) + Le(begin, 4) + Le(end, 4) + Le(count, 4);
+}
+// Fridays from 2024-01-05 on: week 11 is 2024-03-22.
+CMarginRecord Week(int k) { return {CDate(2024, 1, 5).AddDays(7 * k), 1234567.0 + k, 0.25 * k}; }
+CMargin Weeks(int from, int to, int skip = -1) {
+  CMargin margin;
+  for (int k = from; k <= to; ++k) if (k != skip) margin.push_back(Week(k));
+  return margin;
+}
+DateList TradingDays(CDate first, int count) {
+  DateList dates;
+  for (int i = 0; i < count; ++i, first.NextBusinessDay()) dates.push_back(first.ToNumber());
+  return dates;
+}
+
+// What a reader gave: every series by code, as (date, close or buy).
+using Summary = std::map<std::string, std::vector<std::pair<uint32_t, double>>>;
+std::pair<uint32_t, double> Key(const CDayRecord& bar) { return {bar.DateNumber(), bar.close}; }
+std::pair<uint32_t, double> Key(const CMarginRecord& e) { return {e.date.ToNumber(), e.buy}; }
+template <typename Table, auto Reader>
+bool ReadAs(const std::string& path, Summary& out) {
+  Table table;
+  const bool ok = Reader(path.c_str(), table, nullptr);
+  out.clear();
+  for (const auto& [code, series] : table) {
+    auto& list = out[code];
+    for (const auto& record : series) list.push_back(Key(record));
+  }
+  return ok;
+}
+
+// A sample file, and where each directory entry (no date) and record ends.
+struct Piece { size_t end; std::string code; uint32_t date; double value; };
+struct Sample {
+  std::string bytes;
+  std::vector<Piece> pieces;
+  bool price, quick;
+  // Prices hold `value` in all five fields, margin balances in both.
+  void Add(const std::string& codePart, const std::string& code, uint32_t date = 0, double v = 0) {
+    bytes += codePart;
+    if (date != 0) {
+      bytes += price ? PriceValues(Bar(date, v, v, v, v, v)) : MarginValues(Entry(date, v, v), quick);
+    }
+    pieces.push_back({bytes.size(), code, date, v});
+  }
+};
+Sample Quick(bool price) {
+  Sample s{QuickHeader(price ? "QDB2" : "QMD2", 20240104, 20240105, 3), {}, price, true};
+  for (const char* code : {"1301", "1332", "9999"}) s.Add(Padded(code, 8), code);
+  for (const char* code : {"1301", "1332"}) {
+    for (uint32_t date : {20240104u, 20240105u}) s.Add(Padded(code, 8), code, date, date % 100 + code[3]);
+  }
+  return s;
+}
+Sample Archive(float version, bool price) {
+  Sample s{ArchiveHeader(version, 20240110), {}, price, false};
+  uint32_t date = 20240104;
+  for (const char* code : {"7203", "1301", "7203", "65535"}) {
+    s.Add(CodePart(code, version < 2.0f), code, date, 1000 + date % 100);
+    ++date;
+  }
+  return s;
+}
+
+struct Format {
+  const char* name;
+  size_t headerBytes, shortestRecord;
+  Sample sample;
+  bool (*read)(const std::string& path, Summary& out);
+};
+const Format kFormats[] = {
+    {"quick price", 20, 32, Quick(true), ReadAs<CChartTable, ReadQuickPriceFile>},
+    {"quick margin", 20, 20, Quick(false), ReadAs<CMarginTable, ReadQuickMarginFile>},
+    {"archive price v2", 8, 25, Archive(2.0f, true), ReadAs<CChartTable, ReadArchivePriceFile>},
+    {"archive price v1", 8, 26, Archive(1.0f, true), ReadAs<CChartTable, ReadArchivePriceFile>},
+    {"archive margin v2", 8, 21, Archive(2.0f, false), ReadAs<CMarginTable, ReadArchiveMarginFile>},
+    {"archive margin v1", 8, 22, Archive(1.0f, false), ReadAs<CMarginTable, ReadArchiveMarginFile>},
+};
+
+}  // namespace
+
+// No file, a folder, or less than a header: false. Cut anywhere after the
+// header: every directory entry and record that is whole, nothing more.
+// Random bytes alone, after a valid header, or after a quick header that
+// claims 2^32 - 1 issues: only what the bytes hold, allocated by them (a
+// count taken on trust would not fit in memory).
+TEST(BulkFileDamageTest, ReadersTakeOnlyWhatIsWhole) {
+  uint32_t seed = 12345;
+  for (const Format& f : kFormats) {
+    TempDir dir;
+    Summary out;
+    EXPECT_FALSE(f.read(dir.Sub("none"), out)) << f.name;
+    EXPECT_FALSE(f.read(dir.path().string(), out)) << f.name;
+    // A new file each time: rewriting one in place makes the file system
+    // flush it on every close.
+    for (size_t n = 0; n <= f.sample.bytes.size(); ++n) {
+      const std::string path = dir.Sub("cut" + std::to_string(n));
+      WriteBytes(path, f.sample.bytes.substr(0, n));
+      Summary expected;
+      for (const Piece& p : f.sample.pieces) {
+        if (p.end > n) break;
+        auto& list = expected[p.code];
+        if (p.date != 0) list.emplace_back(p.date, p.value);
+      }
+      EXPECT_EQ(n >= f.headerBytes, f.read(path, out)) << f.name << " " << n;
+      EXPECT_EQ(n >= f.headerBytes ? expected : Summary(), out) << f.name << " " << n;
+    }
+    for (int round = 0; round < 60; ++round) {
+      std::string bytes(round * 97 % 3000, '\0');
+      for (char& c : bytes) {  // every other round small bytes, so that codes end
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>((seed >> 24) % (round % 2 ? 256 : 8));
+      }
+      if (round % 3 != 0) bytes = f.sample.bytes.substr(0, f.headerBytes) + bytes;
+      if (round % 3 == 2 && f.headerBytes == 20) bytes.replace(16, 4, Le(0xFFFFFFFF, 4));
+      const std::string path = dir.Sub("random" + std::to_string(round));
+      WriteBytes(path, bytes);
+      // Random bytes make no quick file's magic.
+      const bool whole = round % 3 != 0 || (f.headerBytes == 8 && bytes.size() >= 8);
+      EXPECT_EQ(whole, f.read(path, out)) << f.name << " " << round;
+      size_t records = 0;
+      for (const auto& [code, list] : out) records += list.size();
+      EXPECT_LE(records * f.shortestRecord + f.headerBytes, std::max(bytes.size(), f.headerBytes))
+          << f.name << " " << round;
+      EXPECT_LE(out.size(), bytes.size()) << f.name << " " << round;
+    }
+  }
+}
+
+// Layouts 1.0, 1.5 and NaN are the old one. The writers put the records
+// dated within the range issue by issue, in code order; records of one
+// issue that do not follow one another are read in the damage test.
+TEST(ArchiveFileTest, WritersFollowTheLayoutAndReadersTakeItBack) {
+  EXPECT_EQ(std::string("\x00\x00\x00\x40\xad\xd7\x34\x01\x37\x32\x30\x33\x00\xad\xd7\x34\x01"
+                        "\x00\x00\x30\x41\x00\x00\x40\x41\x00\x00\x20\x41\x00\x00\x38\x41"
+                        "\x00\xe0\x2b\x46", 37),
+            ArchiveHeader(2.0f, 20240301) + CodePart("7203", false) +
+                PriceValues(Bar(20240301, 11, 12, 10, 11.5, 11000)));
+  for (float version : {1.0f, 1.5f, NAN, 2.0f, 2.5f}) {
+    const bool old = !(version >= 2.0f);
+    std::vector<std::string> codes{"7203", "1301", "7203", "0", "65535"};
+    if (!old) codes.insert(codes.end(), {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "", "7203A"});
+    CChartTable prices, pricesInRange, readPrices{{"stale", DayBars({20240101})}};
+    CMarginTable margins, marginsInRange, readMargins{{"stale", {Entry(20240101)}}};
+    uint32_t date = 20240301;
+    for (const std::string& code : codes) {
+      prices[code].push_back(DayBar(date));
+      margins[code].push_back(Entry(date, 1234567.891 * date, 0.1));
+      if (date >= 20240302 && date <= 20240307) {
+        pricesInRange[code].push_back(prices[code].back());
+        marginsInRange[code].push_back(margins[code].back());
+      }
+      ++date;
+    }
+    const std::string head = ArchiveHeader(version, 20240310);
+    std::string priceBytes = head, marginBytes = head;
+    for (const auto& [code, series] : pricesInRange) {
+      for (const CDayRecord& bar : series) priceBytes += CodePart(code, old) + PriceValues(bar);
+    }
+    for (const auto& [code, series] : marginsInRange) {
+      for (const CMarginRecord& e : series) marginBytes += CodePart(code, old) + MarginValues(e);
+    }
+    TempDir dir;
+    const std::string file = dir.Sub("archive.bin");
+    const char* path = file.c_str();
+    const CArchiveFileHeader header{version, 20240310};
+    CArchiveFileHeader read;
+    ASSERT_TRUE(WriteArchivePriceFile(path, prices, 20240302, 20240307, header));
+    EXPECT_EQ(priceBytes, ReadBytes(path)) << version;
+    ASSERT_TRUE(ReadArchivePriceFile(path, readPrices, &read));
+    EXPECT_EQ(pricesInRange, readPrices) << version;
+    EXPECT_EQ(head, ArchiveHeader(read.version, read.madeDate));
+    ASSERT_TRUE(WriteArchiveMarginFile(path, margins, 20240302, 20240307, header));
+    EXPECT_EQ(marginBytes, ReadBytes(path)) << version;
+    ASSERT_TRUE(ReadArchiveMarginFile(path, readMargins));
+    EXPECT_EQ(marginsInRange, readMargins) << version;
+    ASSERT_TRUE(WriteArchivePriceFile(path, prices, 20240304, 20240302, header));
+    EXPECT_EQ(head, ReadBytes(path));
+  }
+}
+
+// A code the layout cannot give back is refused before the file is made;
+// one without records in the range does not matter.
+TEST(ArchiveFileTest, WritersRefuseWhatTheyCannotWrite) {
+  struct Case { float version; std::string code; bool ok; };
+  const Case cases[] = {
+      {1.0f, "7203", true},   {1.0f, "0", true},     {1.0f, "65535", true},
+      {1.0f, "65536", false}, {1.0f, "0123", false}, {1.0f, "72A0", false},
+      {1.0f, "", false},      {1.0f, "-1", false},   {1.0f, "+1", false},
+      {1.0f, "7203 ", false}, {2.0f, "7203A", true}, {2.0f, "", true},
+      {2.0f, std::string("72\0" "3", 4), false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.Sub("archive.bin");
+    const CArchiveFileHeader header{c.version, 20240110};
+    const CChartTable prices{{c.code, DayBars({20240104})}, {"1301", DayBars({20240105})}};
+    const CMarginTable margins{{c.code, {Entry(20240104, 1, 2)}}};
+    EXPECT_EQ(c.ok, WriteArchivePriceFile(path.c_str(), prices, 20240104, 20240105, header)) << c.code;
+    EXPECT_EQ(c.ok, std::filesystem::exists(path));
+    EXPECT_EQ(c.ok, WriteArchiveMarginFile(path.c_str(), margins, 20240104, 20240105, header));
+    EXPECT_TRUE(WriteArchivePriceFile(path.c_str(), prices, 20240105, 20240105, header));
+  }
+  TempDir dir;
+  const std::string missing = dir.Sub("none/archive.bin");
+  EXPECT_FALSE(WriteArchivePriceFile(missing.c_str(), {}, 0, 1, {}));
+  EXPECT_FALSE(WriteArchiveMarginFile(missing.c_str(), {}, 0, 1, {}));
+  bool ok[2];
+  {
+    FileSizeLimit limit(20);  // less than the header and one record
+    ok[0] = WriteArchivePriceFile(dir.Sub("a").c_str(), {{"1", DayBars({1})}}, 0, 9, {});
+    ok[1] = WriteArchiveMarginFile(dir.Sub("b").c_str(), {{"1", {Entry(1, 1, 2)}}}, 0, 9, {});
+  }
+  EXPECT_FALSE(ok[0]);
+  EXPECT_FALSE(ok[1]);
+}
+
+// January 2024 trades on 4, 5, 9-12, 15-19, 22 (8 is a holiday). With depth
+// 10 and the end on the 22nd the window starts on the 9th; the first issue
+// has bars from the 11th on, but the second from the 10th, so the file
+// begins on the 10th. The first issue's own gap is not counted. Codes are
+// cut to 8 bytes.
+TEST(QuickPriceFileTest, WriterAndReaderFollowTheLayout) {
+  const CChartTable map{
+      {"1301", DayBars({20240104, 20240105, 20240111, 20240112, 20240115, 20240116, 20240117,
+                        20240118, 20240119, 20240122})},
+      {"1332", DayBars(TradingDays(CDate(2024, 1, 10), 9))},
+      {"72030000", DayBars({20240119, 20240122})},
+      {"9999", {}},
+      {"ABCDEFGHIJ", DayBars({20240122})},
+  };
+  std::string bytes = QuickHeader("QDB2", 20240110, 20240122, 5);
+  for (const char* code : {"1301", "1332", "72030000", "9999", "ABCDEFGH"}) bytes += Padded(code, 8);
+  CChartTable expected;
+  for (const auto& [code, series] : map) {
+    CChart& kept = expected[code.substr(0, 8)];
+    for (const CDayRecord& bar : series) {
+      if (bar.DateNumber() < 20240110) continue;
+      bytes += Padded(code, 8) + PriceValues(bar);
+      kept.push_back(bar);
+    }
+  }
+  TempDir dir;
+  const std::string path = dir.Sub("quick2.dat");
+  std::string error = "untouched";
+  ASSERT_EQ(kQuickFileOk, WriteQuickPriceFile(path.c_str(), map, 10, 0, &error));
+  EXPECT_EQ(bytes, ReadBytes(path));
+  EXPECT_EQ("untouched", error);
+
+  CChartTable table{{"stale", DayBars({20240104})}};
+  CQuickFileHeader header;
+  ASSERT_TRUE(ReadQuickPriceFile(path.c_str(), table, &header));
+  EXPECT_EQ(expected, table);
+  EXPECT_EQ(QuickHeader("QDB2", 20240110, 20240122, 5),
+            QuickHeader(header.magic, header.beginDate, header.endDate, header.count));
+  EXPECT_EQ(1u, header.version);
+}
+
+// Checks made before the file is touched: the old one stays.
+TEST(QuickPriceFileTest, RefusalsLeaveTheOldFile) {
+  const CChart gapped = DayBars({20240104, 20240105, 20240110, 20240111});  // 9th missing
+  CChartTable gaps{{"1000", DayBars({20240104, 20240109, 20240111})}};  // first: not counted
+  for (int i = 0; i < 20; ++i) gaps[StringFormat("G%02d", i)] = gapped;
+  CChartTable oneMore = gaps;
+  oneMore["G20"] = gapped;
+  // A series that ends like one without a gap may still have one earlier.
+  const CChart full = DayBars(TradingDays(CDate(2024, 1, 4), 12));
+  CChartTable tails{{"1000", full}, {"1001", full}, {"1002", full}};
+  tails["1002"].erase(tails["1002"].begin() + 1, tails["1002"].begin() + 4);
+  const CChartTable ends{{"1301", gapped}, {"1332", DayBars({20240110})}};
+  struct Case { const CChartTable* map; int32_t depth, tolerance, status; const char* error; };
+  const Case cases[] = {
+      {&gaps, 10, 20, kQuickFileOk, ""},
+      {&oneMore, 10, 21, kQuickFileOk, ""},
+      {&oneMore, 10, 20, kQuickFileTooManyGaps, "fragmented data (G20:2024/1/9(火))"},
+      {&gaps, 10, -1, kQuickFileTooManyGaps, "fragmented data (G00:2024/1/9(火))"},
+      {&tails, 10, 0, kQuickFileTooManyGaps, "fragmented data (1002:2024/1/5(金))"},
+      {&ends, 10, 99, kQuickFileEndMismatch, ""},
+      {&gaps, 9, 99, kQuickFileBadDepth, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir.Sub("quick2.dat");
+    WriteBytes(path, "old");
+    std::string error;
+    EXPECT_EQ(c.status, WriteQuickPriceFile(path.c_str(), *c.map, c.depth, c.tolerance, &error));
+    EXPECT_EQ(c.error, error);
+    EXPECT_EQ(c.status != kQuickFileOk, ReadBytes(path) == "old") << c.status;
+    EXPECT_EQ(c.status, WriteQuickPriceFile(path.c_str(), *c.map, c.depth, c.tolerance, nullptr));
+  }
+}
+
+// Weeks 0-11, depth 10: the window starts on week 2. The first issue skips
+// week 2, so the file begins on week 3 unless an issue that ends with it
+// has week 2; an issue that ends a week early has no say, but is written
+// from the begin date on.
+TEST(QuickMarginFileTest, WriterAndReaderFollowTheLayout) {
+  CMarginTable map{{"1301", Weeks(0, 11, 2)}, {"1332", Weeks(0, 10)}, {"1333", {}}};
+  std::string bytes = QuickHeader("QMD2", Week(3).date.ToNumber(), Week(11).date.ToNumber(), 3) +
+                      Padded("1301", 8) + Padded("1332", 8) + Padded("1333", 8);
+  for (int k = 3; k <= 11; ++k) bytes += Padded("1301", 8) + MarginValues(Week(k), true);
+  for (int k = 3; k <= 10; ++k) bytes += Padded("1332", 8) + MarginValues(Week(k), true);
+  TempDir dir;
+  const std::string path = dir.Sub("quickmg2.dat");
+  std::string error = "untouched";
+  ASSERT_EQ(kQuickFileOk, WriteQuickMarginFile(path.c_str(), map, 10, &error));
+  EXPECT_EQ(bytes, ReadBytes(path));
+  EXPECT_EQ("untouched", error);
+  CMarginTable table;
+  CQuickFileHeader header;
+  ASSERT_TRUE(ReadQuickMarginFile(path.c_str(), table, &header));
+  EXPECT_EQ(bytes.substr(0, 20), QuickHeader(header.magic, header.beginDate, header.endDate, header.count));
+  EXPECT_EQ((CMarginTable{{"1301", Weeks(3, 11)}, {"1332", Weeks(3, 10)}, {"1333", {}}}), table);
+
+  map["1334"] = Weeks(2, 11);
+  ASSERT_EQ(kQuickFileOk, WriteQuickMarginFile(path.c_str(), map, 10, nullptr));
+  ASSERT_TRUE(ReadQuickMarginFile(path.c_str(), table, &header));
+  EXPECT_EQ(Week(2).date.ToNumber(), header.beginDate);
+  EXPECT_EQ(Weeks(2, 10), table["1332"]);
+  EXPECT_EQ(kQuickFileBadDepth, WriteQuickMarginFile(path.c_str(), map, 9, nullptr));
+}
+
+// Both writers: an empty map, series without bars, a folder that does not
+// exist, and writes that stop in the header, the directory or the records.
+// Both readers: files of the other kind or version.
+TEST(QuickFileTest, EmptyMapsFailedWritesAndOtherFiles) {
+  TempDir dir;
+  const std::string path = dir.Sub("quick.dat");
+  auto price = [&](const CChartTable& map) { return WriteQuickPriceFile(path.c_str(), map, 10, 0, nullptr); };
+  auto margin = [&](const CMarginTable& map) { return WriteQuickMarginFile(path.c_str(), map, 10, nullptr); };
+  ASSERT_EQ(kQuickFileOk, price({}));
+  EXPECT_EQ(QuickHeader("QDB2", 0, 0, 0), ReadBytes(path));
+  ASSERT_EQ(kQuickFileOk, margin({{"1301", {}}, {"72030000", {}}}));
+  EXPECT_EQ(QuickHeader("QMD2", 0, 0, 2) + Padded("1301", 8) + "72030000", ReadBytes(path));
+  CChartTable prices;
+  EXPECT_FALSE(ReadQuickPriceFile(path.c_str(), prices));
+  WriteBytes(path, "QDB2" + Le(2, 4) + Le(0, 12));
+  EXPECT_FALSE(ReadQuickPriceFile(path.c_str(), prices));
+
+  const CChart bars = DayBars({20240104, 20240105});
+  prices = {{"1301", bars}, {"1332", bars}, {"1333", bars}};
+  const CMarginTable margins{{"1301", Weeks(0, 1)}, {"1332", Weeks(0, 1)}, {"1333", Weeks(0, 1)}};
+  // Header 20, directory 24, then six records of 32 or 20 bytes.
+  struct Case { rlim_t limit; int32_t price, margin; };
+  const Case cases[] = {
+      {10, kQuickFileHeaderFailed, kQuickFileHeaderFailed},
+      {30, kQuickFileDirectoryFailed, kQuickFileDirectoryFailed},
+      {100, kQuickFileRecordFailed, kQuickFileRecordFailed},
+      {164, kQuickFileRecordFailed, kQuickFileOk},
+      {236, kQuickFileOk, kQuickFileOk},
+  };
+  for (const Case& c : cases) {
+    int32_t statuses[2];
+    {
+      FileSizeLimit limit(c.limit);
+      statuses[0] = price(prices);
+      statuses[1] = margin(margins);
+    }
+    EXPECT_EQ(c.price, statuses[0]) << c.limit;
+    EXPECT_EQ(c.margin, statuses[1]) << c.limit;
+  }
+  const std::string missing = dir.Sub("none/quick.dat");
+  EXPECT_EQ(kQuickFileCannotCreate, WriteQuickPriceFile(missing.c_str(), prices, 10, 0, nullptr));
+  EXPECT_EQ(kQuickFileCannotCreate, WriteQuickMarginFile(missing.c_str(), margins, 10, nullptr));
+}

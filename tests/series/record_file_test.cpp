@@ -1,0 +1,235 @@
+// Chart and margin files, one issue each, and the paths they take. The
+// readers are checked against bytes put together here from the layouts
+// (not by our writers), the writers against the same bytes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+
+#include "series/chart_file.h"
+#include "series/issue_file_path.h"
+#include "series/margin_file.h"
+#include "tests/common/temp_dir.h"
+#include "tests/series/series_test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The hand series: prices equal to the date number and volume ten times it.
+CDayRecord DateBar(uint32_t d) { return Bar(d, d, d, d, d, d * 10.0); }
+std::string HandBars(const DateList& dates) {
+  std::string bytes;
+  for (uint32_t d : dates) bytes += PriceValues(DateBar(d));
+  return bytes;
+}
+// Random bytes, the same for one length every time.
+std::string Noise(size_t size) {
+  uint32_t seed = 7;
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>((seed = seed * 1664525u + 1013904223u) >> 24);
+  return bytes;
+}
+// The date fields of the whole records in `bytes`, from record `first` on.
+std::string DateBytes(const std::string& bytes, size_t recordBytes, size_t first = 0) {
+  std::string dates;
+  for (size_t at = first * recordBytes; at + recordBytes <= bytes.size(); at += recordBytes) {
+    dates += bytes.substr(at, 4);
+  }
+  return dates;
+}
+
+// A loader's status and the dates it gave, as they are stored.
+struct Loaded { int32_t status; std::string dates; };
+uint32_t DateOf(const CDayRecord& bar) { return bar.DateNumber(); }
+uint32_t DateOf(const CMarginRecord& entry) { return entry.date.ToNumber(); }
+template <typename Series, typename Loader>
+Loaded LoadDates(const TempDir& dir, int32_t last) {
+  Series series;
+  Loaded out{Loader(dir.path().c_str(), "1301", last).Load(series), {}};
+  for (const auto& record : series) out.dates += Le(DateOf(record), 4);
+  return out;
+}
+
+// The two formats, so that the reading tests run over both.
+struct Format {
+  const char* file;
+  size_t recordBytes;
+  Loaded (*load)(const TempDir&, int32_t last);
+};
+const Format kFormats[] = {
+    {"1301.dat", 24, LoadDates<CChart, CChartLoaderFile>},
+    {"mg1301.dat", 20, LoadDates<CMargin, CMarginLoaderFile>},
+};
+
+}  // namespace
+
+// Random bytes cut after every byte: the whole records are kept, with the
+// dates the bytes hold; 1-3 bytes after them are no date and end the file
+// cleanly, 4 or more are a date without its values.
+TEST(RecordFileTest, CutRandomFilesGiveTheirWholeRecords) {
+  const std::string noise = Noise(250);
+  for (const Format& f : kFormats) {
+    TempDir dir;
+    for (size_t n = 0; n <= noise.size(); ++n) {
+      WriteBytes(dir.Sub(f.file), noise.substr(0, n));
+      const Loaded loaded = f.load(dir, 0);
+      EXPECT_EQ(n % f.recordBytes < 4 ? 0 : -2, loaded.status) << f.file << n;
+      EXPECT_EQ(DateBytes(noise.substr(0, n), f.recordBytes), loaded.dates) << f.file << n;
+    }
+  }
+}
+
+TEST(RecordFileTest, LastRecordsOnlyAndFailures) {
+  struct Case { uint32_t records; int32_t last; size_t count; };
+  const Case cases[] = {{1000, 330, 330}, {100, 330, 100}, {500, 60, 60},
+                        {10, 60, 10},     {5, 1, 1},       {5, INT32_MAX, 5},
+                        {5, 0, 5},        {5, -4, 5},      {0, 7, 0}};
+  for (const Format& f : kFormats) {
+    for (const Case& c : cases) {
+      TempDir dir;
+      const std::string bytes = Noise(c.records * f.recordBytes);
+      WriteBytes(dir.Sub(f.file), bytes);
+      const Loaded loaded = f.load(dir, c.last);
+      EXPECT_EQ(0, loaded.status);
+      EXPECT_EQ(DateBytes(bytes, f.recordBytes, c.records - c.count), loaded.dates)
+          << f.file << c.records << "/" << c.last;
+    }
+    TempDir dir;
+    EXPECT_EQ(-1, f.load(dir, 0).status) << f.file;  // no file
+    fs::create_directory(dir.Sub(f.file));
+    EXPECT_EQ(-1, f.load(dir, 3).status) << f.file;  // a folder
+  }
+// Savers: a folder in the file's place, and a device that takes no bytes.
+  TempDir dir;
+  const char* folder = dir.path().c_str();
+  CChart chart = ChartOn({1, 2});
+  const CMargin margin{Entry(20240105, 1, 2)};
+  fs::create_directory(dir.Sub("1301.dat"));
+  fs::create_directory(dir.Sub("mg1301.dat"));
+  for (bool append : {false, true}) {
+    EXPECT_EQ(-1, CChartSaverFile(folder, "1301", append).Save(chart));
+  }
+  EXPECT_EQ(-1, CMarginSaverFile(folder, "1301").Save(margin));
+  ASSERT_EQ(0, symlink("/dev/full", dir.Sub("2.dat").c_str()));
+  ASSERT_EQ(0, symlink("/dev/full", dir.Sub("mg2.dat").c_str()));
+  EXPECT_EQ(-2, CChartSaverFile(folder, "2", false).Save(chart));
+  EXPECT_EQ(-2, CMarginSaverFile(folder, "2").Save(margin));
+}
+
+// The raw close is not stored, values go through float32, and leading
+// bars with a zero price are dropped on loading and on saving, from the
+// file and from the caller's series.
+TEST(ChartFileTest, LayoutRoundTripFloat32AndLeadingZeroPrices) {
+  // 20240104, open 100, high 101.5, low 99.25, close 100.5, volume 12000.
+  const std::string record(
+      "\xe8\xd6\x34\x01" "\x00\x00\xc8\x42" "\x00\x00\xcb\x42"
+      "\x00\x80\xc6\x42" "\x00\x00\xc9\x42" "\x00\x80\x3b\x46", 24);
+  TempDir dir;
+  const char* folder = dir.path().c_str();
+  CChart chart{Bar(20240104, 100, 101.5, 99.25, 100.5, 12000)}, loaded;
+  chart[0].rawClose = 77;
+  ASSERT_TRUE(chart.Save(std::make_unique<CChartSaverFile>(folder, "1301", false)));
+  EXPECT_EQ(record, ReadBytes(dir.Sub("1301.dat")));
+  ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(folder, "1301", 0)));
+  chart[0].rawClose = 100.5;
+  EXPECT_EQ(chart, loaded);
+  chart = {Bar(20240104, 1234.5678, 2e9 + 1, 0.1, 1234.5678, 123456789)};
+  ASSERT_TRUE(chart.Save(std::make_unique<CChartSaverFile>(folder, "7203A", false)));
+  ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(folder, "7203A", 0)));
+  CDayRecord narrowed = Bar(20240104, 1234.5678f, 2e9f, 0.1f, 1234.5678f, 123456789.0f);
+  narrowed.rawClose = narrowed.close;
+  EXPECT_EQ(CChart{narrowed}, loaded);
+
+  WriteBytes(dir.Sub("1301.dat"),
+             PriceValues(Bar(1, 0, 5, 5, 5, 1)) + PriceValues(Bar(2, 5, 5, 0, 5, 1)) + HandBars({3}));
+  ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(folder, "1301", 0)));
+  EXPECT_EQ(DateList({3}), Dates(loaded));
+  chart = {Bar(1, 5, 5, 0, 5), Bar(2, 5, 5, 5, 5, 9)};
+  ASSERT_EQ(0, CChartSaverFile(folder, "1301", false).Save(chart));
+  EXPECT_EQ(DateList({2}), Dates(chart));
+  EXPECT_EQ(PriceValues(chart[0]), ReadBytes(dir.Sub("1301.dat")));
+}
+
+TEST(ChartFileTest, AppendAddsOnlyNewerBars) {
+  struct Case { std::string before; DateList series; std::string after; bool append; };
+  const std::string last = PriceValues(Bar(UINT32_MAX, 1, 1, 1, 1, 1));
+  const Case cases[] = {
+      {"-", {1, 2, 3}, HandBars({1, 2, 3}), true},  // no file
+      {"", {1, 2}, HandBars({1, 2}), true},
+      {HandBars({1, 2}), {1, 2}, HandBars({1, 2}), true},
+      {HandBars({1, 5}), {1, 2, 3}, HandBars({1, 5}), true},
+      {HandBars({1, 3}), {2, 3, 4, 5}, HandBars({1, 3, 4, 5}), true},
+      {"0123456789", {1, 2}, "0123456789" + HandBars({1, 2}), true},
+      {last, {1}, last, true},  // no date follows the largest one
+      {HandBars({1, 2, 3, 4}), {7}, HandBars({7}), false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    if (c.before != "-") WriteBytes(dir.Sub("1301.dat"), c.before);
+    CChart chart;
+    for (uint32_t d : c.series) chart.push_back(DateBar(d));
+    EXPECT_EQ(0, CChartSaverFile(dir.path().c_str(), "1301", c.append).Save(chart));
+    EXPECT_EQ(c.after, ReadBytes(dir.Sub("1301.dat"))) << c.before.size() << c.after.size();
+  }
+}
+
+// The whole file is replaced; an empty series leaves an empty file.
+TEST(MarginFileTest, LayoutAndRoundTrip) {
+  // 20240105, buy 1234567, sell 0.1.
+  const std::string record(
+      "\xe9\xd6\x34\x01" "\x00\x00\x00\x00\x87\xd6\x32\x41"
+      "\x9a\x99\x99\x99\x99\x99\xb9\x3f", 20);
+  TempDir dir;
+  const char* folder = dir.path().c_str();
+  WriteBytes(dir.Sub("mg1301.dat"), Noise(60));
+  const CMargin margin{Entry(20240105, 1234567, 0.1)};
+  ASSERT_TRUE(margin.Save(std::make_unique<CMarginSaverFile>(folder, "1301")));
+  EXPECT_EQ(record, ReadBytes(dir.Sub("mg1301.dat")));
+  CMargin loaded{Entry(1, 1, 1), Entry(2, 2, 2)};
+  ASSERT_TRUE(loaded.Load(std::make_unique<CMarginLoaderFile>(folder, "1301", 0)));
+  EXPECT_EQ(margin, loaded);
+  EXPECT_FALSE(loaded.Load(std::make_unique<CMarginLoaderFile>(folder, "9999", 0)));
+  EXPECT_TRUE(loaded.empty());
+  ASSERT_EQ(0, CMarginSaverFile(folder, "1301").Save(CMargin()));
+  EXPECT_TRUE(fs::exists(dir.Sub("mg1301.dat")));
+  EXPECT_EQ("", ReadBytes(dir.Sub("mg1301.dat")));
+}
+
+// Refused codes reach neither the folder nor anything around it.
+TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
+  std::string path;
+  EXPECT_TRUE(BuildChartFilePath("/db/daily", "7203A", path));
+  EXPECT_EQ("/db/daily/7203A.dat", path);
+  EXPECT_TRUE(BuildMarginFilePath("/db/margin", "1301", path));
+  EXPECT_EQ("/db/margin/mg1301.dat", path);
+  EXPECT_TRUE(BuildChartFilePath("d", std::string(20, 'z'), path));
+  EXPECT_FALSE(BuildChartFilePath("", "1301", path));  // would be "/1301.dat"
+  EXPECT_FALSE(BuildChartFilePath(std::string("a\0b", 3), "1301", path));
+  TempDir root;
+  const std::string folder = root.Sub("daily");
+  fs::create_directory(folder);
+  const std::string refused[] = {
+      "", "/", "..", ".", "../1301", "13/01", "1301/", std::string("13\0" "01", 5),
+      std::string(21, '1'), "13 01", "1301.", "-1", "13\\01", "\x82\xa0", "1301\n", "../escape",
+  };
+  for (const std::string& code : refused) {
+    path = "old";
+    EXPECT_FALSE(IsSafeIssueFileCode(code)) << code;
+    EXPECT_FALSE(BuildChartFilePath("/db", code, path)) << code;
+    EXPECT_EQ("", path) << code;
+    EXPECT_FALSE(BuildMarginFilePath("/db", code, path)) << code;
+    CChart chart = ChartOn({20240104});
+    CMargin margin{Entry(20240104, 1, 1)};
+    EXPECT_EQ(-1, CChartSaverFile(folder.c_str(), code, false).Save(chart));
+    EXPECT_EQ(-1, CChartSaverFile(folder.c_str(), code, true).Save(chart));
+    EXPECT_EQ(-1, CMarginSaverFile(folder.c_str(), code).Save(margin));
+    EXPECT_EQ(-1, CChartLoaderFile(folder.c_str(), code, 0).Load(chart));
+    EXPECT_EQ(-1, CMarginLoaderFile(folder.c_str(), code, 0).Load(margin));
+  }
+  EXPECT_TRUE(fs::is_empty(folder));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(root.path()), {}));
+}
