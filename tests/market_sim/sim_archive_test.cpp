@@ -11,41 +11,30 @@
 
 namespace {
 
+// Today is Wednesday 2024-06-19. Issue and split lists come for Saturdays,
+// prices and margins of past years whole, this year's up to a trading day
+// (margins: a Wednesday), the latest prices for a trading day.
 TEST(SimArchiveTest, ServesOnlyWellFormedNamesUpToToday) {
   CSimArchive archive(SmallMarket());
-  struct Case {
-    const char* name;
-    bool served;
-  } cases[] = {
-      {"brand-20240615.bin", true},       // the Saturday before today
-      {"divide-20240608.bin", true},
-      {"brand-20240622.bin", false},      // a Saturday after today
-      {"brand-20240614.bin", false},      // a Friday
-      {"price-2023.bin", true},
-      {"price-2021.bin", true},           // before the first year: no records
-      {"price-2024.bin", false},          // the current year comes as priceyear
-      {"price-202.bin", false},
-      {"price-02023.bin", false},
-      {"price-2023.bin.gz", false},
-      {"priceyear-20240619.bin", true},   // today, a Wednesday
-      {"priceyear-20240615.bin", false},  // a Saturday
-      {"priceyear-20240620.bin", false},  // tomorrow
-      {"pricelast-20240230.bin", false},  // no such day
-      {"pricelast-20211230.bin", false},  // before the first date
-      {"pricelast-20240618.bin", true},
-      {"margin-2022.bin", true},
-      {"marginyear-20240619.bin", true},  // a Wednesday
-      {"marginyear-20240618.bin", false},  // a Tuesday
-      {"brand-2024061.bin", false},
-      {"brand-+2024061.bin", false},
-      {"quote-20240619.bin", false},
+  struct Case { const char* name; bool served; };
+  const Case cases[] = {
+      {"brand-20240615.bin", true},       {"divide-20240608.bin", true},
+      {"brand-20240622.bin", false},      {"brand-20240614.bin", false},  // after today, a Friday
+      {"price-2023.bin", true},           {"price-2021.bin", true},  // before the first year: empty
+      {"price-2024.bin", false},          {"price-202.bin", false},
+      {"price-02023.bin", false},         {"price-2023.bin.gz", false},
+      {"priceyear-20240619.bin", true},   {"priceyear-20240615.bin", false},  // a Saturday
+      {"priceyear-20240620.bin", false},  {"pricelast-20240230.bin", false},  // no such day
+      {"pricelast-20211230.bin", false},  {"pricelast-20240618.bin", true},
+      {"margin-2022.bin", true},          {"marginyear-20240619.bin", true},
+      {"marginyear-20240618.bin", false}, {"brand-2024061.bin", false},
+      {"brand-+2024061.bin", false},      {"quote-20240619.bin", false},
       {"", false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     std::shared_ptr<const std::string> gzip;
-    EXPECT_EQ(archive.Fetch(c.name, gzip), c.served ? 200 : 404);
-    EXPECT_EQ(gzip != nullptr, c.served);
+    EXPECT_EQ(archive.Fetch(c.name, gzip), c.served ? 200 : 404) << c.name;
+    EXPECT_EQ(gzip != nullptr, c.served) << c.name;
   }
   // Made once, then served from memory.
   std::shared_ptr<const std::string> first, second;
@@ -85,55 +74,40 @@ TEST(SimArchiveTest, FilesReadBackWithTheSystemsReadersAsTheMarket) {
   EXPECT_EQ(std::vector(splits.begin(), splits.end()),
             std::vector(expectedSplits.begin(), expectedSplits.end()));
 
-  struct PriceCase {
-    const char* name;
-    uint32_t from, to, made;
-  } prices[] = {
-      {"price-2022.bin", 20220101, 20221231, 20221231},
-      {"priceyear-20240619.bin", 20240101, 20240619, 20240619},
-  };
-  for (const PriceCase& c : prices) {
+  // Year files are made on their last day; a year before the market's
+  // first has a header and no records.
+  struct Case { const char* name; uint32_t from, to, made; };
+  for (const Case& c : {Case{"price-2022.bin", 20220101, 20221231, 20221231},
+                        {"priceyear-20240619.bin", 20240101, 20240619, 20240619},
+                        {"price-2021.bin", 20210101, 20211231, 20211231}}) {
     SCOPED_TRACE(c.name);
     CChartTable table, expected;
     CArchiveFileHeader header;
     ASSERT_TRUE(ReadArchivePriceFile(Unpacked(archive, dir, c.name).c_str(), table, &header));
     EXPECT_EQ(header.madeDate, c.made);
+    EXPECT_EQ(header.version, kArchiveVersion);
     market.AdjustedBars(c.from, c.to, expected);
-    ASSERT_EQ(table.size(), expected.size());
     for (auto& [code, chart] : expected) {
       for (CDayRecord& bar : chart) bar.rawClose = 0;  // the file has no raw close
-      EXPECT_EQ(table[code], chart) << code;
     }
+    EXPECT_EQ(table.empty(), c.from < 20220101);
+    EXPECT_EQ(table, expected);
+  }
+  for (const Case& c : {Case{"margin-2023.bin", 20230101, 20231231, 0},
+                        {"marginyear-20240619.bin", 20240101, 20240619, 0}}) {
+    CMarginTable table, expected;
+    ASSERT_TRUE(ReadArchiveMarginFile(Unpacked(archive, dir, c.name).c_str(), table));
+    market.AdjustedMargins(c.from, c.to, expected);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(table, expected) << c.name;
   }
 
   CChartTable latest, expectedLatest;
-  ASSERT_TRUE(ReadArchivePriceFile(Unpacked(archive, dir, "pricelast-20240618.bin").c_str(),
-                                   latest));
+  ASSERT_TRUE(ReadArchivePriceFile(Unpacked(archive, dir, "pricelast-20240618.bin").c_str(), latest));
   market.LatestBars(CDate(2024, 6, 18), expectedLatest);
   ASSERT_GT(expectedLatest.size(), 20u);
   for (auto& [code, chart] : expectedLatest) chart[0].rawClose = 0;
   EXPECT_EQ(latest, expectedLatest);
-
-  for (const char* name : {"margin-2023.bin", "marginyear-20240619.bin"}) {
-    SCOPED_TRACE(name);
-    CMarginTable table, expected;
-    ASSERT_TRUE(ReadArchiveMarginFile(Unpacked(archive, dir, name).c_str(), table));
-    if (name[6] == 'y') {
-      market.AdjustedMargins(20240101, 20240619, expected);
-    } else {
-      market.AdjustedMargins(20230101, 20231231, expected);
-    }
-    ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(table, expected);
-  }
-
-  // A year before the market's first: a header and no records.
-  CChartTable none;
-  CArchiveFileHeader header;
-  ASSERT_TRUE(ReadArchivePriceFile(Unpacked(archive, dir, "price-2021.bin").c_str(), none,
-                                   &header));
-  EXPECT_TRUE(none.empty());
-  EXPECT_EQ(header.version, kArchiveVersion);
 }
 
 }  // namespace

@@ -31,25 +31,17 @@ TEST(SimMarketTest, SameOptionsGiveTheSameMarketAnotherSeedAnother) {
   const CSimMarket& b = SmallMarket();
   ASSERT_EQ(a.Issues().size(), b.Issues().size());
   for (size_t i = 0; i < a.Issues().size(); ++i) {
-    const CSimIssue& x = a.Issues()[i];
-    const CSimIssue& y = b.Issues()[i];
-    EXPECT_EQ(x.record, y.record);
-    EXPECT_EQ(x.listed, y.listed);
-    EXPECT_EQ(x.delisted, y.delisted);
-    EXPECT_EQ(x.retiredMarket, y.retiredMarket);
+    const CSimIssue &x = a.Issues()[i], &y = b.Issues()[i];
+    EXPECT_TRUE(x.record == y.record && x.listed == y.listed && x.delisted == y.delisted &&
+                x.retiredMarket == y.retiredMarket) << x.record.code;
   }
   // With a cache of one series, the first issue is made twice here.
   const std::string first = a.Issues()[20].record.code;
-  const std::string second = a.Issues()[30].record.code;
   const CSimSeries once = *a.Series(first);
-  a.Series(second);
-  const auto again = a.Series(first);
-  for (const auto& series : {*again, *b.Series(first)}) {
-    EXPECT_EQ(series.raw, once.raw);
-    EXPECT_EQ(series.adjusted, once.adjusted);
-    EXPECT_EQ(series.margin, once.margin);
-    EXPECT_EQ(series.adjustedMargin, once.adjustedMargin);
-    EXPECT_EQ(series.splits, once.splits);
+  a.Series(a.Issues()[30].record.code);
+  for (const CSimSeries& s : {*a.Series(first), *b.Series(first)}) {
+    EXPECT_TRUE(s.raw == once.raw && s.adjusted == once.adjusted && s.margin == once.margin &&
+                s.adjustedMargin == once.adjustedMargin && s.splits == once.splits);
   }
   EXPECT_EQ(a.Series("9999Z"), nullptr);
 
@@ -71,49 +63,35 @@ TEST(SimMarketTest, SmallMarketHoldsEveryKindOfIssue) {
 
   CPrivateBrand::Map builtIns;
   CPrivateBrand::Instance().CopyTo(builtIns);
-  size_t etfs = 0, reits = 0, retired = 0, delisted = 0, late = 0, letters = 0,
-         noMargin = 0, split = 0, builtInCount = 0;
+  // ETFs, REITs, retired markets, delisted, listed late, codes with a
+  // letter, no margin trading, splits: each at least once.
+  size_t kinds[8] = {}, builtInCount = 0;
   const std::set<std::string> markets = {"東証プライム", "東証スタンダード", "東証グロース",
                                          "名証メイン", "札証", "福証", "東証"};
-  std::string previous;
+  std::string previous;  // codes ascend byte by byte
   for (const CSimIssue& issue : market.Issues()) {
     const CBrandRecord& r = issue.record;
-    EXPECT_TRUE(previous.empty() ||
-                std::lexicographical_compare(
-                    previous.begin(), previous.end(), r.code.begin(), r.code.end(),
-                    [](char x, char y) { return static_cast<unsigned char>(x) <
-                                                static_cast<unsigned char>(y); }))
-        << previous << " before " << r.code;
+    EXPECT_LT(previous, r.code);
     previous = r.code;
     EXPECT_EQ(market.Find(r.code), &issue);
     if (issue.builtIn) {
       ++builtInCount;
       const auto entry = builtIns.find(std::stoi(r.code));
       ASSERT_NE(entry, builtIns.end()) << r.code;
-      EXPECT_EQ(r.kind, entry->second.kind);
-      EXPECT_EQ(r.name, entry->second.name);
-      EXPECT_TRUE(r.market.empty());
+      EXPECT_TRUE(r.kind == entry->second.kind && r.name == entry->second.name && r.market.empty());
       continue;
     }
     EXPECT_TRUE(CPrivateBrand::IsStockCode(r.code)) << r.code;
-    EXPECT_LE(r.name.size(), 64u);
-    EXPECT_LE(r.market.size(), 20u);
-    EXPECT_LE(r.industry.size(), 20u);
-    EXPECT_FALSE(r.name.empty());
+    EXPECT_TRUE(!r.name.empty() && r.name.size() <= 64 && r.market.size() <= 20 &&
+                r.industry.size() <= 20) << r.code;
     EXPECT_EQ(markets.count(r.market) == 0, issue.retiredMarket) << r.market;
-    etfs += r.kind == kKindEtf;
-    reits += r.kind == kKindReit;
-    retired += issue.retiredMarket;
-    delisted += issue.IsDelisted();
-    late += market.FirstDate() < issue.listed;
-    letters += r.code.back() >= 'A';
-    noMargin += r.lendable == 0;
-    split += !market.Series(r.code)->splits.empty();
+    const bool is[] = {r.kind == kKindEtf, r.kind == kKindReit, issue.retiredMarket,
+                       issue.IsDelisted(), market.FirstDate() < issue.listed, r.code.back() >= 'A',
+                       r.lendable == 0, !market.Series(r.code)->splits.empty()};
+    for (size_t k = 0; k < std::size(kinds); ++k) kinds[k] += is[k];
   }
   EXPECT_EQ(builtInCount, builtIns.size());
-  for (size_t count : {etfs, reits, retired, delisted, late, letters, noMargin, split}) {
-    EXPECT_GE(count, 1u);
-  }
+  for (size_t k = 0; k < std::size(kinds); ++k) EXPECT_GE(kinds[k], 1u) << k;
 }
 
 TEST(SimMarketTest, SeriesKeepTheCalendarTheListingAndTheSplits) {
@@ -127,29 +105,19 @@ TEST(SimMarketTest, SeriesKeepTheCalendarTheListingAndTheSplits) {
     ASSERT_EQ(raw.size(), series->adjusted.size());
     EXPECT_FALSE(raw.front().Date() < issue.listed);
     EXPECT_FALSE(market.LastDate() < raw.back().Date());
-    if (issue.IsDelisted()) {
-      EXPECT_FALSE(issue.delisted < raw.back().Date());
-    }
+    EXPECT_FALSE(issue.IsDelisted() && issue.delisted < raw.back().Date());
     for (size_t i = 0; i < raw.size(); ++i) {
       const CDayRecord& bar = raw[i];
       const CDate date = bar.Date();
-      if (i > 0) {
-        ASSERT_LT(raw[i - 1].DateNumber(), bar.DateNumber());
+      ASSERT_TRUE(i == 0 || raw[i - 1].DateNumber() < bar.DateNumber());
+      ASSERT_TRUE(TradesOnWeekdays(issue) ? !date.IsWeekend() : date.IsBusinessDay()) << bar.DateNumber();
+      if (i > 0 && !TradesOnWeekdays(issue)) {
+        CDate expected = raw[i - 1].Date();
+        expected.NextBusinessDay();
+        missingDays += expected.ToNumber() != bar.DateNumber();
       }
-      if (TradesOnWeekdays(issue)) {
-        ASSERT_FALSE(date.IsWeekend());
-      } else {
-        ASSERT_TRUE(date.IsBusinessDay()) << bar.DateNumber();
-        if (i > 0) {
-          CDate expected = raw[i - 1].Date();
-          expected.NextBusinessDay();
-          missingDays += expected.ToNumber() != bar.DateNumber();
-        }
-      }
-      ASSERT_GE(bar.high, std::max(bar.open, bar.close));
-      ASSERT_LE(bar.low, std::min(bar.open, bar.close));
-      ASSERT_GT(bar.low, 0);
-      ASSERT_EQ(bar.rawClose, bar.close);
+      ASSERT_TRUE(bar.high >= std::max(bar.open, bar.close) && bar.low > 0 &&
+                  bar.low <= std::min(bar.open, bar.close) && bar.rawClose == bar.close);
       if (!issue.builtIn) {
         for (double price : {bar.open, bar.high, bar.low, bar.close}) {
           ASSERT_EQ(std::fmod(price, Tick(price)), 0.0) << price;
@@ -163,29 +131,24 @@ TEST(SimMarketTest, SeriesKeepTheCalendarTheListingAndTheSplits) {
     CChart expected = raw;
     series->splits.AdjustChart(expected, false, market.Today());
     for (size_t i = 0; i < raw.size(); ++i) {
-      const CDayRecord& a = series->adjusted[i];
-      ASSERT_EQ(a.DateNumber(), expected[i].DateNumber());
-      ASSERT_EQ(a.open, static_cast<float>(expected[i].open));
-      ASSERT_EQ(a.high, static_cast<float>(expected[i].high));
-      ASSERT_EQ(a.low, static_cast<float>(expected[i].low));
-      ASSERT_EQ(a.close, static_cast<float>(expected[i].close));
-      ASSERT_EQ(a.volume, static_cast<float>(expected[i].volume));
+      const CDayRecord &a = series->adjusted[i], &e = expected[i];
+      ASSERT_EQ((std::vector<double>{double(a.DateNumber()), a.open, a.high, a.low, a.close, a.volume}),
+                (std::vector<double>{double(e.DateNumber()), float(e.open), float(e.high),
+                                     float(e.low), float(e.close), float(e.volume)}));
     }
 
     // Margin balances: weekly, on the last trading day of the week, for
     // the issues with margin trading only.
-    const bool hasMargin = !issue.builtIn && issue.record.lendable != 0;
-    EXPECT_EQ(series->margin.empty(), !hasMargin);
+    EXPECT_EQ(series->margin.empty(), issue.builtIn || issue.record.lendable == 0);
     CMargin expectedMargin = series->margin;
     series->splits.AdjustMargin(expectedMargin, false, market.Today());
     EXPECT_EQ(series->adjustedMargin, expectedMargin);
     for (const CMarginRecord& entry : series->margin) {
-      ASSERT_TRUE(entry.date.IsBusinessDay());
       CDate next = entry.date;
       next.NextBusinessDay();
-      ASSERT_TRUE(next.Weekday() <= entry.date.Weekday() || next.DaysBetween(entry.date) >= 7)
+      ASSERT_TRUE(entry.date.IsBusinessDay() && entry.buy > 0 &&
+                  (next.Weekday() <= entry.date.Weekday() || next.DaysBetween(entry.date) >= 7))
           << entry.date.ToNumber();
-      ASSERT_GT(entry.buy, 0);
     }
   }
   EXPECT_GT(missingDays, 0u) << "some issue should have a day without trades";
@@ -220,12 +183,8 @@ TEST(SimMarketTest, WholeMarketViewsAgreeWithTheSeries) {
       if (d >= 20230101 && d <= 20230809) marginPart.push_back(entry);
     }
     EXPECT_EQ(margins.count(code) ? margins.at(code) : CMargin(), marginPart);
-    if (issue.IsListedOn(day)) {
-      ASSERT_EQ(latest.count(code), 1u);
-      EXPECT_EQ(latest.at(code), CChart({last}));
-    } else {
-      EXPECT_EQ(latest.count(code), 0u);
-    }
+    EXPECT_EQ(latest.count(code) ? latest.at(code) : CChart(),
+              issue.IsListedOn(day) ? CChart{last} : CChart());
     EXPECT_EQ(brands.Find(code) != nullptr, !issue.builtIn && issue.IsListedOn(day));
     CDivide before;
     for (const CDivideRecord& split : series->splits) {

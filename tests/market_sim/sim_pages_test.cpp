@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <regex>
 #include <vector>
@@ -15,51 +14,33 @@
 namespace {
 
 // The page as the readers see it: tokens, every text converted to CP932.
-struct Token {
-  int32_t kind;
-  std::string text;
-};
+struct Token { int32_t kind; std::string text; };
 using Tokens = std::vector<Token>;
+using Params = std::multimap<std::string, std::string>;
 constexpr int32_t kStart = CHtmlTokenizer::kStartTag, kEnd = CHtmlTokenizer::kEndTag,
                   kName = CHtmlTokenizer::kAttributeName, kValue = CHtmlTokenizer::kAttributeValue,
                   kText = CHtmlTokenizer::kText;
+struct Page { bool served; int status; Tokens tokens; };
 
-Tokens Tokenize(const std::string& utf8) {
+Page Render(Site site, const std::string& path, Params params = {}, bool altered = false,
+            const std::string& method = "GET", const CSimMarket& market = SmallMarket()) {
+  CSimResponse response;
+  const CSimRequest request{.site = site, .method = method, .path = path, .query = {}, .body = {},
+                            .params = std::move(params), .alteredStructure = altered};
+  Page page{RenderSitePage(market, request, response), response.status, {}};
   CBufferString buffer;
   CBuffer::Handle handle = buffer.OpenWrite();
-  buffer.Write(handle, utf8.data(), static_cast<int32_t>(utf8.size()));
+  buffer.Write(handle, response.body.data(), static_cast<int32_t>(response.body.size()));
   buffer.Close(handle);
   CHtmlTokenizer tokenizer;
   tokenizer.Open(buffer);
-  Tokens tokens;
-  Token token;
-  while (tokenizer.Next(token.kind, token.text)) {
-    tokens.push_back({token.kind, ConvertUtf8ToAnsi(token.text)});
+  for (Token token; tokenizer.Next(token.kind, token.text);) {
+    page.tokens.push_back({token.kind, ConvertUtf8ToAnsi(token.text)});
   }
-  return tokens;
-}
-
-struct Page {
-  bool served = false;
-  int status = 0;
-  Tokens tokens;
-};
-
-Page Render(Site site, const std::string& path, std::multimap<std::string, std::string> params = {},
-            bool altered = false, const std::string& method = "GET",
-            const CSimMarket& market = SmallMarket()) {
-  CSimRequest request;
-  request.site = site;
-  request.method = method;
-  request.path = path;
-  request.params = std::move(params);
-  request.alteredStructure = altered;
-  CSimResponse response;
-  Page page;
-  page.served = RenderSitePage(market, request, response);
-  page.status = response.status;
-  page.tokens = Tokenize(response.body);
   return page;
+}
+Tokens TokensOf(Site site, const std::string& path, Params params = {}) {
+  return Render(site, path, std::move(params)).tokens;
 }
 
 // The index of the first token of `kind` at or after `from` whose text
@@ -67,10 +48,7 @@ Page Render(Site site, const std::string& path, std::multimap<std::string, std::
 int Find(const Tokens& t, int32_t kind, const std::string& text, int from = 0,
          bool contains = false) {
   for (int i = std::max(from, 0); i < static_cast<int>(t.size()); ++i) {
-    if (t[i].kind == kind &&
-        (contains ? t[i].text.find(text) != std::string::npos : t[i].text == text)) {
-      return i;
-    }
+    if (t[i].kind == kind && (contains ? t[i].text.find(text) != std::string::npos : t[i].text == text)) return i;
   }
   return -1;
 }
@@ -87,14 +65,15 @@ std::string After(const Tokens& t, int i, int32_t kind = kText, int n = 1) {
 // digits and "." gathered, "," skipped, up to the first other byte.
 double Number(const std::string& text) {
   std::string digits;
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  for (; i < text.size() &&
-         (isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.' || text[i] == ',');
-       ++i) {
+  for (size_t i = text.find_first_not_of(' '); i < text.size(); ++i) {
+    if (!isdigit(static_cast<unsigned char>(text[i])) && text[i] != '.' && text[i] != ',') break;
     if (text[i] != ',') digits += text[i];
   }
   return digits.empty() ? 0 : std::stod(digits);
+}
+// The figure after the first text containing `label`.
+double Labelled(const Tokens& t, const std::string& label) {
+  return Number(After(t, Find(t, kText, label, 0, true)));
 }
 
 // The texts of each table row after index `from`, up to the table's end.
@@ -122,31 +101,66 @@ const CSimIssue& Pick(const std::function<bool(const CSimIssue&)>& pick) {
   ADD_FAILURE() << "the small market lacks an issue the test needs";
   return SmallMarket().Issues().front();
 }
-
 bool Listed(const CSimIssue& i) { return !i.builtIn && !i.IsDelisted(); }
 // The codes that get the older quote page layout.
 bool OddCode(const CSimIssue& i) {
   const char last = i.record.code.back();
   return isdigit(static_cast<unsigned char>(last)) && (last - '0') % 2 == 1;
 }
-std::shared_ptr<const CSimSeries> SeriesOf(const CSimIssue& i) {
-  return SmallMarket().Series(i.record.code);
+std::shared_ptr<const CSimSeries> SeriesOf(const CSimIssue& i) { return SmallMarket().Series(i.record.code); }
+std::string Delisted() { return Pick([](const CSimIssue& i) { return i.IsDelisted(); }).record.code; }
+
+// The figure after each label in turn, each label searched after the one
+// before; none after a label that is missing.
+std::vector<double> Figures(const Tokens& t, const std::vector<std::string>& labels, int from = 0,
+                            bool contains = false) {
+  std::vector<double> figures;
+  for (const std::string& label : labels) {
+    if ((from = Find(t, kText, label, from, contains)) < 0) break;
+    figures.push_back(Number(After(t, from++)));
+  }
+  return figures;
+}
+// Figures equal but for the last bits of rounding.
+void ExpectFigures(const std::vector<double>& expected, const std::vector<double>& figures) {
+  ASSERT_EQ(expected.size(), figures.size());
+  for (size_t i = 0; i < figures.size(); ++i) EXPECT_NEAR(figures[i], expected[i], 1e-9 * expected[i]) << i;
+}
+// A page of rows each headed by its date (th), newest first: every row's
+// date, open and close are those of the last bars. Gives the row count.
+size_t ExpectDatedRows(const Tokens& t, const CChart& bars) {
+  size_t rows = 0;
+  for (int th = Find(t, kStart, "th"); th >= 0 && rows < bars.size(); th = Find(t, kStart, "th", th + 1)) {
+    const CDayRecord& bar = bars[bars.size() - 1 - rows++];
+    EXPECT_EQ(DateOf(After(t, th)), bar.Date());
+    ExpectFigures({bar.open, bar.close}, {Number(After(t, th, kText, 2)), Number(After(t, th, kText, 5))});
+  }
+  return rows;
+}
+
+// The path of a built-in issue's portal page; its fields go to `fields`.
+std::string PortalPath(const std::string& page, Params& fields) {
+  const size_t question = page.find('?');
+  static const std::regex kField("([^&=]+)=([^&]*)");
+  const std::string query = page.substr(question + 1);
+  for (std::sregex_iterator it(query.begin(), query.end(), kField), end; it != end; ++it) {
+    fields.emplace((*it)[1], (*it)[2]);
+  }
+  return page.substr(0, question);
 }
 
 TEST(SimPagesTest, ListPagesNameEveryListedIssueThenEnd) {
   CSimMarketOptions options = SmallMarketOptions();
   options.issueCount = 120;
   const CSimMarket market(options);
-  std::vector<std::string> expected;
+  std::vector<std::string> expected, codes;
   for (const CSimIssue& issue : market.Issues()) {
     if (!issue.builtIn && !issue.IsDelisted()) expected.push_back(issue.record.code);
   }
-  std::vector<std::string> codes;
   int page = 1;
   for (;; ++page) {
-    const Page p =
-        Render(Site::kStockList, "/market_jp/stock_list/price/all/all/" + std::to_string(page), {},
-               false, "GET", market);
+    const Page p = Render(Site::kStockList, "/market_jp/stock_list/price/all/all/" +
+                                                std::to_string(page), {}, false, "GET", market);
     ASSERT_TRUE(p.served);
     EXPECT_EQ(p.status, 200);
     const int head = Find(p.tokens, kText, "業種");
@@ -161,73 +175,67 @@ TEST(SimPagesTest, ListPagesNameEveryListedIssueThenEnd) {
     }
     EXPECT_LE(rows, 50u);
   }
-  EXPECT_EQ(page,
-            static_cast<int>((expected.size() + 49) / 50) + 1);  // the first page past the end
+  EXPECT_EQ(page, static_cast<int>((expected.size() + 49) / 50) + 1);  // the first past the end
   EXPECT_EQ(codes, expected);
-  EXPECT_FALSE(Render(Site::kStockList, "/market_jp/stock_list/price/all/all/0").served);
-  EXPECT_FALSE(Render(Site::kStockList, "/market_jp/stock_list/price/all/all/x").served);
-  EXPECT_FALSE(Render(Site::kFinance, "/quote/").served);
-  EXPECT_FALSE(Render(Site::kArchive, "/stock/1301").served);
+  for (const auto& [site, path] : {std::pair{Site::kStockList, "/market_jp/stock_list/price/all/all/0"},
+                                   {Site::kStockList, "/market_jp/stock_list/price/all/all/x"},
+                                   {Site::kFinance, "/quote/"}, {Site::kArchive, "/stock/1301"}}) {
+    EXPECT_FALSE(Render(site, path).served) << path;
+  }
 }
 
 TEST(SimPagesTest, QuotePagesShowTheIssueRecordInBothLayouts) {
-  const CSimIssue& older = Pick([](const CSimIssue& i) {
+  const CBrandRecord& o = Pick([](const CSimIssue& i) {
     return Listed(i) && OddCode(i) && i.record.kind == kKindStock && i.record.eps < 0;
-  });
-  const CBrandRecord& o = older.record;
-  Tokens t = Render(Site::kFinance, "/quote/" + o.code).tokens;
-  EXPECT_EQ(After(t, Find(t, kValue, "stockMainTabName")), o.market);
+  }).record;
+  Tokens t = TokensOf(Site::kFinance, "/quote/" + o.code);
   const int info = Find(t, kValue, "stocksInfo clearFix");
-  EXPECT_EQ(After(t, info), o.code);
-  EXPECT_EQ(After(t, info, kText, 2), o.industry);
-  EXPECT_EQ(After(t, Find(t, kValue, "株価詳細")), o.name);
-  EXPECT_EQ(Number(After(t, Find(t, kText, "あたりの値段", 0, true))), o.unit);
-  EXPECT_EQ(Number(After(t, Find(t, kText, "銘柄の規模", 0, true))), o.sharesOutstanding);
-  EXPECT_EQ(Number(After(t, Find(t, kText, "年間配当金", 0, true))), o.dividend);
+  EXPECT_EQ((std::vector<std::string>{o.market, o.code, o.industry, o.name}),
+            (std::vector<std::string>{After(t, Find(t, kValue, "stockMainTabName")), After(t, info),
+                                      After(t, info, kText, 2), After(t, Find(t, kValue, "株価詳細"))}));
+  EXPECT_EQ((std::vector<double>{double(o.unit), o.sharesOutstanding, o.dividend}),
+            (std::vector<double>{Labelled(t, "あたりの値段"), Labelled(t, "銘柄の規模"),
+                                 Labelled(t, "年間配当金")}));
   const std::string eps = After(t, Find(t, kText, "純資産倍率", 0, true));
   EXPECT_EQ(eps[0], '-');  // a loss, read from its first digit
   EXPECT_DOUBLE_EQ(Number(eps.substr(1)), -o.eps);
-  EXPECT_DOUBLE_EQ(Number(After(t, Find(t, kText, "1株利益", 0, true))), o.bps);
+  EXPECT_DOUBLE_EQ(Labelled(t, "1株利益"), o.bps);
   const std::string ratio = After(t, Find(t, kText, "信用買残の売残に対する割合"));
   EXPECT_EQ(ratio == "---", o.lendable == 0);
   EXPECT_EQ(ratio == "0.00", o.lendable == 1);
 
-  const CSimIssue& newer = Pick([](const CSimIssue& i) {
+  const CBrandRecord& n = Pick([](const CSimIssue& i) {
     return Listed(i) && !OddCode(i) && i.record.kind == kKindStock && i.record.lendable == 2;
-  });
-  const CBrandRecord& n = newer.record;
-  t = Render(Site::kFinance, "/quote/" + n.code).tokens;
-  const std::string longValue = "StyledNumber__value__3rXW DataListItem__value__11kV";
-  EXPECT_EQ(After(t, Find(t, kValue, "PriceBoardMenu__toggle__4C2X")), n.market);
-  EXPECT_EQ(After(t, Find(t, kValue, "PriceBoardMain__name__6uDh")), n.name);
+  }).record;
+  t = TokensOf(Site::kFinance, "/quote/" + n.code);
   const int code = Find(t, kValue, "PriceBoardMain__code__2wso");
-  EXPECT_EQ(After(t, code), n.code);
-  EXPECT_EQ(After(t, code, kText, 2), n.industry);
-  EXPECT_EQ(Number(After(t, Find(t, kValue, longValue, Find(t, kText, "単元株数")))), n.unit);
-  EXPECT_EQ(Number(After(t, Find(t, kValue, longValue, Find(t, kText, "発行済株式数")))),
-            n.sharesOutstanding);
-  EXPECT_EQ(Number(After(t, Find(t, kValue, longValue, Find(t, kText, "BPS（実績）")))), n.bps);
-  const int margin = Find(t, kText, "信用倍率");
-  EXPECT_GT(Number(After(t, Find(t, kValue, "StyledNumber__value__3rXW", margin))), 0);
+  EXPECT_EQ((std::vector<std::string>{n.market, n.name, n.code, n.industry}),
+            (std::vector<std::string>{After(t, Find(t, kValue, "PriceBoardMenu__toggle__4C2X")),
+                                      After(t, Find(t, kValue, "PriceBoardMain__name__6uDh")),
+                                      After(t, code), After(t, code, kText, 2)}));
+  auto figure = [&](const char* label, const char* value) {
+    return Number(After(t, Find(t, kValue, value, Find(t, kText, label))));
+  };
+  const char* longValue = "StyledNumber__value__3rXW DataListItem__value__11kV";
+  EXPECT_EQ((std::vector<double>{double(n.unit), n.sharesOutstanding, n.bps}),
+            (std::vector<double>{figure("単元株数", longValue), figure("発行済株式数", longValue),
+                                 figure("BPS（実績）", longValue)}));
+  EXPECT_GT(figure("信用倍率", "StyledNumber__value__3rXW"), 0);
 
   // Funds name their kind where a stock names its industry; a REIT counts
   // investment units, the help mark between the name and the figure.
   const CSimIssue& reit = Pick([](const CSimIssue& i) { return i.record.kind == kKindReit; });
-  t = Render(Site::kFinance, "/quote/" + reit.record.code).tokens;
-  const int industry = OddCode(reit) ? Find(t, kValue, "stocksInfo clearFix")
-                                     : Find(t, kValue, "PriceBoardMain__code__2wso");
+  t = TokensOf(Site::kFinance, "/quote/" + reit.record.code);
+  const int industry = Find(t, kValue, OddCode(reit) ? "stocksInfo clearFix" : "PriceBoardMain__code__2wso");
   EXPECT_EQ(After(t, industry, kText, 2), "REIT");
   if (!OddCode(reit)) {
-    EXPECT_EQ(Number(After(t, Find(t, kText, "発行済投資口数"), kText, 2)),
-              reit.record.sharesOutstanding);
+    EXPECT_EQ(Number(After(t, Find(t, kText, "発行済投資口数"), kText, 2)), reit.record.sharesOutstanding);
   }
-  const CSimIssue& retired = Pick([](const CSimIssue& i) { return Listed(i) && i.retiredMarket; });
-  const Page r = Render(Site::kFinance, "/quote/" + retired.record.code);
+  const CBrandRecord& retired = Pick([](const CSimIssue& i) { return Listed(i) && i.retiredMarket; }).record;
+  const Page r = Render(Site::kFinance, "/quote/" + retired.code);
   EXPECT_EQ(r.status, 200);
-  EXPECT_GE(Find(r.tokens, kText, retired.record.market), 0);
-
-  const CSimIssue& delisted = Pick([](const CSimIssue& i) { return i.IsDelisted(); });
-  for (const std::string& gone : {std::string("9999"), delisted.record.code, std::string("1001")}) {
+  EXPECT_GE(Find(r.tokens, kText, retired.market), 0);
+  for (const std::string& gone : {std::string("9999"), Delisted(), std::string("1001")}) {
     const Page p = Render(Site::kFinance, "/quote/" + gone);
     EXPECT_TRUE(p.served);
     EXPECT_EQ(p.status, 404) << gone;
@@ -241,19 +249,18 @@ TEST(SimPagesTest, PriceHistoryShowsTradedBarsNewestFirstWithSplitNotices) {
   const CDivideRecord split = series->splits.front();
   const CDate from = split.date.SubDays(10), to = split.date.AddDays(10);
   const std::string path = "/quote/" + issue.record.code + "/history";
-  const Page p = Render(Site::kFinance, path,
-                        {{"from", std::to_string(from.ToNumber())},
-                         {"to", std::to_string(to.ToNumber())},
-                         {"timeFrame", "d"},
-                         {"page", "1"}});
-  const auto rows = Rows(p.tokens, Find(p.tokens, kText, "調整後終値*", 0, true));
+  auto rowsOf = [&](Params params) {
+    const Tokens t = TokensOf(Site::kFinance, path, std::move(params));
+    return Rows(t, Find(t, kText, "調整後終値*", 0, true));
+  };
+  const auto rows = rowsOf({{"from", std::to_string(from.ToNumber())},
+                            {"to", std::to_string(to.ToNumber())}, {"timeFrame", "d"}, {"page", "1"}});
   std::vector<CDayRecord> bars;
   for (auto it = series->raw.rbegin(); it != series->raw.rend(); ++it) {
     if (!(to < it->Date()) && !(it->Date() < from)) bars.push_back(*it);
   }
   ASSERT_EQ(rows.size(), bars.size() + 1);
-  size_t bar = 0;
-  int notices = 0;
+  size_t bar = 0, notices = 0;
   for (size_t r = 0; r < rows.size(); ++r) {
     const auto& row = rows[r];
     ASSERT_FALSE(row.empty());
@@ -262,22 +269,16 @@ TEST(SimPagesTest, PriceHistoryShowsTradedBarsNewestFirstWithSplitNotices) {
       EXPECT_EQ(DateOf(row[0]), split.date);
       EXPECT_EQ(row.size(), 2u);
       // Above the bar of its day, below the later ones.
-      if (r + 1 < rows.size()) {
-        EXPECT_FALSE(split.date < DateOf(rows[r + 1][0]));
-      }
-      if (r > 0) {
-        EXPECT_LT(split.date, DateOf(rows[r - 1][0]));
-      }
+      EXPECT_TRUE(r + 1 == rows.size() || !(split.date < DateOf(rows[r + 1][0])));
+      EXPECT_TRUE(r == 0 || split.date < DateOf(rows[r - 1][0]));
       continue;
     }
     ASSERT_EQ(row.size(), 7u);
     const CDayRecord& b = bars[bar++];
     EXPECT_EQ(DateOf(row[0]), b.Date());
-    EXPECT_EQ(Number(row[1]), b.open);
-    EXPECT_EQ(Number(row[2]), b.high);
-    EXPECT_EQ(Number(row[3]), b.low);
-    EXPECT_EQ(Number(row[4]), b.close);
-    EXPECT_EQ(Number(row[5]), b.volume);
+    EXPECT_EQ((std::vector<double>{b.open, b.high, b.low, b.close, b.volume}),
+              (std::vector<double>{Number(row[1]), Number(row[2]), Number(row[3]), Number(row[4]),
+                                   Number(row[5])}));
     // The last column is restated on today's shares: before the split it
     // is the close divided by the ratio (and by any later split's).
     double adjusted = b.close;
@@ -286,15 +287,13 @@ TEST(SimPagesTest, PriceHistoryShowsTradedBarsNewestFirstWithSplitNotices) {
     }
     EXPECT_NEAR(Number(row[6]), adjusted, 0.006);
   }
-  EXPECT_EQ(notices, 1);
+  EXPECT_EQ(notices, 1u);
 
   // The whole history comes twenty rows a page; past the last, no rows.
-  const Page first = Render(Site::kFinance, path, {{"page", "1"}});
-  const auto all = Rows(first.tokens, Find(first.tokens, kText, "調整後終値*", 0, true));
+  const auto all = rowsOf({{"page", "1"}});
   ASSERT_EQ(all.size(), 20u);
   EXPECT_EQ(DateOf(all[0][0]), series->raw.back().Date());
-  const Page beyond = Render(Site::kFinance, path, {{"page", "999"}});
-  EXPECT_TRUE(Rows(beyond.tokens, Find(beyond.tokens, kText, "調整後終値*", 0, true)).empty());
+  EXPECT_TRUE(rowsOf({{"page", "999"}}).empty());
   EXPECT_EQ(Render(Site::kFinance, "/quote/9999/history").status, 404);
 }
 
@@ -302,11 +301,10 @@ TEST(SimPagesTest, MarginHistoryListsReportedWeeksNewestFirst) {
   const CSimIssue& issue =
       Pick([](const CSimIssue& i) { return Listed(i) && SeriesOf(i)->margin.size() > 25; });
   const CMargin& margin = SeriesOf(issue)->margin;
-  const std::string path = "/quote/" + issue.record.code + "/history";
   for (int page : {1, 2}) {
-    const Page p =
-        Render(Site::kFinance, path, {{"styl", "margin"}, {"page", std::to_string(page)}});
-    const auto rows = Rows(p.tokens, Find(p.tokens, kText, "信用倍率"));
+    const Tokens t = TokensOf(Site::kFinance, "/quote/" + issue.record.code + "/history",
+                              {{"styl", "margin"}, {"page", std::to_string(page)}});
+    const auto rows = Rows(t, Find(t, kText, "信用倍率"));
     ASSERT_EQ(rows.size(), page == 1 ? 20u : std::min<size_t>(20, margin.size() - 20));
     const CMarginRecord& newest = margin[margin.size() - 1 - (page - 1) * 20];
     EXPECT_EQ(DateOf(rows[0][0]), newest.date);
@@ -317,33 +315,31 @@ TEST(SimPagesTest, MarginHistoryListsReportedWeeksNewestFirst) {
   // no table; an unknown code has no page.
   const CSimIssue& none =
       Pick([](const CSimIssue& i) { return Listed(i) && i.record.lendable == 0; });
-  for (const std::string& code : {none.record.code, std::string("1001")}) {
+  for (const std::string& code : {none.record.code, std::string("1001"), std::string("9999")}) {
     const Page p = Render(Site::kFinance, "/quote/" + code + "/history", {{"styl", "margin"}});
-    EXPECT_EQ(p.status, 200);
+    EXPECT_EQ(p.status, code == "9999" ? 404 : 200);
     EXPECT_LT(Find(p.tokens, kText, "信用倍率"), 0);
   }
-  EXPECT_EQ(Render(Site::kFinance, "/quote/9999/history", {{"styl", "margin"}}).status, 404);
 }
 
 TEST(SimPagesTest, SplitPageListsRatiosAndDatesNewestFirst) {
   const CSimIssue& issue =
       Pick([](const CSimIssue& i) { return SeriesOf(i) && SeriesOf(i)->splits.size() == 2; });
   const CDivide& splits = SeriesOf(issue)->splits;
-  const Page p = Render(Site::kFinanceStocks, "/stocks/chart/", {{"code", issue.record.code}});
-  int i = Find(p.tokens, kText, "分割情報");
+  const Tokens t = TokensOf(Site::kFinanceStocks, "/stocks/chart/", {{"code", issue.record.code}});
+  int i = Find(t, kText, "分割情報");
   ASSERT_GE(i, 0);
   for (auto split = splits.rbegin(); split != splits.rend(); ++split) {
-    const std::string ratio = After(p.tokens, i);
-    const std::string date = After(p.tokens, i, kText, 2);
+    const std::string ratio = After(t, i), date = After(t, i, kText, 2);
     EXPECT_EQ(ratio[0], '[');
     EXPECT_EQ(Number(ratio.substr(3)), split->ratio);
     EXPECT_EQ(DateOf(date.substr(2)), split->date);
-    i = Find(p.tokens, kText, date, i);
+    i = Find(t, kText, date, i);
   }
   // The last date closes the section.
-  const int end = Find(p.tokens, kEnd, "td", i);
+  const int end = Find(t, kEnd, "td", i);
   ASSERT_GT(end, i);
-  for (int j = i + 1; j < end; ++j) EXPECT_NE(p.tokens[j].kind, kText);
+  for (int j = i + 1; j < end; ++j) EXPECT_NE(t[j].kind, kText);
   const CSimIssue& plain =
       Pick([](const CSimIssue& i) { return Listed(i) && SeriesOf(i)->splits.empty(); });
   for (const std::string& code : {plain.record.code, std::string("9999"), std::string("1001")}) {
@@ -353,51 +349,26 @@ TEST(SimPagesTest, SplitPageListsRatiosAndDatesNewestFirst) {
   }
 }
 
-// The path and fields of a built-in issue's portal page.
-std::string PortalPath(const std::string& page, std::multimap<std::string, std::string>& fields) {
-  const size_t question = page.find('?');
-  static const std::regex kField("([^&=]+)=([^&]*)");
-  const std::string query = page.substr(question + 1);
-  for (std::sregex_iterator it(query.begin(), query.end(), kField), end; it != end; ++it) {
-    fields.emplace((*it)[1], (*it)[2]);
-  }
-  return page.substr(0, question);
-}
-
 TEST(SimPagesTest, PortalServesThreeMonthsOfRowsAndTheLatestFigures) {
   for (const char* code : {"1001", "1101"}) {
     const CPrivateBrand::Entry entry = CPrivateBrand::Instance().Find(code);
     const CChart& bars = SmallMarket().Series(code)->raw;
-    std::multimap<std::string, std::string> fields;
+    Params fields;
     const std::string path = PortalPath(entry.historyPage, fields);
     const Page p = Render(Site::kIndexPortal, path, fields);
     ASSERT_TRUE(p.served) << code;
+    const size_t rows = ExpectDatedRows(p.tokens, bars);
     CDate start = bars.back().Date();
     start.AddMonths(-3);
-    size_t rows = 0;
-    for (int th = Find(p.tokens, kStart, "th"); th >= 0;
-         th = Find(p.tokens, kStart, "th", th + 1)) {
-      const CDayRecord& bar = bars[bars.size() - 1 - rows++];
-      EXPECT_EQ(DateOf(After(p.tokens, th)), bar.Date());
-      EXPECT_NEAR(Number(After(p.tokens, th, kText, 2)), bar.open, 1e-9 * bar.open);
-      EXPECT_NEAR(Number(After(p.tokens, th, kText, 5)), bar.close, 1e-9 * bar.close);
-    }
     EXPECT_LT(start, bars[bars.size() - rows].Date());
     EXPECT_FALSE(start < bars[bars.size() - rows - 1].Date());
 
     fields.clear();
     const std::string detail = PortalPath(entry.detailPage, fields);
-    const Page d = Render(Site::kIndexPortal, detail, fields);
-    const Tokens& t = d.tokens;
-    const int now = Find(t, kText, "現在値"), open = Find(t, kText, "始値", now),
-              high = Find(t, kText, "高値", open), low = Find(t, kText, "安値", high);
-    ASSERT_GT(now, 0);
-    ASSERT_LT(now, open);
-    EXPECT_NEAR(Number(After(t, now)), bars.back().close, 1e-9 * bars.back().close);
-    EXPECT_NEAR(Number(After(t, open)), bars.back().open, 1e-9 * bars.back().open);
-    EXPECT_NEAR(Number(After(t, high)), bars.back().high, 1e-9 * bars.back().high);
-    EXPECT_NEAR(Number(After(t, low)), bars.back().low, 1e-9 * bars.back().low);
-    EXPECT_NE(After(t, low, kText, 2), "?");  // a text follows the low
+    const Tokens t = TokensOf(Site::kIndexPortal, detail, fields);
+    const CDayRecord& last = bars.back();
+    ExpectFigures({last.close, last.open, last.high, last.low}, Figures(t, {"現在値", "始値", "高値", "安値"}));
+    EXPECT_NE(After(t, Find(t, kText, "安値"), kText, 2), "?");  // a text follows the low
   }
   EXPECT_FALSE(Render(Site::kIndexPortal, "/contents/marketdetail.aspx",
                       {{"cntcode", "JP"}, {"skubun", "0"}, {"stkcode", "99"}, {"exctype", "02"}})
@@ -405,32 +376,21 @@ TEST(SimPagesTest, PortalServesThreeMonthsOfRowsAndTheLatestFigures) {
 }
 
 TEST(SimPagesTest, BrokerFormAnswersTheQuoteOrNoSuchIssue) {
-  const CSimIssue& issue =
-      Pick([](const CSimIssue& i) { return Listed(i) && i.record.kind == kKindStock; });
+  const CSimIssue& issue = Pick([](const CSimIssue& i) { return Listed(i) && i.record.kind == kKindStock; });
   const CDayRecord& bar = SeriesOf(issue)->raw.back();
   const std::string path = "/bsite/price/searchStock.do";
   auto post = [&](const std::string& code) {
-    return Render(Site::kBrokerMobile, path,
-                  {{"ipm_product_code", code}, {"stock_name", ""}, {"id", "検索"}}, false, "POST")
-        .tokens;
+    return Render(Site::kBrokerMobile, path, {{"ipm_product_code", code}, {"stock_name", ""}, {"id", "検索"}},
+                  false, "POST").tokens;
   };
   const Tokens t = post(issue.record.code);
   EXPECT_LT(Find(t, kText, "対象銘柄はありません", 0, true), 0);
-  EXPECT_EQ(After(t, Find(t, kValue, "ipm_product_code"), kValue), issue.record.code);
+  const int form = Find(t, kValue, "ipm_product_code");
+  EXPECT_EQ(After(t, form, kValue), issue.record.code);
   // The figures in the order the form's answer gives them.
-  int i = Find(t, kText, "現在値", Find(t, kValue, "ipm_product_code"), true);
-  for (const auto& [label, value] :
-       std::vector<std::pair<std::string, double>>{{"現在値", bar.close},
-                                                   {"始値", bar.open},
-                                                   {"出来高", bar.volume},
-                                                   {"高値", bar.high},
-                                                   {"安値", bar.low}}) {
-    i = Find(t, kText, label, i, true);
-    ASSERT_GE(i, 0) << label;
-    EXPECT_EQ(Number(After(t, i)), value) << label;
-  }
-  const CSimIssue& delisted = Pick([](const CSimIssue& i) { return i.IsDelisted(); });
-  for (const std::string& code : {std::string("9999"), delisted.record.code, std::string("1001")}) {
+  ExpectFigures({bar.close, bar.open, bar.volume, bar.high, bar.low},
+                Figures(t, {"現在値", "始値", "出来高", "高値", "安値"}, form, true));
+  for (const std::string& code : {std::string("9999"), Delisted(), std::string("1001")}) {
     const Tokens n = post(code);
     const int none = Find(n, kText, "対象銘柄はありません", 0, true);
     ASSERT_GE(none, 0) << code;
@@ -440,23 +400,14 @@ TEST(SimPagesTest, BrokerFormAnswersTheQuoteOrNoSuchIssue) {
 }
 
 TEST(SimPagesTest, StockInfoPageCarriesTheQuoteAndMarksDelistedIssues) {
-  const CSimIssue& issue =
-      Pick([](const CSimIssue& i) { return Listed(i) && i.record.name[0] == '('; });
+  const CSimIssue& issue = Pick([](const CSimIssue& i) { return Listed(i) && i.record.name[0] == '('; });
   const CDayRecord& bar = SeriesOf(issue)->raw.back();
-  Tokens t = Render(Site::kStockInfo, "/stock/" + issue.record.code).tokens;
+  Tokens t = TokensOf(Site::kStockInfo, "/stock/" + issue.record.code);
   const std::string title = After(t, Find(t, kStart, "title"));
   EXPECT_EQ(title.substr(title.find('(') + 1, issue.record.code.size()), issue.record.code);
-  const int open = Find(t, kText, "始値");
-  EXPECT_EQ(Number(After(t, open)), bar.open);
-  EXPECT_EQ(Number(After(t, Find(t, kText, "高値", open))), bar.high);
-  EXPECT_EQ(Number(After(t, Find(t, kText, "安値", open))), bar.low);
-  const int volume = Find(t, kText, "出来高", open);
-  EXPECT_EQ(Number(After(t, volume)), bar.volume);
-  EXPECT_EQ(Number(After(t, Find(t, CHtmlTokenizer::kAttributeName, "data-price", volume), kValue)),
-            bar.close);
-
-  const CSimIssue& delisted = Pick([](const CSimIssue& i) { return i.IsDelisted(); });
-  t = Render(Site::kStockInfo, "/stock/" + delisted.record.code).tokens;
+  ExpectFigures({bar.open, bar.high, bar.low, bar.volume}, Figures(t, {"始値", "高値", "安値", "出来高"}));
+  EXPECT_EQ(Number(After(t, Find(t, kName, "data-price", Find(t, kText, "出来高")), kValue)), bar.close);
+  t = TokensOf(Site::kStockInfo, "/stock/" + Delisted());
   const int gone = Find(t, kText, "上場廃止");
   ASSERT_GE(gone, 0);
   EXPECT_LT(gone, Find(t, kText, "始値"));
@@ -466,72 +417,53 @@ TEST(SimPagesTest, StockInfoPageCarriesTheQuoteAndMarksDelistedIssues) {
 
 TEST(SimPagesTest, FuturesAndDowPagesServeTheirSeries) {
   const CChart& future = SmallMarket().Series("1051")->raw;
-  Tokens t = Render(Site::kFuturesData, "/data/").tokens;
-  size_t rows = 0;
-  for (int th = Find(t, kStart, "th"); th >= 0; th = Find(t, kStart, "th", th + 1)) {
-    const CDayRecord& bar = future[future.size() - 1 - rows++];
-    ASSERT_EQ(DateOf(After(t, th)), bar.Date());
-    EXPECT_EQ(Number(After(t, th, kText, 2)), bar.open);
-    EXPECT_EQ(Number(After(t, th, kText, 5)), bar.close);
-    EXPECT_GT(Number(After(t, th, kText, 9)), 0);  // the night session's close
-  }
-  EXPECT_EQ(rows, future.size());
-  t = Render(Site::kBrokerFutures, "/future/3OSE11/index").tokens;
-  EXPECT_EQ(Number(After(t, Find(t, kText, "現在値"))), future.back().close);
-  EXPECT_EQ(Number(After(t, Find(t, kText, "安値"))), future.back().low);
+  Tokens t = TokensOf(Site::kFuturesData, "/data/");
+  EXPECT_EQ(ExpectDatedRows(t, future), future.size());
+  EXPECT_GT(Number(After(t, Find(t, kStart, "th"), kText, 9)), 0);  // the night session's close
+  t = TokensOf(Site::kBrokerFutures, "/future/3OSE11/index");
+  ExpectFigures({future.back().close, future.back().low}, Figures(t, {"現在値", "安値"}));
 
   const CChart& dow = SmallMarket().Series("1004")->raw;
-  t = Render(Site::kDowForecast, "/nydow/data/",
-             {{"start_date", "2024-05-27"}, {"end_date", "2024-06-14"}})
-          .tokens;
+  t = TokensOf(Site::kDowForecast, "/nydow/data/", {{"start_date", "2024-05-27"}, {"end_date", "2024-06-14"}});
   std::vector<CDate> dates;
   for (const auto& row : Rows(t, Find(t, kEnd, "thead"))) {
     ASSERT_EQ(row.size(), 5u);
     dates.push_back(DateOf(row[0]));
     int32_t index = -1;
     ASSERT_TRUE(dow.Find(dates.back().ToNumber(), index, CChart::kFindExact));
-    EXPECT_NEAR(Number(row[4]), dow[index].close, 1e-9 * dow[index].close);
+    ExpectFigures({dow[index].close}, {Number(row[4])});
   }
   ASSERT_EQ(dates.size(), 15u);  // three weeks of Mondays to Fridays
   EXPECT_EQ(dates.front(), CDate(2024, 6, 14));
   EXPECT_EQ(dates.back(), CDate(2024, 5, 27));
-
-  t = Render(Site::kFinance, "/quote/%5EDJI").tokens;
   const CDayRecord& last = dow.back();
-  int term = -1;
-  for (double value : {last.close, last.open, last.high, last.low}) {
-    term = Find(t, kText, "用語", term + 1);
-    ASSERT_GE(term, 0);
-    EXPECT_NEAR(Number(After(t, term)), value, 1e-9 * value);
-  }
+  ExpectFigures({last.close, last.open, last.high, last.low},
+                Figures(TokensOf(Site::kFinance, "/quote/%5EDJI"), {"用語", "用語", "用語", "用語"}));
 }
 
 // Each page against its changed structure: the anchor a reader keys on is
 // found on the normal page and gone from the changed one.
 TEST(SimPagesTest, AlteredStructureTakesAwayTheAnchors) {
-  const std::string older =
-      Pick([](const CSimIssue& i) { return Listed(i) && OddCode(i); }).record.code;
-  const std::string newer =
-      Pick([](const CSimIssue& i) { return Listed(i) && !OddCode(i); }).record.code;
-  const CSimIssue& split =
-      Pick([](const CSimIssue& i) { return Listed(i) && !SeriesOf(i)->splits.empty(); });
-  const CSimIssue& margin =
-      Pick([](const CSimIssue& i) { return Listed(i) && !SeriesOf(i)->margin.empty(); });
-  std::multimap<std::string, std::string> portal;
-  const std::string portalPath =
-      PortalPath(CPrivateBrand::Instance().Find("1002").historyPage, portal);
+  const std::string older = Pick([](const CSimIssue& i) { return Listed(i) && OddCode(i); }).record.code;
+  const std::string newer = Pick([](const CSimIssue& i) { return Listed(i) && !OddCode(i); }).record.code;
+  const std::string split =
+      Pick([](const CSimIssue& i) { return Listed(i) && !SeriesOf(i)->splits.empty(); }).record.code;
+  const std::string margin =
+      Pick([](const CSimIssue& i) { return Listed(i) && !SeriesOf(i)->margin.empty(); }).record.code;
+  Params portal;
+  const std::string portalPath = PortalPath(CPrivateBrand::Instance().Find("1002").historyPage, portal);
   auto rowAfter = [](const std::string& text) {
-    return [text](const Tokens& t) {
-      return Find(t, kStart, "tr", Find(t, kText, text, 0, true)) > 0;
-    };
+    return [text](const Tokens& t) { return Find(t, kStart, "tr", Find(t, kText, text, 0, true)) > 0; };
   };
-  auto has = [](int32_t kind, const std::string& text) {
-    return [kind, text](const Tokens& t) { return Find(t, kind, text) >= 0; };
+  auto has = [](int32_t kind, const std::string& text, bool contains = false) {
+    return [=](const Tokens& t) { return Find(t, kind, text, 0, contains) >= 0; };
   };
+  auto splitInfo = [](const Tokens& t) { return After(t, Find(t, kText, "分割情報"))[0] == '['; };
+  const Params fx{{"cntcode", "US"}, {"skubun", "8"}, {"stkcode", "EURJPY"}, {"exctype", "000"}};
   struct Case {
     Site site;
     std::string path;
-    std::multimap<std::string, std::string> params;
+    Params params;
     std::function<bool(const Tokens&)> anchored;
     std::string method = "GET";
   };
@@ -540,30 +472,15 @@ TEST(SimPagesTest, AlteredStructureTakesAwayTheAnchors) {
       {Site::kFinance, "/quote/" + older, {}, has(kValue, "stocksInfo clearFix")},
       {Site::kFinance, "/quote/" + newer, {}, has(kValue, "PriceBoardMain__name__6uDh")},
       {Site::kFinance, "/quote/" + newer + "/history", {}, rowAfter("調整後終値*")},
-      {Site::kFinance,
-       "/quote/" + margin.record.code + "/history",
-       {{"styl", "margin"}},
-       rowAfter("信用倍率")},
-      {Site::kFinanceStocks,
-       "/stocks/chart/",
-       {{"code", split.record.code}},
-       [](const Tokens& t) { return After(t, Find(t, kText, "分割情報"))[0] == '['; }},
+      {Site::kFinance, "/quote/" + margin + "/history", {{"styl", "margin"}}, rowAfter("信用倍率")},
+      {Site::kFinanceStocks, "/stocks/chart/", {{"code", split}}, splitInfo},
       {Site::kIndexPortal, portalPath, portal, has(kStart, "th")},
-      {Site::kIndexPortal,
-       "/contents/marketdetail.aspx",
-       {{"cntcode", "US"}, {"skubun", "8"}, {"stkcode", "EURJPY"}, {"exctype", "000"}},
-       has(kText, "現在値")},
-      {Site::kBrokerMobile,
-       "/bsite/price/searchStock.do",
-       {{"ipm_product_code", newer}},
-       has(kValue, "ipm_product_code"),
-       "POST"},
-      {Site::kBrokerMobile,
-       "/bsite/price/searchStock.do",
-       {{"ipm_product_code", "9999"}},
-       [](const Tokens& t) { return Find(t, kText, "対象銘柄はありません", 0, true) >= 0; },
-       "POST"},
-      {Site::kStockInfo, "/stock/" + newer, {}, has(CHtmlTokenizer::kAttributeName, "data-price")},
+      {Site::kIndexPortal, "/contents/marketdetail.aspx", fx, has(kText, "現在値")},
+      {Site::kBrokerMobile, "/bsite/price/searchStock.do", {{"ipm_product_code", newer}},
+       has(kValue, "ipm_product_code"), "POST"},
+      {Site::kBrokerMobile, "/bsite/price/searchStock.do", {{"ipm_product_code", "9999"}},
+       has(kText, "対象銘柄はありません", true), "POST"},
+      {Site::kStockInfo, "/stock/" + newer, {}, has(kName, "data-price")},
       {Site::kFuturesData, "/data/", {}, has(kStart, "th")},
       {Site::kBrokerFutures, "/future/3OSE11/index", {}, has(kText, "現在値")},
       {Site::kDowForecast, "/nydow/data/", {}, has(kEnd, "thead")},

@@ -30,14 +30,12 @@ inline bool Gunzip(const std::string& gzip, std::string& out) {
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
   z.avail_in = static_cast<uInt>(gzip.size());
   out.clear();
-  char chunk[65536];
   int result = Z_OK;
-  while (result == Z_OK) {
+  for (char chunk[65536]; result == Z_OK;) {
     z.next_out = reinterpret_cast<Bytef*>(chunk);
     z.avail_out = sizeof(chunk);
     result = inflate(&z, Z_NO_FLUSH);
     out.append(chunk, sizeof(chunk) - z.avail_out);
-    if (result == Z_BUF_ERROR && z.avail_in == 0) break;
   }
   inflateEnd(&z);
   return result == Z_STREAM_END;
