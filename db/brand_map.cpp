@@ -1,8 +1,8 @@
 #include "db/brand_map.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "db/field_file.h"
 #include "support/cp932.h"
 #include "support/text.h"
 
@@ -14,70 +14,6 @@ namespace {
 
 constexpr float kFileVersion = 2.0f;
 constexpr std::size_t kVersion1CodeBytes = 4;
-
-// Reads the little-endian fields of the issue list file. Every read takes
-// bytes from the buffered file one field at a time and says whether the
-// field was read whole; nothing is ever read past the end of the file, and
-// a text grows only as long as its bytes keep coming, up to its limit.
-class CFieldReader {
- public:
-  explicit CFieldReader(std::FILE* file) : file_(file) {}
-  CFieldReader(const CFieldReader&) = delete;
-  CFieldReader& operator=(const CFieldReader&) = delete;
-
-  bool ReadBytes(unsigned char* out, std::size_t count) {
-    return std::fread(out, 1, count, file_) == count;
-  }
-
-  bool ReadU32(std::uint32_t& value) {
-    unsigned char b[4];
-    if (!ReadBytes(b, sizeof(b))) return false;
-    value = static_cast<std::uint32_t>(b[0]) |
-            static_cast<std::uint32_t>(b[1]) << 8 |
-            static_cast<std::uint32_t>(b[2]) << 16 |
-            static_cast<std::uint32_t>(b[3]) << 24;
-    return true;
-  }
-
-  bool ReadI32(std::int32_t& value) {
-    std::uint32_t bits;
-    if (!ReadU32(bits)) return false;
-    value = static_cast<std::int32_t>(bits);
-    return true;
-  }
-
-  bool ReadF32(float& value) {
-    std::uint32_t bits;
-    if (!ReadU32(bits)) return false;
-    std::memcpy(&value, &bits, sizeof(value));
-    return true;
-  }
-
-  bool ReadF64(double& value) {
-    unsigned char b[8];
-    if (!ReadBytes(b, sizeof(b))) return false;
-    std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i) bits = bits << 8 | b[i];
-    std::memcpy(&value, &bits, sizeof(value));
-    return true;
-  }
-
-  // Reads bytes up to and without their NUL. False when the file ends
-  // first or more than `limit` bytes come before the NUL.
-  bool ReadText(std::string& text, std::size_t limit) {
-    text.clear();
-    for (;;) {
-      int c = std::getc(file_);
-      if (c == EOF) return false;
-      if (c == 0) return true;
-      if (text.size() == limit) return false;
-      text.push_back(static_cast<char>(c));
-    }
-  }
-
- private:
-  std::FILE* file_;
-};
 
 // A version 1 code is 4 bytes. Decision: the code text is those bytes up to
 // the first NUL, with trailing blanks removed, so that a three-digit code
@@ -107,52 +43,6 @@ bool ReadRecord(CFieldReader& reader, bool version1, CBrandRecord& record) {
          reader.ReadF64(record.dividend) && reader.ReadF64(record.eps) &&
          reader.ReadF64(record.bps);
 }
-
-// Writes little-endian fields; each write says whether it completed.
-class CFieldWriter {
- public:
-  explicit CFieldWriter(std::FILE* file) : file_(file) {}
-  CFieldWriter(const CFieldWriter&) = delete;
-  CFieldWriter& operator=(const CFieldWriter&) = delete;
-
-  bool WriteBytes(const void* data, std::size_t count) {
-    return std::fwrite(data, 1, count, file_) == count;
-  }
-
-  bool WriteU32(std::uint32_t value) {
-    unsigned char b[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16),
-        static_cast<unsigned char>(value >> 24)};
-    return WriteBytes(b, sizeof(b));
-  }
-
-  bool WriteI32(std::int32_t value) {
-    return WriteU32(static_cast<std::uint32_t>(value));
-  }
-
-  bool WriteF32(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof(bits));
-    return WriteU32(bits);
-  }
-
-  bool WriteF64(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof(bits));
-    unsigned char b[8];
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(bits >> (8 * i));
-    return WriteBytes(b, sizeof(b));
-  }
-
-  // The text's bytes and one NUL.
-  bool WriteText(const std::string& text) {
-    return WriteBytes(text.data(), text.size()) && WriteBytes("", 1);
-  }
-
- private:
-  std::FILE* file_;
-};
 
 bool WriteRecord(CFieldWriter& writer, const CBrandRecord& record) {
   return writer.WriteText(record.code) && writer.WriteI32(record.kind) &&
