@@ -1,0 +1,82 @@
+#ifndef TICKORA_WEB_WEB_MARKET_H_
+#define TICKORA_WEB_WEB_MARKET_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/brand_record.h"
+#include "db/divide_record.h"
+#include "series/margin_record.h"
+#include "series/quote_item.h"
+#include "web/local_clock.h"
+
+class CWebArchive;
+class CWebHistory;
+class CWebStock;
+
+// CWebMarket is the single data source of the four setup stages. With the
+// archive preference on (the default) every question goes to the bulk
+// archive first and, on a negative archive result, to the page readers;
+// with it off, straight to the page readers. The issue list pages are
+// always read from the web.
+//
+// Result codes: 0 or more is success (1: the archive is loaded but has no
+// entry for the issue); -1 to -599 minus an HTTP status; -1000 to -1009 the
+// HTTP client's failures; -10000 and below the page readers' codes; -20000
+// and below the archive's. GetMessage gives the Japanese text of any code.
+//
+// Dates are date numbers (year * 10000 + month * 100 + day). `from` is
+// advanced past the days an answer covers, so a caller loops while from is
+// not after to. Outputs are emptied before they are filled.
+//
+// The object owns its archive client and page readers; the archive keeps
+// every file it has loaded until the object goes. One thread at a time.
+// The operations are virtual so that tests can script a source.
+class CWebMarket {
+ public:
+  // `clock` is handed to the archive client and the page readers for their
+  // date rules.
+  explicit CWebMarket(CLocalClock clock = SystemLocalTime);
+  virtual ~CWebMarket();
+  CWebMarket(const CWebMarket&) = delete;
+  CWebMarket& operator=(const CWebMarket&) = delete;
+
+  // The record of one issue.
+  virtual std::int32_t GetBrand(const std::string& code, CBrandRecord& record);
+  // The issue codes of one issue list page (pages count from 1); no codes
+  // with result 0 means the pages are exhausted.
+  virtual std::int32_t GetBrandList(std::int32_t page,
+                                    std::vector<std::string>& codes);
+  // Every split of one issue, in date order.
+  virtual std::int32_t GetDivide(const std::string& code,
+                                 std::vector<CDivideRecord>& splits);
+  // Daily bars of one issue from `from` to `to`, ascending. `adjust` tells
+  // whether the bars still need the split adjustment.
+  virtual std::int32_t GetPrice(std::uint32_t& from, std::uint32_t to,
+                                const std::string& code, CQuoteItems& records,
+                                bool& adjust);
+  // The latest bar of the codes from `position` on; advances `position`
+  // past the codes served (50 a call from the archive, one from the pages).
+  virtual std::int32_t GetPriceLast(std::int32_t& position,
+                                    const std::vector<std::string>& codes,
+                                    CQuoteItems& records);
+  // Weekly margin balances of one issue, ascending.
+  virtual std::int32_t GetMargin(std::uint32_t& from, std::uint32_t to,
+                                 const std::string& code,
+                                 std::vector<CMarginRecord>& records);
+  // The Japanese text (CP932) of a result code.
+  virtual std::string GetMessage(std::int32_t result) const;
+
+  void SetArchivePreference(bool use_archive) { useArchive_ = use_archive; }
+  bool ArchivePreference() const { return useArchive_; }
+
+ private:
+  std::unique_ptr<CWebStock> stock_;
+  std::unique_ptr<CWebHistory> history_;
+  std::unique_ptr<CWebArchive> archive_;
+  bool useArchive_ = true;
+};
+
+#endif  // TICKORA_WEB_WEB_MARKET_H_
