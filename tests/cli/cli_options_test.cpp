@@ -64,7 +64,7 @@ TEST(CliOptionsTest, ErrorsNameTheirCause) {
       {{"--kinds=", folder}, "--kinds needs at least one of etf,reit,prime,standard,growth,other"},
       {{"--gap-tolerance", "-1", folder}, "--gap-tolerance must be a whole number of 0 or more, not '-1'"},
       {{"--margin=yes", folder}, "--margin takes no value"},
-      {{"--resume", folder}, "unknown option '--resume' (see --help)"},
+      {{"--fast", folder}, "unknown option '--fast' (see --help)"},
       {{"-x", folder}, "unknown option '-x' (see --help)"},
       {{dir.Sub("file")}, "'" + dir.Sub("file") + "' exists and is not a folder"},
       {{dir.Sub("none/db")}, "the folder above '" + dir.Sub("none/db") + "' does not exist"},
