@@ -120,6 +120,12 @@ void ClearRecord(CBrandRecord& record) {
 
 // ---- Quote page -----------------------------------------------------------------
 
+// Whether the page goes on after the margin ratio, the last thing a quote
+// page walk reads. A page cut inside the tag after the ratio ends with that
+// tag's name delivered as a text, which would be taken for the ratio; so a
+// walk succeeds only when some token follows the ratio.
+bool MorePage(TokenWalk& walk) { return walk.Next(); }
+
 // A figure the label walk is waiting for.
 enum class Figure { kNone, kUnit, kShares, kDividend, kEps, kBps, kMarginRatio };
 
@@ -197,7 +203,7 @@ bool ParseOlderLayout(CBuffer& page, CBrandRecord& record) {
           // EPS and BPS need a digit; a text without one ("---") leaves
           // the figure at 0.
           Store(awaited, text, record);
-          if (awaited == Figure::kMarginRatio) return true;
+          if (awaited == Figure::kMarginRatio) return MorePage(walk);
           awaited = Figure::kNone;
         } else if (Contains(text, "あたりの値段")) {
           awaited = Figure::kUnit;
@@ -282,7 +288,7 @@ bool ParseNewerLayout(CBuffer& page, CBrandRecord& record) {
             break;
           }
           Store(awaited, walk.Text(), record);
-          if (awaited == Figure::kMarginRatio) return true;
+          if (awaited == Figure::kMarginRatio) return MorePage(walk);
           awaited = Figure::kNone;
           break;
         }
