@@ -17,6 +17,8 @@
 // lower-case one would read as a comment), line breaks are kept
 // between elements only, and scripts hold no "<" and no Japanese text, so
 // that they never turn into tags or into texts a reader might take.
+// The stock pages (quote, list, split and margin) depart from this and
+// write their markup as real sites do; their sources say how.
 
 // ---- Numbers -----------------------------------------------------------------
 
