@@ -17,10 +17,10 @@ const char kSiteName[] = "ブローカー モバイル";
 
 std::string SearchForm(const std::string& fieldName) {
   return "<form name=\"searchForm\" action=\"/bsite/price/searchStock.do\" method=\"post\">\n"
-         "<div class=\"search\">銘柄コード<br><input type=\"text\" name=\"" +
+         "<div class=\"search\">銘柄コード<br /><input type=\"text\" name=\"" +
          fieldName +
-         "\" value=\"\" size=\"8\" istyle=\"4\"><br>銘柄名<br>"
-         "<input type=\"text\" name=\"stock_name\" value=\"\" size=\"16\"><br>"
+         "\" value=\"\" size=\"8\" istyle=\"4\"><br />銘柄名<br />"
+         "<input type=\"text\" name=\"stock_name\" value=\"\" size=\"16\"><br />"
          "<input type=\"submit\" name=\"id\" value=\"検索\"></div>\n</form>\n";
 }
 
@@ -33,7 +33,7 @@ std::string Top(const std::string& title) {
 }
 
 std::string Bottom() {
-  return "<hr>\n<div id=\"footer\"><a href=\"/bsite/\">トップ</a><br>(C) Broker "
+  return "<hr>\n<div id=\"footer\"><a href=\"/bsite/\">トップ</a><br />(C) Broker "
          "Securities</div>\n" +
          PageEnd("");
 }
@@ -78,7 +78,7 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
   }
 
   std::string html = Top(r.name + " 株価");
-  html += "<div class=\"stock\"><b>" + Escape(r.name) + "</b><br>" + r.code + " " +
+  html += "<div class=\"stock\"><b>" + Escape(r.name) + "</b><br />" + r.code + " " +
           Escape(r.market) + "</div>\n";
   html +=
       "<form name=\"orderForm\" action=\"/bsite/member/stock/buyOrderEntry.do\" method=\"post\">"
