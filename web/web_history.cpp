@@ -60,13 +60,13 @@ CWebHistory::CWebHistory(CLocalClock clock)
 CWebHistory::~CWebHistory() = default;
 
 void CWebHistory::SetAttempts(int32_t attempts) {
-  client_.SetAttempts(attempts);
+  stock_.Client().SetAttempts(attempts);
   exchange_.Client().SetAttempts(attempts);
   futures_.Client().SetAttempts(attempts);
 }
 
 void CWebHistory::SetRetryPause(uint32_t milliseconds) {
-  client_.SetRetryPause(milliseconds);
+  stock_.Client().SetRetryPause(milliseconds);
   exchange_.Client().SetRetryPause(milliseconds);
   futures_.Client().SetRetryPause(milliseconds);
 }
@@ -108,7 +108,7 @@ int32_t CWebHistory::GetStockHistory(uint32_t& from, uint32_t to, const std::str
   const std::string path =
       StringFormat("/quote/%s/history?from=%u&to=%u&timeFrame=d&page=1", code.c_str(),
                    first.ToNumber(), last.ToNumber());
-  const int32_t result = client_.Get(SiteAddress(Site::kFinance, path), page);
+  const int32_t result = stock_.Client().Get(SiteAddress(Site::kFinance, path), page);
   if (result < 0) return result;
   std::vector<CDayRecord> rows;
   if (ReadStockHistoryPage(page, rows) != 0) return kWebErrorPage;
@@ -165,9 +165,8 @@ int32_t CWebHistory::GetBrokerQuote(const std::string& code, CQuoteItems& record
   form.Add("stock_name", "");
   form.Add("id", "検索");
   CBufferString page;
-  const int32_t result =
-      client_.Post(SiteAddress(Site::kBrokerMobile, "/bsite/price/searchStock.do"), {}, form,
-                   page);
+  const int32_t result = stock_.Client().Post(
+      SiteAddress(Site::kBrokerMobile, "/bsite/price/searchStock.do"), {}, form, page);
   if (result < 0) return result;
   if (ReadBrokerQuotePage(page, StockQuoteDate(clock_()), records) != 0) {
     records.clear();
@@ -180,7 +179,8 @@ int32_t CWebHistory::GetBrokerQuote(const std::string& code, CQuoteItems& record
 int32_t CWebHistory::GetStockInfoQuote(const std::string& code, CQuoteItems& records) {
   records.clear();
   CBufferString page;
-  const int32_t result = client_.Get(SiteAddress(Site::kStockInfo, "/stock/" + code), page);
+  const int32_t result =
+      stock_.Client().Get(SiteAddress(Site::kStockInfo, "/stock/" + code), page);
   if (result == -404) return 0;  // no page: no quote
   if (result < 0) return result;
   if (ReadStockInfoPage(page, StockQuoteDate(clock_()), records) != 0) {

@@ -10,6 +10,7 @@
 #include "web/local_clock.h"
 #include "web/web_exchange.h"
 #include "web/web_futures.h"
+#include "web/web_stock.h"
 
 // CWebHistory answers the two price questions of the market data source
 // from web pages, choosing the source by the issue code:
@@ -31,8 +32,9 @@
 // waits until 300 ms have passed since the last successful one. That time
 // is one per process, shared by every CWebHistory.
 //
-// The object owns its HTTP client and its CWebExchange and CWebFutures;
-// one thread at a time. The clock decides the date rules (the last day of
+// The object owns a CWebStock, whose HTTP client fetches the listed
+// stocks' pages, and a CWebExchange and a CWebFutures for the built-in
+// issues; one thread at a time. The clock decides the date rules (the last day of
 // a history, the date of a quote).
 class CWebHistory {
  public:
@@ -72,7 +74,7 @@ class CWebHistory {
   int32_t GetStockInfoQuote(const std::string& code, CQuoteItems& records);
 
   CLocalClock clock_;
-  CHttpClient client_;
+  CWebStock stock_;
   CWebExchange exchange_;
   CWebFutures futures_;
 };

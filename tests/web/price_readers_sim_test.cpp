@@ -282,7 +282,7 @@ TEST_F(PriceReadersSimTest, HistoriesOfBuiltInIssues) {
 }
 
 struct FailureCase {
-  const char* fault;  // empty: none
+  std::vector<std::string> faults;
   const char* code;
   bool quote;
   int32_t result;
@@ -296,22 +296,30 @@ TEST_F(PriceReadersSimTest, FailuresThroughTheClientGiveTheirCodesAndTexts) {
   const std::string history = "/quote/" + stock + "/history";
   const std::string page = "ページ仕様が変更された";
   const FailureCase cases[] = {
-      {"", "9999", false, -404, "ステータスコード404を返しました"},
-      {"status=500@finance:/quote/*", "", false, -500, "ステータスコード500を返しました"},
-      {"altered@finance:/quote/*", "", false, kWebErrorPage, page.c_str()},
-      {"altered@index-portal:/contents/*", "1003", false, kWebErrorPage, page.c_str()},
-      {"altered@futures-data:/data/", "1051", false, kWebErrorPage, page.c_str()},
-      {"altered@dow-forecast:/nydow/data/", "1004", false, kWebErrorPage, page.c_str()},
-      {"altered@index-portal:/contents/*", "1101", true, kWebErrorPage, page.c_str()},
-      {"altered@broker-futures:/future/3OSE11/index", "1051", true, kWebErrorPage, page.c_str()},
-      {"altered@finance:/quote/%5EDJI", "1004", true, kWebErrorPage, page.c_str()},
-      {"status=404@broker-futures:/future/3OSE11/index", "1051", true, -404, "404"},
+      {{}, "9999", false, -404, "ステータスコード404を返しました"},
+      {{"status=500@finance:/quote/*"}, "", false, -500, "ステータスコード500を返しました"},
+      {{"altered@finance:/quote/*"}, "", false, kWebErrorPage, page.c_str()},
+      {{"altered@index-portal:/contents/*"}, "1003", false, kWebErrorPage, page.c_str()},
+      {{"altered@futures-data:/data/"}, "1051", false, kWebErrorPage, page.c_str()},
+      {{"altered@dow-forecast:/nydow/data/"}, "1004", false, kWebErrorPage, page.c_str()},
+      {{"altered@index-portal:/contents/*"}, "1101", true, kWebErrorPage, page.c_str()},
+      {{"altered@broker-futures:/future/3OSE11/index"}, "1051", true, kWebErrorPage, page.c_str()},
+      {{"altered@finance:/quote/%5EDJI"}, "1004", true, kWebErrorPage, page.c_str()},
+      {{"status=404@broker-futures:/future/3OSE11/index"}, "1051", true, -404, "404"},
+      // The broker's changed page hands the code to the second site, whose
+      // changed page is refused.
+      {{"altered@broker-mobile:/bsite/price/searchStock.do", "altered@stock-info:/stock/*"},
+       "",
+       true,
+       kWebErrorPage,
+       page.c_str()},
   };
   history_.SetAttempts(3);
   for (const FailureCase& c : cases) {
     server_.ClearFaults();
     server_.ClearRequests();
-    if (*c.fault != '\0') AddFault(c.fault);
+    for (const std::string& fault : c.faults) AddFault(fault);
+    const std::string what = c.faults.empty() ? "no fault" : c.faults.front();
     const std::string code = *c.code != '\0' ? c.code : stock;
     CQuoteItems items(1);
     int32_t result = 0;
@@ -319,15 +327,15 @@ TEST_F(PriceReadersSimTest, FailuresThroughTheClientGiveTheirCodesAndTexts) {
     if (c.quote) {
       int32_t position = 0;
       result = history_.GetPriceLast(position, {code}, items);
-      EXPECT_EQ(position, 0) << c.fault;
+      EXPECT_EQ(position, 0) << what;
     } else {
       bool adjust = false;
       result = history_.GetPrice(from, 20240619, code, items, adjust);
-      EXPECT_EQ(from, 20240601u) << c.fault;
+      EXPECT_EQ(from, 20240601u) << what;
     }
-    EXPECT_EQ(result, c.result) << c.fault;
-    EXPECT_TRUE(items.empty()) << c.fault;
-    EXPECT_NE(GetWebMessage(result).find(c.message), std::string::npos) << c.fault;
+    EXPECT_EQ(result, c.result) << what;
+    EXPECT_TRUE(items.empty()) << what;
+    EXPECT_NE(GetWebMessage(result).find(c.message), std::string::npos) << what;
   }
   // A page cut in the middle of its table is refused: by the client when
   // it sees the body end short of its length, else by the reader.
