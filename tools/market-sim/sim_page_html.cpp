@@ -120,7 +120,7 @@ int32_t LastBarOnOrBefore(const CChart& chart, const CDate& date) {
 std::string PageStart(const std::string& title, const std::string& headExtra,
                       const std::string& bodyClass) {
   std::string page;
-  page += "<!DOCTYPE html>\n";
+  page += "<!doctype html>\n";
   page += "<html lang=\"ja\">\n<head>\n";
   page += "<meta charset=\"UTF-8\">\n";
   page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";

@@ -12,11 +12,11 @@
 // written as CP932 text (the market's texts and the literals of these
 // sources are CP932) and turned into UTF-8 once, by SendPage.
 //
-// The markup is written for the system's tokenizer as much as for a
-// browser: the document type is always upper case ("<!DOCTYPE html>"; a
-// lower-case one would read as a comment), line breaks are kept
-// between elements only, and scripts hold no "<" and no Japanese text, so
-// that they never turn into tags or into texts a reader might take.
+// The document type is written in lower case ("<!doctype html>"), as most
+// sites write it today. The older pages keep their line breaks between
+// elements only and scripts without "<" or Japanese text; the price pages
+// (history, broker, portal, futures and Dow) write texts over lines,
+// "<br />", upper-case tags, entities and scripts with "<" in them.
 
 // ---- Numbers -----------------------------------------------------------------
 
