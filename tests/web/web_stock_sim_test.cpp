@@ -8,45 +8,44 @@
 
 #include "series/buffer_string.h"
 #include "tests/common/scoped_env.h"
-#include "tools/market-sim/sim_market.h"
+#include "tests/market_sim/sim_test_market.h"
 #include "tools/market-sim/sim_server.h"
 #include "web/web_result.h"
 
 namespace {
 
-// The small market of the simulated market's own tests: 30 issues, today
-// 2024-06-19. With `retired`, a few stocks are listed on retired markets.
-const CSimMarket& Market(bool retired = false) {
-  auto options = [](bool withRetired) {
-    CSimMarketOptions o;
-    o.seed = 7;
-    o.issueCount = 30;
-    o.firstYear = 2022;
-    o.today = CDate(2024, 6, 19);
-    o.retiredMarkets = withRetired;
-    return o;
-  };
-  static const CSimMarket plain(options(false));
-  static const CSimMarket withRetired(options(true));
-  return retired ? withRetired : plain;
+// The small market with a few stocks on retired markets.
+const CSimMarket& RetiredMarket() {
+  static const CSimMarket market([] {
+    CSimMarketOptions options = SmallMarketOptions();
+    options.retiredMarkets = true;
+    return options;
+  }());
+  return market;
 }
+
+bool Listed(const CSimIssue& i) { return !i.builtIn && !i.IsDelisted(); }
+bool HasMargin(const CSimIssue& i) {
+  return Listed(i) && SmallMarket().Series(i.record.code)->margin.size() > 30;
+}
+bool HasSplit(const CSimIssue& i) { return !SmallMarket().Series(i.record.code)->splits.empty(); }
+// The two quote page layouts.
+bool Older(const CSimIssue& i) { return Listed(i) && i.record.code.back() == '1'; }
+bool Newer(const CSimIssue& i) { return Listed(i) && i.record.code.back() == '2'; }
 
 // The record the quote page gives for an issue of the market: funds have
 // no industry, the name loses its "(株)", EPS is read without its sign.
 CBrandRecord PageRecord(const CBrandRecord& model) {
   CBrandRecord r = model;
   if (r.kind == kKindEtf || r.kind == kKindReit) r.industry.clear();
-  static const std::string kMark = "(株)";
-  const size_t at = r.name.find(kMark);
-  if (at == 0) r.name = r.name.substr(kMark.size());
-  if (at != std::string::npos && at > 0) r.name = r.name.substr(0, at);
+  const size_t at = r.name.find("(株)");
+  if (at != std::string::npos) r.name = at == 0 ? r.name.substr(4) : r.name.substr(0, at);
   r.eps = std::fabs(r.eps);
   return r;
 }
 
-// A simulated market server for one test, with every site variable
-// pointing the readers at it, and a reader that does not wait between
-// attempts.
+// A simulated market server on the small market, every site variable
+// pointing the readers at it; three attempts, no wait between them.
 class WebStockSimTest : public ::testing::Test {
  protected:
   void Serve(const CSimMarket& market) {
@@ -59,13 +58,7 @@ class WebStockSimTest : public ::testing::Test {
     stock_.Client().SetAttempts(3);
     stock_.Client().SetRetryPause(1);
   }
-  void SetUp() override { Serve(Market()); }
-
-  int AddFault(const std::string& text) {
-    CSimFault fault;
-    EXPECT_TRUE(ParseSimFault(text, fault)) << text;
-    return server_->AddFault(fault);
-  }
+  void SetUp() override { Serve(SmallMarket()); }
 
   const CSimIssue& Pick(bool (*pick)(const CSimIssue&)) {
     for (const CSimIssue& issue : server_->Market().Issues()) {
@@ -83,41 +76,26 @@ class WebStockSimTest : public ::testing::Test {
   CWebStock stock_;
 };
 
-bool Listed(const CSimIssue& i) { return !i.builtIn && !i.IsDelisted(); }
-
-TEST_F(WebStockSimTest, EveryListedIssueReadsAsTheModel) {
-  size_t layouts[2] = {}, special = 0;
-  for (const CSimIssue& issue : Market().Issues()) {
-    if (!Listed(issue)) continue;
-    SCOPED_TRACE(issue.record.code);
+TEST_F(WebStockSimTest, IssuePagesReadAsTheModel) {
+  size_t special = 0;
+  for (const CSimIssue& issue : SmallMarket().Issues()) {
     CBrandRecord record;
-    ASSERT_EQ(stock_.GetBrand(issue.record.code, record), 0);
-    EXPECT_EQ(record, PageRecord(issue.record));
-    ++layouts[(issue.record.code.back() - '0') % 2 == 1 ? 0 : 1];
-    special += issue.autoMarket + issue.noIndustry;
+    const std::int32_t result = stock_.GetBrand(issue.record.code, record);
+    // Delisted and built-in issues get the page "no such issue".
+    EXPECT_EQ(result, Listed(issue) ? 0 : kWebErrorPage) << issue.record.code;
+    if (result == 0) {
+      EXPECT_EQ(record, PageRecord(issue.record)) << issue.record.code;
+    }
+    special += Listed(issue) && (issue.autoMarket || issue.noIndustry);
   }
-  // Both layouts and the market 自動 and the date in the industry's place
-  // were among them.
-  EXPECT_GT(layouts[0], 0u);
-  EXPECT_GT(layouts[1], 0u);
-  EXPECT_GE(special, 2u);
-}
+  EXPECT_GE(special, 2u);  // the market 自動 and a date in the industry's place
 
-TEST_F(WebStockSimTest, CodesWithoutAnIssuePageAreRefused) {
-  const CSimIssue& delisted = Pick([](const CSimIssue& i) { return i.IsDelisted(); });
-  for (const std::string& code : {delisted.record.code, std::string("9999"), std::string("1001")}) {
-    CBrandRecord record;
-    EXPECT_EQ(stock_.GetBrand(code, record), kWebErrorPage) << code;
-  }
-}
-
-TEST_F(WebStockSimTest, RetiredMarketsAreRefusedOnlyWhenAskedFor) {
-  size_t retired = 0;
-  for (const CSimIssue& issue : Market().Issues()) EXPECT_FALSE(issue.retiredMarket);
+  // Retired markets only when the market is made with them.
   server_.reset();
   env_.clear();
-  Serve(Market(true));
-  for (const CSimIssue& issue : Market(true).Issues()) {
+  Serve(RetiredMarket());
+  size_t retired = 0;
+  for (const CSimIssue& issue : RetiredMarket().Issues()) {
     if (!Listed(issue) || !issue.retiredMarket) continue;
     ++retired;
     CBrandRecord record;
@@ -127,71 +105,55 @@ TEST_F(WebStockSimTest, RetiredMarketsAreRefusedOnlyWhenAskedFor) {
   EXPECT_GE(retired, 1u);
 }
 
-TEST_F(WebStockSimTest, ListPagesNameTheListedIssuesUntilTheyEnd) {
-  std::vector<std::string> expected, read;
-  for (const CSimIssue& issue : Market().Issues()) {
+TEST_F(WebStockSimTest, ListSplitsAndMarginReadAsTheModel) {
+  std::vector<std::string> expected, read, codes;
+  for (const CSimIssue& issue : SmallMarket().Issues()) {
     if (Listed(issue)) expected.push_back(issue.record.code);
   }
   int32_t page = 1;
-  for (std::vector<std::string> codes;; ++page) {
-    ASSERT_EQ(stock_.GetBrandList(page, codes), 0);
-    if (codes.empty()) break;
+  for (; stock_.GetBrandList(page, codes) == 0 && !codes.empty(); ++page) {
     read.insert(read.end(), codes.begin(), codes.end());
   }
   EXPECT_EQ(read, expected);
-  EXPECT_EQ(page, 2);  // 30 issues fit one page of fifty
-}
+  EXPECT_EQ(page, 2);  // 30 issues fit one page of fifty; page 2 ends the list
 
-// Every issue, delisted ones included: the older host keeps their pages.
-TEST_F(WebStockSimTest, SplitsReadAsTheModelNewestFirst) {
+  // Splits of every issue, delisted ones too, newest first as listed.
   size_t withSplits = 0;
-  for (const CSimIssue& issue : Market().Issues()) {
-    SCOPED_TRACE(issue.record.code);
-    const CDivide& model = Market().Series(issue.record.code)->splits;
+  for (const CSimIssue& issue : SmallMarket().Issues()) {
+    const CDivide& model = SmallMarket().Series(issue.record.code)->splits;
     std::vector<CDivideRecord> splits;
-    ASSERT_EQ(stock_.GetDivide(issue.record.code, splits), 0);
-    EXPECT_EQ(splits, std::vector<CDivideRecord>(model.rbegin(), model.rend()));
+    EXPECT_EQ(stock_.GetDivide(issue.record.code, splits), 0);
+    EXPECT_EQ(splits, std::vector<CDivideRecord>(model.rbegin(), model.rend()))
+        << issue.record.code;
     withSplits += !model.empty();
   }
   EXPECT_GE(withSplits, 2u);
-  std::vector<CDivideRecord> splits(1);
-  EXPECT_EQ(stock_.GetDivide("9999", splits), 0);
-  EXPECT_TRUE(splits.empty());
-}
 
-TEST_F(WebStockSimTest, MarginIsTheNewestTwentyWeeksOldestFirst) {
-  const CSimIssue& issue = Pick([](const CSimIssue& i) {
-    return Listed(i) && Market().Series(i.record.code)->margin.size() > 30;
-  });
-  const CMargin& model = Market().Series(issue.record.code)->margin;
+  // The newest twenty weeks, oldest first; `from` moves 140 days on.
+  const CSimIssue& issue = Pick(HasMargin);
+  const CMargin& model = SmallMarket().Series(issue.record.code)->margin;
   std::uint32_t from = 20240101;
   std::vector<CMarginRecord> records;
   ASSERT_EQ(stock_.GetMargin(from, 20240619, issue.record.code, records), 0);
   EXPECT_EQ(from, CDate(2024, 1, 1).AddDays(140).ToNumber());
   EXPECT_EQ(records, std::vector<CMarginRecord>(model.end() - 20, model.end()));
-
-  // A span under twenty weeks is kept; no margin trading gives no rows.
-  from = 20240601;
+  from = 20240601;  // a span under twenty weeks is kept
   ASSERT_EQ(stock_.GetMargin(from, 20240619, issue.record.code, records), 0);
   EXPECT_EQ(from, 20240620u);
-  const CSimIssue& none = Pick([](const CSimIssue& i) { return Listed(i) && i.record.lendable == 0; });
-  ASSERT_EQ(stock_.GetMargin(from, 20240619, none.record.code, records), 0);
+  const CSimIssue& none =
+      Pick([](const CSimIssue& i) { return Listed(i) && i.record.lendable == 0; });
+  EXPECT_EQ(stock_.GetMargin(from, 20240619, none.record.code, records), 0);
   EXPECT_TRUE(records.empty());
 }
 
-// Failures through the real client: each gives its code and its message,
+// Failures through the real client: each gives its code and its message
 // and leaves `from` where it was.
 TEST_F(WebStockSimTest, FailuresGiveTheirCodeAndMessage) {
-  const CSimIssue& issue = Pick([](const CSimIssue& i) {
-    return Listed(i) && Market().Series(i.record.code)->margin.size() > 0;
-  });
-  const std::string& code = issue.record.code;
-  const std::string margin = "/quote/" + code + "/history?styl=margin&page=1";
-  // A cut inside the table of balances.
-  CBufferString page;
+  const std::string margin =
+      "/quote/" + Pick(HasMargin).record.code + "/history?styl=margin&page=1";
+  CBufferString page;  // cut inside the table of balances
   ASSERT_EQ(stock_.Client().Get(server_->BaseUrl(Site::kFinance) + margin, page), 0);
   const size_t rows = std::string(page.GetText()).find("<tbody>");
-  ASSERT_NE(rows, std::string::npos);
   const std::string cut = "cut=" + std::to_string(rows + 200) + "@finance:" + margin;
   struct Case {
     std::string fault;
@@ -208,10 +170,13 @@ TEST_F(WebStockSimTest, FailuresGiveTheirCodeAndMessage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
-    const int id = AddFault(c.fault);
+    CSimFault fault;
+    ASSERT_TRUE(ParseSimFault(c.fault, fault));
+    const int id = server_->AddFault(fault);
     std::uint32_t from = 20240101;
     std::vector<CMarginRecord> records;
-    const std::int32_t result = stock_.GetMargin(from, 20240619, code, records);
+    const std::int32_t result =
+        stock_.GetMargin(from, 20240619, Pick(HasMargin).record.code, records);
     if (c.fault == cut && result == kWebErrorPage) {
       // A client that hands a cut body on as a page: the walk refuses it.
       EXPECT_EQ(server_->FaultHits(id), 1);
@@ -224,23 +189,18 @@ TEST_F(WebStockSimTest, FailuresGiveTheirCodeAndMessage) {
     EXPECT_EQ(records.empty(), c.result != 0);
     server_->RemoveFault(id);
   }
-}
 
-// The changed pages of every reader are refused.
-TEST_F(WebStockSimTest, AlteredPagesAreRefused) {
-  const CSimIssue& older = Pick([](const CSimIssue& i) { return Listed(i) && i.record.code.back() == '1'; });
-  const CSimIssue& newer = Pick([](const CSimIssue& i) { return Listed(i) && i.record.code.back() == '2'; });
-  const CSimIssue& split = Pick([](const CSimIssue& i) {
-    return Listed(i) && !Market().Series(i.record.code)->splits.empty();
-  });
-  AddFault("altered@/*");
+  // The changed pages of the other readers, both quote layouts among them.
+  CSimFault altered;
+  ASSERT_TRUE(ParseSimFault("altered@/*", altered));
+  server_->AddFault(altered);
   CBrandRecord record;
-  EXPECT_EQ(stock_.GetBrand(older.record.code, record), kWebErrorPage);
-  EXPECT_EQ(stock_.GetBrand(newer.record.code, record), kWebErrorPage);
+  EXPECT_EQ(stock_.GetBrand(Pick(Older).record.code, record), kWebErrorPage);
+  EXPECT_EQ(stock_.GetBrand(Pick(Newer).record.code, record), kWebErrorPage);
   std::vector<std::string> codes;
   EXPECT_EQ(stock_.GetBrandList(1, codes), kWebErrorPage);
   std::vector<CDivideRecord> splits;
-  EXPECT_EQ(stock_.GetDivide(split.record.code, splits), kWebErrorPage);
+  EXPECT_EQ(stock_.GetDivide(Pick(HasSplit).record.code, splits), kWebErrorPage);
 }
 
 }  // namespace

@@ -13,10 +13,11 @@
 // sources are CP932) and turned into UTF-8 once, by SendPage.
 //
 // The document type is written in lower case ("<!doctype html>"), as most
-// sites write it today. The older pages keep their line breaks between
-// elements only and scripts without "<" or Japanese text; the price pages
-// (history, broker, portal, futures and Dow) write texts over lines,
-// "<br />", upper-case tags, entities and scripts with "<" in them.
+// sites write it today. The stock pages (quote, list, split and margin)
+// and the price pages (history, broker, stock information, portal,
+// futures and Dow) write their markup as real sites do: texts over lines,
+// "<br />", upper-case tags, entities and scripts with "<" in them; their
+// sources say how.
 
 // ---- Numbers -----------------------------------------------------------------
 
