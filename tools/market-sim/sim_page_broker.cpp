@@ -51,7 +51,8 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
   // The changed structure names the code field differently.
   const std::string field = altered ? "productCode" : "ipm_product_code";
   if (request.method != "POST") {
-    SendPage(response, Top("株価検索") + "<h1>株価検索</h1>\n" + SearchForm(field) + Bottom());
+    SendPage(response, WithLowerCaseDoctype(Top("株価検索") + "<h1>株価検索</h1>\n" +
+                                            SearchForm(field) + Bottom()));
     return true;
   }
 
@@ -65,7 +66,7 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
     html += "<h1>株価検索結果</h1>\n<p class=\"error\">";
     html += altered ? "該当する銘柄が見つかりませんでした。" : "対象銘柄はありません。";
     html += "</p>\n<p>銘柄コードをご確認のうえ、再度検索してください。</p>\n";
-    SendPage(response, html + SearchForm(field) + Bottom());
+    SendPage(response, WithLowerCaseDoctype(html + SearchForm(field) + Bottom()));
     return true;
   }
 
@@ -103,6 +104,6 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
   html += "<tr><td>安値</td><td>" + DayPrice(traded, bar.low, "13:47") +
           "</td><td>前日終値</td><td>" + FormatPrice(previous) + "</td></tr>\n";
   html += "</table>\n<p>※株価は20分ディレイです。</p>\n";
-  SendPage(response, html + SearchForm(field) + Bottom());
+  SendPage(response, WithLowerCaseDoctype(html + SearchForm(field) + Bottom()));
   return true;
 }

@@ -76,7 +76,7 @@ bool RenderDowDataPage(const CSimMarket& market, const CSimRequest& request,
             "</td><td>" + Figure(it->close) + "</td>";
     if (request.shortRows && &*it == oldest) {
       // The page breaks off right after the oldest row's last figure.
-      SendPage(response, html);
+      SendPage(response, WithLowerCaseDoctype(html));
       return true;
     }
     html += "\n</tr>\n";
@@ -85,7 +85,7 @@ bool RenderDowDataPage(const CSimMarket& market, const CSimRequest& request,
   html += "<p class=\"note\">米国市場の休場日はデータがありません。</p>\n</main>\n";
   html += "<footer class=\"footer\">(C) NY Dow Forecast</footer>\n";
   html += PageEnd("<script src=\"/assets/app.js\"></script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }
 
@@ -132,6 +132,6 @@ bool RenderDowQuotePage(const CSimMarket& market, const CSimRequest& request,
       figure(previous) + "</span></dd></dl></li>\n";
   html += "</ul>\n</section>\n";
   html += FinancePageEnd("{\"mainIndexPriceBoard\": {\"code\": \"^DJI\"}}");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

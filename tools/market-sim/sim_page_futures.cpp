@@ -92,7 +92,7 @@ bool RenderFuturesDataPage(const CSimMarket& market, const CSimRequest& request,
     if (request.shortRows && i == 0) {
       // The page breaks off inside its oldest row.
       html += "<TD>" + Price(day.open) + "</TD><TD>" + Price(day.high) + "</TD>";
-      SendPage(response, html);
+      SendPage(response, WithLowerCaseDoctype(html));
       return true;
     }
     html += "<TD>" + Price(day.open) + "</TD><TD>" + Price(day.high) + "</TD><TD>" +
@@ -107,7 +107,7 @@ bool RenderFuturesDataPage(const CSimMarket& market, const CSimRequest& request,
       "<script src=\"/js/table.js\"></script>\n"
       "<script>var r = document.querySelectorAll(\"tbody tr\");\n"
       "for (var i = 0; i < r.length && i<5; i++) { r[i].className = \"recent\"; }</script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }
 
@@ -148,6 +148,6 @@ bool RenderBrokerFuturesPage(const CSimMarket& market, const CSimRequest& reques
   html += "</table>\n<p class=\"note\">価格は20分遅れです。</p>\n</main>\n";
   html += "<footer id=\"footer\">(C) Broker Securities</footer>\n";
   html += PageEnd("<script src=\"/js/future.js\"></script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

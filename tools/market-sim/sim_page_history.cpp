@@ -180,6 +180,6 @@ bool RenderPriceHistoryPage(const CSimMarket& market, const CSimRequest& request
       StringFormat("{\"priceHistory\": {\"code\": \"%s\", \"from\": %u, \"to\": %u, \"page\": %d, "
                    "\"rows\": %zu}}",
                    r.code.c_str(), from.ToNumber(), to.ToNumber(), page, rows.size()));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

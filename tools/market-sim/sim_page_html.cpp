@@ -120,7 +120,7 @@ int32_t LastBarOnOrBefore(const CChart& chart, const CDate& date) {
 std::string PageStart(const std::string& title, const std::string& headExtra,
                       const std::string& bodyClass) {
   std::string page;
-  page += "<!doctype html>\n";
+  page += "<!DOCTYPE html>\n";
   page += "<html lang=\"ja\">\n<head>\n";
   page += "<meta charset=\"UTF-8\">\n";
   page += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
@@ -132,6 +132,12 @@ std::string PageStart(const std::string& title, const std::string& headExtra,
 }
 
 std::string PageEnd(const std::string& scripts) { return scripts + "</body>\n</html>\n"; }
+
+std::string WithLowerCaseDoctype(std::string page) {
+  static const std::string kUpper = "<!DOCTYPE html>";
+  if (page.compare(0, kUpper.size(), kUpper) == 0) page.replace(0, kUpper.size(), "<!doctype html>");
+  return page;
+}
 
 void SendPage(CSimResponse& response, const std::string& cp932Page, int status) {
   response.status = status;

@@ -3,7 +3,8 @@
 // twenty weeks a page. An issue without margin trading, and a built-in
 // issue, has the page but no table.
 //
-// The table is written as the portal writes it: an upper-case header row,
+// The page is written as the portal writes it: a lower-case document
+// type, an upper-case header row,
 // each date on a line of its own, balances followed by an entity and their
 // unit, a comment after the table and a script that compares with "<".
 
@@ -101,6 +102,6 @@ bool RenderMarginHistoryPage(const CSimMarket& market, const CSimRequest& reques
       "row.classList.add('even'); });</script>\n";
   html += FinancePageEnd(
       StringFormat("{\"marginHistory\": {\"code\": \"%s\", \"page\": %d}}", r.code.c_str(), page));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

@@ -166,7 +166,7 @@ void DetailPage(const CPrivateBrand::Entry& entry, const CChart& bars, bool alte
       Footer(StringFormat("<script src=\"/js/detail.js\"></script>\n"
                           "<script>var marketCode = \"%d\";</script>\n",
                           entry.code));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
 }
 
 }  // namespace
@@ -208,6 +208,6 @@ bool RenderPortalPage(const CSimMarket& market, const CSimRequest& request,
       "<script>var t = document.getElementById(\"historical\");\n"
       "if (t && t.rows.length > 1) { for (var i = 1; i < t.rows.length; i += 2) "
       "t.rows[i].className = \"odd\"; }</script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

@@ -11,6 +11,15 @@
 // figure that follows a help text holding a known phrase. That is why,
 // for instance, the help text of EPS is the one that mentions the price
 // book-value ratio.
+//
+// The markup is written the way the portal's servers write it: a
+// lower-case document type, texts broken over lines and indented,
+// upper-case and lower-case tags, entities beside the figures, comments,
+// attribute values in double, single and no quotes, and scripts whose code
+// holds "<". A code the portal does not know (or no longer lists) gets an
+// ordinary page, status 200, that says so. An issue without an industry
+// link shows the date of its last bar in the industry's place, and an
+// issue the portal counts as unlisted shows the market "自動".
 
 #include <cmath>
 
@@ -358,7 +367,7 @@ void SendNoSuchIssue(CSimResponse& response, const std::string& code) {
       "<p><a href=\"/search/\">銘柄を検索する</a>&nbsp;|&nbsp;<a href=\"/\">トップへ</a></p>\n"
       "</div>\n";
   html += FinancePageEnd("{\"error\": {\"status\": 404}}");
-  SendPage(response, html, 200);
+  SendPage(response, WithLowerCaseDoctype(html), 200);
 }
 
 }  // namespace
@@ -380,6 +389,6 @@ bool RenderQuotePage(const CSimMarket& market, const CSimRequest& request, CSimR
       "{\"mainStocksPriceBoard\": {\"code\": \"%s\", \"price\": \"%s\", \"layout\": \"%s\"}}",
       r.code.c_str(), figures.hasBar ? FormatPrice(figures.close).c_str() : "",
       UsesOlderLayout(code) ? "classic" : "modern"));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

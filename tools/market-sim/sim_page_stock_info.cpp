@@ -113,6 +113,6 @@ bool RenderStockInfoPage(const CSimMarket& market, const CSimRequest& request,
           "株</dd></dl></section>\n";
   html += "</main>\n<footer class=\"site-footer\"><p>(C) Stock Info Navi</p></footer>\n";
   html += PageEnd("<script src=\"/assets/chart.js\" defer></script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

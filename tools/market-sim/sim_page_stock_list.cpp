@@ -3,9 +3,10 @@
 // industry column's heading starts the list. A page after the last one is
 // an ordinary page that says there is nothing to show, without the list.
 //
-// The markup is the site's own: rows alternate "<br />" and "<BR>" before
-// the code, the name and code stand on lines of their own, the header row
-// is written in upper case, and the page's script compares with "<".
+// The markup is the site's own: a lower-case document type, rows that
+// alternate "<br />" and "<BR>" before the code, the name and the code on
+// lines of their own, an upper-case header row, and a script that compares
+// with "<".
 
 #include <vector>
 
@@ -176,6 +177,6 @@ bool RenderStockListPage(const CSimMarket& market, const CSimRequest& request,
                    "if (window.innerWidth < 640 && dataLayer.length<8) { document.body.className "
                    "+= ' narrow'; }</script>\n",
                    page));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }
