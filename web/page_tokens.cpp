@@ -31,7 +31,7 @@ const std::string& CPageTokens::Text() {
     converted_ = true;
     // ASCII reads the same in UTF-8 and CP932.
     rawIsText_ = IsAscii(raw_);
-    if (!rawIsText_) text_ = ConvertUtf8ToAnsi(raw_);
+    if (!rawIsText_) text_ = converter_.Convert(raw_);
   }
   return rawIsText_ ? raw_ : text_;
 }

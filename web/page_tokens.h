@@ -5,14 +5,17 @@
 #include <string>
 
 #include "series/buffer.h"
+#include "support/cp932.h"
 #include "web/html_tokenizer.h"
 
 // CPageTokens is the token stream that the price page readers walk: the
 // tokens of CHtmlTokenizer, each with its bytes as the page sent them
-// (Raw) and, on request, as CP932 text (Text). The conversion is done at
-// most once per token and only when a reader asks for it; a token made of
-// ASCII bytes only is its own CP932 text and is not passed through the
-// converter at all, which keeps a page of figures cheap to read.
+// (Raw) and, on request, as CP932 text (Text, the conversion of
+// ConvertUtf8ToAnsi). The conversion is done at most once per token and
+// only when a reader asks for it; a token made of ASCII bytes only is its
+// own CP932 text and is not passed through the converter at all, and the
+// others share one converter for the whole page, which keeps a page of
+// thousands of rows cheap to read.
 //
 // The buffer is not owned and must stay unchanged while the object lives.
 // Not copyable.
@@ -41,6 +44,7 @@ class CPageTokens {
 
  private:
   CHtmlTokenizer tokenizer_;
+  CCp932FromUtf8 converter_;
   bool open_ = false;
   int32_t kind_ = -1;
   std::string raw_;
