@@ -293,6 +293,7 @@ TEST_F(PriceReadersSimTest, FailuresThroughTheClientGiveTheirCodesAndTexts) {
   bool adjust = false;
   const int32_t cut = Price(from, 20240619, stock, items, adjust);
   EXPECT_EQ(cut, -1004);
+  EXPECT_EQ(GetWebMessage(cut), "不明なエラー(-1004)が発生しました");
   EXPECT_TRUE(items.empty());
 
   // A transient failure is asked again, then passed on.
