@@ -15,7 +15,9 @@ struct sqlite3_stmt;
 //  - Text is CP932. A statement is converted to UTF-8 before it is
 //    prepared, so table names, column names and values may be Japanese;
 //    every cell is converted back. A CP932 character whose second byte is
-//    0x5C ("表", "ソ") or a backslash passes unchanged.
+//    0x5C ("表", "ソ") or a backslash passes unchanged. A lead byte never
+//    takes a quote, comma or blank after it as its second byte, so a text
+//    that ends in a stray lead byte stays inside its quotes.
 //  - DATETIME. A CREATE TABLE statement is rewritten so that each column
 //    declared DATETIME compares as a date (collation TICKORA_DATE), and two
 //    triggers store every value written to it in the canonical form

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "support/cp932.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
@@ -113,6 +115,85 @@ TEST_F(DBStock3Test, TextsWithApostrophesBackslashesAnd5CTrailBytesRoundTrip) {
   EXPECT_EQ(b.name, db_.GetName("13'A\\"));
   ASSERT_TRUE(db_.DeleteBrand("13'A\\"));
   EXPECT_EQ("", db_.GetName("13'A\\"));
+}
+
+TEST_F(DBStock3Test, ALoneLeadByteCannotSwallowTheClosingApostrophe) {
+  // Taken as a character with the apostrophe after it, 0x82 would leave the
+  // industry text outside the quotes, to be run as the rest of the values.
+  CBrandRecord b = Brand("7203", "A\x82", "東証", ", 999, 666, 1, 1, 1, 1, 1) --");
+  ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteBrand(b));
+  EXPECT_EQ(100, db_.GetUnit("7203"));
+  EXPECT_EQ("A?", db_.GetName("7203"));
+  EXPECT_EQ(b.industry, db_.GetIndustry("7203").substr(0, b.industry.size()));
+}
+
+// Texts of random bytes, rich in lead bytes and apostrophes and often ending
+// in a lead byte, go through every statement that quotes a text. Each must
+// run, touch the rows of its own code only, and find what it wrote.
+TEST_F(DBStock3Test, RandomByteTextsGoThroughEveryQuotingStatement) {
+  const CBrandRecord keep = Brand("0000", "keep");
+  ASSERT_TRUE(db_.WriteBrand(keep) && db_.WriteDivide("0000", {Day(20200101), 2}) &&
+              db_.WriteMargin("0000", {Day(20200101), 1, 2}) &&
+              db_.WriteChart("0000", Bar(20200106, 5)));
+  std::mt19937 rng(11);
+  auto byte = [&rng]() -> char {
+    switch (rng() % 4) {
+      case 0: return '\'';
+      case 1: return static_cast<char>(0x81 + rng() % 31);  // a lead byte
+      default: return static_cast<char>(1 + rng() % 255);   // no NUL
+    }
+  };
+  for (int round = 0; round < 150; ++round) {
+    std::string text(1 + rng() % kMaxCodeBytes, '\0');
+    for (char& c : text) c = byte();
+    if (round % 2 == 0) text.back() = static_cast<char>(0xE0 + rng() % 29);
+    SCOPED_TRACE(::testing::PrintToString(text));
+    const std::string stored = Cp932FromUtf8(Utf8FromCp932(text));
+    const CBrandRecord b = Brand(text, text, text, text);
+    ASSERT_TRUE(db_.InsertBrand(b) && db_.UpdateBrand(b) && db_.WriteBrand(b));
+    CBrandRecord back;
+    ASSERT_TRUE(db_.GetBrand(text, back));
+    EXPECT_EQ(stored, back.name);
+    EXPECT_EQ(stored, db_.GetName(text));
+    EXPECT_EQ(100, db_.GetUnit(text));
+    EXPECT_TRUE(!db_.GetMarket(text).empty() && !db_.GetIndustry(text).empty());
+    Codes codes;
+    ASSERT_TRUE(db_.GetCodesFrom(codes, text));
+
+    const CDivideRecord split{Day(20240301), 1.5};
+    ASSERT_TRUE(db_.WriteDivide(text, split) && db_.WriteDivide(text, split));
+    Splits splits;
+    ASSERT_TRUE(db_.GetDivides(text, splits));
+    EXPECT_EQ(1u, splits.size());
+    const CMarginRecord margin{Day(20240301), 10, 20};
+    ASSERT_TRUE(db_.WriteMargin(text, margin) && db_.WriteMargin(text, margin));
+    std::vector<CMarginRecord> margins;
+    ASSERT_TRUE(db_.GetMargins(text, margins) && margins.size() == 1);
+    ASSERT_TRUE(db_.GetMarginRange(text, Day(20240101), Day(20241231), margins));
+    EXPECT_EQ(1u, margins.size());
+    ASSERT_TRUE(db_.InsertChart(text, Bar(20240305, 7)) && db_.UpdateChart(text, Bar(20240305, 8)) &&
+                db_.WriteChart(text, Bar(20240305, 9)));
+    Bars bars;
+    bool exists = false;
+    ASSERT_TRUE(db_.GetCharts(text, bars) && db_.HasChart(text, Day(20240305), exists));
+    EXPECT_TRUE(exists && bars.size() == 1);
+    ASSERT_TRUE(db_.GetChartRange(text, Day(20240101), Day(20241231), bars));
+    EXPECT_EQ(1u, bars.size());
+    CDayRecord last;
+    EXPECT_TRUE(db_.GetLastChart(text, last));
+    EXPECT_EQ(9.0, db_.GetLastClose(text));
+    EXPECT_EQ(20240305u, db_.GetLastDate(text));
+
+    ASSERT_TRUE(db_.DeleteDivides(text) && db_.DeleteMargins(text) && db_.DeleteCharts(text) &&
+                db_.DeleteBrand(text));
+    EXPECT_EQ(-1, db_.GetUnit(text));
+    // The other issue keeps every row.
+    ASSERT_TRUE(db_.GetBrand("0000", back));
+    EXPECT_EQ(keep, back);
+    ASSERT_TRUE(db_.GetDivides("0000", splits) && db_.GetMargins("0000", margins) &&
+                db_.GetCharts("0000", bars));
+    ASSERT_TRUE(splits.size() == 1 && margins.size() == 1 && bars.size() == 1);
+  }
 }
 
 TEST_F(DBStock3Test, AbsentRowsAndAClosedDatabaseGiveTheFailureValues) {
