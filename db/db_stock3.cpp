@@ -5,6 +5,7 @@
 
 #include "db/brand_map.h"
 #include "db/private_brand.h"
+#include "support/c_locale.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ CDBStock3& CDBStock3::Instance() {
 }
 
 std::string CDBStock3::Sql(const char* format, ...) {
+  // Numbers go into statements with a decimal point, whatever the locale.
+  const CCLocaleScope c_locale;
   va_list args;
   va_start(args, format);
   va_list again;

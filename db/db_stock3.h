@@ -114,7 +114,7 @@ class CDBStock3 : public CDBControl {
  private:
   using Rows = std::vector<std::vector<CDBVar>>;
 
-  // Formats a statement from a template; no length limit.
+  // Formats a statement from a template in the "C" locale; no length limit.
   static std::string Sql(const char* format, ...)
       __attribute__((format(printf, 1, 2)));
   // The text with every apostrophe doubled, ready to stand between

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/cp932.h"
+#include "tests/common/decimal_comma_locale.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
@@ -194,6 +195,31 @@ TEST_F(DBStock3Test, RandomByteTextsGoThroughEveryQuotingStatement) {
                 db_.GetCharts("0000", bars));
     ASSERT_TRUE(splits.size() == 1 && margins.size() == 1 && bars.size() == 1);
   }
+}
+
+// Statements put their numbers with a decimal point and cells are read
+// with one, whatever the locale of the process.
+TEST_F(DBStock3Test, NumbersIgnoreADecimalCommaLocale) {
+  DecimalCommaLocale locale;
+  ASSERT_TRUE(locale.Active());
+  const CBrandRecord b = Brand("7203", "n");  // dividend 12.5, EPS 101.25
+  ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteBrand(b));
+  CBrandRecord back;
+  ASSERT_TRUE(db_.GetBrand("7203", back));
+  EXPECT_EQ(b, back);
+  const CDivideRecord split{Day(20240301), 2.5};
+  Splits splits;
+  ASSERT_TRUE(db_.WriteDivide("7203", split) && db_.WriteDivide("7203", split) &&
+              db_.GetDivides("7203", splits));
+  EXPECT_EQ((Splits{{"7203", split}}), splits);
+  const CMarginRecord margin{Day(20240301), 1.5, 0.25};
+  std::vector<CMarginRecord> margins;
+  ASSERT_TRUE(db_.WriteMargin("7203", margin) && db_.WriteMargin("7203", margin) &&
+              db_.GetMargins("7203", margins));
+  EXPECT_EQ(std::vector<CMarginRecord>{margin}, margins);
+  const CDayRecord bar = Bar(20240305, 100.5);
+  ASSERT_TRUE(db_.WriteChart("7203", bar) && db_.WriteChart("7203", bar));
+  EXPECT_EQ(100.5, db_.GetLastClose("7203"));
 }
 
 TEST_F(DBStock3Test, AbsentRowsAndAClosedDatabaseGiveTheFailureValues) {

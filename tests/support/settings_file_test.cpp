@@ -8,6 +8,8 @@
 #include <random>
 #include <sstream>
 
+#include "support/text.h"
+#include "tests/common/decimal_comma_locale.h"
 #include "tests/common/temp_dir.h"
 
 // Readable failure messages.
@@ -48,6 +50,20 @@ TEST(ValueTest, StatesTextFormsAndEquality) {
   }
   EXPECT_EQ(CValue(), CValue("(null)"));
   EXPECT_FALSE(CValue("2") == CValue(2));
+}
+
+// Numbers written for a machine keep the decimal point whatever the locale
+// of the process says.
+TEST_F(SettingsFileTest, NumbersIgnoreADecimalCommaLocale) {
+  DecimalCommaLocale locale;
+  ASSERT_TRUE(locale.Active());
+  EXPECT_EQ("2.50|12.500000|-0.125", StringFormat("%.2f|%f|%g", 2.5, 12.5, -0.125));
+  EXPECT_EQ("2.500000", CValue(2.5).ToString());
+  EXPECT_EQ("-1234567", CValue(-1234567.0).ToString());
+  ASSERT_TRUE(settings_.Load(Write("t.ini", "")));
+  settings_.Section("S")["ratio"] = CValue(2.5);
+  ASSERT_TRUE(settings_.Save());
+  EXPECT_EQ("[S]\nratio,2.500000\n\n", Read("t.ini"));
 }
 
 TEST_F(SettingsFileTest, CsvReadsFieldsQuotesAndLineEnds) {
