@@ -46,7 +46,9 @@ Token Tokenizer::Next(std::string* field) {
   if (c == '\n') return Token::kLineEnd;
   if (c == ',') return Token::kSeparator;
 
-  enum { kUnquoted, kQuoted, kAfterQuote } state = kUnquoted;
+  // kAfterQuote: directly after a quote inside quotes; kClosed: the quotes
+  // have ended and the rest of the field is dropped.
+  enum { kUnquoted, kQuoted, kAfterQuote, kClosed } state = kUnquoted;
   if (c == '"') {
     state = kQuoted;
   } else {
@@ -71,11 +73,16 @@ Token Tokenizer::Next(std::string* field) {
         break;
       case kAfterQuote:
         // "" inside quotes is one quote; anything else after the closing
-        // quote is dropped up to the next comma or line end.
+        // quote is dropped up to the next comma or line end, and a quote
+        // there does not open the field again.
         if (c == '"') {
           field->push_back('"');
           state = kQuoted;
+        } else {
+          state = kClosed;
         }
+        break;
+      case kClosed:
         break;
     }
   }
