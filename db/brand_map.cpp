@@ -81,7 +81,7 @@ bool CBrandMap::Load(const std::string& path) {
     std::fclose(file);
     return false;
   }
-  const bool version1 = version < kFileVersion;
+  const bool version1 = IsOldFormatVersion(version);
 
   CBrandRecord record;
   while (ReadRecord(reader, version1, record)) {

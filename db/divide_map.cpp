@@ -51,7 +51,7 @@ bool CDivideMap::Load(const std::string& path) {
     std::fclose(file);
     return false;
   }
-  const bool version1 = version < kFileVersion;
+  const bool version1 = IsOldFormatVersion(version);
 
   std::string code;
   CDivideRecord split;
