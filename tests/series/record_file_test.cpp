@@ -213,7 +213,7 @@ TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
   const std::string folder = root.Sub("daily");
   fs::create_directory(folder);
   const std::string refused[] = {
-      "", "/", "..", ".", "../1301", "13/01", "1301/", std::string("13\0" "01", 5),
+      "/", "..", ".", "../1301", "13/01", "1301/", std::string("13\0" "01", 5),
       std::string(21, '1'), "13 01", "1301.", "-1", "13\\01", "\x82\xa0", "1301\n", "../escape",
   };
   for (const std::string& code : refused) {
@@ -232,4 +232,34 @@ TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
   }
   EXPECT_TRUE(fs::is_empty(folder));
   EXPECT_EQ(1, std::distance(fs::directory_iterator(root.path()), {}));
+}
+
+// Without a code the folder argument is the whole path of the file.
+TEST(IssueFilePathTest, AnEmptyCodeMakesTheFolderTheWholePath) {
+  EXPECT_FALSE(IsSafeIssueFileCode(""));  // no file name of its own
+  std::string path = "old";
+  EXPECT_FALSE(BuildChartFilePath("", "", path));
+  EXPECT_EQ("", path);
+  EXPECT_FALSE(BuildMarginFilePath(std::string("a\0b", 3), "", path));
+  TempDir dir;
+  const std::string chartFile = dir.Sub("prices.bin");
+  const std::string marginFile = dir.Sub("balances.bin");
+  EXPECT_TRUE(BuildChartFilePath(chartFile, "", path));
+  EXPECT_EQ(chartFile, path);
+  EXPECT_TRUE(BuildMarginFilePath(marginFile, "", path));
+  EXPECT_EQ(marginFile, path);
+
+  CChart chart = ChartOn({20240104, 20240105});
+  ASSERT_EQ(0, CChartSaverFile(chartFile.c_str(), "", false).Save(chart));
+  CChart more = ChartOn({20240104, 20240105, 20240108});
+  ASSERT_EQ(0, CChartSaverFile(chartFile.c_str(), "", true).Save(more));
+  CChart loaded;
+  ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(chartFile.c_str(), "", 0)));
+  EXPECT_EQ(3u, loaded.size());
+  CMargin margin{Entry(20240104, 1, 2)};
+  ASSERT_EQ(0, CMarginSaverFile(marginFile.c_str(), "").Save(margin));
+  CMargin back;
+  ASSERT_TRUE(back.Load(std::make_unique<CMarginLoaderFile>(marginFile.c_str(), "", 0)));
+  EXPECT_EQ(margin, back);
+  EXPECT_EQ(2, std::distance(fs::directory_iterator(dir.path()), {}));
 }
