@@ -55,6 +55,7 @@ struct sqlite3_stmt;
 //          table, column or function
 //   HY000  anything else (a file that is no database, a read-only or locked
 //          database, a failure while the statement ran)
+//   22001  (from RecordFailure only) a text longer than its column holds
 // The native error is SQLite's extended result code, the message SQLite's
 // message in CP932. Nothing throws.
 //
@@ -112,6 +113,13 @@ class CSqliteEngine {
   StepResult NextRow(int columns, std::vector<std::string>& cells);
 
   const Error& LastError() const { return error_; }
+
+  // Records a failure that the layer above found before it ran anything (a
+  // value that a column cannot hold, say), so that LastError describes it
+  // like any other. The connection is not touched.
+  void RecordFailure(const char* state, int native, const std::string& message) {
+    SetError(state, native, message);
+  }
 
  private:
   void ClearError() { error_ = Error(); }

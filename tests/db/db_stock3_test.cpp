@@ -222,6 +222,32 @@ TEST_F(DBStock3Test, NumbersIgnoreADecimalCommaLocale) {
   EXPECT_EQ(100.5, db_.GetLastClose("7203"));
 }
 
+// A code longer than the code column holds is refused by every write, with
+// a truncation error, before any statement runs; 20 bytes go in.
+TEST_F(DBStock3Test, CodesLongerThanTheColumnAreRefused) {
+  const std::string code20(20, '1'), code21(21, '1');
+  const CDivideRecord split{Day(20240301), 2};
+  const CMarginRecord margin{Day(20240301), 1, 2};
+  for (const std::string& code : {code21, code21 + "'); DELETE FROM 銘柄; --"}) {
+    const bool refused[] = {
+        db_.InsertBrand(Brand(code, "n")), db_.UpdateBrand(Brand(code, "n")),
+        db_.WriteBrand(Brand(code, "n")), db_.WriteDivide(code, split),
+        db_.WriteMargin(code, margin),     db_.InsertChart(code, Bar(20240305, 1)),
+        db_.UpdateChart(code, Bar(20240305, 1)), db_.WriteChart(code, Bar(20240305, 1))};
+    for (bool written : refused) EXPECT_FALSE(written);
+    std::string error;
+    db_.GetError(&error);
+    EXPECT_EQ("22001", error.substr(0, 5));
+  }
+  Codes codes;
+  ASSERT_TRUE(db_.GetCodesFrom(codes, ""));
+  EXPECT_TRUE(codes.empty());
+  EXPECT_EQ(0u, db_.GetLastDateAll());
+  ASSERT_TRUE(db_.WriteBrand(Brand(code20, "n")) && db_.WriteDivide(code20, split) &&
+              db_.WriteMargin(code20, margin) && db_.WriteChart(code20, Bar(20240305, 1)));
+  EXPECT_EQ("n", db_.GetName(code20));
+}
+
 TEST_F(DBStock3Test, AbsentRowsAndAClosedDatabaseGiveTheFailureValues) {
   ASSERT_TRUE(db_.WriteBrand(Brand("6758", "other")));
   ASSERT_TRUE(db_.WriteChart("6758", Bar(20240305, 1)));
