@@ -13,32 +13,14 @@
 #include <string>
 
 #include "db/brand_map.h"
+#include "fuzz/fuzz_files.h"
+
+using fuzz::Check;
+using fuzz::ReadBytes;
+using fuzz::TempPath;
+using fuzz::WriteBytes;
 
 namespace {
-
-std::string TempPath(const char* name) {
-  return "/tmp/tickora-fuzz-" + std::to_string(getpid()) + "-" + name;
-}
-
-bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool ok = std::fwrite(data, 1, size, file) == size;
-  return std::fclose(file) == 0 && ok;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::string bytes;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  for (int c; (c = std::getc(file)) != EOF;) bytes.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return bytes;
-}
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 bool HoldsNul(const std::string& text) {
   return text.find('\0') != std::string::npos;
@@ -74,10 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (sink != nullptr) map.Dump(false, sink);
 
   const CDate written(2024, 6, 14);
+  fuzz::Fresh(first);
   Check(map.Save(first, written));
   CBrandMap again;
   Check(again.Load(first));
   Check(again.Size() == map.Size());
+  fuzz::Fresh(second);
   Check(again.Save(second, written));
   Check(ReadBytes(first) == ReadBytes(second));
   return 0;

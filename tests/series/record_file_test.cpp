@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <random>
 
 #include "series/chart_file.h"
+#include "series/chunk_reader.h"
+#include "series/chunk_writer.h"
 #include "series/issue_file_path.h"
 #include "series/margin_file.h"
 #include "tests/common/temp_dir.h"
@@ -262,4 +266,60 @@ TEST(IssueFilePathTest, AnEmptyCodeMakesTheFolderTheWholePath) {
   ASSERT_TRUE(back.Load(std::make_unique<CMarginLoaderFile>(marginFile.c_str(), "", 0)));
   EXPECT_EQ(margin, back);
   EXPECT_EQ(2, std::distance(fs::directory_iterator(dir.path()), {}));
+}
+
+// Pieces of every size around the chunk's growth steps and its full size
+// reach the file in order, and read back the same through chunks sized to
+// the file.
+TEST(ChunkFileTest, PiecesAcrossChunkBoundariesRoundTrip) {
+  TempDir dir;
+  const std::string path = dir.Sub("chunks.bin");
+  std::string expected;
+  CChunkWriter out;
+  ASSERT_TRUE(out.Create(path.c_str()));
+  std::mt19937 random(5);
+  const size_t sizes[] = {1, 7, (64 << 10) - 3, 64 << 10, 5, CChunkWriter::kChunkSize, 300000, 3};
+  for (size_t size : sizes) {
+    std::string piece(size, '\0');
+    for (char& c : piece) c = static_cast<char>(random() % 255 + 1);
+    piece.back() = '\0';  // each piece is also one text for TakeText
+    if (size % 2 == 1) {
+      std::memcpy(out.Extend(size), piece.data(), size);
+    } else {
+      out.Put(piece.data(), size);
+    }
+    expected += piece;
+  }
+  EXPECT_EQ(nullptr, out.Extend(CChunkWriter::kChunkSize + 1));
+  ASSERT_TRUE(out.Close());
+  EXPECT_EQ(expected, ReadBytes(path));
+
+  CChunkReader in;
+  ASSERT_TRUE(in.Open(path.c_str()));
+  size_t at = 0;
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    std::string text;
+    if (i % 3 == 0) {
+      ASSERT_TRUE(in.TakeText(text)) << i;
+      EXPECT_EQ(expected.substr(at, sizes[i] - 1), text) << i;
+    } else {
+      const unsigned char* bytes = in.Take(sizes[i]);
+      ASSERT_NE(nullptr, bytes) << i;
+      EXPECT_EQ(0, std::memcmp(expected.data() + at, bytes, sizes[i])) << i;
+    }
+    at += sizes[i];
+    EXPECT_EQ(expected.size() - at, in.Left());
+  }
+  EXPECT_EQ(nullptr, in.Take(1));
+
+  // A small file: nothing beyond its bytes, however the request is cut.
+  WriteBytes(path, std::string("ab\0cd", 5));
+  ASSERT_TRUE(in.Open(path.c_str()));
+  EXPECT_EQ(nullptr, in.Take(6));
+  ASSERT_TRUE(in.Open(path.c_str()));
+  std::string text;
+  ASSERT_TRUE(in.TakeText(text));
+  EXPECT_EQ("ab", text);
+  ASSERT_NE(nullptr, in.Take(2));
+  EXPECT_FALSE(in.TakeText(text));
 }
