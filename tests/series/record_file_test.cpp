@@ -274,20 +274,16 @@ TEST(IssueFilePathTest, AnEmptyCodeMakesTheFolderTheWholePath) {
 TEST(ChunkFileTest, PiecesAcrossChunkBoundariesRoundTrip) {
   TempDir dir;
   const std::string path = dir.Sub("chunks.bin");
+  const size_t sizes[] = {1, 7, (64 << 10) - 3, 64 << 10, 5, CChunkWriter::kChunkSize, 300000, 3};
+  std::mt19937 random(5);
   std::string expected;
   CChunkWriter out;
   ASSERT_TRUE(out.Create(path.c_str()));
-  std::mt19937 random(5);
-  const size_t sizes[] = {1, 7, (64 << 10) - 3, 64 << 10, 5, CChunkWriter::kChunkSize, 300000, 3};
   for (size_t size : sizes) {
-    std::string piece(size, '\0');
+    std::string piece(size - 1, '\0');  // and a NUL: each piece is also a text
     for (char& c : piece) c = static_cast<char>(random() % 255 + 1);
-    piece.back() = '\0';  // each piece is also one text for TakeText
-    if (size % 2 == 1) {
-      std::memcpy(out.Extend(size), piece.data(), size);
-    } else {
-      out.Put(piece.data(), size);
-    }
+    piece.push_back('\0');
+    if (size % 2) std::memcpy(out.Extend(size), piece.data(), size); else out.Put(piece.data(), size);
     expected += piece;
   }
   EXPECT_EQ(nullptr, out.Extend(CChunkWriter::kChunkSize + 1));
@@ -297,29 +293,20 @@ TEST(ChunkFileTest, PiecesAcrossChunkBoundariesRoundTrip) {
   CChunkReader in;
   ASSERT_TRUE(in.Open(path.c_str()));
   size_t at = 0;
-  for (size_t i = 0; i < std::size(sizes); ++i) {
+  for (size_t i = 0; i < std::size(sizes); at += sizes[i++]) {
     std::string text;
-    if (i % 3 == 0) {
-      ASSERT_TRUE(in.TakeText(text)) << i;
-      EXPECT_EQ(expected.substr(at, sizes[i] - 1), text) << i;
-    } else {
-      const unsigned char* bytes = in.Take(sizes[i]);
-      ASSERT_NE(nullptr, bytes) << i;
-      EXPECT_EQ(0, std::memcmp(expected.data() + at, bytes, sizes[i])) << i;
-    }
-    at += sizes[i];
-    EXPECT_EQ(expected.size() - at, in.Left());
+    const unsigned char* bytes = i % 3 ? in.Take(sizes[i]) : nullptr;
+    EXPECT_TRUE(i % 3 ? bytes != nullptr && std::memcmp(expected.data() + at, bytes, sizes[i]) == 0
+                      : in.TakeText(text) && expected.compare(at, sizes[i] - 1, text) == 0)
+        << i;
   }
-  EXPECT_EQ(nullptr, in.Take(1));
+  EXPECT_TRUE(in.Left() == 0 && in.Take(1) == nullptr);
 
-  // A small file: nothing beyond its bytes, however the request is cut.
+  // A small file gives nothing beyond its bytes.
   WriteBytes(path, std::string("ab\0cd", 5));
+  std::string text;
   ASSERT_TRUE(in.Open(path.c_str()));
   EXPECT_EQ(nullptr, in.Take(6));
-  ASSERT_TRUE(in.Open(path.c_str()));
-  std::string text;
-  ASSERT_TRUE(in.TakeText(text));
-  EXPECT_EQ("ab", text);
-  ASSERT_NE(nullptr, in.Take(2));
-  EXPECT_FALSE(in.TakeText(text));
+  ASSERT_TRUE(in.Open(path.c_str()) && in.TakeText(text) && in.Take(2) != nullptr);
+  EXPECT_TRUE(text == "ab" && !in.TakeText(text));
 }
