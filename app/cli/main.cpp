@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
 
   bool cancel_sent = false;
   double last_plain = -1;
+  std::int32_t last_stage = -1;
   while (!finished) {
     if (g_stopSignal != 0 && !cancel_sent) {
       progress.cancel = 1;
@@ -159,8 +160,10 @@ int main(int argc, char** argv) {
                                                     now, status, 20, TerminalColumns() - 1);
         std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
         std::fflush(stderr);
-      } else if (last_plain < 0 || now - last_plain >= 5) {
+      } else if (last_plain < 0 || now - last_plain >= 5 || progress.stage != last_stage) {
+        // A line every few seconds, and one as each stage begins.
         last_plain = now;
+        last_stage = progress.stage;
         std::fprintf(stderr, "%s\n",
                      FormatProgressLine(progress.stage, progress.done, progress.total, now,
                                         status, 20, 400).c_str());
