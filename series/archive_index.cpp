@@ -26,7 +26,7 @@ CArchiveIndex::~CArchiveIndex() { Reset(); }
 void CArchiveIndex::Reset() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  out_.Close();
+  out_.reset();
   if (!path_.empty()) unlink(path_.c_str());
   path_.clear();
   writing_ = written_ = false;
@@ -44,7 +44,11 @@ void CArchiveIndex::Reset() {
 
 bool CArchiveIndex::Begin(const std::string& path) {
   Reset();
-  if (!out_.Create(path.c_str())) return false;
+  out_ = std::make_unique<CChunkWriter>();
+  if (!out_->Create(path.c_str())) {
+    out_.reset();
+    return false;
+  }
   path_ = path;
   writing_ = true;
   return true;
@@ -151,7 +155,7 @@ void CArchiveIndex::Record(const char* code, size_t codeSize,
     runs.push_back(Run{records_, 1});
   }
   ++records_;
-  out_.Put(values, valueBytes_);
+  out_->Put(values, valueBytes_);
 }
 
 bool CArchiveIndex::End() {
@@ -159,7 +163,8 @@ bool CArchiveIndex::End() {
   writing_ = false;
   std::string().swap(pending_);
   std::string().swap(headerBytes_);
-  written_ = out_.Close();
+  written_ = out_->Close();
+  out_.reset();
   if (written_) {
     fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     written_ = fd_ >= 0;

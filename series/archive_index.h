@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -91,7 +92,9 @@ class CArchiveIndex {
 
   const size_t valueBytes_;
   std::string path_;
-  CChunkWriter out_;
+  // The values file while it is written; gone after End, so that a kept
+  // index holds no write buffer.
+  std::unique_ptr<CChunkWriter> out_;
   int fd_ = -1;  // the values file, open for reading after End
   bool writing_ = false;
   bool written_ = false;
