@@ -25,23 +25,30 @@ std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left) {
   return length;
 }
 
-// Bytes to skip in `from` after an unconvertible or invalid sequence.
+// True when the byte can be the second byte of a two-byte CP932 character
+// (0x40-0x7E, 0x80-0xFC).
+bool IsCp932TrailByte(unsigned char byte) {
+  return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+// Bytes to skip in `from` after an unconvertible or invalid sequence. A
+// lead byte takes the byte after it only when that byte can be a trail
+// byte: an apostrophe, a comma or a line end after a lone lead byte stays
+// itself, so a text that ends in a lead byte cannot swallow the quote that
+// closes it in a statement.
 std::size_t SkipLength(bool from_utf8, const unsigned char* p,
                        std::size_t left) {
   if (from_utf8) {
     return Utf8SequenceLength(p, left);
   }
-  return (IsCp932LeadByte(p[0]) && left >= 2) ? 2 : 1;
+  return (IsCp932LeadByte(p[0]) && left >= 2 && IsCp932TrailByte(p[1])) ? 2
+                                                                        : 1;
 }
 
-// Converts with iconv, replacing every sequence that cannot be converted by
-// "?". `from_utf8` tells how to find the extent of such a sequence.
-std::string Convert(const char* to, const char* from, bool from_utf8,
-                    const std::string& input) {
-  if (input.empty()) return std::string();
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return input;
-
+// Converts with the open descriptor `cd`, replacing every sequence that
+// cannot be converted by "?". `from_utf8` tells how to find the extent of
+// such a sequence. The descriptor is left in its initial state.
+std::string ConvertWith(iconv_t cd, bool from_utf8, const std::string& input) {
   std::string output;
   output.reserve(input.size() * 2);
   std::vector<char> area(input.size() * 3 + 16);
@@ -63,6 +70,16 @@ std::string Convert(const char* to, const char* from, bool from_utf8,
     output.push_back('?');
     iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
   }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return output;
+}
+
+std::string Convert(const char* to, const char* from, bool from_utf8,
+                    const std::string& input) {
+  if (input.empty()) return std::string();
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return input;
+  std::string output = ConvertWith(cd, from_utf8, input);
   iconv_close(cd);
   return output;
 }
@@ -75,6 +92,19 @@ bool IsCp932LeadByte(unsigned char byte) {
 
 std::string Cp932FromUtf8(const std::string& utf8) {
   return Convert("CP932", "UTF-8", true, utf8);
+}
+
+CCp932FromUtf8::CCp932FromUtf8()
+    : cd_(reinterpret_cast<void*>(iconv_open("CP932", "UTF-8"))) {}
+
+CCp932FromUtf8::~CCp932FromUtf8() {
+  if (cd_ != reinterpret_cast<void*>(-1)) iconv_close(reinterpret_cast<iconv_t>(cd_));
+}
+
+std::string CCp932FromUtf8::Convert(const std::string& utf8) {
+  if (utf8.empty()) return std::string();
+  if (cd_ == reinterpret_cast<void*>(-1)) return utf8;  // as Cp932FromUtf8 does
+  return ConvertWith(reinterpret_cast<iconv_t>(cd_), true, utf8);
 }
 
 std::string Utf8FromCp932(const std::string& cp932) {

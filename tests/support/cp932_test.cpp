@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 // This file is compiled with CP932 literals; UTF-8 expectations are written
 // as byte escapes.
@@ -44,6 +45,27 @@ TEST(Cp932Test, InvalidInputIsReplacedNotFatal) {
   EXPECT_FALSE(IsCp932LeadByte('A'));
 }
 
+// A byte that cannot be the second byte of a character (below 0x40, 0x7F,
+// above 0xFC) stays a character of its own after a lead byte: the lead byte
+// alone becomes "?", and an apostrophe after it keeps closing its text.
+TEST(Cp932Test, ALeadByteNeverTakesAByteThatCannotBeATrailByte) {
+  std::vector<int> not_trail = {0x7F, 0xFD, 0xFE, 0xFF};
+  for (int b = 0x01; b < 0x40; ++b) not_trail.push_back(b);
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    if (!IsCp932LeadByte(static_cast<unsigned char>(lead))) continue;
+    for (int b : not_trail) {
+      const std::string second(1, static_cast<char>(b));
+      const std::string text = "x" + std::string(1, static_cast<char>(lead)) + second + "'";
+      EXPECT_EQ("x?" + Utf8FromCp932(second) + "'", Utf8FromCp932(text))
+          << std::hex << lead << " " << b;
+    }
+  }
+  // A real trail byte still makes one character with its lead byte, known
+  // or not.
+  EXPECT_EQ("\xE3\x81\x82'", Utf8FromCp932("\x82\xA0'"));
+  EXPECT_EQ("?'", Utf8FromCp932("\x85\x40'"));
+}
+
 TEST(Cp932Test, RandomBytesNeverCrashAndStayBounded) {
   std::mt19937 rng(7);
   for (int round = 0; round < 500; ++round) {
@@ -53,6 +75,21 @@ TEST(Cp932Test, RandomBytesNeverCrashAndStayBounded) {
     std::string b = Utf8FromCp932(bytes);
     EXPECT_LE(a.size(), bytes.size() * 2);
     EXPECT_LE(b.size(), bytes.size() * 3);
+  }
+}
+
+// One open converter gives, text after text, what a fresh conversion
+// gives: a cut or invalid text leaves nothing behind for the next one.
+TEST(Cp932Test, KeptConverterMatchesOneShotConversion) {
+  std::mt19937 rng(11);
+  CCp932FromUtf8 converter;
+  const std::string texts[] = {"\xE3\x81", "\xE6\x97\xA5", "", "\x80x\xE3\x81",
+                               Utf8FromCp932("調整後終値*"), "abc"};
+  for (const std::string& text : texts) EXPECT_EQ(converter.Convert(text), Cp932FromUtf8(text));
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes(rng() % 32, '\0');
+    for (char& c : bytes) c = static_cast<char>(rng());
+    EXPECT_EQ(converter.Convert(bytes), Cp932FromUtf8(bytes));
   }
 }
 
