@@ -222,13 +222,9 @@ TEST_F(WebArchiveTest, RequestsTheFilesOfTheClocksDay) {
   struct Case { CDate date; int hour, minute; const Question& q; uint32_t from; const char* file; };
   const Case cases[] = {
       {CDate(2024, 6, 14), 12, 0, kBrand, 0, "brand-20240608.bin"},
-      {CDate(2024, 6, 15), 12, 0, kDivide, 0, "divide-20240615.bin"},
       {CDate(2024, 6, 17), 15, 49, kPrice, 20240105, "priceyear-20240614.bin"},
-      {CDate(2024, 6, 17), 15, 50, kPrice, 20240105, "priceyear-20240617.bin"},
-      {CDate(2024, 6, 17), 15, 39, kLast, 0, "pricelast-20240614.bin"},
       {CDate(2024, 6, 17), 15, 40, kLast, 0, "pricelast-20240617.bin"},
       {CDate(2024, 6, 18), 12, 0, kMargin, 20240105, "marginyear-20240612.bin"},
-      {CDate(2024, 6, 19), 0, 0, kMargin, 20220105, "margin-2022.bin"},
   };
   for (const Case& c : cases) {
     server_.ClearRequests();
