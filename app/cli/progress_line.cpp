@@ -6,7 +6,7 @@
 
 std::string StageName(std::int32_t stage) {
   switch (stage) {
-    case 0: return "データベースの準備";
+    case 0: return "準備中";
     case 1: return "(1) 銘柄データのダウンロード";
     case 2: return "(2) 株式分割データのダウンロード";
     case 3: return "(3) 株価データのダウンロード";

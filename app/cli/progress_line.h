@@ -8,8 +8,8 @@
 // here are UTF-8; the caller converts the run's CP932 status first.
 
 // The name of a stage as the wizard shows it, e.g.
-// "(3) 株価データのダウンロード"; stage 0 is the preparation of the
-// database, 5 the end of the run.
+// "(3) 株価データのダウンロード"; stage 0 (the database being made and the
+// issue list pages being read) is "準備中", 5 the end of the run.
 std::string StageName(std::int32_t stage);
 
 // "H:MM:SS" of a number of seconds (negative counts as 0).
