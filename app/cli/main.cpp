@@ -112,7 +112,9 @@ int main(int argc, char** argv) {
   }
 
   CRunChoices choices;
-  choices.databaseFolder = Cp932FromUtf8(options.folder);
+  // Paths are byte strings handed to the file system as they are: the
+  // folder keeps the bytes the user typed.
+  choices.databaseFolder = options.folder;
   choices.etf = options.etf;
   choices.reit = options.reit;
   choices.prime = options.prime;
