@@ -84,6 +84,7 @@ TEST(CliProcessTest, BadOptionsTouchNothingAndExitWith2) {
 }
 
 // A small market dated today, so that the front end's own today matches it.
+// The folder has a name in Japanese: it must be made under that name.
 class CliMarketTest : public ::testing::Test {
  protected:
   static CSimMarketOptions MarketOptions() {
@@ -103,7 +104,7 @@ class CliMarketTest : public ::testing::Test {
   }
   std::vector<std::string> Args() const {
     return {"--from-year", std::to_string(market_.Today().year - 1), "--kinds",
-            "etf,reit,prime,standard,growth,other", "--margin", dir_.Sub("db")};
+            "etf,reit,prime,standard,growth,other", "--margin", dir_.Sub("株価db")};
   }
 
   TempDir dir_;
@@ -118,8 +119,8 @@ TEST_F(CliMarketTest, AFullRunSummarisesWhatItWrote) {
   const std::string out = cli.Out();
   EXPECT_NE(std::string::npos, out.find("セットアップが完了しました。")) << out;
   EXPECT_NE(std::string::npos, out.find("quick2.dat、quickmg2.dat")) << out;
-  EXPECT_TRUE(fs::exists(dir_.Sub("db/daily/quick2.dat")));
-  EXPECT_TRUE(fs::exists(dir_.Sub("db/margin/quickmg2.dat")));
+  EXPECT_TRUE(fs::exists(dir_.Sub("株価db/daily/quick2.dat")));
+  EXPECT_TRUE(fs::exists(dir_.Sub("株価db/margin/quickmg2.dat")));
 }
 
 TEST_F(CliMarketTest, InterruptStopsAtTheNextIssueAndLeavesAUsableDatabase) {
@@ -138,7 +139,7 @@ TEST_F(CliMarketTest, InterruptStopsAtTheNextIssueAndLeavesAUsableDatabase) {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   auto has_chart = [this] {
     std::error_code ec;
-    return fs::is_directory(dir_.Sub("db/daily"), ec) && !fs::is_empty(dir_.Sub("db/daily"), ec);
+    return fs::is_directory(dir_.Sub("株価db/daily"), ec) && !fs::is_empty(dir_.Sub("株価db/daily"), ec);
   };
   while (std::chrono::steady_clock::now() < give_up && !has_chart()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -147,9 +148,9 @@ TEST_F(CliMarketTest, InterruptStopsAtTheNextIssueAndLeavesAUsableDatabase) {
   ASSERT_EQ(130, cli.Wait()) << cli.Err();
   EXPECT_NE(std::string::npos, cli.Err().find("(3) 株価データのダウンロード の ")) << cli.Err();
   EXPECT_NE(std::string::npos, cli.Err().find("で中断しました。")) << cli.Err();
-  EXPECT_FALSE(fs::exists(dir_.Sub("db/daily/quick2.dat")));
+  EXPECT_FALSE(fs::exists(dir_.Sub("株価db/daily/quick2.dat")));
   CDBStock3 db;
-  ASSERT_TRUE(db.Open(dir_.Sub("db/stock.mdb")));
+  ASSERT_TRUE(db.Open(dir_.Sub("株価db/stock.mdb")));
   std::vector<std::string> codes;
   EXPECT_TRUE(db.GetCodesFrom(codes, ""));
   EXPECT_LT(14u, codes.size());
