@@ -2,6 +2,7 @@
 // CDownloadRun as the wizard on a worker thread, shows the progress record
 // on standard error and turns SIGINT and SIGTERM into the record's cancel.
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -41,6 +42,7 @@ void OnStopSignal(int signal_number) {
 void InstallStopHandlers() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
@@ -140,6 +142,13 @@ int main(int argc, char** argv) {
 
   std::atomic<bool> finished{false};
   std::thread worker([&] {
+    // The stop signals go to the main thread, so that no call of the run
+    // is interrupted by them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
     run.Run(progress);
     finished = true;
   });
