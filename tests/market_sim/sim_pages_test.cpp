@@ -266,7 +266,7 @@ TEST(SimPagesTest, BrokerFormAnswersTheQuoteOrNoSuchIssue) {
 }
 
 TEST(SimPagesTest, StockInfoPageCarriesTheQuoteAndMarksDelistedIssues) {
-  const CSimIssue& issue = Pick([](const CSimIssue& i) { return Listed(i) && i.record.name[0] == '('; });
+  const CSimIssue& issue = Pick([](const CSimIssue& i) { return Listed(i) && i.companyMark == CSimIssue::CompanyMark::kBefore; });
   const CDayRecord& bar = SeriesOf(issue)->raw.back();
   Tokens t = TokensOf(Site::kStockInfo, "/stock/" + issue.record.code);
   const std::string title = After(t, Find(t, kStart, "title"));
