@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,14 +28,6 @@
 #include "tools/market-sim/sim_server.h"
 
 namespace fs = std::filesystem;
-
-// Issue records print their fields, the texts as UTF-8.
-void PrintTo(const CBrandRecord& b, std::ostream* out) {
-  *out << b.code << " kind " << b.kind << " " << Utf8FromCp932(b.market) << " / "
-       << Utf8FromCp932(b.industry) << " / " << Utf8FromCp932(b.name) << " unit " << b.unit
-       << " lendable " << b.lendable << " shares " << b.sharesOutstanding << " dividend "
-       << b.dividend << " eps " << b.eps << " bps " << b.bps;
-}
 
 namespace {
 
@@ -76,22 +67,17 @@ class DownloadRunMarketTest : public ::testing::Test {
   };
 
   static void SetUpTestSuite() {
-    market_ = new CSimMarket(MarketOptions());
-    server_ = new CSimServer(*market_, CSimServerOptions());
+    market_ = std::make_unique<CSimMarket>(MarketOptions());
+    server_ = std::make_unique<CSimServer>(*market_, CSimServerOptions());
     ASSERT_TRUE(server_->Start());
-    dir_ = new TempDir;
-    for (const auto& [name, value] : server_->Environment()) {
-      setenv(name.c_str(), value.c_str(), 1);
-    }
-    archive_ = new Result(RunInto("archive", true));
-    pages_ = new Result(RunInto("pages", false));
+    dir_ = std::make_unique<TempDir>();
+    for (const auto& [name, value] : server_->Environment()) setenv(name.c_str(), value.c_str(), 1);
+    archive_ = RunInto("archive", true);
+    pages_ = RunInto("pages", false);
   }
   static void TearDownTestSuite() {
-    delete archive_;
-    delete pages_;
-    delete server_;
-    delete market_;
-    delete dir_;
+    server_.reset();
+    dir_.reset();
   }
 
   static Result RunInto(const std::string& name, bool use_archive) {
@@ -113,15 +99,17 @@ class DownloadRunMarketTest : public ::testing::Test {
     return result;
   }
 
-  static inline CSimMarket* market_ = nullptr;
-  static inline CSimServer* server_ = nullptr;
-  static inline TempDir* dir_ = nullptr;
-  static inline Result* archive_ = nullptr;
-  static inline Result* pages_ = nullptr;
+  static inline std::unique_ptr<CSimMarket> market_;
+  static inline std::unique_ptr<CSimServer> server_;
+  static inline std::unique_ptr<TempDir> dir_;
+  static inline Result archive_, pages_;
 };
 
+// The archive run against the market: a row for every listed issue, and
+// chart and margin files byte for byte those of the market's series within
+// the period (bars as traded, gap-filled and carried to today).
 TEST_F(DownloadRunMarketTest, EveryListedIssueHasItsRowChartMarginAndQuickEntries) {
-  const Result& run = *archive_;
+  const Result& run = archive_;
   std::set<std::string> stored;
   for (const CBrandRecord& brand : run.brands) stored.insert(brand.code);
   int listed = 0;
@@ -136,48 +124,38 @@ TEST_F(DownloadRunMarketTest, EveryListedIssueHasItsRowChartMarginAndQuickEntrie
   CMarginTable quick_margins;
   ASSERT_TRUE(ReadQuickPriceFile((run.folder + "/daily/quick2.dat").c_str(), quick_prices));
   ASSERT_TRUE(ReadQuickMarginFile((run.folder + "/margin/quickmg2.dat").c_str(), quick_margins));
-  const std::string daily = run.folder + "/daily";
-  const std::string margins = run.folder + "/margin";
+  const std::string expected_dir = dir_->Sub("expected");
+  fs::create_directories(expected_dir);
   int charts = 0, margin_files = 0;
   for (const std::string& code : run.issues) {
     SCOPED_TRACE(code);
     const auto series = market_->Series(code);
     ASSERT_TRUE(series != nullptr);
-    // The bars as traded within the period, gap-filled and carried to today.
-    CChart expected;
+    CChart bars;
     for (const CDayRecord& bar : series->raw) {
       if (bar.DateNumber() >= kFirst.ToNumber() && bar.DateNumber() <= kToday.ToNumber()) {
-        expected.push_back(bar);
+        bars.push_back(bar);
       }
     }
-    CChart chart;
-    const bool has_file = chart.Load(std::make_unique<CChartLoaderFile>(daily.c_str(), code, 0));
-    ASSERT_EQ(!expected.empty(), has_file);
-    if (!has_file) continue;
-    ++charts;
-    expected.FillGaps();
-    expected.ExtendTo(kToday, CChart::LocalTime{kToday, 16});
-    ASSERT_EQ(expected.size(), chart.size());
-    for (size_t i = 0; i < chart.size(); ++i) {
-      ASSERT_EQ(expected[i].DateNumber(), chart[i].DateNumber());
-      ASSERT_EQ(static_cast<float>(expected[i].close), chart[i].close) << chart[i].DateNumber();
-      ASSERT_EQ(static_cast<float>(expected[i].volume), chart[i].volume) << chart[i].DateNumber();
-    }
-    EXPECT_EQ(!CDownloadRun::IsOutsideQuickRange(code), quick_prices.count(code) == 1);
-
-    CMargin reported;
-    for (const CMarginRecord& entry : series->margin) {
-      if (entry.date >= kFirst && entry.date <= kToday) reported.push_back(entry);
-    }
     CMargin margin;
-    const bool has_margin =
-        margin.Load(std::make_unique<CMarginLoaderFile>(margins.c_str(), code, 0));
-    ASSERT_EQ(!reported.empty(), has_margin);
-    if (has_margin) {
-      ++margin_files;
-      EXPECT_EQ(reported, margin);
-      EXPECT_EQ(1u, quick_margins.count(code));
+    for (const CMarginRecord& entry : series->margin) {
+      if (entry.date >= kFirst && entry.date <= kToday) margin.push_back(entry);
     }
+    const std::string chart = "/" + code + ".dat", weeks = "/mg" + code + ".dat";
+    if (!bars.empty()) {
+      ++charts;
+      bars.FillGaps();
+      bars.ExtendTo(kToday, CChart::LocalTime{kToday, 16});
+      ASSERT_TRUE(bars.Save(std::make_unique<CChartSaverFile>(expected_dir.c_str(), code, false)));
+    }
+    EXPECT_TRUE(ReadBytes(expected_dir + chart) == ReadBytes(run.folder + "/daily" + chart));
+    EXPECT_EQ(!CDownloadRun::IsOutsideQuickRange(code) && !bars.empty(), quick_prices.count(code) == 1);
+    if (!margin.empty()) {
+      ++margin_files;
+      ASSERT_TRUE(margin.Save(std::make_unique<CMarginSaverFile>(expected_dir.c_str(), code)));
+    }
+    EXPECT_TRUE(ReadBytes(expected_dir + weeks) == ReadBytes(run.folder + "/margin" + weeks));
+    EXPECT_EQ(!margin.empty(), quick_margins.count(code) == 1);
   }
   EXPECT_LT(20, charts);
   EXPECT_LT(10, margin_files);
@@ -213,18 +191,17 @@ std::vector<std::vector<std::string>> DatabaseRows(const std::string& folder) {
 // run's file. The margin pages likewise show only the recent weeks, which
 // are the tail of the archive run's margin file.
 TEST_F(DownloadRunMarketTest, ArchiveAndPagesGiveTheSameDatabaseAndFiles) {
-  ASSERT_EQ(archive_->issues, pages_->issues);
-  EXPECT_EQ(archive_->brands, pages_->brands);
-  const auto rows = DatabaseRows(archive_->folder);
-  EXPECT_LT(archive_->brands.size(), rows.size());
-  EXPECT_EQ(rows, DatabaseRows(pages_->folder));
+  ASSERT_EQ(archive_.issues, pages_.issues);
+  const auto rows = DatabaseRows(archive_.folder);
+  EXPECT_LT(archive_.brands.size(), rows.size());
+  EXPECT_EQ(rows, DatabaseRows(pages_.folder));
 
   int built_in_days = 0, margin_weeks = 0;
-  for (const std::string& code : archive_->issues) {
+  for (const std::string& code : archive_.issues) {
     SCOPED_TRACE(code);
     const std::string chart = "/daily/" + code + ".dat";
-    const std::string from_archive = ReadBytes(archive_->folder + chart);
-    const std::string from_pages = ReadBytes(pages_->folder + chart);
+    const std::string from_archive = ReadBytes(archive_.folder + chart);
+    const std::string from_pages = ReadBytes(pages_.folder + chart);
     const CSimIssue* issue = market_->Find(code);
     ASSERT_TRUE(issue != nullptr);
     if (!issue->builtIn) {
@@ -237,8 +214,8 @@ TEST_F(DownloadRunMarketTest, ArchiveAndPagesGiveTheSameDatabaseAndFiles) {
       built_in_days += static_cast<int>(from_pages.size() / 24);
     }
     const std::string margin = "/margin/mg" + code + ".dat";
-    const std::string archive_weeks = ReadBytes(archive_->folder + margin);
-    const std::string page_weeks = ReadBytes(pages_->folder + margin);
+    const std::string archive_weeks = ReadBytes(archive_.folder + margin);
+    const std::string page_weeks = ReadBytes(pages_.folder + margin);
     EXPECT_EQ(archive_weeks.empty(), page_weeks.empty());
     ASSERT_LE(page_weeks.size(), archive_weeks.size());
     EXPECT_TRUE(archive_weeks.compare(archive_weeks.size() - page_weeks.size(), page_weeks.size(),
@@ -249,8 +226,8 @@ TEST_F(DownloadRunMarketTest, ArchiveAndPagesGiveTheSameDatabaseAndFiles) {
   EXPECT_LT(10, margin_weeks);
   // The quick price file leaves the built-in issues out, so it is the same;
   // the quick margin file holds more weeks than the margin pages show.
-  EXPECT_TRUE(ReadBytes(archive_->folder + "/daily/quick2.dat") ==
-              ReadBytes(pages_->folder + "/daily/quick2.dat"));
+  EXPECT_TRUE(ReadBytes(archive_.folder + "/daily/quick2.dat") ==
+              ReadBytes(pages_.folder + "/daily/quick2.dat"));
 }
 
 }  // namespace

@@ -320,16 +320,4 @@ TEST_F(SetupRunTest, AFinishedRunPostsTheUsageRecordWhateverTheAnswer) {
   EXPECT_TRUE(body.ends_with("&EVENT=SetupComplete")) << body;
 }
 
-TEST(SetupRunUnitsTest, DaysInPeriodCountsBothEnds) {
-  CRunChoices choices;
-  ScriptedRun run(&choices);
-  CDate first, today;
-  ASSERT_TRUE(first.FromNumber(20240101));
-  for (const auto& [last, days] : {std::pair{20240101, 1}, std::pair{20250101, 367}}) {
-    ASSERT_TRUE(today.FromNumber(last));
-    run.SetPeriod(first, today);
-    EXPECT_EQ(days, run.DaysInPeriod()) << last;  // 2024 is a leap year
-  }
-}
-
 }  // namespace
