@@ -1,0 +1,13 @@
+#ifndef TICKORA_APP_SETUP_RUN_FACTORY_H_
+#define TICKORA_APP_SETUP_RUN_FACTORY_H_
+
+#include <memory>
+
+#include "setup/setup_run.h"
+
+// Makes the setup run the wizard drives: the concrete run with its four
+// stages, reading the choices from `options` (not owned; it must outlive
+// the run). Null when this build has no concrete run.
+std::unique_ptr<CSetupRun> MakeSetupRun(const CRunOptions* options);
+
+#endif  // TICKORA_APP_SETUP_RUN_FACTORY_H_
