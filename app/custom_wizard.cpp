@@ -71,7 +71,7 @@ CCustomWizard::CCustomWizard(const CWizardCommandLine& line,
 
   workerPage_->SetWorker(this);
   if (factory) run_ = factory(this);
-  setMinimumSize(560, 390);
+  setMinimumWidth(560);
 }
 
 CCustomWizard::~CCustomWizard() {

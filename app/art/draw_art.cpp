@@ -33,12 +33,13 @@ constexpr Candle kCandles[] = {
     {0.41, 0.56, 0.60, 0.40}, {0.56, 0.66, 0.70, 0.53},
 };
 
-// Draws the candles into `area`, bodies `body` pixels wide.
+// Draws the first `count` candles into `area`, bodies `body` pixels wide;
+// prices from `low` to `high` fill the area's height.
 void DrawCandles(QPainter& painter, const QRectF& area, double body,
-                 int count) {
+                 int count, double low = 0.0, double high = 1.0) {
   const double step = area.width() / count;
-  auto y_of = [&area](double price) {
-    return area.bottom() - price * area.height();
+  auto y_of = [&](double price) {
+    return area.bottom() - (price - low) / (high - low) * area.height();
   };
   for (int i = 0; i < count; ++i) {
     const Candle& c = kCandles[i];
@@ -111,7 +112,7 @@ QImage DrawIcon() {
   painter.setPen(Qt::NoPen);
   painter.setBrush(sky);
   painter.drawRoundedRect(QRectF(4, 4, 120, 120), 22, 22);
-  DrawCandles(painter, QRectF(16, 14, 96, 100), 11, 5);
+  DrawCandles(painter, QRectF(18, 22, 92, 84), 12, 5, 0.14, 0.50);
   return image;
 }
 
