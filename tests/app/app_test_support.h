@@ -5,81 +5,32 @@
 #include <QApplication>
 #include <QString>
 #include <QThread>
-#include <QWizard>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "app/custom_wizard.h"
 #include "app/message_box.h"
-#include "app/worker_page.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_dir.h"
 
-// Answers every message box of the wizard at once and keeps what it said.
-// `on_box`, when set, runs while the box "is shown", so a test can look at
-// the page at that moment.
-class MessageRecorder {
- public:
-  struct Box {
-    QWidget* owner;
-    QString text;
-    QString caption;
-  };
-
-  MessageRecorder() {
-    SetMessageBoxHandler(
-        [this](QWidget* owner, const QString& text, const QString& caption) {
-          boxes.push_back({owner, text, caption});
-          if (on_box) on_box(boxes.back());
-        });
-  }
-  ~MessageRecorder() { SetMessageBoxHandler(nullptr); }
-  MessageRecorder(const MessageRecorder&) = delete;
-  MessageRecorder& operator=(const MessageRecorder&) = delete;
-
-  std::vector<Box> boxes;
-  std::function<void(const Box&)> on_box;
-};
-
-// A gate a worker thread waits at until the test opens it.
-class Gate {
- public:
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    cv_.notify_all();
-  }
-  // Waits until opened or `cancel` is set; true when opened.
-  bool Wait(const std::atomic<std::uint8_t>& cancel) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!open_ && cancel == 0) {
-      cv_.wait_for(lock, std::chrono::milliseconds(2));
-    }
-    return open_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool open_ = false;
-};
-
-// A worker whose runs follow a script; `call` counts the runs from 0.
+// A worker whose runs follow a script; `call` counts the runs from 0 and
+// `returned` the runs that have ended.
 class ScriptedWorker : public CWorkerPage::CWorker {
  public:
   using Script = std::function<void(WorkerProgress& progress, int call)>;
   explicit ScriptedWorker(Script script) : script_(std::move(script)) {}
-
   void Run(WorkerProgress& progress) override {
-    const int call = calls++;
-    script_(progress, call);
-    returned = calls.load();
+    script_(progress, calls++);
+    ++returned;
   }
-
   std::atomic<int> calls{0};
-  // The number of runs that have returned.
   std::atomic<int> returned{0};
 
  private:
@@ -98,26 +49,6 @@ inline bool WaitUntil(const std::function<bool()>& done) {
   return true;
 }
 
-// The state of the buttons that lead between pages. `next` is the button
-// in Next's place: Next, or Commit on the summary page.
-struct Buttons {
-  bool back;
-  bool next;
-  bool finish;
-};
-
-inline bool Usable(const QWizard& wizard, QWizard::WizardButton which) {
-  const QAbstractButton* button = wizard.button(which);
-  return button->isVisibleTo(&wizard) && button->isEnabled();
-}
-
-inline Buttons ButtonsOf(const QWizard& wizard) {
-  return {Usable(wizard, QWizard::BackButton),
-          Usable(wizard, QWizard::NextButton) ||
-              Usable(wizard, QWizard::CommitButton),
-          Usable(wizard, QWizard::FinishButton)};
-}
-
 // Presses a wizard button as the user would: a disabled or hidden button
 // does nothing. Next stands for the Commit button on the summary page.
 inline void Press(QWizard& wizard, QWizard::WizardButton which) {
@@ -128,5 +59,72 @@ inline void Press(QWizard& wizard, QWizard::WizardButton which) {
   QAbstractButton* button = wizard.button(which);
   if (button->isVisibleTo(&wizard)) button->click();
 }
+
+// Which of Back, Next (or Commit) and Finish the user can press.
+inline std::string Usable(const QWizard& w) {
+  auto usable = [&w](QWizard::WizardButton b) {
+    return w.button(b)->isVisibleTo(&w) && w.button(b)->isEnabled();
+  };
+  std::string s;
+  if (usable(QWizard::BackButton)) s += "back ";
+  if (usable(QWizard::NextButton) || usable(QWizard::CommitButton)) s += "next ";
+  if (usable(QWizard::FinishButton)) s += "finish ";
+  return s;
+}
+
+// A shown wizard whose per-user folders lie in a scratch folder and whose
+// message boxes are answered at once and recorded. `on_box`, when set, runs
+// while a box "is shown".
+class WizardFixture : public testing::Test {
+ protected:
+  struct Box {
+    QWidget* owner;
+    QString text;
+    QString caption;
+  };
+
+  WizardFixture() : config_("XDG_CONFIG_HOME", temp_.Sub("config").c_str()) {
+    SetMessageBoxHandler([this](QWidget* owner, const QString& text,
+                                const QString& caption) {
+      boxes_.push_back({owner, text, caption});
+      if (on_box_) on_box_();
+    });
+  }
+  ~WizardFixture() override {
+    wizard_.reset();
+    SetMessageBoxHandler(nullptr);
+  }
+
+  void Make(const std::vector<std::string>& words,
+            const CCustomWizard::RunFactory& factory = nullptr) {
+    wizard_ = std::make_unique<CCustomWizard>(ParseWizardCommandLine(words),
+                                              factory);
+    wizard_->show();
+  }
+  void Next() { Press(*wizard_, QWizard::NextButton); }
+  void Back() { Press(*wizard_, QWizard::BackButton); }
+  void Cancel() { Press(*wizard_, QWizard::CancelButton); }
+
+  // A control of the current page (ids repeat across pages).
+  template <typename T>
+  T* Find(const char* id) const {
+    return wizard_->currentPage()->findChild<T*>(id);
+  }
+
+  // Ticks the progress page until it has seen the run end.
+  void TickUntilEnded() {
+    CWorkerPage* page = wizard_->WorkerPage();
+    ASSERT_TRUE(WaitUntil([page] {
+      page->Refresh();
+      return page->state() != CWorkerPage::State::kRunning;
+    }));
+  }
+
+  TempDir temp_;
+  ScopedEnv config_;
+  std::vector<Box> boxes_;
+  std::function<void()> on_box_;
+  std::unique_ptr<CCustomWizard> wizard_;
+};
 
 #endif  // TICKORA_TESTS_APP_APP_TEST_SUPPORT_H_
