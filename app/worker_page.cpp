@@ -194,6 +194,10 @@ void CWorkerPage::SetBox(int index, bool running) {
 }
 
 void CWorkerPage::Refresh() {
+  // Whether the run has ended is read before the record: when it has, every
+  // value the run wrote is visible below, so the tick that sees the end
+  // shows the run's final state rather than one a moment older.
+  const bool ended = thread_.joinable() && finished_;
   const std::int32_t total = progress_.total;
   const std::int32_t done = progress_.done;
   // A stage may report no work at all (total 0); the bar then stays empty
@@ -222,7 +226,7 @@ void CWorkerPage::Refresh() {
   if (stage >= 3) SetBox(2, stage == 3);
   if (stage >= 4 && marginChosen_) SetBox(3, stage == 4);
 
-  if (thread_.joinable() && finished_) EndedRun();
+  if (ended) EndedRun();
 }
 
 void CWorkerPage::EndedRun() {
