@@ -1,10 +1,7 @@
 #include "app/custom_wizard.h"
 
 #include <QFile>
-#include <QGuiApplication>
 #include <QPixmap>
-#include <QScreen>
-#include <QShowEvent>
 
 #include "app/choice_pages.h"
 #include "app/folder_pages.h"
@@ -154,27 +151,4 @@ void CCustomWizard::TakeRunOptions() {
   firstDate_ = CDate(static_cast<std::uint32_t>(periodPage_->Year()), 1, 1);
   today_ = CDate::Today();
   workerPage_->SetStagesChosen(choices_.splits, choices_.margin);
-}
-
-void CCustomWizard::showEvent(QShowEvent* event) {
-  QWizard::showEvent(event);
-  if (!centred_ && !event->spontaneous()) {
-    centred_ = true;
-    Centre();
-  }
-}
-
-void CCustomWizard::Centre() {
-  QRect area;
-  if (QWidget* owner = parentWidget()) {
-    area = owner->window()->frameGeometry();
-  } else if (QScreen* where = screen()) {
-    area = where->availableGeometry();
-  } else if (QScreen* primary = QGuiApplication::primaryScreen()) {
-    area = primary->availableGeometry();
-  }
-  if (area.isEmpty()) return;
-  QRect frame = frameGeometry();
-  frame.moveCenter(area.center());
-  move(frame.topLeft());
 }

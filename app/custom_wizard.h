@@ -35,6 +35,9 @@ class CYesNoPage;
 // period, gap tolerance) lives in the run and survives from one run to the
 // next while the wizard is open, so an interrupted run can be resumed.
 //
+// Placement: as a dialog, the wizard is centred over its owner when shown,
+// or on the work area of its screen when it has none.
+//
 // The options: every time the summary page is shown, the wizard takes the
 // choices from the pages' controls (and the first date and today). The run
 // reads that snapshot, from the worker thread, through CRunOptions. The
@@ -105,16 +108,11 @@ class CCustomWizard : public QWizard,
   CWorkerPage* WorkerPage() const { return workerPage_; }
   CEndPage* EndPage() const { return endPage_; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
   // Fills the text of the yes/no page or the summary page when it is
   // entered; for the summary also takes the run's options.
   void FillPageText(QWizardPage* page);
   void TakeRunOptions();
-  // Centres the wizard over its owner, or on its screen's work area.
-  void Centre();
 
   CStartPage* startPage_ = nullptr;
   CFolderPage* folderPage_ = nullptr;
@@ -132,7 +130,6 @@ class CCustomWizard : public QWizard,
   CRunChoices choices_;
   CDate firstDate_;
   CDate today_;
-  bool centred_ = false;
   std::unique_ptr<CSetupRun> run_;
 };
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -89,6 +90,8 @@ TEST_F(WizardTest, FrameCarriesTitleButtonsAndWatermark) {
   EXPECT_EQ(wizard_->buttonText(QWizard::CommitButton), QStringLiteral("次へ(&N) >"));
   EXPECT_EQ(wizard_->buttonText(QWizard::FinishButton), QStringLiteral("完了"));
   EXPECT_EQ(wizard_->buttonText(QWizard::CancelButton), QStringLiteral("キャンセル"));
+  const QRect area = wizard_->screen()->availableGeometry();
+  EXPECT_LE((wizard_->frameGeometry().center() - area.center()).manhattanLength(), 1);
   // Without titles no page has a header area.
   for (int id : wizard_->pageIds()) EXPECT_TRUE(wizard_->page(id)->title().isEmpty());
 }
