@@ -54,26 +54,39 @@ void CHtmlTokenizer::Close() {
 }
 
 int32_t CHtmlTokenizer::Read() {
-  if (pending_ >= 0) {
-    const int32_t c = pending_;
+  for (;;) {
+    int32_t c = pending_;
     pending_ = -1;
-    return c;
-  }
-  while (!ended_) {
-    int32_t c = buffer_->GetChar(handle_);
-    // A memory buffer gives bytes as signed characters, a file buffer as
-    // 0-255; both give -1 at the end. A byte 0xFF is the end either way,
-    // and stays the end: nothing after it is read.
-    if (c == -1 || c == 0xFF) {
-      ended_ = true;
-      break;
+    if (c < 0) {
+      if (ended_) return -1;
+      c = Fetch();
+      if (c < 0) return -1;
     }
-    c &= 0xFF;
     if (c == '\t') return ' ';
     if (c == '\r' || c == '\n') continue;
     return c;
   }
-  return -1;
+}
+
+int32_t CHtmlTokenizer::Fetch() {
+  const int32_t c = buffer_->GetChar(handle_);
+  // A memory buffer gives bytes as signed characters, a file buffer as
+  // 0-255; both give -1 at the end. A byte 0xFF is the end either way, and
+  // stays the end: nothing after it is read.
+  if (c == -1 || (c & 0xFF) == 0xFF) {
+    ended_ = true;
+    return -1;
+  }
+  return c & 0xFF;
+}
+
+bool CHtmlTokenizer::AtEnd() {
+  if (pending_ >= 0) return false;
+  if (ended_) return true;
+  // The buffers disagree on when they report their end (a file only after
+  // a read past it), so the next byte is read ahead and kept instead.
+  pending_ = Fetch();
+  return pending_ < 0;
 }
 
 bool CHtmlTokenizer::Next(int32_t& kind, std::string& text) {
@@ -140,7 +153,9 @@ bool CHtmlTokenizer::Next(int32_t& kind, std::string& text) {
           state_ = kInText;
         } else {
           text.push_back(byte);
-          state_ = c == 'D' ? kInDeclaration : kInComment;
+          // "<!DOCTYPE" and "<!doctype" alike; so is any comment whose
+          // body begins with a "D" or "d".
+          state_ = c == 'D' || c == 'd' ? kInDeclaration : kInComment;
         }
         break;
       case kInTag:
@@ -238,7 +253,7 @@ bool CHtmlTokenizer::Next(int32_t& kind, std::string& text) {
     }
     if (delivered) {
       // The input ends inside a tag: what was delivered is only text.
-      if (state_ != kBetween && buffer_->IsEnd(handle_)) kind = kText;
+      if (state_ != kBetween && AtEnd()) kind = kText;
       return true;
     }
   }

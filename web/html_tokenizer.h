@@ -27,7 +27,7 @@ class CHtmlTokenizer {
  public:
   // Token kinds.
   enum : int32_t {
-    kDeclaration = 0,  // from the "D" after "<!" to before the ">"
+    kDeclaration = 0,  // from the "D" or "d" after "<!" to before the ">"
     kStartTag = 1,     // the tag name
     kEndTag = 2,       // the tag name of "</name>"
     kAttributeName = 3,
@@ -55,12 +55,19 @@ class CHtmlTokenizer {
   // The next byte after the preparation above (0-255; tab as blank, line
   // ends skipped), or -1 at the end.
   int32_t Read();
+  // The next byte of the buffer as 0-255, or -1 at its end (or at a byte
+  // 0xFF), with no preparation.
+  int32_t Fetch();
+  // True when no byte is left, answered alike for every kind of buffer: a
+  // byte is read ahead into pending_ when none is there.
+  bool AtEnd();
 
   CBuffer* buffer_ = nullptr;
   CBuffer::Handle handle_ = nullptr;
   int32_t state_ = 0;
   bool endTag_ = false;
-  // A byte read again by the next Read: the "<" that ended a text.
+  // A byte the next Read takes before the buffer's: the "<" that ended a
+  // text, or a byte read ahead by AtEnd. -1 for none.
   int32_t pending_ = -1;
   // The end (or a byte 0xFF) was read; nothing more is.
   bool ended_ = false;

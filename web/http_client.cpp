@@ -23,19 +23,23 @@
 //   CURLE_URL_MALFORMAT                                              -1005
 //   the header list refused (setopt)                                 -1006
 //   CURLE_COULDNT_RESOLVE_HOST, COULDNT_RESOLVE_PROXY, COULDNT_CONNECT -1002
-//   the TLS handshake or the peer's verification failed
-//     (SSL_CONNECT_ERROR, PEER_FAILED_VERIFICATION, SSL_CIPHER,
-//     SSL_ISSUER_ERROR, ...): no secure connection came about        -1002
+//   the peer's certificate did not verify (PEER_FAILED_VERIFICATION:
+//     an unknown authority, another host name, out of date;
+//     SSL_ISSUER_ERROR, SSL_PINNEDPUBKEYNOTMATCH,
+//     SSL_INVALIDCERTSTATUS)                                          -1010
+//   any other failure of the TLS handshake (SSL_CONNECT_ERROR,
+//     SSL_CIPHER, ...): no secure connection came about               -1002
 //   CURLE_OPERATION_TIMEDOUT before the connection (with its TLS
 //     handshake) was up: the connect time-out                        -1002
-//   CURLE_OPERATION_TIMEDOUT after it: the stall limit                -1004
+//   CURLE_OPERATION_TIMEDOUT after it: the stall or exchange limit    -1004
 //   any other failure before the headers of the answer were complete
 //     (SEND_ERROR, RECV_ERROR, GOT_NOTHING, WEIRD_SERVER_REPLY, an
 //     HTTP/0.9 answer, a header line or all headers too large)       -1004
 //
 // Once the headers of a final answer are complete, its status decides:
-// 200 gives 0 even when the body then breaks off (the body simply ends
-// early), a redirection is followed, anything else gives minus the status.
+// 200 gives 0 when the body arrives whole and -1004 when it breaks off
+// (PARTIAL_FILE, a time limit, a broken connection), a redirection is
+// followed, anything else gives minus the status.
 
 namespace {
 
@@ -53,6 +57,13 @@ void Sleep(uint32_t milliseconds) {
                    static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0) {
   }
+}
+
+// A monotonic clock in milliseconds, for the same reason.
+int64_t NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 bool IsRedirect(long status) {
@@ -272,14 +283,15 @@ int32_t FailureCode(CURL* curl, CURLcode rc, int32_t secure) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
     case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
+    case CURLE_USE_SSL_FAILED:
+      return CHttpClient::kErrorConnect;
+    case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_USE_SSL_FAILED:
-      return CHttpClient::kErrorConnect;
+      return CHttpClient::kErrorCertificate;
     case CURLE_OPERATION_TIMEDOUT:
       return Connected(curl, secure) ? CHttpClient::kErrorSend
                                      : CHttpClient::kErrorConnect;
@@ -302,6 +314,7 @@ struct HopSettings {
   long connectTimeoutMs;
   long stallTimeoutS;
   long stallBytesPerSecond;
+  long exchangeTimeoutMs;  // 0 for none
   char* receive;
 };
 
@@ -342,6 +355,7 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
       Set(curl, CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs) &&
       Set(curl, CURLOPT_LOW_SPEED_LIMIT, settings.stallBytesPerSecond) &&
       Set(curl, CURLOPT_LOW_SPEED_TIME, settings.stallTimeoutS) &&
+      Set(curl, CURLOPT_TIMEOUT_MS, settings.exchangeTimeoutMs) &&
       Set(curl, CURLOPT_BUFFERSIZE, kCurlBufferSize) &&
       Set(curl, CURLOPT_HEADERFUNCTION, &OnHeader) &&
       Set(curl, CURLOPT_HEADERDATA, static_cast<void*>(&t)) &&
@@ -371,19 +385,29 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
     result.code = CHttpClient::kErrorHeader;
   } else {
     const CURLcode rc = curl_easy_perform(curl);
-    if (t.handle != nullptr) {
-      // A 200 answer: the body ends here, complete or cut off. Only a
-      // complete one is marked by a last, empty piece.
+    if (t.handle != nullptr && rc == CURLE_OK) {
+      // A 200 answer whose body came whole, marked by a last, empty piece.
+      try {
+        t.Flush();
+        buffer.Write(t.handle, t.receive, 0);
+      } catch (...) {
+        t.exception = std::current_exception();
+      }
+      buffer.Close(t.handle);
+      result.code = CHttpClient::kOk;
+    } else if (t.handle != nullptr) {
+      // A 200 answer whose body broke off. What arrived of it is emptied
+      // out, so that nobody takes the part for the whole page or file.
+      buffer.Close(t.handle);
       if (!t.exception) {
         try {
-          t.Flush();
-          if (rc == CURLE_OK) buffer.Write(t.handle, t.receive, 0);
+          CBuffer::Handle emptied = buffer.OpenWrite();
+          if (emptied != nullptr) buffer.Close(emptied);
         } catch (...) {
           t.exception = std::current_exception();
         }
       }
-      buffer.Close(t.handle);
-      result.code = CHttpClient::kOk;
+      result.code = CHttpClient::kErrorSend;
     } else if (t.openFailed) {
       result.code = CHttpClient::kErrorBufferOpen;
     } else if (t.headersDone && IsRedirect(t.status)) {
@@ -451,18 +475,26 @@ int32_t CHttpClient::Request(const std::string& url,
     return kErrorHeader;
   }
   const std::string body = params != nullptr ? params->EncodeForm() : "";
-  const HopSettings settings = {
+  HopSettings settings = {
       agentName_.c_str(), connectTimeoutMs_,
-      std::max<long>(stallTimeoutS_, 1), kStallBytesPerSecond, receive_.get()};
+      std::max<long>(stallTimeoutS_, 1), kStallBytesPerSecond, 0,
+      receive_.get()};
+  const int64_t deadline = NowMs() + exchangeTimeoutMs_;
 
   // The verb, the body and the headers stay the same on every hop.
   for (int32_t hop = 0;; ++hop) {
+    if (exchangeTimeoutMs_ > 0) {
+      // Each hop has what the earlier ones left of the exchange's time.
+      const int64_t left = deadline - NowMs();
+      if (left <= 0) return kErrorSend;
+      settings.exchangeTimeoutMs = static_cast<long>(left);
+    }
     HopResult result = Hop(settings, address, header_list,
                            params != nullptr ? &body : nullptr, buffer);
     if (!result.redirect) return result.code;
     if (!result.hasLocation) return kErrorNoLocation;
-    // A location must be a complete address: a relative one is refused.
-    if (!result.locationFits || !address.Parse(result.location)) {
+    // A relative location is read against the address that gave it.
+    if (!result.locationFits || !address.Resolve(result.location)) {
       return kErrorLocation;
     }
     // Hop 0 is the caller's request; kMaxRedirects redirections are
@@ -495,6 +527,8 @@ std::string CHttpClient::GetMessage(int32_t code) {
       return "リダイレクト先のURLを解析できませんでした";
     case kErrorTooManyRedirects:
       return "リダイレクトの回数が上限を超えました";
+    case kErrorCertificate:
+      return "サーバーの証明書を検証できませんでした";
     default:
       break;
   }

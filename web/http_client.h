@@ -20,14 +20,17 @@
 // every body passes through it on its way to the CBuffer, so a body of any
 // size is written out in pieces of at most 1 MiB and never held whole. A
 // complete body ends with one write of 0 bytes (an empty body is that write
-// alone); a body that breaks off ends without it and still gives 0, and the
-// readers notice the cut by what is missing. The buffer is opened only for
-// a 200 answer. The client keeps no connection between requests: each
+// alone). A body that breaks off - short of its Content-Length, chunked
+// without its last chunk, or stalled (see the time limits below) - fails
+// the exchange with kErrorSend, retried like any transient failure, and the
+// buffer is then opened for writing once more and closed empty: no part of
+// a body is ever left in it looking whole. The buffer is opened only for a
+// 200 answer. The client keeps no connection between requests: each
 // exchange, and each hop of a redirection, opens and closes its own.
 //
-// The attempt count, the pause between attempts and the two time-outs are
+// The attempt count, the pause between attempts and the time limits are
 // members that the owner may change between requests; the defaults suit
-// the setup run.
+// the setup run (the reasons are given with them below).
 //
 // Proxies are taken from the environment (http_proxy, https_proxy,
 // no_proxy) by libcurl's own rules. HTTPS peers are always verified, against
@@ -54,6 +57,7 @@ class CHttpClient {
     kErrorNoLocation = -1007,     // a redirection without a location
     kErrorLocation = -1008,       // a location that is not a usable address
     kErrorTooManyRedirects = -1009,  // more than kMaxRedirects hops
+    kErrorCertificate = -1010,    // the server's certificate did not verify
   };
 
   static constexpr int32_t kDefaultAttempts = 5;
@@ -109,28 +113,45 @@ class CHttpClient {
   void SetRetryPause(uint32_t milliseconds) { retryPauseMs_ = milliseconds; }
   uint32_t RetryPause() const { return retryPauseMs_; }
   // Longest wait for a connection, name resolution and TLS handshake
-  // included.
+  // included (kErrorConnect).
   void SetConnectTimeout(int32_t milliseconds) { connectTimeoutMs_ = milliseconds; }
+  int32_t ConnectTimeout() const { return connectTimeoutMs_; }
   // An exchange that moves fewer than kStallBytesPerSecond bytes a second
-  // for this many seconds (at least 1) is abandoned.
+  // for this many seconds (at least 1) once connected is abandoned
+  // (kErrorSend): a server that never answers, or stops in mid-body.
   void SetStallTimeout(int32_t seconds) { stallTimeoutS_ = seconds; }
+  int32_t StallTimeout() const { return stallTimeoutS_; }
+  // Longest time for one whole exchange, the hops of its redirections
+  // included (kErrorSend, or kErrorConnect while still connecting); 0 or
+  // less (the default 0) for no limit, so that a large download that keeps
+  // flowing is never cut. For small requests whose answer may as well be
+  // lost, such as the usage record.
+  void SetExchangeTimeout(int32_t milliseconds) { exchangeTimeoutMs_ = milliseconds; }
+  int32_t ExchangeTimeout() const { return exchangeTimeoutMs_; }
 
-  // -1004, -1002 and -500: worth another attempt.
+  // -1004, -1002 and -500: worth another attempt. A certificate that does
+  // not verify (-1010) will not verify a few seconds later either.
   static bool IsTransient(int32_t code);
 
   // A Japanese text (CP932) for any result code of this client.
   static std::string GetMessage(int32_t code);
 
  private:
-  // Time-outs. A connection, with name resolution and TLS handshake, takes
-  // well under a second when the server is up; 30 s leaves room for slow
-  // resolvers and lines without keeping the worker long on a dead host.
-  // After connecting, a server that delivers less than 64 bytes a second
-  // for 60 s in a row (including one that accepts and never answers) is
-  // treated as gone. Neither limits a large download that keeps flowing:
-  // there is deliberately no limit on the whole exchange.
-  static constexpr int32_t kDefaultConnectTimeoutMs = 30000;
-  static constexpr int32_t kDefaultStallTimeoutS = 60;
+  // Time limits. A connection, with name resolution and TLS handshake,
+  // takes well under a second when the server is up; 10 s still leaves
+  // room for a resolver that falls over to its second server (the system
+  // resolver waits 5 s for the first) and for slow lines. Once connected,
+  // a server that delivers less than 64 bytes a second for 10 s in a row
+  // is treated as gone: the sites answer a request within a second or two,
+  // and a download that flows at all moves far more. So a server that
+  // accepts and then never answers, or never completes the TLS handshake,
+  // costs at most 10 s an attempt, and with 5 attempts and their 3 s
+  // pauses a Get against it gives up after about 65 s in all, not the
+  // minutes a dead server would otherwise hold the run. Neither limit cuts
+  // a large download that keeps flowing: by default there is no limit on
+  // the whole exchange.
+  static constexpr int32_t kDefaultConnectTimeoutMs = 10000;
+  static constexpr int32_t kDefaultStallTimeoutS = 10;
   static constexpr int32_t kStallBytesPerSecond = 64;
 
   // The attempt loop around Request.
@@ -146,6 +167,7 @@ class CHttpClient {
   uint32_t retryPauseMs_ = kDefaultRetryPauseMs;
   int32_t connectTimeoutMs_ = kDefaultConnectTimeoutMs;
   int32_t stallTimeoutS_ = kDefaultStallTimeoutS;
+  int32_t exchangeTimeoutMs_ = 0;
   std::unique_ptr<char[]> receive_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cctype>
+
 namespace {
 
 int HexValue(char c) {
@@ -38,6 +40,55 @@ bool ParsePort(const std::string& digits, uint16_t& port) {
   if (value == 0 || value > 65535) return false;
   port = static_cast<uint16_t>(value);
   return true;
+}
+
+// True when `reference` begins with a scheme: a letter, then letters,
+// digits, "+", "-" or ".", then ":", all before any "/", "?" or "#".
+bool HasScheme(const std::string& reference) {
+  if (reference.empty() || !std::isalpha(static_cast<unsigned char>(reference[0]))) {
+    return false;
+  }
+  for (char c : reference) {
+    if (c == ':') return true;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' &&
+        c != '.') {
+      return false;
+    }
+  }
+  return false;
+}
+
+// Works out the "." and ".." segments of a path, as a browser does with a
+// link: "/a/b/../c/./d" becomes "/a/c/d", and ".." never climbs above the
+// root.
+std::string RemoveDotSegments(std::string in) {
+  std::string out;
+  auto drop_last = [&out] {
+    const size_t slash = out.rfind('/');
+    out.erase(slash == std::string::npos ? 0 : slash);
+  };
+  while (!in.empty()) {
+    if (in.starts_with("../")) {
+      in.erase(0, 3);
+    } else if (in.starts_with("./") || in.starts_with("/./")) {
+      in.erase(0, 2);
+    } else if (in == "/.") {
+      in = "/";
+    } else if (in.starts_with("/../")) {
+      in.erase(0, 3);
+      drop_last();
+    } else if (in == "/..") {
+      in = "/";
+      drop_last();
+    } else if (in == "." || in == "..") {
+      in.clear();
+    } else {
+      const size_t next = in.find('/', 1);
+      out += in.substr(0, next);
+      in.erase(0, next == std::string::npos ? in.size() : next);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -118,6 +169,44 @@ bool CUrlParts::Parse(const std::string& url) {
   return host.size() <= kMaxPart && userName.size() <= kMaxPart &&
          password.size() <= kMaxPart && path.size() <= kMaxPart &&
          query.size() <= kMaxQuery;
+}
+
+bool CUrlParts::Resolve(const std::string& reference) {
+  if (reference.empty()) return false;
+  CUrlParts resolved;
+  const std::string scheme = secure ? "https:" : "http:";
+  if (HasScheme(reference) || reference.starts_with("//")) {
+    if (!resolved.Parse(HasScheme(reference) ? reference : scheme + reference)) {
+      return false;
+    }
+    *this = resolved;
+    return true;
+  }
+  const size_t path_end = reference.find_first_of("?#");
+  const std::string reference_path = reference.substr(0, path_end);
+  const bool has_query =
+      path_end != std::string::npos && reference[path_end] == '?';
+  std::string new_path = path;
+  std::string new_query = has_query ? reference.substr(path_end) : "";
+  if (reference_path.empty()) {
+    if (!has_query) new_query = query;
+  } else if (reference_path[0] == '/') {
+    new_path = RemoveDotSegments(reference_path);
+  } else {
+    new_path = RemoveDotSegments(path.substr(0, path.rfind('/') + 1) +
+                                 reference_path);
+  }
+  // The same server: its address is written out again with the new path
+  // and query and taken apart once more, so that the result meets every
+  // rule Parse sets. The user name and password stay as they were.
+  if (!resolved.Parse(scheme + "//" + host + ":" + std::to_string(port) +
+                      new_path + new_query)) {
+    return false;
+  }
+  resolved.userName = userName;
+  resolved.password = password;
+  *this = resolved;
+  return true;
 }
 
 std::string CUrlParts::Compose() const {

@@ -27,6 +27,18 @@ struct CUrlParts {
   // the text is not a complete http or https address.
   bool Parse(const std::string& url);
 
+  // Replaces the parts with the address that `reference` names when it is
+  // read against the current one, as a browser follows a link: a complete
+  // address stands for itself (as Parse takes it); "//authority/path"
+  // keeps only the scheme; "/path" keeps the scheme, the authority and its
+  // user name and password; "?query" keeps the path too; a text without a
+  // fragment "#..." alone keeps even the query; any other text is a path
+  // relative to the folder of the current path. The path of a reference
+  // without a scheme has its "." and ".." segments worked out. False, with
+  // the parts unchanged, for an empty reference and when the result is not
+  // an address Parse would take (another scheme, a blank, a part too long).
+  bool Resolve(const std::string& reference);
+
   // The address libcurl is given: lower-case scheme, host, the port always
   // written out, then path and query. No user name or password.
   std::string Compose() const;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 
 #include "series/buffer_string.h"
 #include "support/text.h"
@@ -20,25 +21,66 @@ constexpr char kLogPath[] = "/cgi-bin/postlog.pl";
 
 }  // namespace
 
-std::string AdapterAddressFromList(const ifaddrs* list) {
-  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET) {
-      continue;
-    }
-    if ((entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
-    const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
-    if (link->sll_halen != 6) continue;
-    const unsigned char* a = link->sll_addr;
-    return StringFormat("%02X:%02X:%02X:%02X:%02X:%02X", a[0], a[1], a[2],
-                        a[3], a[4], a[5]);
+namespace {
+
+// The six bytes of the link-layer address of `entry`, or null when it has
+// none of that length.
+const unsigned char* SixByteAddress(const ifaddrs* entry) {
+  if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET) {
+    return nullptr;
   }
-  return kUnknownAdapter;
+  const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
+  return link->sll_halen == 6 ? link->sll_addr : nullptr;
+}
+
+bool AllZero(const unsigned char* a) {
+  for (int i = 0; i < 6; ++i) {
+    if (a[i] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string AdapterAddressFromList(const ifaddrs* list,
+                                   const VirtualInterfaceTest& isVirtual) {
+  const unsigned char* fallback = nullptr;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    const unsigned char* a = SixByteAddress(entry);
+    if (a == nullptr || (entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
+    if (fallback == nullptr) fallback = a;
+    if ((entry->ifa_flags & IFF_UP) != 0 && !AllZero(a) &&
+        !isVirtual(entry->ifa_name != nullptr ? entry->ifa_name : "")) {
+      fallback = a;
+      break;
+    }
+  }
+  if (fallback == nullptr) return kUnknownAdapter;
+  const unsigned char* a = fallback;
+  return StringFormat("%02X:%02X:%02X:%02X:%02X:%02X", a[0], a[1], a[2], a[3],
+                      a[4], a[5]);
+}
+
+bool IsVirtualInterface(const std::string& name, const std::string& sysfs) {
+  if (name.empty() || name == "." || name == ".." ||
+      name.find('/') != std::string::npos) {
+    return false;
+  }
+  std::error_code error;
+  const std::filesystem::path entry = std::filesystem::canonical(
+      std::filesystem::path(sysfs) / "class" / "net" / name, error);
+  if (error) return false;
+  const std::filesystem::path virtual_net = std::filesystem::canonical(
+      std::filesystem::path(sysfs) / "devices" / "virtual" / "net", error);
+  if (error) return false;
+  return entry.parent_path() == virtual_net;
 }
 
 std::string GetAdapterAddressText() {
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return kUnknownAdapter;
-  std::string text = AdapterAddressFromList(list);
+  std::string text = AdapterAddressFromList(
+      list, [](const std::string& name) { return IsVirtualInterface(name); });
   freeifaddrs(list);
   return text;
 }
@@ -83,11 +125,13 @@ CHttpClient::CCGIParams BuildUsageLogParams(const std::string& event) {
   return params;
 }
 
-void PostUsageLog(const std::string& event) {
+void PostUsageLog(const std::string& event, const UsageLogLimits& limits) {
   try {
     CHttpClient client;
     client.SetAttempts(1);
-    client.SetRetryPause(1000);
+    client.SetRetryPause(limits.pauseMs);
+    client.SetConnectTimeout(limits.exchangeMs);
+    client.SetExchangeTimeout(limits.exchangeMs);
     CBufferString answer;
     client.Post(SiteAddress(Site::kLog, kLogPath), {},
                 BuildUsageLogParams(event), answer);

@@ -45,9 +45,11 @@ TEST(HtmlTokenizerTest, EveryInputGivesATokenStream) {
       {"<!-- note -->", "5 note|"},
       {"<!--a-b -- >c ---->", "5 a-b -- >c|"},
       {"<!DOCTYPE html>", "0 DOCTYPE html|"},
-      // Only an upper-case D makes a declaration; else a comment to "-->".
-      {"<!doctype html><p>x</p-->", "5 doctype html><p>x</p|"},
+      // A "D" in either case makes a declaration, which ends at the first ">".
+      {"<!doctype html><p>x</p>", "0 doctype html|1 p|6 x|2 p|"},
       {"<!-- Data -->", "0 Data --|"},
+      {"<!-- data > x --><p>", "0 data |6 x -->|1 p|"},
+      {"<!-- note d -->", "5 note d|"},
       {"<!>x<b>", "6 >x|1 b|"},
       {"a\r\nb<p>", "6 ab|1 p|"},
       {"a\r\nb<", "6 ab|"},
@@ -64,13 +66,22 @@ TEST(HtmlTokenizerTest, EveryInputGivesATokenStream) {
       {"<a href=\"x\"", "1 a|3 href|6 x|"},
       {"<a href=x", "1 a|3 href|"},
       {"<a ", "6 a|"},
+      {"<p x ", "1 p|6 x|"},
+      {"<p x \n", "1 p|3 x|"},  // a line end is still input
+      {"<p x=\"v\"", "1 p|3 x|6 v|"},
+      {"<p x \xff", "1 p|6 x|"},
       {"<!-- never closed", ""},
       {"", ""},
       // A byte 0xFF ends the input; CP932 bytes are never letters.
       {"<a>x\xff<b>y</b>", "1 a|"},
       {"\x82\xa0<\x8c\x9f<b>", "6 \x82\xa0|6 \x8c\x9f|1 b|"},
   };
-  for (const auto& [page, tokens] : cases) EXPECT_EQ(tokens, Tokens(page)) << page;
+  // A memory and a file buffer give the same tokens for the same bytes.
+  TempDir dir;
+  for (const auto& [page, tokens] : cases) {
+    EXPECT_EQ(tokens, Tokens(page)) << page;
+    EXPECT_EQ(tokens, Tokens(page, CBufferFile(dir.Sub("page.html")))) << page;
+  }
 }
 
 TEST(HtmlTokenizerTest, AnyBytesAreTakenInOnePass) {

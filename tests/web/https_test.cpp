@@ -2,6 +2,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -55,6 +56,13 @@ bool Certify(Pem& pem, const Pem* ca, const char* names, const std::string& path
   return ok;
 }
 
+// Client hellos the test servers received: one for each connection.
+std::atomic<int> hellos{0};
+int CountHello(SSL*, int*, void*) {
+  ++hellos;
+  return SSL_CLIENT_HELLO_SUCCESS;
+}
+
 }  // namespace
 
 TEST(HttpsTest, OnlyAServerCertifiedForTheAddressByATrustedAuthorityIsAccepted) {
@@ -68,11 +76,12 @@ TEST(HttpsTest, OnlyAServerCertifiedForTheAddressByATrustedAuthorityIsAccepted) 
     const char* cert;
     const char* ca;  // the extra authority file; null for none
     int32_t code;
+    int hellos;  // of three attempts (-1: not counted); a certificate is not tried again
   } cases[] = {
-      {"server", ca_file.c_str(), 0},
-      {"server", nullptr, CHttpClient::kErrorConnect},  // unknown to the system
-      {"elsewhere", ca_file.c_str(), CHttpClient::kErrorConnect},  // for another name
-      {"server", missing.c_str(), CHttpClient::kErrorSession},      // an unreadable file
+      {"server", ca_file.c_str(), 0, 1},
+      {"server", nullptr, CHttpClient::kErrorCertificate, 1},  // unknown to the system
+      {"elsewhere", ca_file.c_str(), CHttpClient::kErrorCertificate, 1},  // for another name
+      {"server", missing.c_str(), CHttpClient::kErrorSession, -1},  // an unreadable file
   };
   for (const auto& c : cases) {
     ScopedEnv extra(kExtraCaFileVariable, c.ca);
@@ -80,12 +89,19 @@ TEST(HttpsTest, OnlyAServerCertifiedForTheAddressByATrustedAuthorityIsAccepted) 
     site.server->Get("/hello", [](const httplib::Request&, httplib::Response& res) {
       res.set_content("secure hello", "text/plain");
     });
+    SSL_CTX_set_client_hello_cb(static_cast<httplib::SSLServer&>(*site.server).ssl_context(),
+                                &CountHello, nullptr);
     ASSERT_TRUE(site.Start());
     CHttpClient client;
-    client.SetAttempts(1);
+    client.SetAttempts(3);
     client.SetRetryPause(0);
     CBufferString buffer;
+    hellos = 0;
     EXPECT_EQ(c.code, client.Get(site.Url("/hello"), buffer)) << c.cert << " " << (c.ca ? c.ca : "");
+    if (c.hellos >= 0) {
+      EXPECT_EQ(c.hellos, hellos) << c.cert << " " << (c.ca ? c.ca : "");
+    }
     EXPECT_STREQ(c.code == 0 ? "secure hello" : "", buffer.GetText());
   }
+  EXPECT_EQ("サーバーの証明書を検証できませんでした", CHttpClient::GetMessage(CHttpClient::kErrorCertificate));
 }

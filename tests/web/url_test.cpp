@@ -100,3 +100,34 @@ TEST(SiteUrlsTest, VariablesOverrideTheDefaultsWithoutTrailingSlashes) {
   ScopedEnv ca(kExtraCaFileVariable, "/tmp/ca.pem");
   EXPECT_EQ("/tmp/ca.pem", ExtraCaFile());
 }
+
+TEST(UrlPartsTest, ReferencesResolveAgainstTheCurrentAddress) {
+  const std::string base = "http://u:p@h:81/a/b/c?q";
+  const std::pair<std::string, const char*> cases[] = {
+      {"https://X/y", "https://X:443/y"},
+      {"//x:82/y?z", "http://x:82/y?z"},
+      {"/new/path", "http://h:81/new/path"},
+      {"/a%20b/./c/../d?x=%2F", "http://h:81/a%20b/d?x=%2F"},
+      {"d/e", "http://h:81/a/b/d/e"},
+      {"../d", "http://h:81/a/d"},
+      {"../../../../d", "http://h:81/d"},
+      {".", "http://h:81/a/b/"},
+      {"..", "http://h:81/a/"},
+      {"?x=1", "http://h:81/a/b/c?x=1"},
+      {"#f", "http://h:81/a/b/c?q"},
+      {"d#f?x", "http://h:81/a/b/d"},
+      // Not resolvable: the address stays as it was.
+      {"", nullptr}, {"//", nullptr}, {"///x", nullptr}, {"mailto:x@h", nullptr},
+      {"ftp://h/", nullptr}, {"http:/x", nullptr}, {"/a b", nullptr}, {"x\x01", nullptr},
+      {"/" + std::string(255, 'p'), nullptr}, {"?" + std::string(2047, 'q'), nullptr},
+  };
+  for (const auto& [reference, resolved] : cases) {
+    CUrlParts parts;
+    ASSERT_TRUE(parts.Parse(base));
+    EXPECT_EQ(resolved != nullptr, parts.Resolve(reference)) << reference;
+    EXPECT_EQ(resolved ? resolved : "http://h:81/a/b/c?q", parts.Compose()) << reference;
+    // Only a reference that names another server drops the user name.
+    const bool same_server = !resolved || std::string(resolved).starts_with("http://h:");
+    EXPECT_EQ(same_server ? "u" : "", parts.userName) << reference;
+  }
+}

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -17,17 +18,19 @@
 #include <vector>
 
 #include "tests/common/local_server.h"
+#include "tests/common/scripted_server.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
 
-// One entry of a getifaddrs list: an address of `family` (none for 0) with
-// `length` bytes counting up from `first`.
+// One entry of a getifaddrs list: an address of `family` (none for 0) of
+// `length` bytes, each of them `byte`. Names beginning with "v" are virtual.
 struct Fake {
+  const char* name;
   unsigned flags;
   int family, length;
-  unsigned char first;
+  unsigned char byte;
 };
 
 std::string AddressOf(const std::vector<Fake>& fakes) {
@@ -36,25 +39,51 @@ std::string AddressOf(const std::vector<Fake>& fakes) {
   for (size_t i = 0; i < fakes.size(); ++i) {
     links[i].sll_family = static_cast<unsigned short>(fakes[i].family);
     links[i].sll_halen = static_cast<unsigned char>(fakes[i].length);
-    for (int b = 0; b < 8; ++b) links[i].sll_addr[b] = static_cast<unsigned char>(fakes[i].first + b);
+    for (int b = 0; b < 8; ++b) links[i].sll_addr[b] = fakes[i].byte;
+    entries[i].ifa_name = const_cast<char*>(fakes[i].name);
     entries[i].ifa_flags = fakes[i].flags;
     if (fakes[i].family != 0) entries[i].ifa_addr = reinterpret_cast<sockaddr*>(&links[i]);
     if (i + 1 < fakes.size()) entries[i].ifa_next = &entries[i + 1];
   }
-  return AdapterAddressFromList(entries.empty() ? nullptr : entries.data());
+  return AdapterAddressFromList(entries.empty() ? nullptr : entries.data(),
+                                [](const std::string& name) { return name.starts_with("v"); });
 }
 
 }  // namespace
 
-TEST(UsageLogTest, TheFirstSixByteLinkAddressThatIsNotLoopbackIsTaken) {
-  EXPECT_EQ("(unknown)", AddressOf({}));
-  EXPECT_EQ("(unknown)", AddressOf({{IFF_LOOPBACK, AF_PACKET, 6, 0x01}}));
-  EXPECT_EQ("AA:AB:AC:AD:AE:AF", AddressOf({{IFF_LOOPBACK | IFF_UP, AF_PACKET, 6, 0x00},
-                                           {IFF_UP, AF_INET, 6, 0x10},
-                                           {IFF_UP, 0, 6, 0x20},
-                                           {IFF_UP, AF_PACKET, 8, 0x30},
-                                           {0, AF_PACKET, 6, 0xAA},  // down still counts
-                                           {IFF_UP, AF_PACKET, 6, 0x40}}));
+TEST(UsageLogTest, AnInterfaceThatIsUpAndNotVirtualIsPreferred) {
+  const Fake lo = {"lo", IFF_LOOPBACK | IFF_UP, AF_PACKET, 6, 0x01};
+  const Fake inet = {"eth0", IFF_UP, AF_INET, 6, 0x10}, none = {"eth0", IFF_UP, 0, 6, 0x20};
+  const Fake longer = {"ib0", IFF_UP, AF_PACKET, 8, 0x30}, down = {"eth1", 0, AF_PACKET, 6, 0xAA};
+  const Fake bridge = {"virbr0", IFF_UP, AF_PACKET, 6, 0xBB}, zero = {"eth2", IFF_UP, AF_PACKET, 6, 0};
+  const Fake wired = {"eth3", IFF_UP, AF_PACKET, 6, 0x40}, wireless = {"wlan0", IFF_UP, AF_PACKET, 6, 0x50};
+  const std::pair<std::vector<Fake>, const char*> cases[] = {
+      {{}, "(unknown)"},
+      {{lo, inet, none, longer}, "(unknown)"},
+      {{lo, down, bridge, zero, wired, wireless}, "40:40:40:40:40:40"},
+      {{wireless, wired}, "50:50:50:50:50:50"},
+      // None that is up, real and set: the first that is not the loopback.
+      {{lo, down, bridge, zero}, "AA:AA:AA:AA:AA:AA"},
+      {{lo, zero, bridge}, "00:00:00:00:00:00"},
+  };
+  for (const auto& [fakes, address] : cases) EXPECT_EQ(address, AddressOf(fakes)) << fakes.size();
+}
+
+TEST(UsageLogTest, AnInterfaceIsVirtualWhenItsDeviceLiesUnderTheVirtualDevices) {
+  TempDir sysfs;
+  namespace fs = std::filesystem;
+  fs::create_directories(sysfs.Sub("class/net"));
+  for (const char* device : {"devices/virtual/net/docker0", "devices/virtual/net/lo",
+                             "devices/pci0000:00/0000:00:1f.6/net/eth0", "devices/virtual/other/x0"}) {
+    fs::create_directories(sysfs.Sub(device));
+    const std::string name = fs::path(device).filename();
+    fs::create_symlink(fs::path("../..") / device, sysfs.Sub("class/net/" + name));
+  }
+  const std::pair<const char*, bool> cases[] = {
+      {"docker0", true}, {"lo", true}, {"eth0", false}, {"x0", false}, {"missing", false},
+      {"", false}, {"..", false}, {"../net/lo", false},
+  };
+  for (const auto& [name, isVirtual] : cases) EXPECT_EQ(isVirtual, IsVirtualInterface(name, sysfs.path())) << name;
 }
 
 TEST(UsageLogTest, ProgramNameAndTimeComeFromTheRunningFile) {
@@ -90,7 +119,8 @@ TEST(UsageLogTest, TheRecordIsPostedOnceWithItsFourFieldsInOrder) {
   });
   ASSERT_TRUE(log.Start());
   ScopedEnv url("TICKORA_LOG_URL", log.Url("").c_str());
-  PostUsageLog("SetupComplete");
+  const UsageLogLimits limits = {3000, 1};
+  PostUsageLog("SetupComplete", limits);
   ASSERT_EQ(1, posts);
   EXPECT_TRUE(std::regex_match(
       body, std::regex("MAC=(([0-9A-F]{2}%3A){5}[0-9A-F]{2}|%28unknown%29)&MOD=tickora_web_tests"
@@ -98,6 +128,19 @@ TEST(UsageLogTest, TheRecordIsPostedOnceWithItsFourFieldsInOrder) {
       << body;
   // A transient failure is not tried again, and nothing is reported.
   status = 500;
-  PostUsageLog("SetupComplete");
+  PostUsageLog("SetupComplete", limits);
   EXPECT_EQ(2, posts);
+}
+
+TEST(UsageLogTest, APostToALogServerThatNeverAnswersGivesUpWithinItsLimit) {
+  // Accepts and then says nothing: no answer to a plain post, no end to
+  // the TLS handshake of a secure one.
+  for (const char* scheme : {"http", "https"}) {
+    ScriptedServer silent({""}, true);
+    ASSERT_TRUE(silent.Start());
+    ScopedEnv url("TICKORA_LOG_URL", silent.Url("", scheme).c_str());
+    PostUsageLog("SetupComplete", {200, 1});
+    EXPECT_EQ(1, silent.Connections()) << scheme;
+    EXPECT_EQ(1, silent.GivenUp()) << scheme;  // the post went first
+  }
 }
