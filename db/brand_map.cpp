@@ -31,13 +31,11 @@ bool ReadRecord(CFieldReader& reader, bool version1, CBrandRecord& record) {
     unsigned char code[kVersion1CodeBytes];
     if (!reader.ReadBytes(code, sizeof(code))) return false;
     record.code = Version1Code(code);
-  } else if (!reader.ReadText(record.code, kMaxCodeBytes)) {
+  } else if (!reader.ReadText(record.code)) {
     return false;
   }
-  return reader.ReadI32(record.kind) &&
-         reader.ReadText(record.market, CBrandMap::kMaxTextBytes) &&
-         reader.ReadText(record.industry, CBrandMap::kMaxTextBytes) &&
-         reader.ReadText(record.name, CBrandMap::kMaxTextBytes) &&
+  return reader.ReadI32(record.kind) && reader.ReadText(record.market) &&
+         reader.ReadText(record.industry) && reader.ReadText(record.name) &&
          reader.ReadU32(record.unit) && reader.ReadU32(record.lendable) &&
          reader.ReadF64(record.sharesOutstanding) &&
          reader.ReadF64(record.dividend) && reader.ReadF64(record.eps) &&
@@ -81,7 +79,7 @@ bool CBrandMap::Load(const std::string& path) {
     std::fclose(file);
     return false;
   }
-  const bool version1 = version < kFileVersion;
+  const bool version1 = IsOldFormatVersion(version);
 
   CBrandRecord record;
   while (ReadRecord(reader, version1, record)) {

@@ -35,19 +35,15 @@ class CBrandMap {
   using Map = std::map<std::string, CBrandRecord>;
   using const_iterator = Map::const_iterator;
 
-  // Longest market, industry or name text that Load accepts. Far above the
-  // 20 and 64 bytes that the database columns hold, yet small enough that a
-  // damaged file without NUL bytes cannot make one record grow large.
-  static constexpr std::size_t kMaxTextBytes = 1024;
-
   CBrandMap() = default;
 
-  // Empties the map, then reads the issue list file at `path` and inserts
-  // every whole record, a later record replacing an earlier one with the
-  // same code. Reading stops at the first record that cannot be read whole:
-  // one cut by the end of the file, a text without its NUL, a code longer
-  // than kMaxCodeBytes or another text longer than kMaxTextBytes. That
-  // record and everything after it are dropped. Returns false only when the
+  // Empties the map, then reads the issue list file at `path` to its end
+  // and inserts every whole record, a later record replacing an earlier one
+  // with the same code. Texts are taken whole, however long (never longer
+  // than the file): a code over kMaxCodeBytes, or a name longer than the
+  // database column, loads like any other and is refused where it is used
+  // (the file path builders, CDBStock3). Only the last record can be
+  // dropped: one that the end of the file cuts. Returns false only when the
   // file cannot be opened or holds less than the 8-byte header; true also
   // when it holds no record.
   bool Load(const std::string& path);

@@ -93,6 +93,12 @@ class CDBControl {
   // and returns the native error. The states are those of CSqliteEngine.
   int32_t GetError(std::string* text = nullptr) const;
 
+ protected:
+  // Makes GetError describe a failure found before any statement ran.
+  void RecordFailure(const char* state, int native, const std::string& message) {
+    engine_.RecordFailure(state, native, message);
+  }
+
  private:
   CSqliteEngine engine_;
 };

@@ -1,10 +1,13 @@
 #include "db/db_stock3.h"
 
+#include <sqlite3.h>
+
 #include <cstdarg>
 #include <cstdio>
 
 #include "db/brand_map.h"
 #include "db/private_brand.h"
+#include "support/c_locale.h"
 
 namespace {
 
@@ -65,6 +68,8 @@ CDBStock3& CDBStock3::Instance() {
 }
 
 std::string CDBStock3::Sql(const char* format, ...) {
+  // Numbers go into statements with a decimal point, whatever the locale.
+  const CCLocaleScope c_locale;
   va_list args;
   va_start(args, format);
   va_list again;
@@ -94,6 +99,14 @@ std::string CDBStock3::Quote(const std::string& text) {
 }
 
 std::string CDBStock3::DateText(const CDate& date) { return date.Format(0); }
+
+bool CDBStock3::CodeFits(const std::string& code) {
+  if (code.size() <= kMaxCodeBytes) return true;
+  RecordFailure("22001", SQLITE_TOOBIG,
+                "an issue code is longer than " + std::to_string(kMaxCodeBytes) +
+                    " bytes");
+  return false;
+}
 
 bool CDBStock3::Query(const std::string& sql, std::int32_t columns,
                       Rows& rows) {
@@ -206,10 +219,12 @@ std::string CDBStock3::InsertBrandSql(const CBrandRecord& b,
 }
 
 bool CDBStock3::InsertBrand(const CBrandRecord& brand) {
+  if (!CodeFits(brand.code)) return false;
   return Run(InsertBrandSql(brand, brand.lendable != 0 ? 1u : 0u));
 }
 
 bool CDBStock3::UpdateBrand(const CBrandRecord& b) {
+  if (!CodeFits(b.code)) return false;
   return Run(Sql(
       "UPDATE 銘柄 SET 種別=%d,市場='%s',名称='%s',売買単位=%u,業種='%s',"
       "貸借=%u,発行済株式数=%.0f,配当=%f,EPS=%f,BPS=%f WHERE 銘柄コード='%s'",
@@ -220,6 +235,7 @@ bool CDBStock3::UpdateBrand(const CBrandRecord& b) {
 
 bool CDBStock3::WriteBrand(const CBrandRecord& brand) {
   // Unlike InsertBrand, the margin status goes in unchanged.
+  if (!CodeFits(brand.code)) return false;
   if (Run(InsertBrandSql(brand, brand.lendable))) return true;
   return UpdateBrand(brand);
 }
@@ -321,6 +337,7 @@ bool CDBStock3::GetMarkets(std::vector<std::string>& markets) {
 // ---- Splits ---------------------------------------------------------------
 
 bool CDBStock3::WriteDivide(const std::string& code, const CDivideRecord& d) {
+  if (!CodeFits(code)) return false;
   const std::string quoted = Quote(code);
   const int date = static_cast<int>(d.date.ToNumber());
   if (Run(Sql("INSERT INTO 分割 VALUES ('%s', %d, %f)", quoted.c_str(), date,
@@ -351,6 +368,7 @@ bool CDBStock3::GetAllDivides(std::vector<CodeDivide>& divides) {
 // ---- Margin balances ------------------------------------------------------
 
 bool CDBStock3::WriteMargin(const std::string& code, const CMarginRecord& m) {
+  if (!CodeFits(code)) return false;
   const std::string quoted = Quote(code);
   const int date = static_cast<int>(m.date.ToNumber());
   if (Run(Sql("INSERT INTO 信用残 VALUES ('%s', %d, %f, %f)", quoted.c_str(),
@@ -393,12 +411,14 @@ bool CDBStock3::GetMarginRange(const std::string& code, const CDate& first,
 // ---- Daily bars -----------------------------------------------------------
 
 bool CDBStock3::InsertChart(const std::string& code, const CDayRecord& bar) {
+  if (!CodeFits(code)) return false;
   return Run(Sql("INSERT INTO 時系列 VALUES ('%s', 0, '%s', %f, %f, %f, %f, %f)",
                  Quote(code).c_str(), DateText(bar.Date()).c_str(), bar.open,
                  bar.high, bar.low, bar.close, bar.volume));
 }
 
 bool CDBStock3::UpdateChart(const std::string& code, const CDayRecord& bar) {
+  if (!CodeFits(code)) return false;
   return Run(Sql("UPDATE 時系列 SET 始値=%f,高値=%f,安値=%f,終値=%f,出来高=%f "
                  "WHERE 銘柄コード='%s' AND 日時='%s'",
                  bar.open, bar.high, bar.low, bar.close, bar.volume,

@@ -21,7 +21,10 @@
 //
 // Writes are insert-or-update: the INSERT first, and on any failure the
 // UPDATE keyed by the table's primary key. A failed write leaves GetError
-// describing the UPDATE's failure.
+// describing the UPDATE's failure. Every write refuses a code longer than
+// kMaxCodeBytes, the width of the code columns, before any statement runs
+// (GetError state 22001): such a code may come from a damaged issue or
+// split list file, and a shortened one would name another issue.
 //
 // Text values are placed in the statements between apostrophes, with every
 // apostrophe inside them doubled, so that no text (an issue name read from a
@@ -114,7 +117,7 @@ class CDBStock3 : public CDBControl {
  private:
   using Rows = std::vector<std::vector<CDBVar>>;
 
-  // Formats a statement from a template; no length limit.
+  // Formats a statement from a template in the "C" locale; no length limit.
   static std::string Sql(const char* format, ...)
       __attribute__((format(printf, 1, 2)));
   // The text with every apostrophe doubled, ready to stand between
@@ -122,6 +125,9 @@ class CDBStock3 : public CDBControl {
   static std::string Quote(const std::string& text);
   // A date as the 日時 column takes it: "2024/3/5".
   static std::string DateText(const CDate& date);
+  // True when the code fits the code columns (kMaxCodeBytes); otherwise
+  // records the failure for GetError (state 22001) and answers false.
+  bool CodeFits(const std::string& code);
 
   bool Run(const std::string& sql) { return Execute(sql.c_str()); }
   // Runs a query and fetches `columns` columns of every row.

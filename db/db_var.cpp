@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "support/c_locale.h"
 #include "support/date.h"
 
 namespace {
@@ -44,7 +45,7 @@ int32_t CDBVar::ToInt() const {
 double CDBVar::ToDouble() const {
   // strtod in the C locale: the decimal point stays '.' even when the
   // program has set a locale that writes ','.
-  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
+  const locale_t c_locale = CLocale();
   if (c_locale == static_cast<locale_t>(0)) return strtod(text_.c_str(), nullptr);
   return strtod_l(text_.c_str(), nullptr, c_locale);
 }

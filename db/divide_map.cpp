@@ -11,14 +11,14 @@ namespace {
 constexpr float kFileVersion = 2.0f;
 
 // Reads one record; false when it cannot be read whole. A code grows only
-// while its bytes keep coming, up to kMaxCodeBytes.
+// while its bytes keep coming, and is kept whole however long.
 bool ReadRecord(CFieldReader& reader, bool version1, std::string& code,
                 CDivideRecord& split) {
   if (version1) {
     std::int16_t number;
     if (!reader.ReadI16(number)) return false;
     code = std::to_string(number);
-  } else if (!reader.ReadText(code, kMaxCodeBytes)) {
+  } else if (!reader.ReadText(code)) {
     return false;
   }
   std::uint32_t date;
@@ -51,7 +51,7 @@ bool CDivideMap::Load(const std::string& path) {
     std::fclose(file);
     return false;
   }
-  const bool version1 = version < kFileVersion;
+  const bool version1 = IsOldFormatVersion(version);
 
   std::string code;
   CDivideRecord split;

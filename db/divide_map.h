@@ -39,11 +39,13 @@ class CDivideMap {
   // every whole record to the list of its code, which is made on first
   // use; afterwards every list is sorted by date. The date number is kept
   // exactly as stored, even when it is no real date; the ratio is widened
-  // to a double. Reading stops at the first record that cannot be read
-  // whole: one cut by the end of the file, or a version 2 code without its
-  // NUL within kMaxCodeBytes bytes. That record and everything after it are
-  // dropped. Returns false only when the file cannot be opened or holds
-  // less than the 8-byte header; true also when it holds no record.
+  // to a double. The file is read to its end; only the last record can be
+  // dropped, one that the end of the file cuts. A code is taken whole,
+  // however long (never longer than the file): one over kMaxCodeBytes
+  // loads like any other and is refused where it is used (the file path
+  // builders, CDBStock3). Returns false only when the file cannot be
+  // opened or holds less than the 8-byte header; true also when it holds no
+  // record.
   bool Load(const std::string& path);
 
   // Writes every split of every code, codes in map order and splits in

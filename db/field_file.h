@@ -12,8 +12,7 @@
 // the issue list and split list files on a buffered stdio stream that the
 // caller opened and still closes. Every operation says whether its field
 // went through whole; nothing is ever read past the end of the file, and a
-// text grows only as long as its bytes keep coming, up to its limit. Not
-// copyable.
+// text grows only as long as its bytes keep coming. Not copyable.
 class CFieldReader {
  public:
   explicit CFieldReader(std::FILE* file) : file_(file) {}
@@ -54,15 +53,14 @@ class CFieldReader {
     return true;
   }
 
-  // Reads bytes up to and without their NUL. False when the file ends
-  // first or more than `limit` bytes come before the NUL.
-  bool ReadText(std::string& text, std::size_t limit) {
+  // Reads bytes up to and without their NUL, however many. False when the
+  // file ends first. The text never grows longer than the file.
+  bool ReadText(std::string& text) {
     text.clear();
     for (;;) {
       const int c = std::getc(file_);
       if (c == EOF) return false;
       if (c == 0) return true;
-      if (text.size() == limit) return false;
       text.push_back(static_cast<char>(c));
     }
   }

@@ -15,7 +15,9 @@ struct sqlite3_stmt;
 //  - Text is CP932. A statement is converted to UTF-8 before it is
 //    prepared, so table names, column names and values may be Japanese;
 //    every cell is converted back. A CP932 character whose second byte is
-//    0x5C ("表", "ソ") or a backslash passes unchanged.
+//    0x5C ("表", "ソ") or a backslash passes unchanged. A lead byte never
+//    takes a quote, comma or blank after it as its second byte, so a text
+//    that ends in a stray lead byte stays inside its quotes.
 //  - DATETIME. A CREATE TABLE statement is rewritten so that each column
 //    declared DATETIME compares as a date (collation TICKORA_DATE), and two
 //    triggers store every value written to it in the canonical form
@@ -53,6 +55,7 @@ struct sqlite3_stmt;
 //          table, column or function
 //   HY000  anything else (a file that is no database, a read-only or locked
 //          database, a failure while the statement ran)
+//   22001  (from RecordFailure only) a text longer than its column holds
 // The native error is SQLite's extended result code, the message SQLite's
 // message in CP932. Nothing throws.
 //
@@ -110,6 +113,13 @@ class CSqliteEngine {
   StepResult NextRow(int columns, std::vector<std::string>& cells);
 
   const Error& LastError() const { return error_; }
+
+  // Records a failure that the layer above found before it ran anything (a
+  // value that a column cannot hold, say), so that LastError describes it
+  // like any other. The connection is not touched.
+  void RecordFailure(const char* state, int native, const std::string& message) {
+    SetError(state, native, message);
+  }
 
  private:
   void ClearError() { error_ = Error(); }

@@ -2,9 +2,10 @@
 // Besides the sanitizers' checks it stops on any broken promise of the
 // reader: a result that disagrees with the header's presence, a header
 // other than the file's first 8 bytes, an empty series, more records than
-// the bytes can hold, a code with a zero byte or one the old layout cannot
-// carry, or a table that does not survive being written and read again
-// (its bars in date order) with the same series, dates and file bytes.
+// the bytes can hold, more room reserved than the file's records justify, a
+// code with a zero byte or one the old layout cannot carry, or a table that
+// does not survive being written and read again (its bars in date order)
+// with the same series, dates and file bytes.
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,34 +16,16 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz/fuzz_files.h"
 #include "series/archive_price_file.h"
 #include "series/record_file.h"
 
+using fuzz::Check;
+using fuzz::ReadBytes;
+using fuzz::TempPath;
+using fuzz::WriteBytes;
+
 namespace {
-
-std::string TempPath(const char* name) {
-  return "/tmp/tickora-fuzz-" + std::to_string(getpid()) + "-" + name;
-}
-
-bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool ok = std::fwrite(data, 1, size, file) == size;
-  return std::fclose(file) == 0 && ok;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::string bytes;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  for (int c; (c = std::getc(file)) != EOF;) bytes.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return bytes;
-}
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
 
 bool SameDates(const CChartTable& a, const CChartTable& b) {
   if (a.size() != b.size()) return false;
@@ -79,10 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The shortest record: an empty code and its zero, or an issue number.
   const size_t shortest = kArchivePriceValueBytes + (old ? 2 : 1);
   size_t records = 0;
+  size_t room = 0;
   for (auto& [code, series] : table) {
     Check(!series.empty());
     Check(CArchiveFileWriter::CanHold(code, old));
     records += series.size();
+    room += series.capacity();
     // The writer takes each series in ascending date order.
     std::stable_sort(series.begin(), series.end(),
                      [](const CDayRecord& a, const CDayRecord& b) {
@@ -90,15 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      });
   }
   Check(records * shortest <= size - kArchiveHeaderBytes);
+  // Reservations together stay within the records the file can hold; a
+  // series beyond its reservation grows to at most twice its records.
+  Check(room <= (size - kArchiveHeaderBytes) / shortest + 1 + 2 * records);
 
   // Written once, the values are float32 again (a signalling NaN comes
   // back quiet); from then on reading and writing changes nothing.
+  fuzz::Fresh(first);
   Check(WriteArchivePriceFile(first.c_str(), table, 0, UINT32_MAX, header));
   CChartTable again;
   CArchiveFileHeader againHeader;
   Check(ReadArchivePriceFile(first.c_str(), again, &againHeader));
   Check(std::memcmp(&againHeader, &header, sizeof(header)) == 0);
   Check(SameDates(table, again));
+  fuzz::Fresh(second);
   Check(WriteArchivePriceFile(second.c_str(), again, 0, UINT32_MAX,
                               againHeader));
   Check(ReadBytes(first) == ReadBytes(second));

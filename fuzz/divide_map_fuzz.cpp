@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to CDivideMap::Load as a split list file. Besides
 // the sanitizers' checks it stops on any broken promise of the reader: a
 // result that disagrees with the header's presence, more splits than the
-// bytes can hold, an overlong code, an unsorted list, or a file that does
-// not read back the same after Save.
+// bytes can hold, a code longer than the file, an unsorted list, or a
+// file that does not read back the same after Save.
 #include <unistd.h>
 
 #include <cstdint>
@@ -11,34 +11,12 @@
 #include <string>
 
 #include "db/divide_map.h"
+#include "fuzz/fuzz_files.h"
 
-namespace {
-
-std::string TempPath(const char* name) {
-  return "/tmp/tickora-fuzz-" + std::to_string(getpid()) + "-" + name;
-}
-
-bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool ok = std::fwrite(data, 1, size, file) == size;
-  return std::fclose(file) == 0 && ok;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::string bytes;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  for (int c; (c = std::getc(file)) != EOF;) bytes.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return bytes;
-}
-
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
+using fuzz::Check;
+using fuzz::ReadBytes;
+using fuzz::TempPath;
+using fuzz::WriteBytes;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = TempPath("in.bin");
@@ -50,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(map.Load(input) == (size >= 8));
   size_t splits = 0;
   for (const auto& [code, list] : map) {
-    Check(code.size() <= kMaxCodeBytes && !list.empty());
+    Check(code.size() <= size && !list.empty());
     for (size_t i = 1; i < list.size(); ++i) {
       Check(list[i - 1].date.ToNumber() <= list[i].date.ToNumber());
     }
@@ -59,9 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(splits * 9 <= (size >= 8 ? size - 8 : 0));
 
   const CDate written(2024, 6, 14);
+  fuzz::Fresh(first);
   if (map.Save(first, written)) {
     CDivideMap again;
     Check(again.Load(first));
+    fuzz::Fresh(second);
     Check(again.Save(second, written));
     Check(ReadBytes(first) == ReadBytes(second));
   }

@@ -7,6 +7,7 @@
 
 #include "series/chunk_reader.h"
 #include "series/chunk_writer.h"
+#include "series/record_file.h"
 
 // The archive data files carry the prices or margin balances of all issues
 // over a range of dates; the archive server publishes them gzip-compressed
@@ -15,6 +16,7 @@
 //
 //   header, 8 bytes
 //     offset 0  float32  format version: 2.0 now; below 2.0 the old layout
+//                        (IsOldFormatVersion)
 //     offset 4  uint32   date number of the day the file was made
 //   records to the end of the file, each naming its issue:
 //     version 2.0 and above: the issue code, zero-terminated, then values
@@ -42,9 +44,8 @@ struct CArchiveFileHeader {
   float version = kArchiveVersion;
   uint32_t madeDate = 0;
 
-  // Below 2.0. A version that is not a number counts as old as well: only
-  // a version known to be 2.0 or above selects the zero-terminated codes.
-  bool IsOldLayout() const { return !(version >= kArchiveVersion); }
+  // Below 2.0; a version that is not a number is not old.
+  bool IsOldLayout() const { return IsOldFormatVersion(version); }
 };
 
 // CArchiveFileReader reads an archive file record by record: Open takes

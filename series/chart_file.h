@@ -10,7 +10,8 @@
 class CChart;
 
 // The chart file holds the daily bars of one issue as "<folder>/<code>.dat"
-// (the path comes from BuildChartFilePath, which refuses unsafe codes). It
+// (the path comes from BuildChartFilePath, which refuses unsafe codes; with
+// an empty code the folder argument is the whole path). It
 // has no header: one 24-byte record a bar, in ascending date order, to the
 // end of the file. Every field is little-endian:
 //

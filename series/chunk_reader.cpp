@@ -17,15 +17,23 @@ bool CChunkReader::Open(const char* path) {
   size_ = taken_ = 0;
   if (file_ == nullptr) return false;
   struct stat info {};
+  size_t wanted = kChunkSize;
   if (fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) {
     size_ = static_cast<uint64_t>(info.st_size);
+    // Small files are common (one issue's data, a short range of dates,
+    // a fuzzer's inputs): a chunk as large as the file costs no more than
+    // the file.
+    if (size_ < kChunkSize) wanted = size_ > 0 ? static_cast<size_t>(size_) : 1;
   }
-  if (!chunk_) chunk_ = std::make_unique<unsigned char[]>(kChunkSize);
+  if (capacity_ < wanted) {
+    chunk_ = std::make_unique_for_overwrite<unsigned char[]>(wanted);
+    capacity_ = wanted;
+  }
   return true;
 }
 
 bool CChunkReader::Fill(size_t size) {
-  if (file_ == nullptr || size > kChunkSize) return false;
+  if (file_ == nullptr || size > capacity_) return false;
   if (begin_ > 0) {
     std::memmove(chunk_.get(), chunk_.get() + begin_, end_ - begin_);
     end_ -= begin_;
@@ -33,7 +41,7 @@ bool CChunkReader::Fill(size_t size) {
   }
   while (end_ < size) {
     const size_t got =
-        std::fread(chunk_.get() + end_, 1, kChunkSize - end_, file_);
+        std::fread(chunk_.get() + end_, 1, capacity_ - end_, file_);
     if (got == 0) return false;
     end_ += got;
   }

@@ -9,9 +9,10 @@
 
 // CChunkReader reads a binary file from front to back for the readers of
 // the quick and archive files, whose records are small and many. It pulls
-// the file in with fread in chunks of 1 MiB and hands out the bytes of one
-// field or record at a time as a pointer into its chunk, so that no record
-// costs a call into the C library.
+// the file in with fread in chunks of 1 MiB (of the file's size, when that
+// is smaller) and hands out the bytes of one field or record at a time as a
+// pointer into its chunk, so that no record costs a call into the C
+// library.
 //
 // The reader owns the stream: Open opens it, the destructor closes it.
 // A pointer handed out by Take stays valid until the next call on the
@@ -37,7 +38,9 @@ class CChunkReader {
   bool Open(const char* path);
 
   // The next `size` bytes of the file (at most kChunkSize), or null when
-  // fewer are left or the file cannot be read.
+  // fewer are left or the file cannot be read. A regular file smaller than
+  // kChunkSize gets a chunk of its own size, so a request beyond the size
+  // the file had when it was opened fails too.
   const unsigned char* Take(size_t size);
 
   // Reads bytes up to the next zero byte into `text` (without the zero,
@@ -55,6 +58,7 @@ class CChunkReader {
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<unsigned char[]> chunk_;
+  size_t capacity_ = 0;  // bytes of chunk_
   size_t begin_ = 0;  // first byte not yet taken
   size_t end_ = 0;    // one past the last buffered byte
   uint64_t size_ = 0;

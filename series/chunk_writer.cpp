@@ -1,6 +1,7 @@
 #include "series/chunk_writer.h"
 
 #include <cstring>
+#include <utility>
 
 CChunkWriter::~CChunkWriter() {
   if (file_ != nullptr) std::fclose(file_);
@@ -11,21 +12,31 @@ bool CChunkWriter::Create(const char* path) {
   file_ = path != nullptr ? std::fopen(path, "wb") : nullptr;
   used_ = 0;
   failed_ = false;
-  if (file_ == nullptr) return false;
-  if (!chunk_) chunk_ = std::make_unique<unsigned char[]>(kChunkSize);
-  return true;
+  return file_ != nullptr;
 }
 
 unsigned char* CChunkWriter::Extend(size_t size) {
   if (size > kChunkSize) return nullptr;
-  if (!chunk_) chunk_ = std::make_unique<unsigned char[]>(kChunkSize);
   // Without a stream the room is scratch that never reaches a file, and
   // the writing counts as failed.
   if (file_ == nullptr) failed_ = true;
-  if (used_ + size > kChunkSize) WritePending();
+  if (used_ + size > capacity_ && capacity_ < kChunkSize) Grow(used_ + size);
+  if (used_ + size > capacity_) WritePending();
   unsigned char* room = chunk_.get() + used_;
   used_ += size;
   return room;
+}
+
+void CChunkWriter::Grow(size_t needed) {
+  // From 64 KiB, doubling up to kChunkSize: a small file never costs a
+  // whole chunk, a large one reaches it after a few copies.
+  size_t capacity = capacity_ > 0 ? capacity_ : size_t{64} << 10;
+  while (capacity < needed && capacity < kChunkSize) capacity *= 2;
+  if (capacity > kChunkSize) capacity = kChunkSize;
+  auto chunk = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+  if (used_ > 0) std::memcpy(chunk.get(), chunk_.get(), used_);
+  chunk_ = std::move(chunk);
+  capacity_ = capacity;
 }
 
 void CChunkWriter::Put(const void* bytes, size_t size) {

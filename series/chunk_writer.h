@@ -6,7 +6,7 @@
 #include <memory>
 
 // CChunkWriter builds a binary file in memory and hands it to the stream in
-// pieces of 1 MiB, for the writers of the quick and archive files: their
+// pieces of 1 MiB (its chunk starts smaller and grows to that size), for the writers of the quick and archive files: their
 // records are small and many, and one fwrite a record would cost more than
 // the record.
 //
@@ -48,9 +48,13 @@ class CChunkWriter {
  private:
   // Hands the pending bytes to the stream (unless a write failed before).
   void WritePending();
+  // Enlarges the chunk towards kChunkSize to hold at least `needed` bytes,
+  // keeping the pending ones.
+  void Grow(size_t needed);
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<unsigned char[]> chunk_;
+  size_t capacity_ = 0;  // bytes of chunk_, growing up to kChunkSize
   size_t used_ = 0;
   bool failed_ = false;
 };

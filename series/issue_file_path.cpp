@@ -14,10 +14,12 @@ bool BuildIssueFilePath(const std::string& folder, const char* prefix,
                         const std::string& code, const char* suffix,
                         std::string& path) {
   path.clear();
-  if (folder.empty() || folder.find('\0') != std::string::npos ||
-      !IsSafeIssueFileCode(code)) {
-    return false;
+  if (folder.empty() || folder.find('\0') != std::string::npos) return false;
+  if (code.empty()) {
+    path = folder;
+    return true;
   }
+  if (!IsSafeIssueFileCode(code)) return false;
   path = folder;
   path += '/';
   path += prefix;

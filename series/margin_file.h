@@ -11,7 +11,8 @@ class CMargin;
 
 // The margin file holds the weekly margin balances of one issue as
 // "<folder>/mg<code>.dat" (the path comes from BuildMarginFilePath, which
-// refuses unsafe codes). It has no header: one 20-byte record an entry, in
+// refuses unsafe codes; with an empty code the folder argument is the whole
+// path). It has no header: one 20-byte record an entry, in
 // ascending date order, to the end of the file. Every field is
 // little-endian, the balances at full float64 precision:
 //

@@ -45,6 +45,12 @@ inline double GetLittleF64(const unsigned char* at) {
   return std::bit_cast<double>(GetLittleU64(at));
 }
 
+// The archive files, the issue list file and the split list file begin with
+// a float32 format version. One rule holds for all their readers and
+// writers: a version below 2.0 selects the old layout; 2.0 and above, and a
+// version that is not a number, the current one.
+inline bool IsOldFormatVersion(float version) { return version < 2.0f; }
+
 // Outcomes of reading a record file; the loaders report them as their
 // statuses.
 enum : int32_t {

@@ -32,15 +32,25 @@ class CSeriesCursor {
   // The series of `code`, made empty when the code is new. A series found
   // empty gets room for as many records as the series before it, but for
   // no more than `recordsLeft`, a bound the caller takes from what is left
-  // of the file rather than from any count stored in it.
+  // of the file rather than from any count stored in it. All the room so
+  // reserved together stays within the `recordsLeft` of the first call:
+  // records that alternate between one long series and ever new issues
+  // would otherwise reserve, issue after issue, the long series' length
+  // again, which grows with the square of the file.
   Series& At(std::string_view code, uint64_t recordsLeft) {
+    if (!started_) {
+      budget_ = recordsLeft;
+      started_ = true;
+    }
     if (series_ == nullptr || code != code_) {
       const size_t before = series_ != nullptr ? series_->size() : 0;
       code_.assign(code);
       series_ = &table_[code_];
       if (series_->empty()) {
-        series_->reserve(static_cast<size_t>(
-            std::min<uint64_t>(before, recordsLeft)));
+        const uint64_t room = std::min<uint64_t>(
+            {static_cast<uint64_t>(before), recordsLeft, budget_});
+        series_->reserve(static_cast<size_t>(room));
+        budget_ -= room;
       }
     }
     return *series_;
@@ -50,6 +60,8 @@ class CSeriesCursor {
   std::map<std::string, Series>& table_;
   std::string code_;
   Series* series_ = nullptr;
+  bool started_ = false;
+  uint64_t budget_ = 0;  // room that reservations may still take
 };
 
 #endif  // TICKORA_SERIES_SERIES_TABLE_H_

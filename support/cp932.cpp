@@ -25,13 +25,24 @@ std::size_t Utf8SequenceLength(const unsigned char* p, std::size_t left) {
   return length;
 }
 
-// Bytes to skip in `from` after an unconvertible or invalid sequence.
+// True when the byte can be the second byte of a two-byte CP932 character
+// (0x40-0x7E, 0x80-0xFC).
+bool IsCp932TrailByte(unsigned char byte) {
+  return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+// Bytes to skip in `from` after an unconvertible or invalid sequence. A
+// lead byte takes the byte after it only when that byte can be a trail
+// byte: an apostrophe, a comma or a line end after a lone lead byte stays
+// itself, so a text that ends in a lead byte cannot swallow the quote that
+// closes it in a statement.
 std::size_t SkipLength(bool from_utf8, const unsigned char* p,
                        std::size_t left) {
   if (from_utf8) {
     return Utf8SequenceLength(p, left);
   }
-  return (IsCp932LeadByte(p[0]) && left >= 2) ? 2 : 1;
+  return (IsCp932LeadByte(p[0]) && left >= 2 && IsCp932TrailByte(p[1])) ? 2
+                                                                        : 1;
 }
 
 // Converts with iconv, replacing every sequence that cannot be converted by

@@ -8,7 +8,10 @@
 // the encoding of web pages, SQLite and the terminal. Both directions use
 // glibc iconv. Neither ever fails: a character the target cannot hold, and
 // any byte sequence that is not valid in the source, become "?" and the
-// conversion goes on with the next byte.
+// conversion goes on with the next byte. A CP932 lead byte followed by a
+// byte that cannot be a trail byte (below 0x40, 0x7F, above 0xFC) is one
+// such sequence on its own: the byte after it is converted as itself, so an
+// apostrophe after a stray lead byte stays an apostrophe.
 
 std::string Cp932FromUtf8(const std::string& utf8);
 std::string Utf8FromCp932(const std::string& cp932);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,7 +47,9 @@ Token Tokenizer::Next(std::string* field) {
   if (c == '\n') return Token::kLineEnd;
   if (c == ',') return Token::kSeparator;
 
-  enum { kUnquoted, kQuoted, kAfterQuote } state = kUnquoted;
+  // kAfterQuote: directly after a quote inside quotes; kClosed: the quotes
+  // have ended and the rest of the field is dropped.
+  enum { kUnquoted, kQuoted, kAfterQuote, kClosed } state = kUnquoted;
   if (c == '"') {
     state = kQuoted;
   } else {
@@ -71,11 +74,16 @@ Token Tokenizer::Next(std::string* field) {
         break;
       case kAfterQuote:
         // "" inside quotes is one quote; anything else after the closing
-        // quote is dropped up to the next comma or line end.
+        // quote is dropped up to the next comma or line end, and a quote
+        // there does not open the field again.
         if (c == '"') {
           field->push_back('"');
           state = kQuoted;
+        } else {
+          state = kClosed;
         }
+        break;
+      case kClosed:
         break;
     }
   }
@@ -129,30 +137,40 @@ void AppendField(const std::string& text, std::string* line) {
   line->push_back('"');
 }
 
-bool WriteRows(std::FILE* file, const CCsvFile::Rows& rows) {
-  std::string line;
+// The rows as the file holds them.
+std::string RowsText(const CCsvFile::Rows& rows) {
+  std::string text;
   for (const CCsvFile::Row& row : rows) {
-    line.clear();
     if (row.size() == 1 && row[0].ToString().empty()) {
       // Written bare, a single empty field would be an empty line and read
       // back as a row without fields; quoted, it keeps its one field.
-      line = "\"\"";
+      text += "\"\"";
     } else {
       for (std::size_t i = 0; i < row.size(); ++i) {
-        if (i > 0) line.push_back(',');
-        AppendField(row[i].ToString(), &line);
+        if (i > 0) text.push_back(',');
+        AppendField(row[i].ToString(), &text);
       }
     }
-    line.push_back('\n');
-    if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) {
-      return false;
-    }
+    text.push_back('\n');
+  }
+  return text;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = pwrite(fd, text.data() + done, text.size() - done,
+                             static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
-// The file a save replaces: the path itself or, when the path is a symbolic
-// link, the file it finally points to, so that the link survives the save.
+// The file a replacement stands in for: the path itself or, when the path
+// is a symbolic link, the file it finally points to, so that the link
+// survives.
 std::string SaveTarget(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -179,6 +197,52 @@ int CreateTempBeside(const std::string& target, std::string* temp) {
   return -1;
 }
 
+enum class Replaced { kDone, kFailed, kNotPossible };
+
+// Writes `text` to a new file beside `target` and moves it over `target`:
+// a crash leaves the old file or the new one, never a half-written one.
+// `old` describes the file being replaced, or is null for a new file; the
+// new file gets its permission bits and group. kNotPossible when the new
+// file cannot be made as the old one was (no room for it in the folder, a
+// group that cannot be given); nothing is left behind then.
+Replaced ReplaceWith(const std::string& target, const std::string& text,
+                     const struct stat* old) {
+  std::string temp;
+  const int fd = CreateTempBeside(target, &temp);
+  if (fd < 0) return Replaced::kNotPossible;
+  bool same = true;
+  if (old != nullptr) {
+    same = fchmod(fd, old->st_mode & 07777) == 0;
+    struct stat made;
+    if (same && fstat(fd, &made) == 0 && made.st_gid != old->st_gid) {
+      same = fchown(fd, static_cast<uid_t>(-1), old->st_gid) == 0;
+    }
+  }
+  if (!same) {
+    close(fd);
+    unlink(temp.c_str());
+    return Replaced::kNotPossible;
+  }
+  bool ok = WriteAll(fd, text);
+  // The bytes reach the disk before the rename makes them the file.
+  ok = ok && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) unlink(temp.c_str());
+  return ok ? Replaced::kDone : Replaced::kFailed;
+}
+
+// True when replacing the open file `fd`, described by `st`, with a new
+// file under the same name would change nothing but its content: it has no
+// other name (a hard link would keep the old content), it belongs to the
+// user saving (a new file would change owner), and it carries no access
+// control list (a new file would lose it).
+bool ReplacingChangesNothingElse(int fd, const struct stat& st) {
+  if (st.st_nlink != 1 || st.st_uid != geteuid()) return false;
+  return fgetxattr(fd, "system.posix_acl_access", nullptr, 0) < 0 &&
+         (errno == ENODATA || errno == ENOTSUP);
+}
+
 }  // namespace
 
 bool CCsvFile::Load(const std::string& path) {
@@ -203,29 +267,39 @@ bool CCsvFile::Save(const std::string& path) {
 
 bool CCsvFile::Save() {
   if (path_.empty()) return false;
-  const std::string target = SaveTarget(path_);
-  struct stat old;
-  const bool exists = stat(target.c_str(), &old) == 0;
-  // Only a regular file is ever replaced: never a folder or a device.
-  if (exists && !S_ISREG(old.st_mode)) return false;
-
-  std::string temp;
-  const int fd = CreateTempBeside(target, &temp);
-  if (fd < 0) return false;
-  if (exists) fchmod(fd, old.st_mode & 07777);
-  std::FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
+  const std::string text = RowsText(rows_);
+  // The file's own permissions decide: a file that this user cannot open
+  // for writing is refused and left as it is. O_NONBLOCK keeps a FIFO from
+  // holding the open; only a regular file is ever written.
+  const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    // No file yet (a dangling link makes its target): nothing to keep.
+    if (errno != ENOENT) return false;
+    return ReplaceWith(SaveTarget(path_), text, nullptr) == Replaced::kDone;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    unlink(temp.c_str());
     return false;
   }
-  bool ok = WriteRows(file, rows_);
-  ok = std::fflush(file) == 0 && ok;
-  // The bytes reach the disk before the rename makes them the file, so a
-  // crash leaves either the old file or the new one, never an empty one.
+  // Replacing the file by a new one protects it from a half-written save,
+  // but only where that changes nothing else about it; otherwise, and when
+  // its folder takes no new file, the file itself is written.
+  if (ReplacingChangesNothingElse(fd, st)) {
+    const std::string target = SaveTarget(path_);
+    struct stat named;
+    if (stat(target.c_str(), &named) == 0 && named.st_ino == st.st_ino &&
+        named.st_dev == st.st_dev) {
+      const Replaced replaced = ReplaceWith(target, text, &st);
+      if (replaced != Replaced::kNotPossible) {
+        close(fd);
+        return replaced == Replaced::kDone;
+      }
+    }
+  }
+  bool ok = WriteAll(fd, text);
+  ok = ok && ftruncate(fd, static_cast<off_t>(text.size())) == 0;
   ok = ok && fsync(fd) == 0;
-  ok = std::fclose(file) == 0 && ok;
-  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) unlink(temp.c_str());
+  ok = close(fd) == 0 && ok;
   return ok;
 }

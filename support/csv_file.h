@@ -38,13 +38,20 @@ class CCsvFile {
 
   // Stores `path` as the document's path, then saves to it.
   bool Save(const std::string& path);
-  // Writes every row to the stored path. The rows go to a new file in the
-  // same folder that then replaces the old one, so a failed save leaves the
-  // old file whole. A symbolic link is followed: its target is replaced and
-  // the link kept. The replacement keeps the old file's permission bits.
-  // False when there is no stored path, the path names something other than
-  // a regular file (a folder, a device), or the new file cannot be created,
-  // written or moved into place.
+  // Writes every row to the file at the stored path. The file may belong
+  // to another program as much as to this one, so its own permissions
+  // decide: a file that cannot be opened for writing is refused and left as
+  // it is, and a writable one is written even when its folder is not.
+  // Links keep naming the file: a symbolic link is followed, and a file
+  // with hard links is written in place. Where it changes nothing else
+  // about the file (one name, owned by the user saving, no access control
+  // list, a folder that takes a new file), the rows go to a new file in the
+  // same folder that then replaces the old one with its permission bits and
+  // group, so a failed save leaves the old file whole; otherwise the file
+  // itself is rewritten and cut to its new length. A missing file is
+  // created. False when there is no stored path, the path names something
+  // other than a regular file (a folder, a device), or the file cannot be
+  // opened, written or moved into place.
   bool Save();
 
   Rows& GetRows() { return rows_; }

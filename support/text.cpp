@@ -3,8 +3,11 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "support/c_locale.h"
+
 std::string StringFormat(const char* format, ...) {
   char work[1024];
+  const CCLocaleScope c_locale;
   va_list args;
   va_start(args, format);
   int n = std::vsnprintf(work, sizeof work, format, args);

@@ -8,9 +8,10 @@
 // character sets: a CP932 lead byte is an ordinary byte to them, so callers
 // choose delimiters that cannot be a trail byte (all ASCII below 0x40 is safe).
 
-// Formats printf-style through a 1024-byte work area. A text that would
-// need 1024 bytes or more is cut to 1023 bytes; callers keep their formats
-// well below that.
+// Formats printf-style through a 1024-byte work area, in the "C" locale
+// (a decimal point, never a comma, whatever the process locale). A text
+// that would need 1024 bytes or more is cut to 1023 bytes; callers keep
+// their formats well below that.
 std::string StringFormat(const char* format, ...)
     __attribute__((format(printf, 1, 2)));
 

@@ -1,8 +1,8 @@
 #include "support/value.h"
 
+#include <charconv>
 #include <cmath>
 
-#include "support/text.h"
 
 namespace {
 
@@ -25,10 +25,14 @@ std::string CValue::ToString() const {
   if (is_text_) return text_;
   double whole;
   // std::modf gives a NaN fraction for NaN and zero for the infinities, so
-  // NaN takes "%f" and the infinities "%.0f"; both print as "nan"/"inf".
-  // The longest "%f" of a double (about 320 bytes) fits the work area.
-  if (std::modf(number_, &whole) == 0.0) return StringFormat("%.0f", number_);
-  return StringFormat("%f", number_);
+  // NaN takes six decimals and the infinities none; both print as
+  // "nan"/"inf". std::to_chars writes what printf's "%.0f" and "%f" write,
+  // but never takes the decimal separator from the locale.
+  const int decimals = std::modf(number_, &whole) == 0.0 ? 0 : 6;
+  char text[400];  // the longest "%f" of a double is about 320 bytes
+  const auto result = std::to_chars(text, text + sizeof text, number_,
+                                    std::chars_format::fixed, decimals);
+  return std::string(text, result.ptr);
 }
 
 bool CValue::operator==(const CValue& other) const {

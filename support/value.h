@@ -28,8 +28,8 @@ class CValue {
   double Number() const { return number_; }
 
   // The form written to files: "(null)" for null, the text itself, or the
-  // number with "%.0f" when its fractional part is zero and "%f" otherwise
-  // (not-a-number included).
+  // number as "%.0f" writes it when its fractional part is zero and as "%f"
+  // otherwise (not-a-number included), always with a decimal point.
   std::string ToString() const;
 
   // Same state and same content. Numbers compare as doubles (so NaN is

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "support/cp932.h"
+#include "tests/common/decimal_comma_locale.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
@@ -113,6 +116,116 @@ TEST_F(DBStock3Test, TextsWithApostrophesBackslashesAnd5CTrailBytesRoundTrip) {
   EXPECT_EQ(b.name, db_.GetName("13'A\\"));
   ASSERT_TRUE(db_.DeleteBrand("13'A\\"));
   EXPECT_EQ("", db_.GetName("13'A\\"));
+}
+
+TEST_F(DBStock3Test, ALoneLeadByteCannotSwallowTheClosingApostrophe) {
+  // Taken as a character with the apostrophe after it, 0x82 would leave the
+  // industry text outside the quotes, to be run as the rest of the values.
+  CBrandRecord b = Brand("7203", "A\x82", "東証", ", 999, 666, 1, 1, 1, 1, 1) --");
+  ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteBrand(b));
+  EXPECT_EQ(100, db_.GetUnit("7203"));
+  EXPECT_EQ("A?", db_.GetName("7203"));
+}
+
+// Texts of random bytes, rich in lead bytes and apostrophes and often ending
+// in a lead byte, go through every statement that quotes a text. Each must
+// run and touch the rows of its own code only.
+TEST_F(DBStock3Test, RandomByteTextsGoThroughEveryQuotingStatement) {
+  const CBrandRecord keep = Brand("0000", "keep");
+  const CDivideRecord split{Day(20240301), 1.5};
+  const CMarginRecord margin{Day(20240301), 10, 20};
+  ASSERT_TRUE(db_.WriteBrand(keep) && db_.WriteDivide("0000", split) &&
+              db_.WriteMargin("0000", margin) && db_.WriteChart("0000", Bar(20240305, 5)));
+  std::mt19937 rng(11);
+  for (int round = 0; round < 150; ++round) {
+    std::string text(1 + rng() % kMaxCodeBytes, '\0');
+    for (char& c : text) {
+      const unsigned pick = rng() % 4;  // an apostrophe, a lead byte, any but NUL
+      c = static_cast<char>(pick == 0 ? '\'' : pick == 1 ? 0x81 + rng() % 31 : 1 + rng() % 255);
+    }
+    if (round % 2 == 0) text.back() = static_cast<char>(0xE0 + rng() % 29);
+    SCOPED_TRACE(::testing::PrintToString(text));
+    const CBrandRecord b = Brand(text, text, text, text);
+    ASSERT_TRUE(db_.InsertBrand(b) && db_.UpdateBrand(b) && db_.WriteBrand(b));
+    ASSERT_TRUE(db_.WriteDivide(text, split) && db_.WriteDivide(text, split) &&
+                db_.WriteMargin(text, margin) && db_.WriteMargin(text, margin) &&
+                db_.InsertChart(text, Bar(20240305, 7)) && db_.UpdateChart(text, Bar(20240305, 8)) &&
+                db_.WriteChart(text, Bar(20240305, 9)));
+    CBrandRecord back;
+    Codes codes;
+    Splits splits;
+    std::vector<CMarginRecord> margins, range;
+    Bars bars, barRange;
+    CDayRecord last;
+    bool exists = false;
+    ASSERT_TRUE(db_.GetBrand(text, back) && db_.GetCodesFrom(codes, text) &&
+                db_.GetDivides(text, splits) && db_.GetMargins(text, margins) &&
+                db_.GetMarginRange(text, Day(20240101), Day(20241231), range) &&
+                db_.GetCharts(text, bars) && db_.HasChart(text, Day(20240305), exists) &&
+                db_.GetChartRange(text, Day(20240101), Day(20241231), barRange) &&
+                db_.GetLastChart(text, last));
+    EXPECT_EQ(Cp932FromUtf8(Utf8FromCp932(text)), db_.GetName(text));
+    EXPECT_TRUE(exists && splits.size() == 1 && margins.size() == 1 && range.size() == 1 &&
+                bars.size() == 1 && barRange.size() == 1);
+    EXPECT_EQ(100, db_.GetUnit(text) + db_.GetMarket(text).empty() + db_.GetIndustry(text).empty());
+    EXPECT_EQ(9.0, db_.GetLastClose(text));
+    EXPECT_EQ(20240305u, db_.GetLastDate(text));
+
+    ASSERT_TRUE(db_.DeleteDivides(text) && db_.DeleteMargins(text) && db_.DeleteCharts(text) &&
+                db_.DeleteBrand(text));
+    EXPECT_EQ(-1, db_.GetUnit(text));
+    // The other issue keeps every row.
+    ASSERT_TRUE(db_.GetBrand("0000", back) && db_.GetDivides("0000", splits) &&
+                db_.GetMargins("0000", margins) && db_.GetCharts("0000", bars));
+    EXPECT_TRUE(keep == back && splits.size() == 1 && margins.size() == 1 && bars.size() == 1);
+  }
+}
+
+// Statements put their numbers with a decimal point and cells are read
+// with one, whatever the locale of the process.
+TEST_F(DBStock3Test, NumbersIgnoreADecimalCommaLocale) {
+  DecimalCommaLocale locale;
+  ASSERT_TRUE(locale.Active());
+  const CBrandRecord b = Brand("7203", "n");  // dividend 12.5, EPS 101.25
+  const CDivideRecord split{Day(20240301), 2.5};
+  const CMarginRecord margin{Day(20240301), 1.5, 0.25};
+  CBrandRecord back;
+  Splits splits;
+  std::vector<CMarginRecord> margins;
+  for (int pass = 0; pass < 2; ++pass) {  // the INSERT, then the UPDATE
+    ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteDivide("7203", split) &&
+                db_.WriteMargin("7203", margin) && db_.WriteChart("7203", Bar(20240305, 100.5)));
+  }
+  ASSERT_TRUE(db_.GetBrand("7203", back) && db_.GetDivides("7203", splits) &&
+              db_.GetMargins("7203", margins));
+  EXPECT_EQ(b, back);
+  EXPECT_EQ((Splits{{"7203", split}}), splits);
+  EXPECT_EQ(std::vector<CMarginRecord>{margin}, margins);
+  EXPECT_EQ(100.5, db_.GetLastClose("7203"));
+}
+
+// A code longer than the code column holds is refused by every write, with
+// a truncation error, before any statement runs; 20 bytes go in.
+TEST_F(DBStock3Test, CodesLongerThanTheColumnAreRefused) {
+  const CDivideRecord split{Day(20240301), 2};
+  const CMarginRecord margin{Day(20240301), 1, 2};
+  auto writes = [&](const std::string& code) {
+    return std::vector<bool>{
+        db_.InsertBrand(Brand(code, "n")), db_.UpdateBrand(Brand(code, "n")),
+        db_.WriteBrand(Brand(code, "n")),  db_.WriteDivide(code, split),
+        db_.WriteMargin(code, margin),      db_.InsertChart(code, Bar(20240305, 1)),
+        db_.UpdateChart(code, Bar(20240305, 1)), db_.WriteChart(code, Bar(20240305, 1))};
+  };
+  for (const std::string& code : {std::string(21, '1'), std::string("1301'); DELETE FROM 銘柄; --")}) {
+    EXPECT_EQ(std::vector<bool>(8, false), writes(code));
+    std::string error;
+    db_.GetError(&error);
+    EXPECT_EQ("22001", error.substr(0, 5));
+  }
+  Codes codes;
+  ASSERT_TRUE(db_.GetCodesFrom(codes, ""));
+  EXPECT_TRUE(codes.empty() && db_.GetLastDateAll() == 0);
+  EXPECT_EQ(std::vector<bool>(8, true), writes(std::string(20, '1')));
 }
 
 TEST_F(DBStock3Test, AbsentRowsAndAClosedDatabaseGiveTheFailureValues) {

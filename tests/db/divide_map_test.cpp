@@ -128,7 +128,7 @@ TEST(DivideMapFileTest, CodesTheFileCanCarryRoundTrip) {
   EXPECT_TRUE(!std::filesystem::exists("/dev/full") || !map.Save("/dev/full"));
 }
 
-TEST(DivideMapDamageTest, CutsAndOverlongCodesKeepTheWholeRecordsBefore) {
+TEST(DivideMapDamageTest, CutsKeepTheWholeRecordsBeforeAndLongCodesLoad) {
   TempDir dir;
   const std::string path = dir.Sub("cut.bin");
   CDivideMap map;
@@ -145,15 +145,15 @@ TEST(DivideMapDamageTest, CutsAndOverlongCodesKeepTheWholeRecordsBefore) {
   EXPECT_FALSE(map.Load(dir.Sub("absent.bin")));
   EXPECT_TRUE(map.Empty());
 
-  // A code of 21 bytes before its NUL ends the list: neither it nor the
-  // record after it loads. 20 bytes are fine.
+  // A code of any length loads whole, and so does every record after it;
+  // where a code is used decides whether it is usable.
   const Bytes rest = kJune6 + kTwo + Code("9999") + kJune6 + kTwo;
-  WriteFile(path, kSmallBytes + Code(std::string(21, '2')) + rest);
+  const std::string longCode(1000, '2');
+  WriteFile(path, kSmallBytes + Code(longCode) + rest);
   ASSERT_TRUE(map.Load(path));
-  EXPECT_EQ(kSmall, Flat(map));
-  WriteFile(path, kHeaderV2 + Code(std::string(20, '2')) + rest);
-  ASSERT_TRUE(map.Load(path));
-  EXPECT_EQ(2u, map.Size());
+  EXPECT_EQ(kSmall.size() + 2, Flat(map).size());
+  ASSERT_TRUE(map.Find(longCode) != nullptr && map.Find("9999") != nullptr);
+  EXPECT_FALSE(map.Add(longCode, Split(20240606, 2)));
 }
 
 TEST(DivideMapDamageTest, RandomBytesLoadWithinBounds) {

@@ -63,11 +63,12 @@ TEST(SimMarketTest, SmallMarketHoldsEveryKindOfIssue) {
 
   CPrivateBrand::Map builtIns;
   CPrivateBrand::Instance().CopyTo(builtIns);
-  // ETFs, REITs, retired markets, delisted, listed late, codes with a
-  // letter, no margin trading, splits: each at least once.
-  size_t kinds[8] = {}, builtInCount = 0;
+  // ETFs, REITs, the market shown as "自動", no industry, delisted, listed
+  // late, codes with a letter, no margin trading, splits: each at least
+  // once. Retired markets only on request (below).
+  size_t kinds[9] = {}, builtInCount = 0;
   const std::set<std::string> markets = {"東証プライム", "東証スタンダード", "東証グロース",
-                                         "名証メイン", "札証", "福証", "東証"};
+                                         "名証メイン", "札証", "福証", "東証", "非上場"};
   std::string previous;  // codes ascend byte by byte
   for (const CSimIssue& issue : market.Issues()) {
     const CBrandRecord& r = issue.record;
@@ -84,14 +85,37 @@ TEST(SimMarketTest, SmallMarketHoldsEveryKindOfIssue) {
     EXPECT_TRUE(CPrivateBrand::IsStockCode(r.code)) << r.code;
     EXPECT_TRUE(!r.name.empty() && r.name.size() <= 64 && r.market.size() <= 20 &&
                 r.industry.size() <= 20) << r.code;
-    EXPECT_EQ(markets.count(r.market) == 0, issue.retiredMarket) << r.market;
-    const bool is[] = {r.kind == kKindEtf, r.kind == kKindReit, issue.retiredMarket,
+    EXPECT_EQ(markets.count(r.market), 1u) << r.market;
+    EXPECT_FALSE(issue.retiredMarket);
+    EXPECT_EQ(issue.autoMarket, r.market == "非上場");
+    EXPECT_EQ(issue.noIndustry, r.kind == kKindStock && r.industry == "業種なし");
+    const bool is[] = {r.kind == kKindEtf, r.kind == kKindReit, issue.autoMarket, issue.noIndustry,
                        issue.IsDelisted(), market.FirstDate() < issue.listed, r.code.back() >= 'A',
                        r.lendable == 0, !market.Series(r.code)->splits.empty()};
     for (size_t k = 0; k < std::size(kinds); ++k) kinds[k] += is[k];
   }
   EXPECT_EQ(builtInCount, builtIns.size());
   for (size_t k = 0; k < std::size(kinds); ++k) EXPECT_GE(kinds[k], 1u) << k;
+
+  // Asked for, retired market names replace the markets of a few stocks
+  // and change nothing else.
+  CSimMarketOptions options = SmallMarketOptions();
+  options.retiredMarkets = true;
+  const CSimMarket retired(options);
+  ASSERT_EQ(retired.Issues().size(), market.Issues().size());
+  size_t retiredCount = 0;
+  for (size_t i = 0; i < market.Issues().size(); ++i) {
+    const CSimIssue& a = market.Issues()[i];
+    const CSimIssue& b = retired.Issues()[i];
+    EXPECT_EQ(a.record.code, b.record.code);
+    EXPECT_EQ(a.listed, b.listed);
+    EXPECT_EQ(a.delisted, b.delisted);
+    if (!b.retiredMarket) continue;
+    ++retiredCount;
+    EXPECT_EQ(markets.count(b.record.market), 0u) << b.record.market;
+    EXPECT_EQ(b.record.kind, kKindStock);
+  }
+  EXPECT_GE(retiredCount, 1u);
 }
 
 TEST(SimMarketTest, SeriesKeepTheCalendarTheListingAndTheSplits) {

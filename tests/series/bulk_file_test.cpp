@@ -153,7 +153,52 @@ TEST(BulkFileDamageTest, ReadersTakeOnlyWhatIsWhole) {
   }
 }
 
-// Layouts 1.0, 1.5 and NaN are the old one. The writers put the records
+template <typename Table, auto Reader>
+size_t RoomAfterReading(const std::string& path) {
+  Table table;
+  Reader(path.c_str(), table, nullptr);
+  size_t room = 0;
+  for (const auto& [code, series] : table) room += series.capacity();
+  return room;
+}
+
+// Records that alternate between one issue and ever new ones: the room
+// reserved for the new issues stays within what the file can hold in total
+// instead of growing with the square of the file.
+TEST(BulkFileDamageTest, InterleavedIssuesReserveNoMoreThanTheFileHolds) {
+  constexpr int kNewIssues = 1500;
+  const struct {
+    const char* name;
+    std::string header;
+    bool quick, price;
+    size_t (*room)(const std::string& path);
+  } kCases[] = {
+      {"quick price", QuickHeader("QDB2", 20240104, 20240104, 0), true, true,
+       RoomAfterReading<CChartTable, ReadQuickPriceFile>},
+      {"quick margin", QuickHeader("QMD2", 20240104, 20240104, 0), true, false,
+       RoomAfterReading<CMarginTable, ReadQuickMarginFile>},
+      {"archive price", ArchiveHeader(2.0f, 20240110), false, true,
+       RoomAfterReading<CChartTable, ReadArchivePriceFile>},
+      {"archive margin", ArchiveHeader(2.0f, 20240110), false, false,
+       RoomAfterReading<CMarginTable, ReadArchiveMarginFile>},
+  };
+  TempDir dir;
+  for (const auto& c : kCases) {
+    std::string bytes = c.header;
+    for (int i = 0; i < 2 * kNewIssues; ++i) {
+      const std::string code = i % 2 == 0 ? "A" : "N" + std::to_string(i);
+      bytes += c.quick ? Padded(code, 8) : CodePart(code, false);
+      bytes += c.price ? PriceValues(Bar(20240104, 1, 1, 1, 1, 1))
+                       : MarginValues(Entry(20240104, 1, 1), c.quick);
+    }
+    const std::string path = dir.Sub("interleaved.bin");
+    WriteBytes(path, bytes);
+    EXPECT_LE(c.room(path), 4u * 2 * kNewIssues) << c.name;
+  }
+}
+
+// Layouts 1.0 and 1.5 are the old one; NaN, like 2.0 and 2.5, is not
+// below 2.0 and so the current one, as for the issue and split lists. The writers put the records
 // dated within the range issue by issue, in code order; records of one
 // issue that do not follow one another are read in the damage test.
 TEST(ArchiveFileTest, WritersFollowTheLayoutAndReadersTakeItBack) {
@@ -163,7 +208,7 @@ TEST(ArchiveFileTest, WritersFollowTheLayoutAndReadersTakeItBack) {
             ArchiveHeader(2.0f, 20240301) + CodePart("7203", false) +
                 PriceValues(Bar(20240301, 11, 12, 10, 11.5, 11000)));
   for (float version : {1.0f, 1.5f, NAN, 2.0f, 2.5f}) {
-    const bool old = !(version >= 2.0f);
+    const bool old = version < 2.0f;
     std::vector<std::string> codes{"7203", "1301", "7203", "0", "65535"};
     if (!old) codes.insert(codes.end(), {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "", "7203A"});
     CChartTable prices, pricesInRange, readPrices{{"stale", DayBars({20240101})}};

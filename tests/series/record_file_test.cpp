@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <random>
 
 #include "series/chart_file.h"
+#include "series/chunk_reader.h"
+#include "series/chunk_writer.h"
 #include "series/issue_file_path.h"
 #include "series/margin_file.h"
 #include "tests/common/temp_dir.h"
@@ -213,7 +217,7 @@ TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
   const std::string folder = root.Sub("daily");
   fs::create_directory(folder);
   const std::string refused[] = {
-      "", "/", "..", ".", "../1301", "13/01", "1301/", std::string("13\0" "01", 5),
+      "/", "..", ".", "../1301", "13/01", "1301/", std::string("13\0" "01", 5),
       std::string(21, '1'), "13 01", "1301.", "-1", "13\\01", "\x82\xa0", "1301\n", "../escape",
   };
   for (const std::string& code : refused) {
@@ -232,4 +236,77 @@ TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
   }
   EXPECT_TRUE(fs::is_empty(folder));
   EXPECT_EQ(1, std::distance(fs::directory_iterator(root.path()), {}));
+}
+
+// Without a code the folder argument is the whole path of the file.
+TEST(IssueFilePathTest, AnEmptyCodeMakesTheFolderTheWholePath) {
+  EXPECT_FALSE(IsSafeIssueFileCode(""));  // no file name of its own
+  std::string path = "old";
+  EXPECT_FALSE(BuildChartFilePath("", "", path));
+  EXPECT_EQ("", path);
+  EXPECT_FALSE(BuildMarginFilePath(std::string("a\0b", 3), "", path));
+  TempDir dir;
+  const std::string chartFile = dir.Sub("prices.bin");
+  const std::string marginFile = dir.Sub("balances.bin");
+  EXPECT_TRUE(BuildChartFilePath(chartFile, "", path));
+  EXPECT_EQ(chartFile, path);
+  EXPECT_TRUE(BuildMarginFilePath(marginFile, "", path));
+  EXPECT_EQ(marginFile, path);
+
+  CChart chart = ChartOn({20240104, 20240105});
+  ASSERT_EQ(0, CChartSaverFile(chartFile.c_str(), "", false).Save(chart));
+  CChart more = ChartOn({20240104, 20240105, 20240108});
+  ASSERT_EQ(0, CChartSaverFile(chartFile.c_str(), "", true).Save(more));
+  CChart loaded;
+  ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(chartFile.c_str(), "", 0)));
+  EXPECT_EQ(3u, loaded.size());
+  CMargin margin{Entry(20240104, 1, 2)};
+  ASSERT_EQ(0, CMarginSaverFile(marginFile.c_str(), "").Save(margin));
+  CMargin back;
+  ASSERT_TRUE(back.Load(std::make_unique<CMarginLoaderFile>(marginFile.c_str(), "", 0)));
+  EXPECT_EQ(margin, back);
+  EXPECT_EQ(2, std::distance(fs::directory_iterator(dir.path()), {}));
+}
+
+// Pieces of every size around the chunk's growth steps and its full size
+// reach the file in order, and read back the same through chunks sized to
+// the file.
+TEST(ChunkFileTest, PiecesAcrossChunkBoundariesRoundTrip) {
+  TempDir dir;
+  const std::string path = dir.Sub("chunks.bin");
+  const size_t sizes[] = {1, 7, (64 << 10) - 3, 64 << 10, 5, CChunkWriter::kChunkSize, 300000, 3};
+  std::mt19937 random(5);
+  std::string expected;
+  CChunkWriter out;
+  ASSERT_TRUE(out.Create(path.c_str()));
+  for (size_t size : sizes) {
+    std::string piece(size - 1, '\0');  // and a NUL: each piece is also a text
+    for (char& c : piece) c = static_cast<char>(random() % 255 + 1);
+    piece.push_back('\0');
+    if (size % 2) std::memcpy(out.Extend(size), piece.data(), size); else out.Put(piece.data(), size);
+    expected += piece;
+  }
+  EXPECT_EQ(nullptr, out.Extend(CChunkWriter::kChunkSize + 1));
+  ASSERT_TRUE(out.Close());
+  EXPECT_EQ(expected, ReadBytes(path));
+
+  CChunkReader in;
+  ASSERT_TRUE(in.Open(path.c_str()));
+  size_t at = 0;
+  for (size_t i = 0; i < std::size(sizes); at += sizes[i++]) {
+    std::string text;
+    const unsigned char* bytes = i % 3 ? in.Take(sizes[i]) : nullptr;
+    EXPECT_TRUE(i % 3 ? bytes != nullptr && std::memcmp(expected.data() + at, bytes, sizes[i]) == 0
+                      : in.TakeText(text) && expected.compare(at, sizes[i] - 1, text) == 0)
+        << i;
+  }
+  EXPECT_TRUE(in.Left() == 0 && in.Take(1) == nullptr);
+
+  // A small file gives nothing beyond its bytes.
+  WriteBytes(path, std::string("ab\0cd", 5));
+  std::string text;
+  ASSERT_TRUE(in.Open(path.c_str()));
+  EXPECT_EQ(nullptr, in.Take(6));
+  ASSERT_TRUE(in.Open(path.c_str()) && in.TakeText(text) && in.Take(2) != nullptr);
+  EXPECT_TRUE(text == "ab" && !in.TakeText(text));
 }

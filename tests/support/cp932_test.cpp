@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 // This file is compiled with CP932 literals; UTF-8 expectations are written
 // as byte escapes.
@@ -42,6 +43,27 @@ TEST(Cp932Test, InvalidInputIsReplacedNotFatal) {
   EXPECT_TRUE(IsCp932LeadByte(0xFC));
   EXPECT_FALSE(IsCp932LeadByte(0xA0));
   EXPECT_FALSE(IsCp932LeadByte('A'));
+}
+
+// A byte that cannot be the second byte of a character (below 0x40, 0x7F,
+// above 0xFC) stays a character of its own after a lead byte: the lead byte
+// alone becomes "?", and an apostrophe after it keeps closing its text.
+TEST(Cp932Test, ALeadByteNeverTakesAByteThatCannotBeATrailByte) {
+  std::vector<int> not_trail = {0x7F, 0xFD, 0xFE, 0xFF};
+  for (int b = 0x01; b < 0x40; ++b) not_trail.push_back(b);
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    if (!IsCp932LeadByte(static_cast<unsigned char>(lead))) continue;
+    for (int b : not_trail) {
+      const std::string second(1, static_cast<char>(b));
+      const std::string text = "x" + std::string(1, static_cast<char>(lead)) + second + "'";
+      EXPECT_EQ("x?" + Utf8FromCp932(second) + "'", Utf8FromCp932(text))
+          << std::hex << lead << " " << b;
+    }
+  }
+  // A real trail byte still makes one character with its lead byte, known
+  // or not.
+  EXPECT_EQ("\xE3\x81\x82'", Utf8FromCp932("\x82\xA0'"));
+  EXPECT_EQ("?'", Utf8FromCp932("\x85\x40'"));
 }
 
 TEST(Cp932Test, RandomBytesNeverCrashAndStayBounded) {

@@ -1,13 +1,19 @@
 #include "support/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
+#include "support/text.h"
+#include "tests/common/decimal_comma_locale.h"
 #include "tests/common/temp_dir.h"
 
 // Readable failure messages.
@@ -50,11 +56,27 @@ TEST(ValueTest, StatesTextFormsAndEquality) {
   EXPECT_FALSE(CValue("2") == CValue(2));
 }
 
+// Numbers written for a machine keep the decimal point whatever the locale
+// of the process says.
+TEST_F(SettingsFileTest, NumbersIgnoreADecimalCommaLocale) {
+  DecimalCommaLocale locale;
+  ASSERT_TRUE(locale.Active());
+  EXPECT_EQ("2.50|12.500000|-0.125", StringFormat("%.2f|%f|%g", 2.5, 12.5, -0.125));
+  EXPECT_EQ("2.500000", CValue(2.5).ToString());
+  EXPECT_EQ("-1234567", CValue(-1234567.0).ToString());
+  ASSERT_TRUE(settings_.Load(Write("t.ini", "")));
+  settings_.Section("S")["ratio"] = CValue(2.5);
+  ASSERT_TRUE(settings_.Save());
+  EXPECT_EQ("[S]\nratio,2.500000\n\n", Read("t.ini"));
+}
+
 TEST_F(SettingsFileTest, CsvReadsFieldsQuotesAndLineEnds) {
   // Every field reads as a text, "(null)" as null.
   const std::pair<std::string, Rows> cases[] = {
       {"a,,b,\n", {{"a", "", "b", ""}}}, {"\"ab\"cd,e\n", {{"ab", "e"}}},
       {"ab\"c\n", {{"ab\"c"}}}, {"\"x,\"\"y\"\"\"\n", {{"x,\"y\""}}},
+      // Once closed, quotes never reopen: the rest of the field is dropped.
+      {"\"a\"x\"b,c\"\n", {{"a", "c\""}}}, {"\"a\" \"\"b,\"\"\"\"\n", {{"a", "\""}}},
       {"\"a,b\n c\"\n", {{"a,b"}, {" c\""}}},  // a line end closes quotes
       {",\n\n(null)\n", {{"", ""}, {}, {"(null)"}}},
       {"a\r\nb\rc\n\r\r\n", {{"a"}, {"b"}, {"c"}, {}, {}}},
@@ -101,6 +123,76 @@ TEST_F(SettingsFileTest, CsvFailuresLeaveNoRowsAndFilesAlone) {
   EXPECT_EQ(Read("real.ini"), "new\n");
   EXPECT_EQ(fs::status(dir_.Sub("real.ini")).permissions(), fs::perms(0640));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 4);  // a, taken, real, link
+}
+
+// Runs `save` as an ordinary user, so that file permissions hold even when
+// the tests run as root (a child process gives up root first); answers
+// what `save` answered.
+bool SaveAsUser(const std::function<bool()>& save) {
+  if (geteuid() != 0) return save();
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool ok = setgid(65534) == 0 && setuid(65534) == 0 && save();
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// The file belongs to the charting application too: a save writes the file
+// that the path names, as the file's own permissions allow, and leaves its
+// links, owner and mode as they were.
+TEST_F(SettingsFileTest, SaveKeepsToTheFilesOwnPermissionsAndLinks) {
+  fs::permissions(dir_.path(), fs::perms::all);
+  CCsvFile csv;
+  csv.GetRows() = {{CValue("new")}};
+  struct stat before {}, after {};
+
+  // A file that cannot be opened for writing is refused and left alone.
+  const std::string locked = Write("locked.ini", "old\n");
+  fs::permissions(locked, fs::perms(0444));
+  ASSERT_EQ(0, stat(locked.c_str(), &before));
+  EXPECT_FALSE(SaveAsUser([&] { return csv.Save(locked); }));
+  ASSERT_EQ(0, stat(locked.c_str(), &after));
+  EXPECT_EQ("old\n", Read("locked.ini"));
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_EQ(0444u, after.st_mode & 07777);
+
+  // A writable file in a folder that cannot be written is written.
+  fs::create_directory(dir_.Sub("closed"));
+  const std::string open_file = Write("closed/open.ini", "old\n");
+  fs::permissions(open_file, fs::perms(0666));
+  fs::permissions(dir_.Sub("closed"), fs::perms(0555));
+  EXPECT_TRUE(SaveAsUser([&] { return csv.Save(open_file); }));
+  EXPECT_EQ("new\n", Read("closed/open.ini"));
+  // A longer old content is cut to the new one.
+  Write("closed/open.ini", "older and longer\n");
+  EXPECT_TRUE(SaveAsUser([&] { return csv.Save(open_file); }));
+  EXPECT_EQ("new\n", Read("closed/open.ini"));
+  fs::permissions(dir_.Sub("closed"), fs::perms::all);
+
+  // Hard and symbolic links keep naming the file that was saved.
+  const std::string shared = Write("shared.ini", "old\n");
+  fs::create_hard_link(shared, dir_.Sub("hard.ini"));
+  ASSERT_TRUE(csv.Save(dir_.Sub("hard.ini")));
+  EXPECT_EQ("new\n", Read("shared.ini"));
+  EXPECT_EQ(2u, fs::hard_link_count(shared));
+  fs::create_symlink("closed/open.ini", dir_.Sub("soft.ini"));
+  csv.GetRows() = {{CValue("via link")}};
+  ASSERT_TRUE(csv.Save(dir_.Sub("soft.ini")));
+  EXPECT_TRUE(fs::is_symlink(dir_.Sub("soft.ini")));
+  EXPECT_EQ("via link\n", Read("closed/open.ini"));
+
+  if (geteuid() == 0) {
+    // Saved by root, a file of another user stays that user's.
+    const std::string theirs = Write("theirs.ini", "old\n");
+    ASSERT_EQ(0, chown(theirs.c_str(), 65534, 65534));
+    ASSERT_TRUE(csv.Save(theirs));
+    ASSERT_EQ(0, stat(theirs.c_str(), &after));
+    EXPECT_EQ(65534u, after.st_uid);
+    EXPECT_EQ("via link\n", Read("theirs.ini"));
+  }
 }
 
 TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsAndSaveRebuildsThemSorted) {

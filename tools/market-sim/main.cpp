@@ -23,6 +23,7 @@ const char kUsage[] =
     "  --issues N        listed issues (default 4000)\n"
     "  --first-year Y    first year with prices (default 2000)\n"
     "  --today DATE      the market's today, e.g. 20240614 (default: the local date)\n"
+    "  --retired-markets list some issues on retired market names (the readers refuse them)\n"
     "  --https           serve the https sites over TLS with a certificate made at start\n"
     "  --cert-dir DIR    where ca.pem, server.pem and server.key go (default: a temporary folder)\n"
     "  --port-base N     site i listens on port N+i (default: free ports)\n"
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
       server.https = true;
     } else if (arg == "--print-env") {
       printEnv = true;
+    } else if (arg == "--retired-markets") {
+      market.retiredMarkets = true;
     } else if (arg != "--seed" && arg != "--issues" && arg != "--first-year" &&
                arg != "--today" && arg != "--cert-dir" && arg != "--port-base" &&
                arg != "--fault" && arg != "--env-file") {

@@ -137,8 +137,9 @@ const char* const kMarketPrime = "東証プライム";
 const char* const kMarketStandard = "東証スタンダード";
 const char* const kMarketGrowth = "東証グロース";
 const char* const kRegionalMarkets[] = {"名証メイン", "札証", "福証"};
-const char* const kRetiredMarkets[] = {"東証1部", "東証2部", "マザーズ",
-                                       "東証JQS", "名証2部"};
+const char* const kRetiredMarkets[] = {"東証1部", "東証2部", "マザーズ", "東証JQS",
+                                       "東証JQG", "JQS",    "名証2部"};
+const char* const kMarketUnlisted = "非上場";
 const char* const kFundMarket = "東証";
 const char* const kNoIndustry = "業種なし";
 
@@ -343,7 +344,16 @@ void CSimMarket::BuildIssues() {
          [](CSimIssue& i) { i.record.kind = kKindReit; });
 
   // Roles drawn per issue: market, listing, delisting, splits.
-  enum Role { kNone = 0, kRetired = 1, kLate = 2, kDelisted = 4, kSplit = 8, kNoMargin = 16 };
+  enum Role {
+    kNone = 0,
+    kRetired = 1,
+    kLate = 2,
+    kDelisted = 4,
+    kSplit = 8,
+    kNoMargin = 16,
+    kAutoMarket = 32,
+    kIndustryDate = 64,
+  };
   std::vector<int> roles(made.size(), kNone);
   for (size_t i = 0; i < made.size(); ++i) {
     Random own(Mix(made[i].second.daySeed, 0x401E));
@@ -353,6 +363,8 @@ void CSimMarket::BuildIssues() {
     if (own.Chance(0.02)) roles[i] |= kDelisted;
     if (stock && own.Chance(0.14)) roles[i] |= kSplit;
     if (own.Chance(stock ? 0.25 : 0.3)) roles[i] |= kNoMargin;
+    if (stock && own.Chance(0.003)) roles[i] |= kAutoMarket;
+    if (stock && own.Chance(0.005)) roles[i] |= kIndustryDate;
   }
   auto ensureRole = [&](int role) {
     if (made.size() < 8) return;
@@ -373,6 +385,8 @@ void CSimMarket::BuildIssues() {
   ensureRole(kDelisted);
   ensureRole(kSplit);
   ensureRole(kNoMargin);
+  ensureRole(kAutoMarket);
+  ensureRole(kIndustryDate);
 
   for (size_t i = 0; i < made.size(); ++i) {
     CSimIssue& issue = made[i].first;
@@ -396,17 +410,26 @@ void CSimMarket::BuildIssues() {
       r.unit = 1;
       model.level = std::exp(own.Uniform(std::log(50000.0), std::log(600000.0)));
     } else {
-      if (role & kRetired) {
-        r.market = own.Pick(kRetiredMarkets);
+      const double m = own.Uniform();
+      r.market = m < 0.43   ? kMarketPrime
+                 : m < 0.81 ? kMarketStandard
+                 : m < 0.96 ? kMarketGrowth
+                            : own.Pick(kRegionalMarkets);
+      // The retired role is drawn with and without the option, and its
+      // name from a generator of its own, so that the rest of the market
+      // is the same either way.
+      if ((role & kRetired) && options_.retiredMarkets) {
+        r.market = Random(Mix(model.daySeed, 0x4E7)).Pick(kRetiredMarkets);
         issue.retiredMarket = true;
-      } else {
-        const double u = own.Uniform();
-        r.market = u < 0.43   ? kMarketPrime
-                   : u < 0.81 ? kMarketStandard
-                   : u < 0.96 ? kMarketGrowth
-                              : own.Pick(kRegionalMarkets);
+      } else if (role & kAutoMarket) {
+        r.market = kMarketUnlisted;
+        issue.autoMarket = true;
       }
       r.industry = kIndustries[industry];
+      if (role & kIndustryDate) {
+        r.industry = kNoIndustry;
+        issue.noIndustry = true;
+      }
       std::string name = std::string(own.Pick(kStems)) + own.Pick(kMids) +
                          kSuffixes[industry][own.Below(3)];
       const double u = own.Uniform();

@@ -46,6 +46,11 @@ struct CSimMarketOptions {
   CDate today;
   // How many issues' whole series Series() keeps at most.
   size_t cacheIssues = 64;
+  // List about one stock in a hundred (at least one in a market of eight or
+  // more issues) on a market name that is no longer in use, as the pages of
+  // issues that never moved on show it. Off by default: the readers refuse
+  // such an issue, so a run against a market with them cannot finish.
+  bool retiredMarkets = false;
 };
 
 // One issue of the market. The record holds what the issue list file and
@@ -58,8 +63,14 @@ struct CSimIssue {
   // the currency pairs), whose record has an empty market and industry.
   bool builtIn = false;
   // The market is a name that is no longer in use ("東証1部", "マザーズ",
-  // "JASDAQ", ...), as on the pages of issues that never moved on.
+  // "東証JQS", ...); only with CSimMarketOptions::retiredMarkets.
   bool retiredMarket = false;
+  // The quote page shows "自動" where the market belongs; the record says
+  // "非上場", the name the readers give that market.
+  bool autoMarket = false;
+  // The quote page has no industry link, so the date of the last bar stands
+  // where the industry belongs; the record says "業種なし".
+  bool noIndustry = false;
   // The first day with a bar: the market's first date, or the listing day
   // of an issue listed later.
   CDate listed;

@@ -133,6 +133,12 @@ std::string PageStart(const std::string& title, const std::string& headExtra,
 
 std::string PageEnd(const std::string& scripts) { return scripts + "</body>\n</html>\n"; }
 
+std::string WithLowerCaseDoctype(std::string page) {
+  static const std::string kUpper = "<!DOCTYPE html>";
+  if (page.compare(0, kUpper.size(), kUpper) == 0) page.replace(0, kUpper.size(), "<!doctype html>");
+  return page;
+}
+
 void SendPage(CSimResponse& response, const std::string& cp932Page, int status) {
   response.status = status;
   response.contentType = "text/html; charset=UTF-8";

@@ -13,10 +13,13 @@
 // sources are CP932) and turned into UTF-8 once, by SendPage.
 //
 // The markup is written for the system's tokenizer as much as for a
-// browser: the document type is always upper case ("<!DOCTYPE html>"; a
-// lower-case one would read as a comment), line breaks are kept
+// browser: the document type is upper case ("<!DOCTYPE html>"), line
+// breaks are kept
 // between elements only, and scripts hold no "<" and no Japanese text, so
 // that they never turn into tags or into texts a reader might take.
+// The stock pages (quote, list, split and margin) depart from this and
+// write their markup as real sites do; their sources say how. Their
+// document type is lower case (WithLowerCaseDoctype).
 
 // ---- Numbers -----------------------------------------------------------------
 
@@ -76,6 +79,10 @@ std::string PageStart(const std::string& title, const std::string& headExtra,
 // The end of every page: `scripts` (script elements, ASCII only), then
 // the body and html end tags.
 std::string PageEnd(const std::string& scripts);
+
+// `page` with the "<!DOCTYPE html>" that PageStart puts first written in
+// lower case, as many sites write it; any other page unchanged.
+std::string WithLowerCaseDoctype(std::string page);
 
 // Converts the finished CP932 page to UTF-8 and fills `response` with it.
 void SendPage(CSimResponse& response, const std::string& cp932Page, int status = 200);

@@ -2,6 +2,11 @@
 // as reported (in the share count of their week), newest week first,
 // twenty weeks a page. An issue without margin trading, and a built-in
 // issue, has the page but no table.
+//
+// The page is written as the portal writes it: a lower-case document
+// type, an upper-case header row,
+// each date on a line of its own, balances followed by an entity and their
+// unit, a comment after the table and a script that compares with "<".
 
 #include <algorithm>
 
@@ -25,15 +30,17 @@ std::string PageLink(const std::string& code, int32_t page) {
 // Rows `first` to `end` counted from the newest entry.
 std::string MarginTable(const CMargin& margin, size_t first, size_t end) {
   std::string html =
-      "<table class=\"MarginHistory__table__2kLp\">\n<thead><tr>"
-      "<th>日付</th><th>売残</th><th>買残</th><th>信用倍率</th>"
-      "</tr></thead>\n<tbody>\n";
+      "<table class=MarginHistory__table__2kLp>\n<THEAD><TR>"
+      "<TH scope='col'>日付</TH><TH scope='col'>売残</TH><TH scope='col'>買残</TH>"
+      "<TH scope='col'>信用倍率</TH>"
+      "</TR></THEAD>\n<tbody>\n";
   for (size_t i = first; i < end; ++i) {
     const CMarginRecord& entry = margin[margin.size() - 1 - i];
-    html += "<tr><td>" + DateKanji(entry.date) + "</td><td>" + FormatNumber(entry.sell, 0) +
-            "</td><td>" + FormatNumber(entry.buy, 0) + "</td><td>" + Ratio(entry) + "</td></tr>\n";
+    html += "<tr>\n  <td class=\"MarginHistory__date__8tUv\">\n    " + DateKanji(entry.date) +
+            "\n  </td>\n  <td>" + FormatNumber(entry.sell, 0) + "&nbsp;株</td><td>" +
+            FormatNumber(entry.buy, 0) + "&nbsp;株</td><td>" + Ratio(entry) + "</td>\n</tr>\n";
   }
-  return html + "</tbody>\n</table>\n";
+  return html + "</tbody>\n</table>\n<!-- /MarginHistory__table -->\n";
 }
 
 // The changed structure: a grid of blocks, without table rows.
@@ -90,8 +97,11 @@ bool RenderMarginHistoryPage(const CSimMarket& market, const CSimRequest& reques
     html += "</div>\n";
   }
   html += "</section>\n";
+  html +=
+      "<script>document.querySelectorAll('tr').forEach(function (row, i) { if (i % 2 < 1) "
+      "row.classList.add('even'); });</script>\n";
   html += FinancePageEnd(
       StringFormat("{\"marginHistory\": {\"code\": \"%s\", \"page\": %d}}", r.code.c_str(), page));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

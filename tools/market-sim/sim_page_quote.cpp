@@ -11,6 +11,15 @@
 // figure that follows a help text holding a known phrase. That is why,
 // for instance, the help text of EPS is the one that mentions the price
 // book-value ratio.
+//
+// The markup is written the way the portal's servers write it: a
+// lower-case document type, texts broken over lines and indented,
+// upper-case and lower-case tags, entities beside the figures, comments,
+// attribute values in double, single and no quotes, and scripts whose code
+// holds "<". A code the portal does not know (or no longer lists) gets an
+// ordinary page, status 200, that says so. An issue without an industry
+// link shows the date of its last bar in the industry's place, and an
+// issue the portal counts as unlisted shows the market "自動".
 
 #include <cmath>
 
@@ -85,11 +94,19 @@ std::string MarginRatioText(const CBrandRecord& r, const QuoteFigures& f) {
 
 std::string OrDashes(bool known, const std::string& text) { return known ? text : "---"; }
 
-// The industry cell: funds show their kind there.
-std::string IndustryText(const CBrandRecord& r) {
+// The industry cell: funds show their kind there; an issue without an
+// industry link the next thing on the board, the date of its last bar.
+std::string IndustryText(const CSimIssue& issue, const QuoteFigures& f) {
+  const CBrandRecord& r = issue.record;
   if (r.kind == kKindEtf) return "ETF";
   if (r.kind == kKindReit) return "REIT";
+  if (issue.noIndustry) return f.hasBar ? DateSlash(f.date) : "--:--";
   return r.industry;
+}
+
+// The market as the board names it.
+std::string MarketText(const CSimIssue& issue) {
+  return issue.autoMarket ? std::string("自動") : issue.record.market;
 }
 
 bool UsesOlderLayout(const std::string& code) {
@@ -135,8 +152,8 @@ std::string OldItem(const std::string& title, const std::string& help, const std
   if (!help.empty()) {
     html += "<a class=\"ymuiTip\" href=\"#\">?</a><span class=\"ymuiTipBody\">" + help + "</span>";
   }
-  html += "</dt><dd class=\"ymuiEditLink mar0\"><strong>" + value + "</strong>" + suffix +
-          "</dd></dl></div>\n";
+  html += "</dt>\n<dd class=ymuiEditLink>\n  <strong>" + value + "</strong>" +
+          (suffix.empty() ? "" : "&nbsp;" + suffix) + "\n</dd></dl></div>\n";
   return html;
 }
 
@@ -145,15 +162,16 @@ std::string OlderLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   const bool fund = r.kind == kKindEtf || r.kind == kKindReit;
   const char* shareWord = fund ? "口" : "株";
   const Reference ref = ReferenceOf(r, f);
-  std::string html = "<div id=\"stockinf\">\n";
-  html += "<div class=\"stockMainTab clearFix\"><div class=\"stockMainTabName\">" +
-          Escape(r.market) + "</div>\n" + FinanceIssueTabs(r.code, "quote") + "</div>\n";
+  std::string html = "<DIV id=stockinf>\n<!-- stocks main tab -->\n";
+  html += "<div class='stockMainTab clearFix'>\n  <div class=\"stockMainTabName\">\n    " +
+          Escape(MarketText(issue)) + "\n  </div>\n" + FinanceIssueTabs(r.code, "quote") +
+          "</div>\n";
   html += "<div class=\"stocksDtl clearFix\">\n";
   html += std::string("<div class=\"") +
-          (altered ? "stocksInfoBox clearFix" : "stocksInfo clearFix") + "\"><dl><dt>" + r.code +
-          "</dt><dd class=\"category yjSb\"><a href=\"/stocks/industry/\">" +
-          Escape(IndustryText(r)) +
-          "</a></dd></dl><div class=\"yjSb real\">リアルタイム株価</div></div>\n";
+          (altered ? "stocksInfoBox clearFix" : "stocksInfo clearFix") + "\"><DL><DT>" + r.code +
+          "</DT><dd class=\"category yjSb\"><a href=\"/stocks/industry/\">" +
+          Escape(IndustryText(issue, f)) +
+          "</a></dd></DL><div class=\"yjSb real\">リアルタイム株価</div></div>\n";
   html +=
       "<div class=\"forAddPortfolio\"><table class=\"stocksTable\" summary=\"株価詳細\">"
       "<tr><th class=\"symbol\"><h1>" +
@@ -168,6 +186,11 @@ std::string OlderLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
                              FormatPercent(f.close, f.previous) + "）") +
       "</span></td></tr></table>\n";
   html += "<p class=\"time\">" + OrDashes(f.hasBar, PriceTime(f)) + "</p></div>\n</div>\n";
+  html +=
+      "<script type=\"text/javascript\">\n"
+      "  var rows = document.getElementsByTagName('tr');\n"
+      "  for (var i = 0; i < rows.length; i++) { if (rows[i].cells.length<2) continue; }\n"
+      "</script>\n";
 
   html += "<div class=\"innerDate\">\n";
   html += OldItem("前日終値", "", OrDashes(f.hasBar, FormatPrice(f.previous)), "");
@@ -208,7 +231,7 @@ std::string OlderLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   if (margin) {
     html += "<p class=\"date\">" + DateKanji(f.marginDate) + "時点</p>\n";
   }
-  html += "</div>\n</div>\n";
+  html += "</div>\n</DIV>\n";
   return html;
 }
 
@@ -231,7 +254,7 @@ std::string NewItem(const std::string& name, bool tooltip, const std::string& va
       "<span class=\"StyledNumber__item__1-yu\"><span class=\"" +
       std::string(valueClass) + "\">" + value + "</span>";
   if (!suffix.empty()) {
-    html += "<span class=\"StyledNumber__suffix__2SD5\">" + suffix + "</span>";
+    html += "<span class=StyledNumber__suffix__2SD5>&thinsp;" + suffix + "</span>";
   }
   return html + "</span></span></dd></dl></li>\n";
 }
@@ -246,10 +269,10 @@ std::string NewerLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   // Stocks listed on a market with sections get the market switch; funds
   // a plain label.
   if (r.kind == kKindStock) {
-    html += "<button type=\"button\" class=\"PriceBoardMenu__toggle__4C2X\">" + Escape(r.market) +
-            "</button>";
+    html += "<button type=button class=\"PriceBoardMenu__toggle__4C2X\">\n      " +
+            Escape(MarketText(issue)) + "\n      <svg class='icon' viewBox=\"0 0 8 8\"></svg>\n    </button>";
   } else {
-    html += "<span class=\"PriceBoardMenu__label__3sg2\">" + Escape(r.market) + "</span>";
+    html += "<span class='PriceBoardMenu__label__3sg2'>" + Escape(MarketText(issue)) + "</span>";
   }
   html +=
       "</div>\n<div class=\"PriceBoardMain__1liM\"><header class=\"PriceBoardMain__header__2D5k\">";
@@ -261,7 +284,7 @@ std::string NewerLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
       "class=\"PriceBoardMain__code__2wso\">" +
       r.code +
       "</span><a class=\"PriceBoardMain__industryLink__3vEg\" href=\"/stocks/industry/\">" +
-      Escape(IndustryText(r)) + "</a></div></header>\n";
+      Escape(IndustryText(issue, f)) + "</a></div></header>\n<!-- /PriceBoardMain header -->\n";
   html +=
       "<div class=\"PriceBoardMain__priceInformation__78Tl\"><span class=\"StyledNumber__1fof\">"
       "<span class=\"" +
@@ -332,6 +355,21 @@ std::string NewerLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   return html;
 }
 
+// The portal's answer to a code it has no issue for: an ordinary page.
+void SendNoSuchIssue(CSimResponse& response, const std::string& code) {
+  std::string html = FinancePageStart("銘柄が見つかりません");
+  html +=
+      "<div class=\"ErrorPage__4kLm\">\n<h1>指定されたページまたは銘柄は存在しません。</h1>\n"
+      "<p>コード「" +
+      Escape(code) +
+      "」に該当する銘柄は見つかりませんでした。<br />\n"
+      "上場廃止となった銘柄や、コードの誤りがないかご確認ください。</p>\n"
+      "<p><a href=\"/search/\">銘柄を検索する</a>&nbsp;|&nbsp;<a href=\"/\">トップへ</a></p>\n"
+      "</div>\n";
+  html += FinancePageEnd("{\"error\": {\"status\": 404}}");
+  SendPage(response, WithLowerCaseDoctype(html), 200);
+}
+
 }  // namespace
 
 bool RenderQuotePage(const CSimMarket& market, const CSimRequest& request, CSimResponse& response,
@@ -339,7 +377,7 @@ bool RenderQuotePage(const CSimMarket& market, const CSimRequest& request, CSimR
   const CSimIssue* issue = FinanceIssue(market, code);
   const auto series = issue != nullptr ? market.Series(code) : nullptr;
   if (issue == nullptr || !series) {
-    SendNotFound(response, kFinanceSiteName);
+    SendNoSuchIssue(response, code);
     return true;
   }
   const CBrandRecord& r = issue->record;
@@ -351,6 +389,6 @@ bool RenderQuotePage(const CSimMarket& market, const CSimRequest& request, CSimR
       "{\"mainStocksPriceBoard\": {\"code\": \"%s\", \"price\": \"%s\", \"layout\": \"%s\"}}",
       r.code.c_str(), figures.hasBar ? FormatPrice(figures.close).c_str() : "",
       UsesOlderLayout(code) ? "classic" : "modern"));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

@@ -3,6 +3,10 @@
 // for one) and the effective date in full-width parentheses. An issue
 // without splits has no split section. The old host answers every code
 // with a page: an unknown one gets a notice instead of the chart.
+//
+// The host's markup is old: upper-case table tags, unquoted attribute
+// values, line breaks written both as "<BR>" and "<br />", texts indented
+// on lines of their own.
 
 #include "support/text.h"
 #include "tools/market-sim/sim_page_html.h"
@@ -18,17 +22,17 @@ std::string DateText(const CDate& date) { return "（" + DateSlash(date) + "）"
 
 std::string SplitSection(const CDivide& splits, bool altered) {
   std::string html =
-      "<td class=\"chartInfo\" valign=\"top\" width=\"180\">"
-      "<b class=\"splitTitle\">分割情報</b><br>";
+      "<TD class=chartInfo valign=top width=180>\n"
+      "<B class='splitTitle'>分割情報</B><BR>\n";
   for (auto it = splits.rbegin(); it != splits.rend(); ++it) {
     // The changed structure puts the date before the ratio.
     if (altered) {
-      html += DateText(it->date) + "<br>" + RatioText(it->ratio) + "<br>";
+      html += "  " + DateText(it->date) + "<BR>\n  " + RatioText(it->ratio) + "<br />\n";
     } else {
-      html += RatioText(it->ratio) + "<br>" + DateText(it->date) + "<br>";
+      html += "  " + RatioText(it->ratio) + "<BR>\n  " + DateText(it->date) + "<br />\n";
     }
   }
-  return html + "</td>";
+  return html + "</TD>";
 }
 
 }  // namespace
@@ -67,7 +71,7 @@ bool RenderSplitPage(const CSimMarket& market, const CSimRequest& request, CSimR
         "<table class=\"chartTable\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\"><tr>"
         "<td class=\"chartImage\"><img src=\"/chart/" +
         r.code +
-        "/1y.png\" width=\"512\" height=\"288\" alt=\"チャート\"><br>"
+        "/1y.png\" width=\"512\" height=\"288\" alt=\"チャート\"><br />"
         "<a href=\"/stocks/chart/?code=" +
         r.code +
         "&amp;ct=z&amp;t=1y\">1年</a> | "
@@ -80,7 +84,11 @@ bool RenderSplitPage(const CSimMarket& market, const CSimRequest& request, CSimR
     html += "<p class=\"note\">チャートは株式分割を考慮して表示しています。</p>\n</div>\n";
   }
   html += "<div id=\"footer\"><p>(C) Finance Portal Stocks</p></div>\n";
-  html += PageEnd("<script type=\"text/javascript\" src=\"/js/chart.js\"></script>\n");
+  html += PageEnd(
+      "<script type=\"text/javascript\" src=\"/js/chart.js\"></script>\n"
+      "<SCRIPT language=JavaScript>\n<!--\n"
+      "if (navigator.appVersion.charAt(0) < 4 && document.images) { chartInit(); }\n"
+      "//-->\n</SCRIPT>\n");
   SendPage(response, html);
   return true;
 }

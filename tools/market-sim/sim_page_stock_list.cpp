@@ -2,6 +2,11 @@
 // Each row names the issue and, after a line break, "(code/market)"; the
 // industry column's heading starts the list. A page after the last one is
 // an ordinary page that says there is nothing to show, without the list.
+//
+// The markup is the site's own: a lower-case document type, rows that
+// alternate "<br />" and "<BR>" before the code, the name and the code on
+// lines of their own, an upper-case header row, and a script that compares
+// with "<".
 
 #include <vector>
 
@@ -82,18 +87,21 @@ PriceCells PricesOf(const CSimMarket& market, const CSimIssue& issue) {
 }
 
 std::string ListTable(const CSimMarket& market, const std::vector<const CSimIssue*>& rows) {
-  std::string table = "<table class=\"stock_table\">\n<thead>\n<tr>";
+  std::string table = "<table class='stock_table' summary=\"株価一覧\">\n<THEAD>\n<TR>";
   table +=
-      "<th class=\"name\">銘柄名</th><th>業種</th><th>取引値</th>"
-      "<th>前日比</th><th>出来高</th>";
-  table += "</tr>\n</thead>\n<tbody>\n";
+      "<TH class=name>銘柄名</TH><TH>業種</TH><TH>取引値</TH>"
+      "<TH>前日比</TH><TH>出来高</TH>";
+  table += "</TR>\n</THEAD>\n<tbody>\n";
+  bool odd = false;
   for (const CSimIssue* issue : rows) {
     const CBrandRecord& r = issue->record;
     const PriceCells cells = PricesOf(market, *issue);
-    table += "<tr><td class=\"name\"><a href=\"/stock/" + r.code + "/\">" + Escape(r.name) +
-             "</a><br>(" + r.code + "/" + Escape(MarketShortName(r.market)) + ")</td>";
+    odd = !odd;
+    table += "<tr>\n  <td class=\"name\">\n    <a href=\"/stock/" + r.code + "/\">" +
+             Escape(r.name) + "</a>" + (odd ? "<br />" : "<BR>") + "\n    (" + r.code + "/" +
+             Escape(MarketShortName(r.market)) + ")\n  </td>";
     table += "<td class=\"industry\">" + Escape(r.industry) + "</td>";
-    table += "<td class=\"price\">" + cells.price + "<span class=\"time\">" + cells.date +
+    table += "<td class=\"price\">" + cells.price + "&nbsp;<span class=\"time\">" + cells.date +
              "</span></td>";
     table += "<td class=\"" + cells.changeClass + "\">" + cells.change + "</td>";
     table += "<td class=\"volume\">" + cells.volume + "</td></tr>\n";
@@ -165,8 +173,10 @@ bool RenderStockListPage(const CSimMarket& market, const CSimRequest& request,
   html += PageEnd(
       StringFormat("<script src=\"/static/js/list.js\"></script>\n"
                    "<script>window.dataLayer = window.dataLayer || []; "
-                   "dataLayer.push({\"pageType\": \"stock_list\", \"page\": %d});</script>\n",
+                   "dataLayer.push({\"pageType\": \"stock_list\", \"page\": %d});\n"
+                   "if (window.innerWidth < 640 && dataLayer.length<8) { document.body.className "
+                   "+= ' narrow'; }</script>\n",
                    page));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

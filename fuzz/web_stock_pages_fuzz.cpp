@@ -1,0 +1,78 @@
+// Feeds arbitrary bytes to the four page walks of the stock page reader as
+// a downloaded page (quote, issue list, split and margin pages). Besides the
+// sanitizers' checks it stops on any broken promise of a walk: a result
+// other than 0, the changed-page code or (for the quote page) the retired
+// market code; an output that is not emptied before it is filled; a code
+// that is not letters and digits; a split or margin week without a date; a
+// margin history whose weeks are not the page's rows turned around (the
+// walk is run twice on the same bytes and must agree with itself).
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "series/buffer_string.h"
+#include "web/stock_pages.h"
+#include "web/web_result.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+struct Page : CBufferString {
+  Page(const uint8_t* data, size_t size) {
+    Handle handle = OpenWrite();
+    Write(handle, reinterpret_cast<const char*>(data), static_cast<int32_t>(size));
+    Close(handle);
+  }
+};
+
+bool IsFailure(int32_t result) { return result == kWebErrorPage; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 24)) return 0;
+  Page page(data, size);
+
+  CBrandRecord record;
+  record.kind = 99;
+  const int32_t brand = ParseBrandPage(page, record);
+  Check(brand == 0 || IsFailure(brand) || brand == kWebErrorRetiredMarket);
+  if (brand == 0 || brand == kWebErrorRetiredMarket) {
+    Check(record.kind == kKindStock || record.kind == kKindEtf || record.kind == kKindReit);
+    Check(record.lendable <= 2);
+    Check(record.sharesOutstanding >= 0 && record.dividend >= 0 && record.eps >= 0 &&
+          record.bps >= 0);
+  }
+
+  std::vector<std::string> codes = {"stale"};
+  const int32_t list = ParseBrandListPage(page, codes);
+  Check(list == 0 || IsFailure(list));
+  for (const std::string& code : codes) {
+    Check(!code.empty());
+    for (char c : code) {
+      Check((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
+    }
+  }
+
+  std::vector<CDivideRecord> splits(2);
+  const int32_t divide = ParseDividePage(page, splits);
+  Check(divide == 0 || IsFailure(divide));
+  for (const CDivideRecord& split : splits) {
+    Check(split.date.month >= 1 && split.date.month <= 12 && split.ratio >= 0);
+  }
+
+  std::vector<CMarginRecord> margin(2);
+  const int32_t weeks = ParseMarginPage(page, margin);
+  Check(weeks == 0 || IsFailure(weeks));
+  if (IsFailure(weeks)) Check(margin.empty());
+  for (const CMarginRecord& entry : margin) {
+    Check(entry.date.month >= 1 && entry.date.month <= 12 && entry.buy >= 0 && entry.sell >= 0);
+  }
+  std::vector<CMarginRecord> again;
+  Check(ParseMarginPage(page, again) == weeks && again == margin);
+  return 0;
+}

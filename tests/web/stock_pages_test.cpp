@@ -1,0 +1,177 @@
+#include "web/stock_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "series/buffer_string.h"
+#include "support/cp932.h"
+#include "web/web_result.h"
+
+namespace {
+
+std::string Fixture(const std::string& name) {
+  std::ifstream in(std::string(TICKORA_TEST_DATA_DIR) + "/pages/" + name, std::ios::binary);
+  EXPECT_TRUE(in.good()) << name;
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A page written in this file: its literals are CP932, pages are UTF-8.
+std::string Html(const std::string& cp932) { return Utf8FromCp932(cp932); }
+
+// Runs a walk on bytes held in memory, as the client leaves a download.
+template <typename Out>
+std::int32_t Walk(std::int32_t (*walk)(CBuffer&, Out&), const std::string& bytes, Out& out) {
+  CBufferString page;
+  CBuffer::Handle handle = page.OpenWrite();
+  page.Write(handle, bytes.data(), static_cast<int32_t>(bytes.size()));
+  page.Close(handle);
+  return walk(page, out);
+}
+
+// One table per walk: a page (a fixture's name, or a page written here)
+// and the result and output expected of it; the output is compared only
+// for a page that is read.
+template <typename Out>
+struct Case {
+  std::string page;
+  std::int32_t result;
+  Out expected;
+};
+
+template <typename Out>
+void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Out>>& cases) {
+  for (const Case<Out>& c : cases) {
+    const bool file = c.page.ends_with(".html");
+    SCOPED_TRACE(file ? c.page : Html(c.page));
+    Out out{};
+    if constexpr (!std::is_same_v<Out, CBrandRecord>) out.resize(2);  // emptied first
+    EXPECT_EQ(Walk(walk, file ? Fixture(c.page) : Html(c.page), out), c.result);
+    if (c.result == 0) {
+      EXPECT_EQ(out, c.expected);
+    }
+  }
+}
+
+CMarginRecord Week(CDate date, double buy, double sell) { return {date, buy, sell}; }
+
+TEST(StockPagesTest, QuotePagesOfBothLayouts) {
+  ExpectCases<CBrandRecord>(ParseBrandPage, {
+      // Older layout: trimmed market, "(株)" before the name, a loss read
+      // from its first digit, BPS after a note, a positive margin ratio.
+      {"quote_older_stock.html", 0,
+       {"6501", kKindStock, "東証プライム", "電気機器", "サンプル電機", 100, 2, 1234567890, 45.5,
+        12.5, 1234.56}},
+      // Newer layout, a REIT: units counted in investment units, "1口配当"
+      // is not the dividend label, margin ratio 0.00.
+      {"quote_newer_reit.html", 0,
+       {"8951", kKindReit, "東証", "", "サンプルリート投資法人", 1, 1, 1500000, 18500, 18200.75,
+        480123}},
+      // Market 自動, a date in the industry's place, "(株)" inside the name,
+      // dashes for figures, unit 0 read as 1, no margin trading.
+      {"quote_newer_auto_market.html", 0,
+       {"9999", kKindStock, "非上場", "業種なし", "サンプル", 1, 0, 52000000, 0, 0, 85.2}},
+      {"quote_older_retired.html", kWebErrorRetiredMarket, {}},
+      {"quote_changed.html", kWebErrorPage, {}},
+      {"quote_no_such_issue.html", kWebErrorPage, {}},
+  });
+}
+
+TEST(StockPagesTest, IssueListPages) {
+  const std::string head = "<table><tr><th>業種</th></tr>";
+  ExpectCases<std::vector<std::string>>(ParseBrandListPage, {
+      // "<br />", "<BR>" and "<br>"; a row without a code; a full-width
+      // bracket before the code; a code with a letter.
+      {"list_page.html", 0, {"1301", "130A", "1305", "2914"}},
+      {"list_past_end.html", 0, {}},
+      {"list_changed.html", kWebErrorPage, {}},
+      {head + "<tr><td><br>x (1301/P) (1302/P)</td></tr></table>", 0, {"1301"}},
+      {head + "<tr><td><br>(1301 東証)(13/)</td></tr></table>", 0, {"13"}},
+      {head + "<tr><td><br>(1301/東証</td></tr></table>", 0, {}},
+      {head + "<tr><td>no line break</td></tr>", kWebErrorPage, {}},
+      {head + "<tr><td><br>(1301/P)</td></tr>", kWebErrorPage, {}},  // the table never ends
+  });
+}
+
+TEST(StockPagesTest, SplitPages) {
+  const std::string head = "<td>分割情報<br>";
+  ExpectCases<std::vector<CDivideRecord>>(ParseDividePage, {
+      {"split_two.html", 0, {{CDate(2024, 3, 28), 1.5}, {CDate(2019, 7, 1), 10}}},
+      {"split_none.html", 0, {}},
+      {"split_changed.html", kWebErrorPage, {}},
+      {head + "[1:2<br>（2024/1/5）</td>", 0, {}},  // too short for a ratio
+      {head + "[1:3]<br>（2024/01/05）<br>注記</td>", 0, {{CDate(2024, 1, 5), 3}}},
+      {head + "[1:2]<br>（2024年13月45日）</td>", kWebErrorPage, {}},
+      {head + "[1:2]<br>（）</td>", kWebErrorPage, {}},
+      {head + "[1:2]<br>", kWebErrorPage, {}},
+  });
+}
+
+TEST(StockPagesTest, MarginPagesComeOutOldestFirst) {
+  const std::string head = "<table><tr><th>信用倍率</th></tr><tr><td>";
+  const std::string digits40(40, '9');
+  ExpectCases<std::vector<CMarginRecord>>(ParseMarginPage, {
+      {"margin_page.html", 0,
+       {Week(CDate(2024, 5, 31), 2401000, 298100), Week(CDate(2024, 6, 7), 2357900, 0),
+        Week(CDate(2024, 6, 14), 2345600, 312400)}},
+      {"margin_no_table.html", 0, {}},
+      {"margin_changed.html", kWebErrorPage, {}},
+      {head + "2024/1/5</td><td>" + digits40 + "</td><td>" + digits40 + "</td></tr></table>", 0,
+       {Week(CDate(2024, 1, 5), 1e40, 1e40)}},
+      {head + "2024年13月45日</td><td>1</td><td>2</td></tr></table>", kWebErrorPage, {}},
+      {head + "週</td><td>1</td><td>2</td></tr></table>", kWebErrorPage, {}},
+      {head + "2024/1/5</td><td>1</td></tr></table>", kWebErrorPage, {}},
+      {head + "2024/1/5</td><td>1</td><td>2</td></tr>", kWebErrorPage, {}},
+  });
+}
+
+// Every prefix of a good page is refused, or read whole (the cut fell
+// outside what the walk reads): never half read.
+template <typename Out>
+void ExpectCutsRefusedOrWhole(std::int32_t (*walk)(CBuffer&, Out&), const char* file) {
+  const std::string bytes = Fixture(file);
+  Out whole{};
+  ASSERT_EQ(Walk(walk, bytes, whole), 0) << file;
+  for (std::size_t n = 0; n < bytes.size(); ++n) {
+    Out out{};
+    const std::int32_t result = Walk(walk, bytes.substr(0, n), out);
+    ASSERT_TRUE(result == kWebErrorPage || (result == 0 && (out == whole || out == Out{})))
+        << file << " cut at " << n;
+  }
+}
+
+TEST(StockPagesTest, CutPagesAreRefusedOrReadWhole) {
+  ExpectCutsRefusedOrWhole(ParseBrandPage, "quote_older_stock.html");
+  ExpectCutsRefusedOrWhole(ParseBrandPage, "quote_newer_reit.html");
+  ExpectCutsRefusedOrWhole(ParseBrandListPage, "list_page.html");
+  ExpectCutsRefusedOrWhole(ParseDividePage, "split_two.html");
+  ExpectCutsRefusedOrWhole(ParseMarginPage, "margin_page.html");
+}
+
+TEST(StockPagesTest, LargeAndBinaryPages) {
+  std::string list = "<table><tr><th>業種</th></tr>\n";
+  std::vector<std::string> expected;
+  for (int i = 0; i < 10000; ++i) {
+    expected.push_back(std::to_string(10000 + i));
+    list += "<tr><td><a>名</a><br />(" + expected.back() + "/東証Ｐ)</td></tr>\n";
+  }
+  std::vector<std::string> codes;
+  EXPECT_EQ(Walk(ParseBrandListPage, Html(list + "</table>"), codes), 0);
+  EXPECT_EQ(codes, expected);
+
+  // A text of 50 MB in the list's only row: one pass, no code.
+  std::string huge = Html("<table><tr><th>業種</th></tr><tr><td><br>");
+  huge.append(50u << 20, '(');
+  EXPECT_EQ(Walk(ParseBrandListPage, huge + "</td></tr></table>", codes), 0);
+  EXPECT_TRUE(codes.empty());
+
+  std::string binary;
+  for (int i = 0; i < 65536; ++i) binary += static_cast<char>((i * 7919) >> 3);
+  CBrandRecord record;
+  std::vector<CMarginRecord> weeks;
+  EXPECT_EQ(Walk(ParseBrandPage, binary, record), kWebErrorPage);
+  EXPECT_EQ(Walk(ParseMarginPage, binary, weeks), 0);
+}
+
+}  // namespace
