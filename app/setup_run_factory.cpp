@@ -1,8 +1,9 @@
 #include "app/setup_run_factory.h"
 
-// The concrete run with its download stages is not part of this build yet:
-// the wizard then reports the missing run as the run's error instead of
-// starting one.
-std::unique_ptr<CSetupRun> MakeSetupRun(const CRunOptions* /*options*/) {
-  return nullptr;
+#include "setup/download_run.h"
+
+// The run with the four download stages over a market data source of its
+// own, on the system's local clock.
+std::unique_ptr<CSetupRun> MakeSetupRun(const CRunOptions* options) {
+  return std::make_unique<CDownloadRun>(options, nullptr);
 }

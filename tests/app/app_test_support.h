@@ -37,10 +37,10 @@ class ScriptedWorker : public CWorkerPage::CWorker {
   Script script_;
 };
 
-// Polls `done` while letting Qt work, for at most ten seconds (a guard
+// Polls `done` while letting Qt work, for at most `seconds` (a guard
 // against a hang, not a measure of speed).
-inline bool WaitUntil(const std::function<bool()>& done) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+inline bool WaitUntil(const std::function<bool()>& done, int seconds = 10) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!done()) {
     if (std::chrono::steady_clock::now() > limit) return false;
     QApplication::processEvents();
