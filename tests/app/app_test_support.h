@@ -20,8 +20,7 @@
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 
-// A worker whose runs follow a script; `call` counts the runs from 0 and
-// `returned` the runs that have ended.
+// A worker whose runs follow a script; `call` counts the runs from 0.
 class ScriptedWorker : public CWorkerPage::CWorker {
  public:
   using Script = std::function<void(WorkerProgress& progress, int call)>;
@@ -60,7 +59,7 @@ inline void Press(QWizard& wizard, QWizard::WizardButton which) {
   if (button->isVisibleTo(&wizard)) button->click();
 }
 
-// Which of Back, Next (or Commit) and Finish the user can press.
+// Which of Back, Next (or Commit) and Finish can be pressed.
 inline std::string Usable(const QWizard& w) {
   auto usable = [&w](QWizard::WizardButton b) {
     return w.button(b)->isVisibleTo(&w) && w.button(b)->isEnabled();

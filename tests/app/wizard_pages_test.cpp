@@ -9,7 +9,6 @@
 #include <QScreen>
 #include <QTreeWidget>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -17,6 +16,7 @@
 
 #include "app/choice_pages.h"
 #include "app/folder_pages.h"
+#include "app/setup_run_factory.h"
 #include "app/summary.h"
 #include "app/text_pages.h"
 #include "support/cp932.h"
@@ -26,39 +26,8 @@ namespace {
 
 using Id = CCustomWizard::PageId;
 
-// A run whose stages only move the stage number and note what the run
-// driver handed them.
-class StubStagesRun : public CSetupRun {
- public:
-  using CSetupRun::CSetupRun;
-  bool archivePreference = false;
-
- protected:
-  bool DownloadIssues(WorkerProgress& p) override { return Mark(p, 1); }
-  bool DownloadSplits(WorkerProgress& p) override { return Mark(p, 2); }
-  bool DownloadPrices(WorkerProgress& p) override { return Mark(p, 3); }
-  bool DownloadMargins(WorkerProgress& p) override { return Mark(p, 4); }
-  bool LoadIssueList(WorkerProgress&) override { return true; }
-  void SetArchivePreference(bool use) override { archivePreference = use; }
-  void PostUsageLog(const std::string&) override {}
-
- private:
-  static bool Mark(WorkerProgress& p, int stage) {
-    p.stage = stage;
-    return true;
-  }
-};
-
 class WizardTest : public WizardFixture {
  protected:
-  void MakeWithStubRun(const std::vector<std::string>& words) {
-    Make(words, [this](const CRunOptions* options) {
-      auto run = std::make_unique<StubStagesRun>(options);
-      run_ = run.get();
-      return run;
-    });
-  }
-
   QString DbFolder() const { return QFile::decodeName(temp_.Sub("db").c_str()); }
 
   // From the start page to the summary, with a new folder and "はい".
@@ -77,19 +46,12 @@ class WizardTest : public WizardFixture {
   QString SummaryShown() const {
     return wizard_->MessagePage()->findChild<QPlainTextEdit*>("1007")->toPlainText();
   }
-
-  StubStagesRun* run_ = nullptr;
 };
 
-TEST_F(WizardTest, FrameCarriesTitleButtonsAndWatermark) {
+TEST_F(WizardTest, FrameCarriesTitleAndWatermarkAndOpensCentred) {
   Make({});
   EXPECT_EQ(wizard_->windowTitle(), QStringLiteral("データベースセットアップウィザード"));
   EXPECT_EQ(wizard_->pixmap(QWizard::WatermarkPixmap).size(), QSize(165, 305));
-  EXPECT_EQ(wizard_->buttonText(QWizard::BackButton), QStringLiteral("< 戻る(&B)"));
-  EXPECT_EQ(wizard_->buttonText(QWizard::NextButton), QStringLiteral("次へ(&N) >"));
-  EXPECT_EQ(wizard_->buttonText(QWizard::CommitButton), QStringLiteral("次へ(&N) >"));
-  EXPECT_EQ(wizard_->buttonText(QWizard::FinishButton), QStringLiteral("完了"));
-  EXPECT_EQ(wizard_->buttonText(QWizard::CancelButton), QStringLiteral("キャンセル"));
   const QRect area = wizard_->screen()->availableGeometry();
   EXPECT_LE((wizard_->frameGeometry().center() - area.center()).manhattanLength(), 1);
   // Without titles no page has a header area.
@@ -97,7 +59,7 @@ TEST_F(WizardTest, FrameCarriesTitleButtonsAndWatermark) {
 }
 
 TEST_F(WizardTest, PageFlowAndButtonsWithoutFolderOnCommandLine) {
-  MakeWithStubRun({});
+  Make({});
   EXPECT_EQ(wizard_->GapTolerance(), 20);
   auto expect = [&](Id page, const std::string& buttons) {
     EXPECT_EQ(wizard_->currentId(), page);
@@ -119,12 +81,6 @@ TEST_F(WizardTest, PageFlowAndButtonsWithoutFolderOnCommandLine) {
     Next();
     expect(page, "back next ");
   }
-  Next();
-  TickUntilEnded();
-  expect(Id::kWorkerPage, "next ");
-  Next();
-  expect(Id::kEndPage, "finish ");
-  EXPECT_TRUE(std::filesystem::exists(temp_.Sub("db") + "/stock.mdb"));
 }
 
 TEST_F(WizardTest, NoKeepsNextDisabledAndTheQuestionFollowsTheFolder) {
@@ -183,8 +139,8 @@ TEST(SummaryTest, NothingAndEverythingChecked) {
             "[Webアーカイブ]\r\n  優先的に利用する\r\n\r\n");
 }
 
-TEST_F(WizardTest, SummaryFollowsThePagesAndTheRunTakesThem) {
-  MakeWithStubRun({});
+TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
+  Make({});
   GoToSummary();
   EXPECT_EQ(Find<QLabel>("1008")->text(), SummaryHeading());
   EXPECT_EQ(SummaryShown(),
@@ -207,20 +163,14 @@ TEST_F(WizardTest, SummaryFollowsThePagesAndTheRunTakesThem) {
   EXPECT_TRUE(SummaryShown().contains("期間]\n  2005年～\n"));
   EXPECT_TRUE(SummaryShown().contains("情報]\n  株式分割データ\n  信用残データ\n\n"));
   EXPECT_TRUE(SummaryShown().endsWith("[Webアーカイブ]\n  利用しない\n\n"));
+  EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20050101u);
   EXPECT_TRUE(wizard_->MarginChosen());
   EXPECT_FALSE(wizard_->UseArchive());
-
-  Next();
-  TickUntilEnded();
-  EXPECT_EQ(wizard_->WorkerPage()->state(), CWorkerPage::State::kFinished);
-  EXPECT_EQ(run_->FirstDate().ToNumber(), 20050101u);
-  EXPECT_FALSE(run_->archivePreference);
-  EXPECT_TRUE(std::filesystem::is_directory(temp_.Sub("db") + "/margin"));
 }
 
 TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
   const std::string folder = temp_.Sub("given");
-  MakeWithStubRun({folder, "30"});
+  Make({folder, "30"}, MakeSetupRun);
   EXPECT_EQ(wizard_->FolderPage(), nullptr);
   EXPECT_EQ(wizard_->GapTolerance(), 30);
   CCategoryPage* page = wizard_->CategoryPage();
