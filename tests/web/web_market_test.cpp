@@ -1,9 +1,13 @@
 #include "web/web_market.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "tests/web/archive_test_util.h"
 #include "web/web_history.h"
@@ -174,6 +178,72 @@ TEST_F(WebMarketTest, ArchiveAndPagesAgree) {
   }
 }
 
+int64_t MonotonicMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// A cancel while the archive server hangs ends the question at once with
+// the cancel's code; no page is asked for instead, and the interrupted file
+// counts as not loaded, so the next question fetches it again.
+TEST_F(WebMarketTest, ACancelledArchiveDownloadIsNeitherFallenBackFromNorKept) {
+  const std::string code = Stock();
+  for (int q : {0, 2}) {  // a file read whole, a year kept by index
+    SCOPED_TRACE(kFiles[q]);
+    server_.ClearRequests();
+    const int hang = AddFault(std::string("hang@archive:") + CWebArchive::kPathPrefix + kFiles[q]);
+    std::atomic<std::uint8_t> cancel{0};
+    auto market = MakeMarket();
+    // The archive alone sees the flag, so a fallback would reach the pages.
+    market->Archive().Client().SetCancelFlag(&cancel);
+    std::thread canceller([&] {
+      for (int i = 0; i < 10000 && server_.FaultHits(hang) == 0; ++i) usleep(1000);
+      usleep(200000);
+      cancel = 1;
+    });
+    const int64_t start = MonotonicMs();
+    const Answer cancelled = Ask(q, *market, code);
+    // A correctness bound far below the client's 10 s stall limit.
+    EXPECT_LT(MonotonicMs() - start, 3000);
+    canceller.join();
+    EXPECT_EQ(cancelled.result, CHttpClient::kErrorCancelled);
+    EXPECT_TRUE(cancelled.Empty());
+    EXPECT_EQ(server_.FaultHits(hang), 1);
+    EXPECT_EQ(PageRequests(), 0u);
+
+    server_.RemoveFault(hang);
+    cancel = 0;
+    const Answer resumed = Ask(q, *market, code);
+    EXPECT_EQ(resumed.result, 0);
+    EXPECT_FALSE(resumed.Empty());
+    // The held request is logged only when the server stops: this is the
+    // second download of the file.
+    EXPECT_EQ(Requested(), std::vector<std::string>{kFiles[q]});
+    EXPECT_EQ(PageRequests(), 0u);
+  }
+}
+
+// With the flag set, no source the market reads from sends anything: the
+// flag reaches the client of every page reader.
+TEST_F(WebMarketTest, ASetFlagReachesEveryReader) {
+  std::atomic<std::uint8_t> cancel{1};
+  auto market = MakeMarket();
+  market->SetCancelFlag(&cancel);
+  for (const bool archive : {true, false}) {
+    market->SetArchivePreference(archive);
+    for (const std::string code : {Stock(), std::string("1001"), std::string("1004"),
+                                   std::string("1051"), std::string("1101")}) {
+      for (int q = 0; q < 5; ++q) {
+        EXPECT_EQ(Ask(q, *market, code).result, CHttpClient::kErrorCancelled) << code << " " << kFiles[q];
+      }
+    }
+  }
+  std::vector<std::string> codes;
+  EXPECT_EQ(market->GetBrandList(1, codes), CHttpClient::kErrorCancelled);
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
 TEST(WebMarketMessageTest, EachCodeRangeHasItsTexts) {
   CWebMarket market;
   for (const int32_t code : {0, 1, -20000, -20001, -20003, -29999}) {
@@ -185,6 +255,7 @@ TEST(WebMarketMessageTest, EachCodeRangeHasItsTexts) {
   EXPECT_EQ(market.GetMessage(-20002), "アーカイブがありません。");
   EXPECT_EQ(market.GetMessage(-20003), "該当の時系列データがありません。");
   EXPECT_EQ(market.GetMessage(-29999), "不明なエラーが発生しました。");
+  EXPECT_EQ(market.GetMessage(CHttpClient::kErrorCancelled), "ダウンロードを中止しました");
 }
 
 }  // namespace
