@@ -1,0 +1,216 @@
+// tickora-setup-cli: the setup run without a window. It runs the same
+// CDownloadRun as the wizard on a worker thread, shows the progress record
+// on standard error and turns SIGINT and SIGTERM into the record's cancel.
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/progress_line.h"
+#include "db/db_stock3.h"
+#include "setup/download_run.h"
+#include "setup/run_options.h"
+#include "support/cp932.h"
+#include "support/date.h"
+
+namespace {
+
+constexpr char kVersion[] = "tickora-setup-cli 1.0";
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal_number) {
+  g_stopSignal = signal_number;
+  // A second Ctrl-C ends the process at once.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigaction(signal_number, &action, nullptr);
+}
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+std::size_t TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) {
+    return size.ws_col;
+  }
+  return 80;
+}
+
+struct FileCounts {
+  int charts = 0;
+  int margins = 0;
+  std::vector<std::string> quickFiles;
+};
+
+// The chart and margin files and the quick files in the run's folders.
+FileCounts CountFiles(const CSetupRun& run) {
+  FileCounts counts;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(run.DailyFolder(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "quick2.dat") counts.quickFiles.push_back(name);
+    else if (entry.path().extension() == ".dat") ++counts.charts;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(run.MarginFolder(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "quickmg2.dat") counts.quickFiles.push_back(name);
+    else if (name.rfind("mg", 0) == 0 && entry.path().extension() == ".dat") ++counts.margins;
+  }
+  return counts;
+}
+
+std::string Where(const CSetupRun& run, const WorkerProgress& progress) {
+  const std::int32_t stage = progress.stage;
+  const std::int32_t index = progress.resumeIndex;
+  std::string text = StageName(stage);
+  if (stage >= 1 && stage <= 4) {
+    text += " の " + std::to_string(index + 1) + " 件目";
+    if (stage >= 2 && index < static_cast<std::int32_t>(run.IssueList().size())) {
+      text += " (銘柄コード " + Utf8FromCp932(run.IssueList()[index]) + ")";
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const CDate today = CDate::Today();
+  CCliOptions options;
+  std::string error;
+  if (!ParseCliOptions(args, static_cast<std::int32_t>(today.year), options, error)) {
+    std::fprintf(stderr, "tickora-setup-cli: %s\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(CliUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("%s\n", kVersion);
+    return 0;
+  }
+
+  CRunChoices choices;
+  // Paths are byte strings handed to the file system as they are: the
+  // folder keeps the bytes the user typed.
+  choices.databaseFolder = options.folder;
+  choices.etf = options.etf;
+  choices.reit = options.reit;
+  choices.prime = options.prime;
+  choices.standard = options.standard;
+  choices.growth = options.growth;
+  choices.otherMarkets = options.other;
+  choices.splits = options.splits;
+  choices.margin = options.margin;
+  choices.useArchive = options.archive;
+
+  CDownloadRun run(&choices, nullptr);
+  run.SetPeriod(CDate(options.fromYear, 1, 1), today);
+  run.SetGapTolerance(options.gapTolerance);
+  WorkerProgress progress;
+  progress.ResetForFreshRun();
+
+  InstallStopHandlers();
+  const bool terminal = isatty(STDERR_FILENO) == 1;
+  const auto start = std::chrono::steady_clock::now();
+  auto elapsed = [&start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    // The stop signals go to the main thread, so that no call of the run
+    // is interrupted by them.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    run.Run(progress);
+    finished = true;
+  });
+
+  bool cancel_sent = false;
+  double last_plain = -1;
+  std::int32_t last_stage = -1;
+  while (!finished) {
+    if (g_stopSignal != 0 && !cancel_sent) {
+      progress.cancel = 1;
+      cancel_sent = true;
+      std::fprintf(stderr, "%sキャンセルしています。処理中の銘柄が終わるまでお待ちください…\n",
+                   terminal && !options.quiet ? "\r\x1b[K" : "");
+    }
+    if (!options.quiet && !cancel_sent) {
+      const double now = elapsed();
+      const std::string status = Utf8FromCp932(progress.Status());
+      if (terminal) {
+        const std::string line = FormatProgressLine(progress.stage, progress.done, progress.total,
+                                                    now, status, 20, TerminalColumns() - 1);
+        std::fprintf(stderr, "\r%s\x1b[K", line.c_str());
+        std::fflush(stderr);
+      } else if (last_plain < 0 || now - last_plain >= 5 || progress.stage != last_stage) {
+        // A line every few seconds, and one as each stage begins.
+        last_plain = now;
+        last_stage = progress.stage;
+        std::fprintf(stderr, "%s\n",
+                     FormatProgressLine(progress.stage, progress.done, progress.total, now,
+                                        status, 20, 400).c_str());
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  worker.join();
+  if (terminal && !options.quiet && !cancel_sent) std::fputs("\r\x1b[K", stderr);
+
+  const std::string folder = options.folder;
+  if (progress.stage == 5) {
+    std::vector<std::string> codes;
+    CDBStock3::Instance().GetCodesFrom(codes, "");
+    const FileCounts files = CountFiles(run);
+    std::string quick;
+    for (const std::string& name : files.quickFiles) {
+      quick += (quick.empty() ? "" : "、") + name;
+    }
+    std::printf(
+        "セットアップが完了しました。銘柄 %zu 件をデータベースに登録し、"
+        "チャートファイル %d 個、信用残ファイル %d 個、クイックファイル %s を書き出しました"
+        "(%d年1月1日から%u年%u月%u日まで、所要時間 %s)。データベースフォルダ: %s\n",
+        codes.size(), files.charts, files.margins, quick.empty() ? "なし" : quick.c_str(),
+        options.fromYear, today.year, today.month, today.day,
+        FormatDuration(elapsed()).c_str(), folder.c_str());
+    return 0;
+  }
+  const std::string run_error = progress.Error();
+  if (!run_error.empty()) {
+    std::fprintf(stderr, "tickora-setup-cli: %s で失敗しました。\n%s\n",
+                 Where(run, progress).c_str(), Utf8FromCp932(run_error).c_str());
+    return 1;
+  }
+  std::fprintf(stderr,
+               "tickora-setup-cli: %s で中断しました。ここまでのデータは %s に残っています。\n",
+               Where(run, progress).c_str(), folder.c_str());
+  return 130;
+}

@@ -1,0 +1,245 @@
+// The whole setup run in archive mode against the simulated market, next to
+// the plainest way of doing the same input and output: downloading and
+// inflating the same archive files with libcurl and zlib, and writing the
+// same number of bytes into the same number of files.
+//
+//   setup_run_bench [--issues N] [--first-year Y] [--folder DIR]
+//
+// The market is served by a child process (forked before anything else
+// starts), so its series and caches do not count in the peak resident
+// memory (VmHWM) reported for the run. Every kind of issue, splits and
+// margin balances. Prints one report; nothing is asserted.
+
+#include <curl/curl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "db/db_stock3.h"
+#include "setup/download_run.h"
+#include "tools/market-sim/sim_market.h"
+#include "tools/market-sim/sim_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+long VmHwmKib() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+// The child: serves the market until SIGTERM, then writes the archive
+// paths it was asked for and the number of requests to `report`.
+[[noreturn]] void ServeMarket(const CSimMarketOptions& options, const std::string& env_file,
+                              const std::string& report) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  CSimMarket market(options);
+  CSimServer server(market, CSimServerOptions());
+  std::string error;
+  if (!server.Start(&error)) {
+    std::fprintf(stderr, "market: %s\n", error.c_str());
+    _exit(1);
+  }
+  {
+    std::ofstream env(env_file + ".part");
+    for (const auto& [name, value] : server.Environment()) env << name << "=" << value << "\n";
+  }
+  fs::rename(env_file + ".part", env_file);
+  int signal_number = 0;
+  sigwait(&set, &signal_number);
+  const std::vector<CSimRequestRecord> requests = server.Requests();
+  std::ofstream out(report);
+  out << requests.size() << "\n";
+  for (const CSimRequestRecord& request : requests) {
+    if (request.site == Site::kArchive && request.status == 200) {
+      out << server.BaseUrl(Site::kArchive) << request.path << "\n";
+    }
+  }
+  out.close();
+  server.Stop();
+  _exit(0);
+}
+
+struct Inflater {
+  z_stream z{};
+  std::FILE* out = nullptr;
+  std::uint64_t packed = 0, unpacked = 0;
+  bool ok = true;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  Inflater& inf = *static_cast<Inflater*>(user);
+  inf.packed += size * count;
+  inf.z.next_in = reinterpret_cast<Bytef*>(data);
+  inf.z.avail_in = static_cast<uInt>(size * count);
+  unsigned char chunk[1 << 16];
+  while (inf.ok && inf.z.avail_in > 0) {
+    inf.z.next_out = chunk;
+    inf.z.avail_out = sizeof chunk;
+    const int result = inflate(&inf.z, Z_NO_FLUSH);
+    if (result != Z_OK && result != Z_STREAM_END) inf.ok = false;
+    const size_t made = sizeof chunk - inf.z.avail_out;
+    inf.unpacked += made;
+    std::fwrite(chunk, 1, made, inf.out);
+    if (result == Z_STREAM_END) break;
+  }
+  return size * count;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CSimMarketOptions market;
+  market.issueCount = 4000;
+  market.firstYear = 2000;
+  market.today = CDate::Today();
+  std::string folder;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string arg = argv[i];
+    if (arg == "--issues") market.issueCount = std::atoi(argv[i + 1]);
+    else if (arg == "--first-year") market.firstYear = std::atoi(argv[i + 1]);
+    else if (arg == "--folder") folder = argv[i + 1];
+  }
+  const fs::path work = fs::temp_directory_path() / ("setup-run-bench-" + std::to_string(getpid()));
+  fs::create_directories(work);
+  if (folder.empty()) folder = (work / "db").string();
+  const std::string env_file = (work / "env").string();
+  const std::string report = (work / "requests").string();
+
+  const pid_t child = fork();
+  if (child == 0) ServeMarket(market, env_file, report);
+  while (!fs::exists(env_file)) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) return 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  {
+    std::ifstream env(env_file);
+    std::string line;
+    while (std::getline(env, line)) {
+      const size_t eq = line.find('=');
+      setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 1);
+    }
+  }
+  const long hwm_before = VmHwmKib();
+
+  // The run.
+  CRunChoices choices;
+  choices.databaseFolder = folder;
+  CDownloadRun run(&choices, nullptr);
+  run.SetPeriod(CDate(market.firstYear, 1, 1), market.today);
+  WorkerProgress progress;
+  progress.ResetForFreshRun();
+  const auto run_start = std::chrono::steady_clock::now();
+  run.Run(progress);
+  const double run_seconds = Seconds(run_start);
+  const long hwm_run = VmHwmKib();
+  CDBStock3::Instance().Close();
+  if (progress.stage != 5) {
+    std::fprintf(stderr, "the run failed at stage %d: %s\n", progress.stage.load(),
+                 progress.Error().c_str());
+  }
+  std::vector<std::uint64_t> sizes;
+  std::uint64_t written = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    sizes.push_back(entry.file_size());
+    written += sizes.back();
+  }
+
+  kill(child, SIGTERM);
+  waitpid(child, nullptr, 0);
+  std::ifstream requests_in(report);
+  long requests = 0;
+  requests_in >> requests;
+  std::vector<std::string> urls;
+  for (std::string url; requests_in >> url;) urls.push_back(url);
+
+  // The limit: the same archive files downloaded and inflated to disk, and
+  // the same bytes written into as many files. The market runs again for
+  // the downloads.
+  fs::remove(env_file);
+  const pid_t again = fork();
+  if (again == 0) ServeMarket(market, env_file, report);
+  while (!fs::exists(env_file)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::string archive_base;
+  {
+    std::ifstream env(env_file);
+    for (std::string line; std::getline(env, line);) {
+      if (line.rfind("TICKORA_ARCHIVE_URL=", 0) == 0) archive_base = line.substr(20);
+    }
+  }
+  const auto base_start = std::chrono::steady_clock::now();
+  std::uint64_t packed = 0, unpacked = 0;
+  CURL* curl = curl_easy_init();
+  const std::string unpacked_path = (work / "unpacked").string();
+  for (std::string url : urls) {
+    url = archive_base + url.substr(url.find('/', url.find("//") + 2));
+    Inflater inf;
+    inflateInit2(&inf.z, 15 + 16);
+    inf.out = std::fopen(unpacked_path.c_str(), "wb");
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &inf);
+    curl_easy_perform(curl);
+    inflateEnd(&inf.z);
+    std::fclose(inf.out);
+    packed += inf.packed;
+    unpacked += inf.unpacked;
+  }
+  curl_easy_cleanup(curl);
+  const fs::path plain = work / "plain";
+  fs::create_directories(plain);
+  std::vector<char> zeros(1 << 20);
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    std::FILE* out = std::fopen((plain / std::to_string(i)).c_str(), "wb");
+    for (std::uint64_t left = sizes[i]; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<std::uint64_t>(left, zeros.size()));
+      std::fwrite(zeros.data(), 1, n, out);
+      left -= n;
+    }
+    std::fclose(out);
+  }
+  const double base_seconds = Seconds(base_start);
+  kill(again, SIGTERM);
+  waitpid(again, nullptr, 0);
+
+  std::printf(
+      "setup run, archive mode, %d issues from %u, splits and margin\n"
+      "  result          stage %d%s\n"
+      "  wall time       %.1f s\n"
+      "  VmHWM           %.1f MiB (%.1f MiB before the run; limit 512 MiB)\n"
+      "  requests        %ld (%zu archive files, %.1f MiB packed, %.1f MiB unpacked)\n"
+      "  bytes written   %.1f MiB in %zu files\n"
+      "limit: download + inflate the same files, write the same bytes\n"
+      "  wall time       %.1f s\n"
+      "  ratio           %.2fx\n",
+      market.issueCount, market.firstYear, progress.stage.load(),
+      progress.stage == 5 ? "" : " (failed)", run_seconds, hwm_run / 1024.0, hwm_before / 1024.0,
+      requests, urls.size(), packed / 1048576.0, unpacked / 1048576.0, written / 1048576.0,
+      sizes.size(), base_seconds, run_seconds / base_seconds);
+  fs::remove_all(work);
+  return progress.stage == 5 ? 0 : 1;
+}

@@ -1,0 +1,84 @@
+#ifndef TICKORA_SETUP_DOWNLOAD_RUN_H_
+#define TICKORA_SETUP_DOWNLOAD_RUN_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "setup/setup_run.h"
+#include "web/local_clock.h"
+#include "web/web_market.h"
+
+// CDownloadRun is the setup run that fetches its data from a CWebMarket:
+// the four download stages and the loading of the issue list.
+//
+//   1 DownloadIssues   lists the market, checks which codes exist and
+//                      stores one 銘柄 row for each issue found.
+//   2 DownloadSplits   stores the splits of every issue of the issue list.
+//   3 DownloadPrices   writes one chart file per issue into the daily
+//                      folder, then "quick2.dat" from the last 320 bars of
+//                      every issue.
+//   4 DownloadMargins  writes one margin file per issue into the margin
+//                      folder, then "quickmg2.dat".
+//
+// Progress units: stages 1 and 2 count codes and issues; stages 3 and 4
+// count issue-days (DaysInPeriod() units per issue). Each stage sets the
+// record's stage and resumeIndex before it touches an issue and looks at
+// cancel before each issue and each download request.
+//
+// The object owns its market data source. The clock gives the local time
+// that decides the last complete trading day when a chart is extended to
+// today; tests pass a fixed one together with a scripted market.
+class CDownloadRun : public CSetupRun {
+ public:
+  // `market` may be null: a CWebMarket on `clock` is made then. The
+  // options object is not owned and must outlive this object.
+  CDownloadRun(const CRunOptions* options, std::unique_ptr<CWebMarket> market,
+               CLocalClock clock = SystemLocalTime);
+  ~CDownloadRun() override;
+
+  CWebMarket& Market() { return *market_; }
+
+  // Pause between two issue list pages, 100 ms unless changed.
+  void SetListPagePause(std::int32_t milliseconds) {
+    listPagePauseMs_ = milliseconds;
+  }
+
+  // Bars of an issue that go into "quick2.dat", bars read back from a chart
+  // file to rebuild them on resume, and the same for margin entries.
+  static constexpr std::int32_t kQuickPriceDepth = 320;
+  static constexpr std::int32_t kQuickPriceReload = 330;
+  static constexpr std::int32_t kQuickMarginDepth = 50;
+  static constexpr std::int32_t kQuickMarginReload = 60;
+
+  // True when the code is all decimal digits and its value is below 1300 or
+  // above 9999: such issues (the built-in ones) stay out of "quick2.dat".
+  static bool IsOutsideQuickRange(const std::string& code);
+
+  // The fixed code list used when the listing gives nothing: "1300" to
+  // "9999" in ascending order.
+  static std::vector<std::string> FixedCodeList();
+
+ protected:
+  bool DownloadIssues(WorkerProgress& progress) override;
+  bool DownloadSplits(WorkerProgress& progress) override;
+  bool DownloadPrices(WorkerProgress& progress) override;
+  bool DownloadMargins(WorkerProgress& progress) override;
+  bool LoadIssueList(WorkerProgress& progress) override;
+  void SetArchivePreference(bool use_archive) override;
+
+ private:
+  // The candidate codes of stage 1: every code of the list pages, or the
+  // fixed list when no page gave any.
+  std::vector<std::string> BuildCodeList();
+  // The database's last error in the form "SQLSTATE(native)message".
+  std::string DatabaseErrorText() const;
+  // "%u/%u/%u" of the day before date number `from`.
+  static std::string LastDayText(std::uint32_t from);
+
+  std::unique_ptr<CWebMarket> market_;
+  CLocalClock clock_;
+  std::int32_t listPagePauseMs_ = 100;
+};
+
+#endif  // TICKORA_SETUP_DOWNLOAD_RUN_H_

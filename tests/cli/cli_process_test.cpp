@@ -1,0 +1,159 @@
+// tickora-setup-cli as a program: its exit statuses, what it prints and
+// what it leaves in the folder, against the simulated market in this
+// process.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "db/db_stock3.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_dir.h"
+#include "tools/market-sim/sim_market.h"
+#include "tools/market-sim/sim_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The front end started with `args`, its output going to files in `dir`.
+class CliProcess {
+ public:
+  CliProcess(const TempDir& dir, const std::vector<std::string>& args)
+      : out_(dir.Sub("out.txt")), err_(dir.Sub("err.txt")) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      std::vector<char*> argv{const_cast<char*>(TICKORA_CLI_PATH)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(TICKORA_CLI_PATH, argv.data());
+      _exit(127);
+    }
+  }
+  void Signal(int number) { kill(pid_, number); }
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
+
+ private:
+  std::string out_, err_;
+  pid_t pid_;
+};
+
+TEST(CliProcessTest, BadOptionsTouchNothingAndExitWith2) {
+  TempDir dir;
+  const std::string folder = dir.Sub("db");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--kinds", "etf,bonds", folder},
+           {"--from-year", "1999", folder},
+           {"--no-such-option", folder},
+           {folder, "--gap-tolerance"}}) {
+    CliProcess cli(dir, args);
+    EXPECT_EQ(2, cli.Wait()) << args[0];
+    const std::string err = cli.Err();
+    EXPECT_EQ(0u, err.find("tickora-setup-cli: ")) << err;
+    EXPECT_EQ(err.size() - 1, err.find('\n')) << "one line: " << err;
+    EXPECT_FALSE(fs::exists(folder));
+  }
+  CliProcess help(dir, {"--help"});
+  EXPECT_EQ(0, help.Wait());
+  EXPECT_NE(std::string::npos, help.Out().find("--gap-tolerance N"));
+}
+
+// A small market dated today, so that the front end's own today matches it.
+// The folder has a name in Japanese: it must be made under that name.
+class CliMarketTest : public ::testing::Test {
+ protected:
+  static CSimMarketOptions MarketOptions() {
+    CSimMarketOptions options;
+    options.seed = 11;
+    options.issueCount = 30;
+    options.today = CDate::Today();
+    options.firstYear = options.today.year - 1;
+    return options;
+  }
+  CliMarketTest() : market_(MarketOptions()), server_(market_, CSimServerOptions()) {
+    EXPECT_TRUE(server_.Start());
+    for (const auto& [name, value] : server_.Environment()) {
+      env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+    }
+    env_.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", dir_.Sub("config").c_str()));
+  }
+  std::vector<std::string> Args() const {
+    return {"--from-year", std::to_string(market_.Today().year - 1), "--kinds",
+            "etf,reit,prime,standard,growth,other", "--margin", dir_.Sub("株価db")};
+  }
+
+  TempDir dir_;
+  CSimMarket market_;
+  CSimServer server_;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+};
+
+TEST_F(CliMarketTest, AFullRunSummarisesWhatItWrote) {
+  CliProcess cli(dir_, Args());
+  ASSERT_EQ(0, cli.Wait()) << cli.Err();
+  const std::string out = cli.Out();
+  EXPECT_NE(std::string::npos, out.find("セットアップが完了しました。")) << out;
+  EXPECT_NE(std::string::npos, out.find("quick2.dat、quickmg2.dat")) << out;
+  EXPECT_TRUE(fs::exists(dir_.Sub("株価db/daily/quick2.dat")));
+  EXPECT_TRUE(fs::exists(dir_.Sub("株価db/margin/quickmg2.dat")));
+}
+
+TEST_F(CliMarketTest, InterruptStopsAtTheNextIssueAndLeavesAUsableDatabase) {
+  // From the pages, each answered late, so that the run is still going.
+  CSimFault slow;
+  slow.kind = CSimFault::Kind::kDelay;
+  slow.site = Site::kFinance;
+  slow.path = "/";
+  slow.prefix = true;
+  slow.delayMs = 20;
+  server_.AddFault(slow);
+  std::vector<std::string> args = Args();
+  args.insert(args.begin(), "--no-archive");
+  CliProcess cli(dir_, args);
+  // Interrupted once the first chart files are there.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  auto has_chart = [this] {
+    std::error_code ec;
+    return fs::is_directory(dir_.Sub("株価db/daily"), ec) && !fs::is_empty(dir_.Sub("株価db/daily"), ec);
+  };
+  while (std::chrono::steady_clock::now() < give_up && !has_chart()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  cli.Signal(SIGINT);
+  ASSERT_EQ(130, cli.Wait()) << cli.Err();
+  EXPECT_NE(std::string::npos, cli.Err().find("(3) 株価データのダウンロード の ")) << cli.Err();
+  EXPECT_NE(std::string::npos, cli.Err().find("で中断しました。")) << cli.Err();
+  EXPECT_FALSE(fs::exists(dir_.Sub("株価db/daily/quick2.dat")));
+  CDBStock3 db;
+  ASSERT_TRUE(db.Open(dir_.Sub("株価db/stock.mdb")));
+  std::vector<std::string> codes;
+  EXPECT_TRUE(db.GetCodesFrom(codes, ""));
+  EXPECT_LT(14u, codes.size());
+}
+
+}  // namespace

@@ -1,0 +1,399 @@
+#include "setup/download_run.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/db_stock3.h"
+#include "series/chart.h"
+#include "series/chart_file.h"
+#include "series/margin.h"
+#include "series/margin_file.h"
+#include "series/quick_margin_file.h"
+#include "series/quick_price_file.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_dir.h"
+#include "tests/setup/scripted_market.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const CDate kFirst(2024, 1, 1);
+const CDate kToday(2024, 3, 29);
+constexpr int kUnits = 89;  // 1 January to 29 March 2024
+
+// The stages made callable one by one, on a fixed clock after the close.
+class TestRun : public CDownloadRun {
+ public:
+  TestRun(const CRunOptions* options, ScriptedMarket* market)
+      : CDownloadRun(options, std::unique_ptr<CWebMarket>(market),
+                     [] { return CLocalTime{kToday, 16, 0}; }) {
+    SetListPagePause(0);
+    SetPeriod(kFirst, kToday);
+  }
+  using CDownloadRun::DownloadIssues;
+  using CDownloadRun::DownloadMargins;
+  using CDownloadRun::DownloadPrices;
+  using CDownloadRun::DownloadSplits;
+  using CDownloadRun::InitDatabase;
+  using CDownloadRun::LoadIssueList;
+
+ protected:
+  void PostUsageLog(const std::string&) override {}
+};
+
+CBrandRecord Brand(const char* code, int kind, const char* market) {
+  CBrandRecord brand;
+  brand.code = code;
+  brand.kind = kind;
+  brand.market = market;
+  brand.name = std::string("名") + code;
+  return brand;
+}
+
+// Bars as traded on every trading day from 4 January to 28 March.
+std::vector<CDayRecord> TradedBars(double base) {
+  std::vector<CDayRecord> bars;
+  for (CDate day(2024, 1, 4); day.ToNumber() <= 20240328; day = day.AddDays(1)) {
+    if (!day.IsBusinessDay()) continue;
+    CDayRecord bar;
+    bar.SetDate(day);
+    bar.open = base;
+    bar.high = base + 8;
+    bar.low = base - 8;
+    bar.close = base + 2;
+    bar.volume = 1000;
+    bars.push_back(bar);
+    base += 4;
+  }
+  return bars;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class DownloadRunTest : public ::testing::Test {
+ protected:
+  DownloadRunTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {
+    choices_.databaseFolder = dir_.Sub("db");
+    market_ = new ScriptedMarket;
+    market_->observed = &progress_;
+    run_ = std::make_unique<TestRun>(&choices_, market_);
+    EXPECT_TRUE(run_->CreateFolders());
+    EXPECT_TRUE(run_->InitDatabase(progress_));
+  }
+  ~DownloadRunTest() override { CDBStock3::Instance().Close(); }
+
+  // Issues of every kind in the database instead of the built-in ones, and
+  // a market that has bars, splits and margin balances for some of them.
+  void StockMarket() {
+    CDBStock3& db = CDBStock3::Instance();
+    ASSERT_TRUE(db.DeleteAllBrands());
+    for (const CBrandRecord& brand :
+         {Brand("1001", kKindIndex, ""), Brand("1301", kKindStock, "東証プライム"),
+          Brand("1305", kKindEtf, "東証"), Brand("130A", kKindStock, "東証グロース"),
+          Brand("7203", kKindStock, "東証プライム"), Brand("8801", kKindStock, "東証")}) {
+      ASSERT_TRUE(db.WriteBrand(brand));
+    }
+    for (const char* code : {"1001", "1301", "130A", "8801"}) {
+      market_->prices[code] = TradedBars(100);
+    }
+    // 7203 comes adjusted for a 1:2 split on 1 February and misses 14
+    // February.
+    std::vector<CDayRecord>& bars = market_->prices["7203"] = TradedBars(1000);
+    for (auto it = bars.begin(); it != bars.end();) {
+      if (it->DateNumber() == 20240214) { it = bars.erase(it); continue; }
+      if (it->DateNumber() < 20240201) {
+        it->open /= 2, it->high /= 2, it->low /= 2, it->close /= 2, it->volume *= 2;
+      }
+      ++it;
+    }
+    market_->adjusted = {"7203"};
+    CDivideRecord split{CDate(2024, 2, 1), 2.0};
+    ASSERT_TRUE(db.WriteDivide("7203", split));
+    for (const char* code : {"1301", "7203"}) {
+      for (CDate friday(2024, 1, 5); friday <= kToday; friday = friday.AddDays(7)) {
+        market_->margins[code].push_back({friday, 5000.0 + friday.day, 700.0});
+      }
+    }
+    ASSERT_TRUE(run_->LoadIssueList(progress_));
+    ASSERT_EQ((std::vector<std::string>{"1001", "1301", "1305", "130A", "7203", "8801"}),
+              run_->IssueList());
+  }
+  void Resume(int index) {
+    progress_.resumeIndex = index;
+    progress_.ResetForResume();
+  }
+  std::string Daily(const std::string& name) const { return run_->DailyFolder() + "/" + name; }
+  std::string Margin(const std::string& name) const { return run_->MarginFolder() + "/" + name; }
+  std::vector<std::string> QuickCodes(bool prices) const {
+    std::vector<std::string> codes;
+    CChartTable charts;
+    CMarginTable margins;
+    if (prices ? ReadQuickPriceFile(Daily("quick2.dat").c_str(), charts)
+               : ReadQuickMarginFile(Margin("quickmg2.dat").c_str(), margins)) {
+      for (const auto& entry : charts) codes.push_back(entry.first);
+      for (const auto& entry : margins) codes.push_back(entry.first);
+    }
+    return codes;
+  }
+
+  TempDir dir_;
+  ScopedEnv config_;
+  CRunChoices choices_;
+  WorkerProgress progress_;
+  ScriptedMarket* market_;  // owned by run_
+  std::unique_ptr<TestRun> run_;
+};
+
+TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsBack) {
+  market_->pages = {{"1301", "1305", "7203"}, {"8801", "1301"}};
+  market_->existing = {"1301", "1305", "7203", "8801"};
+  market_->extraFound = {"7203"};  // found again in every batch
+  for (const char* code : {"1301", "1305", "7203", "8801"}) {
+    market_->brands[code] = Brand(code, kKindStock, "東証プライム");
+  }
+  ASSERT_TRUE(run_->DownloadIssues(progress_));
+  EXPECT_EQ(5, progress_.total);
+  EXPECT_EQ(5, progress_.done);
+  // Each issue counts the codes examined up to it within its batch.
+  EXPECT_EQ((std::vector<int>{0, 0, 1, 2}), market_->doneAtBrand);
+  EXPECT_EQ(1, market_->Calls("list:3"));  // the empty page ends the list
+  EXPECT_EQ(0, market_->Calls("list:4"));
+  EXPECT_EQ("銘柄コード 8801 の銘柄データをダウンロードしました", progress_.Status());
+  for (const char* code : {"1301", "1305", "7203", "8801"}) {
+    EXPECT_EQ(1, market_->Calls(std::string("brand:") + code)) << code;
+    CBrandRecord stored;
+    EXPECT_TRUE(CDBStock3::Instance().GetBrand(code, stored));
+    EXPECT_EQ(std::string("名") + code, stored.name);
+  }
+
+  // A failing first page: the fixed codes. Pages without end: 100 of them.
+  market_->calls.clear();
+  market_->fail = {"list:1#1"};
+  market_->existing = {"1300", "9999"};
+  market_->batch = 500;
+  progress_.ResetForFreshRun();
+  ASSERT_TRUE(run_->DownloadIssues(progress_));
+  EXPECT_EQ(8700, progress_.total);
+  EXPECT_EQ(1, market_->Calls("last:8500"));  // the 18th and last check
+  EXPECT_EQ(0, market_->Calls("last:8700"));
+  EXPECT_EQ(1, market_->Calls("brand:1300"));
+  EXPECT_EQ(1, market_->Calls("brand:9999"));
+
+  market_->endlessPages = true;
+  market_->fail.clear();
+  market_->calls.clear();
+  progress_.ResetForFreshRun();
+  ASSERT_TRUE(run_->DownloadIssues(progress_));
+  EXPECT_EQ(1, market_->Calls("list:100"));
+  EXPECT_EQ(0, market_->Calls("list:101"));
+  EXPECT_EQ(100, progress_.total);
+}
+
+// One failure or cancel per row, then a resume that finishes the stage.
+TEST_F(DownloadRunTest, IssueStageFailuresStopAtTheirBatchAndResumeThere) {
+  market_->pages = {{"1301", "1305", "7203", "8801"}};
+  market_->existing = {"1301", "1305", "7203", "8801"};
+  const struct {
+    const char* fail;
+    const char* cancel;
+    const char* error;
+    int index;
+  } cases[] = {
+      {"last:2#1", "",
+       "ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\nmessage -404", 2},
+      {"brand:8801#1", "", "ダウンロード(銘柄コード:8801)に失敗したので処理を中断します。\n\nmessage -404",
+       2},
+      {"", "brand:7203#1", "", 2},
+      {"", "last:0#1", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fail) + c.cancel);
+    market_->calls.clear();
+    market_->fail = {c.fail};
+    market_->cancel = {c.cancel};
+    progress_.ResetForFreshRun();
+    EXPECT_FALSE(run_->DownloadIssues(progress_));
+    EXPECT_EQ(c.error, progress_.Error());
+    EXPECT_EQ(1, progress_.stage);
+    EXPECT_EQ(c.index, progress_.resumeIndex);
+
+    market_->fail.clear();
+    market_->cancel.clear();
+    market_->calls.clear();
+    Resume(progress_.resumeIndex);
+    ASSERT_TRUE(run_->DownloadIssues(progress_));
+    EXPECT_EQ(4 - c.index, progress_.total);
+    EXPECT_EQ(c.index == 0 ? 1 : 0, market_->Calls("brand:1301"));
+  }
+  CDBStock3::Instance().Close();
+  progress_.ResetForFreshRun();
+  EXPECT_FALSE(run_->DownloadIssues(progress_));
+  EXPECT_EQ(0u, progress_.Error().find(
+                    "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
+}
+
+TEST_F(DownloadRunTest, IssueListFollowsKindsAndMarkets) {
+  StockMarket();
+  const struct {
+    bool etf, reit, prime, standard, growth, other;
+    std::vector<std::string> list;
+  } cases[] = {
+      {false, false, false, false, false, false, {"1001"}},
+      {true, false, false, false, false, false, {"1001", "1305"}},
+      {false, false, true, false, false, false, {"1001", "1301", "7203"}},
+      {false, false, false, false, true, true, {"1001", "130A", "8801"}},
+  };
+  for (const auto& c : cases) {
+    choices_.etf = c.etf, choices_.reit = c.reit, choices_.prime = c.prime;
+    choices_.standard = c.standard, choices_.growth = c.growth, choices_.otherMarkets = c.other;
+    ASSERT_TRUE(run_->LoadIssueList(progress_));
+    EXPECT_EQ(c.list, run_->IssueList());
+  }
+}
+
+TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
+  StockMarket();
+  market_->divides["1301"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 2, 1), 3.0}};
+  market_->divides["7203"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 3, 1), 1.5}};
+  market_->fail = {"divide:8801#1"};
+  EXPECT_FALSE(run_->DownloadSplits(progress_));
+  EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -404", progress_.Error());
+  EXPECT_EQ(2, progress_.stage);
+  EXPECT_EQ(5, progress_.resumeIndex);
+  EXPECT_EQ(5, progress_.done);
+  EXPECT_EQ("銘柄コード 7203(5/6個目) の銘柄の分割データをDBに書き込みました", progress_.Status());
+
+  Resume(4);  // 7203 again: its rows are updated, not added
+  ASSERT_TRUE(run_->DownloadSplits(progress_));
+  EXPECT_EQ(2, progress_.total);
+  EXPECT_EQ(1, market_->Calls("divide:1301"));
+  std::vector<CDBStock3::CodeDivide> rows;
+  ASSERT_TRUE(CDBStock3::Instance().GetDivides("1301", rows));
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ(3.0, rows[0].second.ratio);
+  ASSERT_TRUE(CDBStock3::Instance().GetDivides("7203", rows));
+  EXPECT_EQ(2u, rows.size());
+}
+
+TEST_F(DownloadRunTest, PriceStageWritesChartsAsTradedAndTheQuickFileAtTheEnd) {
+  StockMarket();
+  ASSERT_TRUE(run_->DownloadPrices(progress_));
+  EXPECT_EQ(6 * kUnits, progress_.total);
+  EXPECT_EQ(progress_.total, progress_.done);
+  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの株価データをダウンロードしました",
+            progress_.Status());
+  EXPECT_EQ(3, market_->Calls("price:1305"));  // one call a month
+  EXPECT_FALSE(fs::exists(Daily("1305.dat")));
+  EXPECT_TRUE(fs::exists(Daily("1001.dat")));
+  EXPECT_EQ((std::vector<std::string>{"1301", "130A", "7203", "8801"}), QuickCodes(true));
+
+  CChart chart;
+  ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(run_->DailyFolder().c_str(), "7203", 0)));
+  const std::vector<CDayRecord> traded = TradedBars(1000);
+  ASSERT_EQ(traded.size() + 1, chart.size());  // extended to 29 March
+  for (size_t i = 0; i < traded.size(); ++i) {
+    const bool filled = traded[i].DateNumber() == 20240214;  // from the day before
+    EXPECT_EQ(traded[i].DateNumber(), chart[i].DateNumber());
+    EXPECT_EQ(filled ? chart[i - 1].close : traded[i].open, chart[i].open) << i;
+    EXPECT_EQ(filled ? 0.0 : traded[i].volume, chart[i].volume) << i;
+  }
+  EXPECT_EQ(20240329u, chart.back().DateNumber());
+  EXPECT_EQ(chart[chart.size() - 2].close, chart.back().close);
+
+  // Resumed at 130A: the issues before it are not fetched again (1305 has
+  // no chart file), and the quick file comes out the same.
+  const std::string quick = ReadBytes(Daily("quick2.dat"));
+  fs::remove(Daily("quick2.dat"));
+  market_->calls.clear();
+  Resume(3);
+  ASSERT_TRUE(run_->DownloadPrices(progress_));
+  EXPECT_EQ(3 * kUnits, progress_.total);
+  EXPECT_EQ(0, market_->Calls("price:1301") + market_->Calls("price:1305"));
+  EXPECT_EQ(quick, ReadBytes(Daily("quick2.dat")));
+}
+
+TEST_F(DownloadRunTest, PriceStageFailuresKeepTheOldQuickFile) {
+  StockMarket();
+  const struct {
+    const char* name;
+    const char* fail;
+    const char* cancel;
+    const char* directory;  // a folder where a file is to go
+    int resume;
+    std::string error;
+    int index;
+  } cases[] = {
+      {"history", "price:130A#2", "", "", 0,
+       "ダウンロードに失敗したので処理を中断します。\n\nmessage -404", 3},
+      {"cancel", "", "price:7203#2", "", 0, "", 4},
+      {"chart file", "", "", "130A.dat", 0, "DBへの書き込みに失敗したので処理を中断します", 3},
+      {"reload", "", "", "1301.dat", 3,
+       "DBから価格データ(1301)の読み込みに失敗したので処理を中断します", 5},
+      {"quick file", "", "", "quick2.dat", 0,
+       "クイックDBを作成できなかったので処理を中断します(-102)\n\n", 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(run_->DailyFolder());
+    fs::create_directory(run_->DailyFolder());
+    if (*c.directory) fs::create_directory(Daily(c.directory));
+    if (std::string(c.directory) != "quick2.dat") std::ofstream(Daily("quick2.dat")) << "old";
+    market_->fail = {c.fail};
+    market_->cancel = {c.cancel};
+    progress_.ResetForFreshRun();
+    if (c.resume) Resume(c.resume);
+    EXPECT_FALSE(run_->DownloadPrices(progress_));
+    EXPECT_EQ(c.error, progress_.Error());
+    EXPECT_EQ(3, progress_.stage);
+    EXPECT_EQ(c.index, progress_.resumeIndex);
+    if (std::string(c.directory) != "quick2.dat") {
+      EXPECT_EQ("old", ReadBytes(Daily("quick2.dat")));
+    }
+  }
+}
+
+TEST_F(DownloadRunTest, MarginStageKeepsWholeSeriesAndToleratesMissingFilesOnResume) {
+  StockMarket();
+  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  EXPECT_EQ(6 * kUnits, progress_.done);
+  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",
+            progress_.Status());
+  EXPECT_EQ((std::vector<std::string>{"1301", "7203"}), QuickCodes(false));
+  CMargin margin;
+  ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(run_->MarginFolder().c_str(), "7203", 0)));
+  EXPECT_EQ(market_->margins["7203"], margin);
+  EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
+
+  // Resumed at 130A with the margin file of 1301 gone: 1301 and 1305 are
+  // listed without entries, 1001 stays out.
+  fs::remove(Margin("mg1301.dat"));
+  market_->calls.clear();
+  Resume(3);
+  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  EXPECT_EQ(0, market_->Calls("margin:1301"));
+  EXPECT_EQ((std::vector<std::string>{"1301", "1305", "7203"}), QuickCodes(false));
+
+  market_->calls.clear();
+  market_->fail = {"margin:7203#1"};
+  progress_.ResetForFreshRun();
+  EXPECT_FALSE(run_->DownloadMargins(progress_));
+  EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -404", progress_.Error());
+  fs::remove(Margin("quickmg2.dat"));
+  fs::create_directory(Margin("quickmg2.dat"));
+  market_->fail.clear();
+  progress_.ResetForFreshRun();
+  EXPECT_FALSE(run_->DownloadMargins(progress_));
+  EXPECT_EQ("クイックDB(信用残)を作成できなかったので処理を中断します(-102)\n\n", progress_.Error());
+}
+
+}  // namespace
