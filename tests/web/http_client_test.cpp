@@ -1,7 +1,6 @@
 #include "web/http_client.h"
 
 #include <gtest/gtest.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "series/buffer_file.h"
 #include "series/buffer_string.h"
 #include "tests/common/local_server.h"
+#include "tests/common/monotonic_ms.h"
 #include "tests/common/scripted_server.h"
 #include "tests/common/temp_dir.h"
 
@@ -302,16 +302,6 @@ TEST(HttpClientScriptedTest, EveryAttemptOnAServerThatNeverAnswersIsBounded) {
   EXPECT_LE(defaults.Attempts() * (attempt + defaults.RetryPause()), 65000);
   EXPECT_EQ(0, defaults.ExchangeTimeout());  // a long download that flows is never cut
 }
-
-namespace {
-
-int64_t MonotonicMs() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-}  // namespace
 
 TEST(HttpClientScriptedTest, ACancelStopsTheRequestWhereverItWaits) {
   const std::string stalled = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n01234";

@@ -1,7 +1,6 @@
 #include "web/web_market.h"
 
 #include <gtest/gtest.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "tests/common/monotonic_ms.h"
 #include "tests/web/archive_test_util.h"
 #include "web/web_history.h"
 #include "web/web_result.h"
@@ -176,12 +176,6 @@ TEST_F(WebMarketTest, ArchiveAndPagesAgree) {
     ASSERT_EQ(archive->GetMargin(from, entry.date.ToNumber(), Stock(), same), 0);
     EXPECT_EQ(same, std::vector<CMarginRecord>{entry});
   }
-}
-
-int64_t MonotonicMs() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // A cancel while the archive server hangs ends the question at once with
