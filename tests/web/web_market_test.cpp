@@ -226,7 +226,7 @@ TEST_F(WebMarketTest, ASetFlagReachesEveryReader) {
   market->SetCancelFlag(&cancel);
   for (const bool archive : {true, false}) {
     market->SetArchivePreference(archive);
-    for (const std::string code : {Stock(), std::string("1001"), std::string("1004"),
+    for (const std::string& code : {Stock(), std::string("1001"), std::string("1004"),
                                    std::string("1051"), std::string("1101")}) {
       for (int q = 0; q < 5; ++q) {
         EXPECT_EQ(Ask(q, *market, code).result, CHttpClient::kErrorCancelled) << code << " " << kFiles[q];
