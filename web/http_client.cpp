@@ -32,8 +32,9 @@
 //   CURLE_OPERATION_TIMEDOUT before the connection (with its TLS
 //     handshake) was up: the connect time-out                        -1002
 //   CURLE_OPERATION_TIMEDOUT after it: the stall or exchange limit    -1004
-//   the transfer abandoned by the progress callback because the owner's
-//     cancel flag was set (ABORTED_BY_CALLBACK), at any point           -1011
+//   the transfer abandoned, at any point, because the owner's cancel
+//     flag was set (by the progress callback, ABORTED_BY_CALLBACK, or
+//     by the loop that drives the transfer)                            -1011
 //   any other failure before the headers of the answer were complete
 //     (SEND_ERROR, RECV_ERROR, GOT_NOTHING, WEIRD_SERVER_REPLY, an
 //     HTTP/0.9 answer, a header line or all headers too large)       -1004
@@ -287,22 +288,30 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return 1;
 }
 
-// Runs the transfer of `curl` to its end and gives its outcome. A multi
+// Runs the transfer of `t` to its end and gives its outcome. A multi
 // handle of its own drives it, waiting kCancelPollMs at most for the
 // socket before it lets libcurl run again - and so call OnProgress, which
 // is where a cancel is noticed. (curl_easy_perform waits up to a second
-// while nothing arrives, and would let a cancel wait as long.)
-CURLcode Perform(CURL* curl) {
+// while nothing arrives, and would let a cancel wait as long.) The loop
+// looks at the flag itself as well, for any phase in which libcurl might
+// not call OnProgress (a slow name lookup): it then stops driving the
+// transfer, and removing the handle abandons it.
+CURLcode Perform(Transfer& t) {
   CURLM* multi = curl_multi_init();
   if (multi == nullptr) return CURLE_FAILED_INIT;
   CURLcode result = CURLE_FAILED_INIT;
-  if (curl_multi_add_handle(multi, curl) == CURLM_OK) {
+  if (curl_multi_add_handle(multi, t.curl) == CURLM_OK) {
     // A failure of the multi interface itself, midway, counts as a broken
     // exchange.
     result = CURLE_RECV_ERROR;
     int running = 1;
     for (;;) {
       if (curl_multi_perform(multi, &running) != CURLM_OK || running == 0) break;
+      if (Cancelled(t.cancel)) {
+        t.cancelled = true;
+        result = CURLE_ABORTED_BY_CALLBACK;
+        break;
+      }
       if (curl_multi_poll(multi, nullptr, 0, CHttpClient::kCancelPollMs, nullptr) !=
           CURLM_OK) {
         break;
@@ -310,11 +319,11 @@ CURLcode Perform(CURL* curl) {
     }
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-      if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == t.curl) {
         result = message->data.result;
       }
     }
-    curl_multi_remove_handle(multi, curl);
+    curl_multi_remove_handle(multi, t.curl);
   }
   curl_multi_cleanup(multi);
   return result;
@@ -452,7 +461,7 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
   } else if (!header_set) {
     result.code = CHttpClient::kErrorHeader;
   } else {
-    const CURLcode rc = Perform(curl);
+    const CURLcode rc = Perform(t);
     if (t.handle != nullptr && rc == CURLE_OK) {
       // A 200 answer whose body came whole, marked by a last, empty piece.
       try {
