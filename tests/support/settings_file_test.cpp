@@ -154,6 +154,8 @@ TEST_F(SettingsFileTest, SaveKeepsToTheFilesOwnPermissionsAndLinks) {
   fs::create_directory(dir_.Sub("closed"));
   const std::string open_file = Write("closed/open.ini", "old\n");
   fs::permissions(open_file, fs::perms(0666));
+  // Owned by the saving user, so that a replacement is tried and refused.
+  ASSERT_TRUE(geteuid() != 0 || chown(open_file.c_str(), 65534, 65534) == 0);
   fs::permissions(dir_.Sub("closed"), fs::perms(0555));
   EXPECT_TRUE(SaveAsUser([&] { return csv.Save(open_file); }));
   EXPECT_EQ("new\n", Read("closed/open.ini"));
