@@ -259,11 +259,12 @@ TEST_F(DBStock3Test, SplitsAndMarginsAreKeyedByCodeAndDate) {
   ASSERT_TRUE(db_.DeleteDivides("7203") && db_.GetAllDivides(splits) && splits.size() == 1);
   ASSERT_TRUE(db_.DeleteAllDivides() && db_.GetAllDivides(splits) && splits.empty());
 
-  for (auto [d, buy] : {std::pair{20240105, 5.0}, {20240112, 12.0}, {20240119, 19.0}, {20240112, 1.0}})
-    ASSERT_TRUE(db_.WriteMargin("7203", {Day(d), buy, 2}));  // the last one updates
+  for (auto [d, buy] :
+       {std::pair{20240105, 5.0}, {20240112, 12.0}, {20240119, 19.0}, {20240112, 1.0}})
+    ASSERT_TRUE(db_.WriteMargin("7203", {Day(d), buy, buy * 2}));  // the last one updates
   std::vector<CMarginRecord> rows;
   ASSERT_TRUE(db_.GetMarginRange("7203", Day(20240110), Day(20240119), rows));
-  EXPECT_EQ((std::vector<CMarginRecord>{{Day(20240112), 1, 2}, {Day(20240119), 19, 2}}), rows);
+  EXPECT_EQ((std::vector<CMarginRecord>{{Day(20240112), 1, 2}, {Day(20240119), 19, 38}}), rows);
   ASSERT_TRUE(db_.DeleteMarginRange(Day(20240101), Day(20240112)) && db_.GetMargins("7203", rows));
   EXPECT_EQ(1u, rows.size());
   ASSERT_TRUE(db_.DeleteAllMargins() && db_.GetMargins("7203", rows) && rows.empty());
