@@ -20,6 +20,7 @@
 #include "series/quick_price_file.h"
 #include "series/series_table.h"
 #include "support/text.h"
+#include "web/http_client.h"
 
 namespace {
 
@@ -31,6 +32,12 @@ const char kDownloadFailed[] =
     "ダウンロードに失敗したので処理を中断します。\n\n";
 const char kFileWriteFailed[] =
     "DBへの書き込みに失敗したので処理を中断します";
+
+// A download that the record's cancel flag stopped: the stage ends as
+// cancelled, without an error text.
+bool Cancelled(std::int32_t status) {
+  return status == CHttpClient::kErrorCancelled;
+}
 
 // Days from `first` to the date number `to`; a number that is no date
 // counts as the first date itself.
@@ -74,6 +81,10 @@ std::vector<std::string> CDownloadRun::FixedCodeList() {
 
 void CDownloadRun::SetArchivePreference(bool use_archive) {
   market_->SetArchivePreference(use_archive);
+}
+
+void CDownloadRun::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
+  market_->SetCancelFlag(cancel);
 }
 
 std::string CDownloadRun::DatabaseErrorText() const {
@@ -128,6 +139,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
     const std::int32_t before = index;
     const std::int32_t status = market_->GetPriceLast(index, codes, found);
     if (status < 0) {
+      if (Cancelled(status)) return false;
       progress.SetError(
           std::string("ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\n") +
           market_->GetMessage(status));
@@ -150,6 +162,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
       CBrandRecord record;
       const std::int32_t detail = market_->GetBrand(code, record);
       if (detail < 0) {
+        if (Cancelled(detail)) return false;
         progress.SetError(
             StringFormat("ダウンロード(銘柄コード:%s)に失敗したので処理を中断します。\n\n",
                          code.c_str()) +
@@ -239,6 +252,7 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
     std::vector<CDivideRecord> splits;
     const std::int32_t status = market_->GetDivide(code, splits);
     if (status < 0) {
+      if (Cancelled(status)) return false;
       progress.SetError(kDownloadFailed + market_->GetMessage(status));
       return false;
     }
@@ -287,6 +301,7 @@ bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
       const std::int32_t status =
           market_->GetPrice(from, today_number, code, bars, adjust);
       if (status < 0) {
+        if (Cancelled(status)) return false;
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }
@@ -389,6 +404,7 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
       const std::int32_t status =
           market_->GetMargin(from, today_number, code, entries);
       if (status < 0) {
+        if (Cancelled(status)) return false;
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }

@@ -24,7 +24,10 @@
 // Progress units: stages 1 and 2 count codes and issues; stages 3 and 4
 // count issue-days (DaysInPeriod() units per issue). Each stage sets the
 // record's stage and resumeIndex before it touches an issue and looks at
-// cancel before each issue and each download request.
+// cancel before each issue and each download request. During Run the
+// market data source holds the record's cancel flag too, so a cancel also
+// stops the download in progress; the stage then ends as cancelled (false,
+// no error text) at the issue it was on, which a resume fetches anew.
 //
 // The object owns its market data source. The clock gives the local time
 // that decides the last complete trading day when a chart is extended to
@@ -66,6 +69,7 @@ class CDownloadRun : public CSetupRun {
   bool DownloadMargins(WorkerProgress& progress) override;
   bool LoadIssueList(WorkerProgress& progress) override;
   void SetArchivePreference(bool use_archive) override;
+  void SetCancelFlag(const std::atomic<std::uint8_t>* cancel) override;
 
  private:
   // The candidate codes of stage 1: every code of the list pages, or the

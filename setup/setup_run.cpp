@@ -156,6 +156,12 @@ void CSetupRun::Run(WorkerProgress& progress) {
   if (!InitDatabase(progress)) return;
 
   SetArchivePreference(options_->UseArchive());
+  SetCancelFlag(&progress.cancel);
+  // The source lets go of the record's flag however the run ends.
+  struct Release {
+    CSetupRun* run;
+    ~Release() { run->SetCancelFlag(nullptr); }
+  } release{this};
 
   // Each gate reads the resume flag afresh: the first stage that runs
   // clears it, and from then on every later gate is open.

@@ -1,6 +1,7 @@
 #ifndef TICKORA_SETUP_SETUP_RUN_H_
 #define TICKORA_SETUP_SETUP_RUN_H_
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -103,6 +104,10 @@ class CSetupRun {
 
   // Hands the archive preference to the market data source.
   virtual void SetArchivePreference(bool use_archive) = 0;
+  // Hands the record's cancel flag to the market data source for the length
+  // of a run (null when it ends), so that a cancel also stops the download
+  // in progress. A source without downloads of its own ignores it.
+  virtual void SetCancelFlag(const std::atomic<std::uint8_t>* /*cancel*/) {}
   // Posts the usage record (web/usage_log.h); its outcome is never
   // examined.
   virtual void PostUsageLog(const std::string& event);

@@ -32,6 +32,9 @@
 //   CURLE_OPERATION_TIMEDOUT before the connection (with its TLS
 //     handshake) was up: the connect time-out                        -1002
 //   CURLE_OPERATION_TIMEDOUT after it: the stall or exchange limit    -1004
+//   the transfer abandoned, at any point, because the owner's cancel
+//     flag was set (by the progress callback, ABORTED_BY_CALLBACK, or
+//     by the loop that drives the transfer)                            -1011
 //   any other failure before the headers of the answer were complete
 //     (SEND_ERROR, RECV_ERROR, GOT_NOTHING, WEIRD_SERVER_REPLY, an
 //     HTTP/0.9 answer, a header line or all headers too large)       -1004
@@ -51,7 +54,7 @@ void InitCurlOnce() {
 }
 
 // <chrono> cannot be compiled with this library's execution character set,
-// so the pause sleeps through the C library.
+// so time is taken and slept through the C library.
 void Sleep(uint32_t milliseconds) {
   timespec left = {static_cast<time_t>(milliseconds / 1000),
                    static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -59,11 +62,28 @@ void Sleep(uint32_t milliseconds) {
   }
 }
 
-// A monotonic clock in milliseconds, for the same reason.
+// A monotonic clock in milliseconds.
 int64_t NowMs() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool Cancelled(const std::atomic<std::uint8_t>* cancel) {
+  return cancel != nullptr && cancel->load() != 0;
+}
+
+// Sleeps for `milliseconds` in steps short enough to notice a cancel soon
+// after it is set. False when the pause was cut short by a cancel.
+bool Pause(uint32_t milliseconds, const std::atomic<std::uint8_t>* cancel) {
+  const int64_t end = NowMs() + milliseconds;
+  for (;;) {
+    if (Cancelled(cancel)) return false;
+    const int64_t left = end - NowMs();
+    if (left <= 0) return true;
+    Sleep(static_cast<uint32_t>(
+        std::min<int64_t>(left, CHttpClient::kCancelPollMs / 2)));
+  }
 }
 
 bool IsRedirect(long status) {
@@ -156,6 +176,8 @@ struct Transfer {
   char* receive = nullptr;  // the client's receive buffer
   size_t filled = 0;        // bytes waiting in it
   CBuffer::Handle handle = nullptr;  // open while a 200 body is received
+  const std::atomic<std::uint8_t>* cancel = nullptr;  // the owner's flag
+  bool cancelled = false;  // the progress callback abandoned the transfer
 
   bool headersDone = false;  // the headers of the final answer are complete
   long status = 0;           // its status
@@ -257,6 +279,56 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   }
 }
 
+// libcurl calls this while it connects, waits and transfers; a non-zero
+// return abandons the transfer (CURLE_ABORTED_BY_CALLBACK).
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  Transfer& t = *static_cast<Transfer*>(user);
+  if (!Cancelled(t.cancel)) return 0;
+  t.cancelled = true;
+  return 1;
+}
+
+// Runs the transfer of `t` to its end and gives its outcome. A multi
+// handle of its own drives it, waiting kCancelPollMs at most for the
+// socket before it lets libcurl run again - and so call OnProgress, which
+// is where a cancel is noticed. (curl_easy_perform waits up to a second
+// while nothing arrives, and would let a cancel wait as long.) The loop
+// looks at the flag itself as well, for any phase in which libcurl might
+// not call OnProgress (a slow name lookup): it then stops driving the
+// transfer, and removing the handle abandons it.
+CURLcode Perform(Transfer& t) {
+  CURLM* multi = curl_multi_init();
+  if (multi == nullptr) return CURLE_FAILED_INIT;
+  CURLcode result = CURLE_FAILED_INIT;
+  if (curl_multi_add_handle(multi, t.curl) == CURLM_OK) {
+    // A failure of the multi interface itself, midway, counts as a broken
+    // exchange.
+    result = CURLE_RECV_ERROR;
+    int running = 1;
+    for (;;) {
+      if (curl_multi_perform(multi, &running) != CURLM_OK || running == 0) break;
+      if (Cancelled(t.cancel)) {
+        t.cancelled = true;
+        result = CURLE_ABORTED_BY_CALLBACK;
+        break;
+      }
+      if (curl_multi_poll(multi, nullptr, 0, CHttpClient::kCancelPollMs, nullptr) !=
+          CURLM_OK) {
+        break;
+      }
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == t.curl) {
+        result = message->data.result;
+      }
+    }
+    curl_multi_remove_handle(multi, t.curl);
+  }
+  curl_multi_cleanup(multi);
+  return result;
+}
+
 // True when the connection, with its TLS handshake for https, was up.
 bool Connected(CURL* curl, int32_t secure) {
   curl_off_t connect = 0;
@@ -316,6 +388,7 @@ struct HopSettings {
   long stallBytesPerSecond;
   long exchangeTimeoutMs;  // 0 for none
   char* receive;
+  const std::atomic<std::uint8_t>* cancel;  // may be null
 };
 
 template <typename T>
@@ -338,6 +411,7 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
   t.curl = curl;
   t.buffer = &buffer;
   t.receive = settings.receive;
+  t.cancel = settings.cancel;
 
   const std::string ca_file = ExtraCaFile();
   // The extra file replaces only libcurl's default CA file; its default CA
@@ -360,7 +434,10 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
       Set(curl, CURLOPT_HEADERFUNCTION, &OnHeader) &&
       Set(curl, CURLOPT_HEADERDATA, static_cast<void*>(&t)) &&
       Set(curl, CURLOPT_WRITEFUNCTION, &OnBody) &&
-      Set(curl, CURLOPT_WRITEDATA, static_cast<void*>(&t));
+      Set(curl, CURLOPT_WRITEDATA, static_cast<void*>(&t)) &&
+      Set(curl, CURLOPT_NOPROGRESS, 0L) &&
+      Set(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress) &&
+      Set(curl, CURLOPT_XFERINFODATA, static_cast<void*>(&t));
   const std::string url = address.Compose();
   const bool request =
       session && Set(curl, CURLOPT_URL, url.c_str()) &&
@@ -384,7 +461,7 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
   } else if (!header_set) {
     result.code = CHttpClient::kErrorHeader;
   } else {
-    const CURLcode rc = curl_easy_perform(curl);
+    const CURLcode rc = Perform(t);
     if (t.handle != nullptr && rc == CURLE_OK) {
       // A 200 answer whose body came whole, marked by a last, empty piece.
       try {
@@ -396,8 +473,9 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
       buffer.Close(t.handle);
       result.code = CHttpClient::kOk;
     } else if (t.handle != nullptr) {
-      // A 200 answer whose body broke off. What arrived of it is emptied
-      // out, so that nobody takes the part for the whole page or file.
+      // A 200 answer whose body broke off or was cancelled. What arrived of
+      // it is emptied out, so that nobody takes the part for the whole page
+      // or file.
       buffer.Close(t.handle);
       if (!t.exception) {
         try {
@@ -407,7 +485,10 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
           t.exception = std::current_exception();
         }
       }
-      result.code = CHttpClient::kErrorSend;
+      result.code = t.cancelled ? CHttpClient::kErrorCancelled
+                                : CHttpClient::kErrorSend;
+    } else if (t.cancelled) {
+      result.code = CHttpClient::kErrorCancelled;
     } else if (t.openFailed) {
       result.code = CHttpClient::kErrorBufferOpen;
     } else if (t.headersDone && IsRedirect(t.status)) {
@@ -459,8 +540,8 @@ int32_t CHttpClient::Run(const std::string& url,
     code = Request(url, headers, params, buffer);
     if (!IsTransient(code)) return code;
     // The pause follows the last attempt too, as it follows every
-    // transient failure.
-    Sleep(retryPauseMs_);
+    // transient failure. A cancel ends it, and the request with it.
+    if (!Pause(retryPauseMs_, cancel_)) return kErrorCancelled;
   }
   return code;
 }
@@ -478,11 +559,12 @@ int32_t CHttpClient::Request(const std::string& url,
   HopSettings settings = {
       agentName_.c_str(), connectTimeoutMs_,
       std::max<long>(stallTimeoutS_, 1), kStallBytesPerSecond, 0,
-      receive_.get()};
+      receive_.get(), cancel_};
   const int64_t deadline = NowMs() + exchangeTimeoutMs_;
 
   // The verb, the body and the headers stay the same on every hop.
   for (int32_t hop = 0;; ++hop) {
+    if (Cancelled(cancel_)) return kErrorCancelled;
     if (exchangeTimeoutMs_ > 0) {
       // Each hop has what the earlier ones left of the exchange's time.
       const int64_t left = deadline - NowMs();
@@ -529,6 +611,8 @@ std::string CHttpClient::GetMessage(int32_t code) {
       return "リダイレクトの回数が上限を超えました";
     case kErrorCertificate:
       return "サーバーの証明書を検証できませんでした";
+    case kErrorCancelled:
+      return "ダウンロードを中止しました";
     default:
       break;
   }

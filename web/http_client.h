@@ -1,6 +1,7 @@
 #ifndef TICKORA_WEB_HTTP_CLIENT_H_
 #define TICKORA_WEB_HTTP_CLIENT_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +33,9 @@
 // members that the owner may change between requests; the defaults suit
 // the setup run (the reasons are given with them below).
 //
+// A request can be cancelled from another thread through a flag that the
+// owner hands over (SetCancelFlag): see there.
+//
 // Proxies are taken from the environment (http_proxy, https_proxy,
 // no_proxy) by libcurl's own rules. HTTPS peers are always verified, against
 // the system's certificate authorities and those of the file named by
@@ -58,6 +62,7 @@ class CHttpClient {
     kErrorLocation = -1008,       // a location that is not a usable address
     kErrorTooManyRedirects = -1009,  // more than kMaxRedirects hops
     kErrorCertificate = -1010,    // the server's certificate did not verify
+    kErrorCancelled = -1011,      // the owner's cancel flag was set
   };
 
   static constexpr int32_t kDefaultAttempts = 5;
@@ -129,8 +134,23 @@ class CHttpClient {
   void SetExchangeTimeout(int32_t milliseconds) { exchangeTimeoutMs_ = milliseconds; }
   int32_t ExchangeTimeout() const { return exchangeTimeoutMs_; }
 
+  // The cancel flag: not owned, null (the default) for none; it must stay
+  // valid while a request runs. Another thread sets it to non-zero to stop
+  // the request in progress: a transfer under way, connecting included, is
+  // abandoned within about kCancelPollMs, a pause between attempts ends at
+  // once, and no further attempt or redirection hop is started. The request
+  // then gives kErrorCancelled, which is final; a 200 body that was
+  // arriving is emptied out of the buffer as a cut one is. A flag that is
+  // already set when Get or Post is called sends nothing at all. An
+  // exchange that ended before the flag was seen keeps its own result.
+  void SetCancelFlag(const std::atomic<std::uint8_t>* cancel) { cancel_ = cancel; }
+  const std::atomic<std::uint8_t>* CancelFlag() const { return cancel_; }
+  // The longest time between two looks at the cancel flag.
+  static constexpr int32_t kCancelPollMs = 50;
+
   // -1004, -1002 and -500: worth another attempt. A certificate that does
-  // not verify (-1010) will not verify a few seconds later either.
+  // not verify (-1010) will not verify a few seconds later either, and a
+  // cancel (-1011) is the owner's wish, not a failure.
   static bool IsTransient(int32_t code);
 
   // A Japanese text (CP932) for any result code of this client.
@@ -168,6 +188,7 @@ class CHttpClient {
   int32_t connectTimeoutMs_ = kDefaultConnectTimeoutMs;
   int32_t stallTimeoutS_ = kDefaultStallTimeoutS;
   int32_t exchangeTimeoutMs_ = 0;
+  const std::atomic<std::uint8_t>* cancel_ = nullptr;
   std::unique_ptr<char[]> receive_;
 };
 

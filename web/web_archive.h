@@ -63,15 +63,17 @@ class CInflateSink;
 //   0          answered from the archive
 //   1          the archive is loaded but holds no entry for the issue
 //              (GetBrand and GetDivide only)
-//   -1 to -599, -1000 to -1009
+//   -1 to -599, -1000 to -1011
 //              the download failed: the HTTP client's code. -1000 also when
-//              the private folder cannot be made (nothing is requested then)
+//              the private folder cannot be made (nothing is requested then);
+//              -1011 when the client's cancel flag stopped it
 //   -20000     the download did not unpack: a damaged, cut or empty gzip
 //   -20001     the unpacked file did not read (no whole header, or a kept
 //              year's values could not be written or read back)
 //
-// What stays after a failure: a failed download or unpack leaves the
-// kind's table as it was, so the next question fetches again. After
+// What stays after a failure: a failed or cancelled download, or a failed
+// unpack, leaves the kind's table as it was, so the next question fetches
+// again. After
 // -20001 the issue, split and latest-price tables keep what their readers
 // took (they count as loaded once they hold an entry, and an empty one is
 // fetched again); a price or margin year whose file had no whole header is
@@ -133,7 +135,8 @@ class CWebArchive {
   static CDate LatestWednesday(const CDate& today);
   static CDate PriceCutoff(const CLocalTime& now, int hour, int minute);
 
-  // The client of the downloads, for its attempt count and retry pause.
+  // The client of the downloads, for its attempt count, retry pause and
+  // cancel flag.
   CHttpClient& Client() { return client_; }
 
  private:

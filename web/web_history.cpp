@@ -31,10 +31,12 @@ uint32_t TimerMs() {
 // When the broker last answered a read, process-wide; 0 before the first.
 std::atomic<uint32_t> g_lastBrokerRead{0};
 
-// Waits until the broker's spacing has passed since its last read. A timer
-// that reads less than the stored time has wrapped: no wait then.
-void WaitForBroker() {
+// Waits until the broker's spacing has passed since its last read, or
+// until `cancel` is set. A timer that reads less than the stored time has
+// wrapped: no wait then.
+void WaitForBroker(const std::atomic<std::uint8_t>* cancel) {
   for (;;) {
+    if (cancel != nullptr && cancel->load() != 0) return;
     const uint32_t now = TimerMs();
     const uint32_t last = g_lastBrokerRead.load();
     if (now < last || now - last >= CWebHistory::kBrokerSpacingMs) return;
@@ -63,6 +65,12 @@ void CWebHistory::SetAttempts(int32_t attempts) {
   stock_.Client().SetAttempts(attempts);
   exchange_.Client().SetAttempts(attempts);
   futures_.Client().SetAttempts(attempts);
+}
+
+void CWebHistory::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
+  stock_.Client().SetCancelFlag(cancel);
+  exchange_.Client().SetCancelFlag(cancel);
+  futures_.Client().SetCancelFlag(cancel);
 }
 
 void CWebHistory::SetRetryPause(uint32_t milliseconds) {
@@ -151,7 +159,9 @@ int32_t CWebHistory::GetPriceLast(int32_t& position, const std::vector<std::stri
     if (result == 0) AppendBars(code, {bar}, records);
   } else {
     result = GetBrokerQuote(code, records);
-    if (result != 0) result = GetStockInfoQuote(code, records);
+    if (result != 0 && result != CHttpClient::kErrorCancelled) {
+      result = GetStockInfoQuote(code, records);
+    }
   }
   if (result == 0) ++position;
   return result;
@@ -159,7 +169,7 @@ int32_t CWebHistory::GetPriceLast(int32_t& position, const std::vector<std::stri
 
 int32_t CWebHistory::GetBrokerQuote(const std::string& code, CQuoteItems& records) {
   records.clear();
-  WaitForBroker();
+  WaitForBroker(stock_.Client().CancelFlag());
   CHttpClient::CCGIParams form;
   form.Add("ipm_product_code", code);
   form.Add("stock_name", "");

@@ -1,6 +1,7 @@
 #ifndef TICKORA_WEB_WEB_HISTORY_H_
 #define TICKORA_WEB_WEB_HISTORY_H_
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,7 +31,8 @@
 //
 // The broker's site is asked at most about three times a second: a read
 // waits until 300 ms have passed since the last successful one. That time
-// is one per process, shared by every CWebHistory.
+// is one per process, shared by every CWebHistory. A cancel (see
+// SetCancelFlag) ends the wait at once.
 //
 // The object owns a CWebStock, whose HTTP client fetches the listed
 // stocks' pages, and a CWebExchange and a CWebFutures for the built-in
@@ -66,6 +68,10 @@ class CWebHistory {
   // Attempts and the pause between them, for every client the object uses.
   void SetAttempts(int32_t attempts);
   void SetRetryPause(uint32_t milliseconds);
+  // The cancel flag (CHttpClient::SetCancelFlag) of every client the
+  // object uses; not owned, may be null. A cancelled read gives
+  // CHttpClient::kErrorCancelled and asks no second site.
+  void SetCancelFlag(const std::atomic<std::uint8_t>* cancel);
 
  private:
   int32_t GetStockHistory(std::uint32_t& from, std::uint32_t to, const std::string& code,

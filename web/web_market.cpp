@@ -1,5 +1,6 @@
 #include "web/web_market.h"
 
+#include "web/http_client.h"
 #include "web/web_archive.h"
 #include "web/web_history.h"
 #include "web/web_result.h"
@@ -27,14 +28,20 @@ CWebMarket::CWebMarket(CLocalClock clock)
 
 CWebMarket::~CWebMarket() = default;
 
+void CWebMarket::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
+  archive_->Client().SetCancelFlag(cancel);
+  stock_->Client().SetCancelFlag(cancel);
+  history_->SetCancelFlag(cancel);
+}
+
 // Each question goes to the archive first when the preference is on; only
 // a negative archive code sends it on to the page reader. 0 (answered) and
-// 1 (loaded, but no entry for the issue) are final.
+// 1 (loaded, but no entry for the issue) are final, and so is a cancel.
 
 std::int32_t CWebMarket::GetBrand(const std::string& code, CBrandRecord& record) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetBrand(code, record);
-    if (result >= 0) return result;
+    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
   }
   return stock_->GetBrand(code, record);
 }
@@ -47,7 +54,7 @@ std::int32_t CWebMarket::GetDivide(const std::string& code,
                                    std::vector<CDivideRecord>& splits) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetDivide(code, splits);
-    if (result >= 0) return result;
+    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
   }
   return stock_->GetDivide(code, splits);
 }
@@ -57,7 +64,7 @@ std::int32_t CWebMarket::GetPrice(std::uint32_t& from, std::uint32_t to,
                                   bool& adjust) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetPrice(from, to, code, records, adjust);
-    if (result >= 0) return result;
+    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
   }
   const std::int32_t result = history_->GetPrice(from, to, code, records, adjust);
   AsWebRecords(records);
@@ -69,7 +76,7 @@ std::int32_t CWebMarket::GetPriceLast(std::int32_t& position,
                                       CQuoteItems& records) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetPriceLast(position, codes, records);
-    if (result >= 0) return result;
+    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
   }
   const std::int32_t result = history_->GetPriceLast(position, codes, records);
   AsWebRecords(records);
@@ -81,13 +88,14 @@ std::int32_t CWebMarket::GetMargin(std::uint32_t& from, std::uint32_t to,
                                    std::vector<CMarginRecord>& records) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetMargin(from, to, code, records);
-    if (result >= 0) return result;
+    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
   }
   return stock_->GetMargin(from, to, code, records);
 }
 
 std::string CWebMarket::GetMessage(std::int32_t result) const {
   if (result >= 0) return "成功";
+  if (result == CHttpClient::kErrorCancelled) return CHttpClient::GetMessage(result);
   if (result >= kArchiveCodesFirst && result <= kArchiveCodesLast) {
     return CWebArchive::GetArchiveMessage(result);
   }

@@ -1,6 +1,7 @@
 #ifndef TICKORA_WEB_WEB_MARKET_H_
 #define TICKORA_WEB_WEB_MARKET_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,9 +24,16 @@ class CWebStock;
 // always read from the web.
 //
 // Result codes: 0 or more is success (1: the archive is loaded but has no
-// entry for the issue); -1 to -599 minus an HTTP status; -1000 to -1009 the
+// entry for the issue); -1 to -599 minus an HTTP status; -1000 to -1011 the
 // HTTP client's failures; -10000 and below the page readers' codes; -20000
 // and below the archive's. GetMessage gives the Japanese text of any code.
+//
+// Cancel: SetCancelFlag hands one flag to every HTTP client the object
+// uses. A question whose download was cancelled gives
+// CHttpClient::kErrorCancelled at once: a cancel is the user's wish, not an
+// archive failure, so the page readers are not asked then, and nothing of
+// the interrupted download is kept, so the same question asked again later
+// fetches it anew.
 //
 // Dates are date numbers (year * 10000 + month * 100 + day). `from` is
 // advanced past the days an answer covers, so a caller loops while from is
@@ -71,6 +79,11 @@ class CWebMarket {
 
   void SetArchivePreference(bool use_archive) { useArchive_ = use_archive; }
   bool ArchivePreference() const { return useArchive_; }
+
+  // The flag that cancels the download in progress and every later one
+  // while it is set; not owned, may be null (none). It must stay valid
+  // while the object may download.
+  void SetCancelFlag(const std::atomic<std::uint8_t>* cancel);
 
   // The sources themselves, for their attempt counts and retry pauses.
   CWebArchive& Archive() { return *archive_; }

@@ -3,6 +3,7 @@
 // market's own series and with each other.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/db_control.h"
@@ -22,6 +24,7 @@
 #include "series/quick_price_file.h"
 #include "setup/download_run.h"
 #include "support/cp932.h"
+#include "tests/common/monotonic_ms.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_market.h"
@@ -228,6 +231,55 @@ TEST_F(DownloadRunMarketTest, ArchiveAndPagesGiveTheSameDatabaseAndFiles) {
   // the quick margin file holds more weeks than the margin pages show.
   EXPECT_TRUE(ReadBytes(archive_.folder + "/daily/quick2.dat") ==
               ReadBytes(pages_.folder + "/daily/quick2.dat"));
+}
+
+// A cancel while an archive file hangs ends the run within moments, as a
+// cancel; the resume fetches that file again and leaves the same files as
+// the undisturbed run.
+TEST_F(DownloadRunMarketTest, ACancelDuringAHangingDownloadResumesToTheSameFiles) {
+  CSimFault fault;
+  ASSERT_TRUE(ParseSimFault("hang@archive:/market/archive/v2/price-2023.bin", fault));
+  const int hang = server_->AddFault(fault);
+  CRunChoices choices;
+  choices.databaseFolder = dir_->Sub("cancelled");
+  choices.useArchive = true;
+  NoPostRun run(&choices, nullptr, [] { return CLocalTime{kToday, 16, 0}; });
+  run.SetPeriod(kFirst, kToday);
+  run.SetListPagePause(0);
+  WorkerProgress progress;
+  progress.ResetForFreshRun();
+  std::atomic<int64_t> cancelledAt{0};
+  std::thread canceller([&] {
+    for (int i = 0; i < 30000 && server_->FaultHits(hang) == 0; ++i) usleep(1000);
+    usleep(200000);
+    cancelledAt = MonotonicMs();
+    progress.cancel = 1;
+  });
+  run.Run(progress);
+  const int64_t stoppedAt = MonotonicMs();
+  canceller.join();
+  EXPECT_LT(stoppedAt - cancelledAt, 3000);  // the stall limit is 10 s
+  EXPECT_EQ("", progress.Error());
+  EXPECT_EQ(3, progress.stage);
+  EXPECT_EQ(1, server_->FaultHits(hang));
+
+  server_->RemoveFault(hang);
+  progress.ResetForResume();
+  run.Run(progress);
+  EXPECT_EQ("", progress.Error());
+  EXPECT_EQ(5, progress.stage);
+  CDBStock3::Instance().Close();
+  for (const char* sub : {"/daily", "/margin"}) {
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(archive_->folder + sub)) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(ReadBytes(entry.path().string()) ==
+                  ReadBytes(choices.databaseFolder + sub + "/" + name)) << name;
+      ++files;
+    }
+    EXPECT_EQ(files, std::distance(fs::directory_iterator(choices.databaseFolder + sub),
+                                   fs::directory_iterator()));
+  }
 }
 
 }  // namespace

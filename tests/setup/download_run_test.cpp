@@ -242,6 +242,35 @@ TEST_F(DownloadRunTest, IssueStageFailuresStopAtTheirBatchAndResumeThere) {
                     "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
 }
 
+// A download that the cancel stopped ends its stage as a cancel: no error
+// text, the stage and issue left for the resume.
+TEST_F(DownloadRunTest, ADownloadStoppedByTheCancelIsNoFailure) {
+  StockMarket();
+  market_->pages = {{"1301", "7203"}};
+  market_->existing = {"1301", "7203"};
+  const struct {
+    const char* call;
+    bool (TestRun::*run)(WorkerProgress&);
+    int stage, index;
+  } cases[] = {
+      {"last:0#1", &TestRun::DownloadIssues, 1, 0},
+      {"brand:7203#1", &TestRun::DownloadIssues, 1, 0},
+      {"divide:130A#1", &TestRun::DownloadSplits, 2, 3},
+      {"price:7203#2", &TestRun::DownloadPrices, 3, 4},
+      {"margin:7203#2", &TestRun::DownloadMargins, 4, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.call);
+    market_->calls.clear();
+    market_->stopped = {c.call};
+    progress_.ResetForFreshRun();
+    EXPECT_FALSE(((*run_).*c.run)(progress_));
+    EXPECT_EQ("", progress_.Error());
+    EXPECT_EQ(c.stage, progress_.stage);
+    EXPECT_EQ(c.index, progress_.resumeIndex);
+  }
+}
+
 TEST_F(DownloadRunTest, IssueListFollowsKindsAndMarkets) {
   StockMarket();
   const struct {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "setup/worker_progress.h"
+#include "web/http_client.h"
 #include "web/web_market.h"
 
 // A market data source that answers from tables set up by a test. Every
@@ -15,8 +16,10 @@
 // price, margin; a list page's code is its number, an existence check's its
 // position). The call "kind:code#n" (n-th such call, from 1) answers -404
 // when it is in `fail`, and sets the observed record's cancel when it is in
-// `cancel`. Histories are answered one calendar month a call (the margin
-// balances of the codes in `wholeMargins` whole at every call, as pages do).
+// `cancel`; one in `stopped` does that too and answers as a download the
+// cancel stopped. Histories are answered one calendar month a call (the
+// margin balances of the codes in `wholeMargins` whole at every call, as
+// pages do).
 class ScriptedMarket : public CWebMarket {
  public:
   std::vector<std::vector<std::string>> pages;  // list pages 1, 2, ...
@@ -30,7 +33,7 @@ class ScriptedMarket : public CWebMarket {
   std::set<std::string> adjusted;               // answered with adjust set
   std::map<std::string, std::vector<CMarginRecord>> margins;
   std::set<std::string> wholeMargins;           // every entry at every call
-  std::set<std::string> fail, cancel;
+  std::set<std::string> fail, cancel, stopped;
   WorkerProgress* observed = nullptr;
   std::map<std::string, int> calls;
   std::vector<int> doneAtBrand;  // the observed done at each GetBrand
@@ -99,7 +102,8 @@ class ScriptedMarket : public CWebMarket {
   }
   std::int32_t Count(const std::string& key) {
     const std::string nth = key + "#" + std::to_string(++calls[key]);
-    if (cancel.count(nth) && observed != nullptr) observed->cancel = 1;
+    if ((cancel.count(nth) || stopped.count(nth)) && observed != nullptr) observed->cancel = 1;
+    if (stopped.count(nth)) return CHttpClient::kErrorCancelled;
     return fail.count(nth) ? -404 : 0;
   }
 };

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "series/buffer_file.h"
 #include "series/buffer_string.h"
 #include "tests/common/local_server.h"
+#include "tests/common/monotonic_ms.h"
 #include "tests/common/scripted_server.h"
 #include "tests/common/temp_dir.h"
 
@@ -299,4 +301,58 @@ TEST(HttpClientScriptedTest, EveryAttemptOnAServerThatNeverAnswersIsBounded) {
   const int64_t attempt = std::max<int64_t>(defaults.ConnectTimeout(), defaults.StallTimeout() * 1000);
   EXPECT_LE(defaults.Attempts() * (attempt + defaults.RetryPause()), 65000);
   EXPECT_EQ(0, defaults.ExchangeTimeout());  // a long download that flows is never cut
+}
+
+TEST(HttpClientScriptedTest, ACancelStopsTheRequestWhereverItWaits) {
+  const std::string stalled = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n01234";
+  const std::string failed = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+  const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> answers;
+    bool hold;
+    const char* scheme;
+    uint32_t pause;     // between attempts, ms
+    bool setBefore;     // the flag is set before the request
+    int connections;    // that reached the server
+  };
+  // Every time limit and pause of the client is 10 s or more, so only the
+  // cancel can end these requests soon.
+  const Case cases[] = {
+      {"an answer that never comes", {""}, true, "http", 1, false, 1},
+      {"a TLS handshake that never ends", {""}, true, "https", 1, false, 1},
+      {"a body that stalls", {stalled}, true, "http", 1, false, 1},
+      {"the pause after a failure", {failed}, false, "http", 20000, false, 1},
+      {"the hop after a redirection", {moved, ""}, true, "http", 1, false, 2},
+      {"a flag set beforehand", {stalled}, false, "http", 1, true, 0},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CBufferFile file(dir.Sub("download"));
+    Fill(file, "an earlier, complete page");
+    ScriptedServer server(c.answers, c.hold);
+    ASSERT_TRUE(server.Start());
+    std::atomic<std::uint8_t> cancel{c.setBefore ? uint8_t{1} : uint8_t{0}};
+    CHttpClient client;
+    client.SetRetryPause(c.pause);
+    client.SetCancelFlag(&cancel);
+    std::thread canceller([&cancel] {
+      usleep(200000);
+      cancel = 1;
+    });
+    const int64_t start = MonotonicMs();
+    EXPECT_EQ(CHttpClient::kErrorCancelled, client.Get(server.Url("/page", c.scheme), file));
+    // A correctness bound, far below every limit of the client: the
+    // request did not run into one of them.
+    EXPECT_LT(MonotonicMs() - start, 3000);
+    canceller.join();
+    usleep(100000);  // time for a stray later connection to be accepted
+    EXPECT_EQ(c.connections, server.Connections());
+    // Only a body that had begun replaces what the buffer held before.
+    EXPECT_EQ(c.answers[0] == stalled && !c.setBefore ? "" : "an earlier, complete page",
+              Contents(file));
+  }
+  EXPECT_FALSE(CHttpClient::IsTransient(CHttpClient::kErrorCancelled));
+  EXPECT_EQ("ダウンロードを中止しました", CHttpClient::GetMessage(CHttpClient::kErrorCancelled));
 }

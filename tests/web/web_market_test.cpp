@@ -1,10 +1,14 @@
 #include "web/web_market.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 
+#include "tests/common/monotonic_ms.h"
 #include "tests/web/archive_test_util.h"
 #include "web/web_history.h"
 #include "web/web_result.h"
@@ -174,6 +178,56 @@ TEST_F(WebMarketTest, ArchiveAndPagesAgree) {
   }
 }
 
+// A cancel while the archive server hangs ends the question at once with
+// the cancel's code; no page is asked for instead.
+TEST_F(WebMarketTest, ACancelledArchiveDownloadIsNotFallenBackFrom) {
+  const std::string code = Stock();
+  for (int q : {0, 2}) {  // a file read whole, a year kept by index
+    SCOPED_TRACE(kFiles[q]);
+    const int hang = AddFault(std::string("hang@archive:") + CWebArchive::kPathPrefix + kFiles[q]);
+    std::atomic<std::uint8_t> cancel{0};
+    auto market = MakeMarket();
+    // The archive alone sees the flag, so a fallback would reach the pages.
+    market->Archive().Client().SetCancelFlag(&cancel);
+    std::thread canceller([&] {
+      for (int i = 0; i < 10000 && server_.FaultHits(hang) == 0; ++i) usleep(1000);
+      usleep(200000);
+      cancel = 1;
+    });
+    const int64_t start = MonotonicMs();
+    const Answer cancelled = Ask(q, *market, code);
+    // A correctness bound far below the client's 10 s stall limit.
+    EXPECT_LT(MonotonicMs() - start, 3000);
+    canceller.join();
+    EXPECT_EQ(cancelled.result, CHttpClient::kErrorCancelled);
+    EXPECT_TRUE(cancelled.Empty());
+    EXPECT_EQ(server_.FaultHits(hang), 1);
+    EXPECT_EQ(PageRequests(), 0u);
+
+    server_.RemoveFault(hang);
+  }
+}
+
+// With the flag set, no source the market reads from sends anything: the
+// flag reaches the client of every page reader.
+TEST_F(WebMarketTest, ASetFlagReachesEveryReader) {
+  std::atomic<std::uint8_t> cancel{1};
+  auto market = MakeMarket();
+  market->SetCancelFlag(&cancel);
+  for (const bool archive : {true, false}) {
+    market->SetArchivePreference(archive);
+    for (const std::string& code : {Stock(), std::string("1001"), std::string("1004"),
+                                   std::string("1051"), std::string("1101")}) {
+      for (int q = 0; q < 5; ++q) {
+        EXPECT_EQ(Ask(q, *market, code).result, CHttpClient::kErrorCancelled) << code << " " << kFiles[q];
+      }
+    }
+  }
+  std::vector<std::string> codes;
+  EXPECT_EQ(market->GetBrandList(1, codes), CHttpClient::kErrorCancelled);
+  EXPECT_TRUE(server_.Requests().empty());
+}
+
 TEST(WebMarketMessageTest, EachCodeRangeHasItsTexts) {
   CWebMarket market;
   for (const int32_t code : {0, 1, -20000, -20001, -20003, -29999}) {
@@ -185,6 +239,7 @@ TEST(WebMarketMessageTest, EachCodeRangeHasItsTexts) {
   EXPECT_EQ(market.GetMessage(-20002), "アーカイブがありません。");
   EXPECT_EQ(market.GetMessage(-20003), "該当の時系列データがありません。");
   EXPECT_EQ(market.GetMessage(-29999), "不明なエラーが発生しました。");
+  EXPECT_EQ(market.GetMessage(CHttpClient::kErrorCancelled), "ダウンロードを中止しました");
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+#include "app/custom_wizard.h"
+
+#include <QFile>
+#include <QPixmap>
+
+#include "app/choice_pages.h"
+#include "app/folder_pages.h"
+#include "app/summary.h"
+#include "app/text_pages.h"
+#include "support/cp932.h"
+
+namespace {
+
+QString WizardTitle() {
+  return QStringLiteral("データベースセットアップウィザード");
+}
+
+}  // namespace
+
+CCustomWizard::CCustomWizard(const CWizardCommandLine& line,
+                             const RunFactory& factory, QWidget* parent)
+    : QWizard(parent),
+      folderOverride_(line.folderOverride),
+      gapTolerance_(line.gapTolerance) {
+  setWindowTitle(WizardTitle());
+  // The exterior page look: no header area, the watermark down the left.
+  setWizardStyle(QWizard::ModernStyle);
+  setPixmap(QWizard::WatermarkPixmap, QPixmap(QStringLiteral(":/art/watermark.png")));
+  setWindowIcon(QPixmap(QStringLiteral(":/art/tickora-setup.png")));
+  setOption(QWizard::DisabledBackButtonOnLastPage, true);
+  setButtonText(QWizard::BackButton, QStringLiteral("< 戻る(&B)"));
+  setButtonText(QWizard::NextButton, QStringLiteral("次へ(&N) >"));
+  setButtonText(QWizard::CommitButton, QStringLiteral("次へ(&N) >"));
+  setButtonText(QWizard::FinishButton, QStringLiteral("完了"));
+  setButtonText(QWizard::CancelButton, QStringLiteral("キャンセル"));
+
+  startPage_ = new CStartPage;
+  setPage(kStartPage, startPage_);
+  if (folderOverride_.empty()) {
+    folderPage_ = new CFolderPage;
+    yesNoPage_ = new CYesNoPage;
+    setPage(kFolderPage, folderPage_);
+    setPage(kYesNoPage, yesNoPage_);
+    connect(yesNoPage_, &CYesNoPage::TextRequested, this,
+            &CCustomWizard::FillPageText);
+  }
+  categoryPage_ = new CCategoryPage;
+  periodPage_ = new CPeriodPage;
+  tablePage_ = new CTablePage;
+  archivePage_ = new CArchivePage;
+  messagePage_ = new CMessagePage;
+  workerPage_ = new CWorkerPage;
+  endPage_ = new CEndPage;
+  setPage(kCategoryPage, categoryPage_);
+  setPage(kPeriodPage, periodPage_);
+  setPage(kTablePage, tablePage_);
+  setPage(kArchivePage, archivePage_);
+  setPage(kMessagePage, messagePage_);
+  setPage(kWorkerPage, workerPage_);
+  setPage(kEndPage, endPage_);
+  connect(messagePage_, &CMessagePage::TextRequested, this,
+          &CCustomWizard::FillPageText);
+
+  // Leaving the summary starts the run; from then on there is no way back
+  // to the options, so that they cannot change under a run or between a
+  // run and its resume.
+  messagePage_->setCommitPage(true);
+
+  workerPage_->SetWorker(this);
+  if (factory) run_ = factory(this);
+  setMinimumWidth(560);
+}
+
+CCustomWizard::~CCustomWizard() {
+  // The pages go after this object's members; the run's thread uses both,
+  // so it has to end first.
+  workerPage_->StopQuietly();
+}
+
+void CCustomWizard::Run(WorkerProgress& progress) {
+  if (!run_) {
+    progress.SetError(Cp932FromUtf8(
+        "このプログラムにはセットアップ処理が組み込まれていません"));
+    return;
+  }
+  run_->SetPeriod(firstDate_, today_);
+  run_->SetGapTolerance(gapTolerance_);
+  run_->Run(progress);
+}
+
+std::string CCustomWizard::DatabaseFolder() const {
+  return choices_.DatabaseFolder();
+}
+
+bool CCustomWizard::IsMarketChecked(MarketItem item) const {
+  return choices_.IsMarketChecked(item);
+}
+
+bool CCustomWizard::SplitsChosen() const { return choices_.SplitsChosen(); }
+bool CCustomWizard::MarginChosen() const { return choices_.MarginChosen(); }
+bool CCustomWizard::UseArchive() const { return choices_.UseArchive(); }
+
+void CCustomWizard::reject() {
+  if (currentPage() == workerPage_ && workerPage_->Cancel()) return;
+  QWizard::reject();
+}
+
+QString CCustomWizard::DatabaseFolderText() const {
+  if (!folderOverride_.empty()) return QFile::decodeName(folderOverride_.c_str());
+  return folderPage_->Folder();
+}
+
+void CCustomWizard::FillPageText(QWizardPage* page) {
+  if (page == yesNoPage_) {
+    yesNoPage_->SetQuestion(FolderQuestion(DatabaseFolderText()));
+  } else if (page == messagePage_) {
+    TakeRunOptions();
+    CSummaryChoices summary;
+    summary.folder = DatabaseFolderText();
+    summary.etf = choices_.etf;
+    summary.reit = choices_.reit;
+    summary.prime = choices_.prime;
+    summary.standard = choices_.standard;
+    summary.growth = choices_.growth;
+    summary.otherMarkets = choices_.otherMarkets;
+    summary.firstYear = periodPage_->Year();
+    summary.splits = choices_.splits;
+    summary.margin = choices_.margin;
+    summary.useArchive = choices_.useArchive;
+    messagePage_->SetHeading(SummaryHeading());
+    messagePage_->SetSummary(BuildSummary(summary));
+  }
+}
+
+void CCustomWizard::TakeRunOptions() {
+  // The folder is a file system name: it goes to the run in the file
+  // system's encoding, not as display text.
+  choices_.databaseFolder =
+      folderOverride_.empty()
+          ? QFile::encodeName(folderPage_->Folder()).toStdString()
+          : folderOverride_;
+  choices_.etf = categoryPage_->IsChecked(kEtf);
+  choices_.reit = categoryPage_->IsChecked(kReit);
+  choices_.prime = categoryPage_->IsChecked(kPrime);
+  choices_.standard = categoryPage_->IsChecked(kStandard);
+  choices_.growth = categoryPage_->IsChecked(kGrowth);
+  choices_.otherMarkets = categoryPage_->IsChecked(kOtherMarkets);
+  choices_.splits = tablePage_->SplitsChecked();
+  choices_.margin = tablePage_->MarginChecked();
+  choices_.useArchive = archivePage_->UseArchive();
+  firstDate_ = CDate(static_cast<std::uint32_t>(periodPage_->Year()), 1, 1);
+  today_ = CDate::Today();
+  workerPage_->SetStagesChosen(choices_.splits, choices_.margin);
+}

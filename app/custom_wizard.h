@@ -1,0 +1,136 @@
+#ifndef TICKORA_APP_CUSTOM_WIZARD_H_
+#define TICKORA_APP_CUSTOM_WIZARD_H_
+
+#include <QString>
+#include <QWizard>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/worker_page.h"
+#include "setup/run_options.h"
+#include "setup/setup_run.h"
+#include "support/date.h"
+
+class CArchivePage;
+class CCategoryPage;
+class CEndPage;
+class CFolderPage;
+class CMessagePage;
+class CPeriodPage;
+class CStartPage;
+class CTablePage;
+class CYesNoPage;
+
+// CCustomWizard is the setup program's one window: the wizard with every
+// page (a watermark down the left, no header), and at the same time the
+// worker that the progress page runs and the options that the run reads.
+//
+// Pages in order: start, folder and yes/no (only without a folder on the
+// command line), category, period, table, archive, summary, progress, end.
+// The wizard owns its pages and the setup run; the run state (issue list,
+// period, gap tolerance) lives in the run and survives from one run to the
+// next while the wizard is open, so an interrupted run can be resumed.
+//
+// Placement: as a dialog, the wizard is centred over its owner when shown,
+// or on the work area of its screen when it has none.
+//
+// The options: every time the summary page is shown, the wizard takes the
+// choices from the pages' controls (and the first date and today). The run
+// reads that snapshot, from the worker thread, through CRunOptions. The
+// controls cannot change while a run lasts, because the progress page
+// keeps Back disabled, so the snapshot is what the controls show.
+class CCustomWizard : public QWizard,
+                      public CWorkerPage::CWorker,
+                      public CRunOptions {
+  Q_OBJECT
+
+ public:
+  // Makes the setup run that the wizard drives, reading the given options.
+  using RunFactory =
+      std::function<std::unique_ptr<CSetupRun>(const CRunOptions*)>;
+
+  enum PageId {
+    kStartPage,
+    kFolderPage,
+    kYesNoPage,
+    kCategoryPage,
+    kPeriodPage,
+    kTablePage,
+    kArchivePage,
+    kMessagePage,
+    kWorkerPage,
+    kEndPage,
+  };
+
+  // `factory` is called once, here; a null run makes every run fail with a
+  // message saying so.
+  explicit CCustomWizard(const CWizardCommandLine& line,
+                         const RunFactory& factory, QWidget* parent = nullptr);
+  ~CCustomWizard() override;
+
+  // CWorkerPage::CWorker: runs the setup with the options last taken.
+  void Run(WorkerProgress& progress) override;
+
+  // CRunOptions, answered from the snapshot taken on the summary page.
+  std::string DatabaseFolder() const override;
+  bool IsMarketChecked(MarketItem item) const override;
+  bool SplitsChosen() const override;
+  bool MarginChosen() const override;
+  bool UseArchive() const override;
+
+  // Cancel (button, Escape or closing the window): while the progress page
+  // runs, cancels the run and stays open; otherwise closes.
+  void reject() override;
+
+  // The database folder as the pages show it: the command line's folder,
+  // else the folder page's text.
+  QString DatabaseFolderText() const;
+
+  const std::string& FolderOverride() const { return folderOverride_; }
+  std::int32_t GapTolerance() const { return gapTolerance_; }
+  const CDate& FirstDate() const { return firstDate_; }
+  const CDate& Today() const { return today_; }
+  CSetupRun* SetupRun() const { return run_.get(); }
+
+  // The pages; the folder and yes/no pages are null with a folder on the
+  // command line.
+  CFolderPage* FolderPage() const { return folderPage_; }
+  CYesNoPage* YesNoPage() const { return yesNoPage_; }
+  CCategoryPage* CategoryPage() const { return categoryPage_; }
+  CPeriodPage* PeriodPage() const { return periodPage_; }
+  CTablePage* TablePage() const { return tablePage_; }
+  CArchivePage* ArchivePage() const { return archivePage_; }
+  CMessagePage* MessagePage() const { return messagePage_; }
+  CWorkerPage* WorkerPage() const { return workerPage_; }
+  CEndPage* EndPage() const { return endPage_; }
+
+ private:
+  // Fills the text of the yes/no page or the summary page when it is
+  // entered; for the summary also takes the run's options.
+  void FillPageText(QWizardPage* page);
+  void TakeRunOptions();
+
+  CStartPage* startPage_ = nullptr;
+  CFolderPage* folderPage_ = nullptr;
+  CYesNoPage* yesNoPage_ = nullptr;
+  CCategoryPage* categoryPage_ = nullptr;
+  CPeriodPage* periodPage_ = nullptr;
+  CTablePage* tablePage_ = nullptr;
+  CArchivePage* archivePage_ = nullptr;
+  CMessagePage* messagePage_ = nullptr;
+  CWorkerPage* workerPage_ = nullptr;
+  CEndPage* endPage_ = nullptr;
+
+  std::string folderOverride_;
+  std::int32_t gapTolerance_ = 20;
+  CRunChoices choices_;
+  CDate firstDate_;
+  CDate today_;
+  std::unique_ptr<CSetupRun> run_;
+};
+
+#endif  // TICKORA_APP_CUSTOM_WIZARD_H_
