@@ -271,7 +271,7 @@ TEST_F(DownloadRunMarketTest, ACancelDuringAHangingDownloadResumesToTheSameFiles
   CDBStock3::Instance().Close();
   for (const char* sub : {"/daily", "/margin"}) {
     int files = 0;
-    for (const auto& entry : fs::directory_iterator(archive_->folder + sub)) {
+    for (const auto& entry : fs::directory_iterator(archive_.folder + sub)) {
       const std::string name = entry.path().filename().string();
       EXPECT_TRUE(ReadBytes(entry.path().string()) ==
                   ReadBytes(choices.databaseFolder + sub + "/" + name)) << name;
