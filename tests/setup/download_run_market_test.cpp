@@ -51,9 +51,17 @@ std::string ReadBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A run over the test period into `folder`, on a clock after the close (so
+// that today's bar is complete on every source), posting nothing.
 class NoPostRun : public CDownloadRun {
  public:
-  using CDownloadRun::CDownloadRun;
+  NoPostRun(CRunChoices* choices, const std::string& folder, bool use_archive)
+      : CDownloadRun(choices, nullptr, [] { return CLocalTime{kToday, 16, 0}; }) {
+    choices->databaseFolder = folder;
+    choices->useArchive = use_archive;
+    SetPeriod(kFirst, kToday);
+    SetListPagePause(0);
+  }
 
  protected:
   void PostUsageLog(const std::string&) override {}
@@ -85,12 +93,7 @@ class DownloadRunMarketTest : public ::testing::Test {
 
   static Result RunInto(const std::string& name, bool use_archive) {
     CRunChoices choices;
-    choices.databaseFolder = dir_->Sub(name);
-    choices.useArchive = use_archive;
-    // After the close, so that today's bar is complete on every source.
-    NoPostRun run(&choices, nullptr, [] { return CLocalTime{kToday, 16, 0}; });
-    run.SetPeriod(kFirst, kToday);
-    run.SetListPagePause(0);
+    NoPostRun run(&choices, dir_->Sub(name), use_archive);
     WorkerProgress progress;
     progress.ResetForFreshRun();
     run.Run(progress);
@@ -241,11 +244,7 @@ TEST_F(DownloadRunMarketTest, ACancelDuringAHangingDownloadResumesToTheSameFiles
   ASSERT_TRUE(ParseSimFault("hang@archive:/market/archive/v2/price-2023.bin", fault));
   const int hang = server_->AddFault(fault);
   CRunChoices choices;
-  choices.databaseFolder = dir_->Sub("cancelled");
-  choices.useArchive = true;
-  NoPostRun run(&choices, nullptr, [] { return CLocalTime{kToday, 16, 0}; });
-  run.SetPeriod(kFirst, kToday);
-  run.SetListPagePause(0);
+  NoPostRun run(&choices, dir_->Sub("cancelled"), true);
   WorkerProgress progress;
   progress.ResetForFreshRun();
   std::atomic<int64_t> cancelledAt{0};
