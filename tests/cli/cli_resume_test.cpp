@@ -1,0 +1,251 @@
+// Resuming tickora-setup-cli in a new process: runs killed at points spread
+// over the four stages and resumed with --resume end in the same folder as
+// an undisturbed run, and the position file is refused when it does not
+// fit.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "setup/resume_file.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_dir.h"
+#include "tools/market-sim/sim_market.h"
+#include "tools/market-sim/sim_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The front end started with `args`; its standard error goes to `err`.
+class Cli {
+ public:
+  Cli(const std::string& err, const std::vector<std::string>& args) : err_(err) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = open("/dev/null", O_WRONLY);
+      dup2(out, 1);
+      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      std::vector<char*> argv{const_cast<char*>(TICKORA_CLI_PATH)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(TICKORA_CLI_PATH, argv.data());
+      _exit(127);
+    }
+  }
+  void Kill() { kill(pid_, SIGKILL); }
+  bool Ended() {
+    if (status_ < 0 && waitpid(pid_, &raw_, WNOHANG) == pid_) Keep();
+    return status_ >= 0;
+  }
+  int Wait() {
+    if (status_ < 0 && waitpid(pid_, &raw_, 0) == pid_) Keep();
+    return status_;
+  }
+  std::string Err() const { return ReadFile(err_); }
+
+ private:
+  void Keep() { status_ = WIFEXITED(raw_) ? WEXITSTATUS(raw_) : 128 + WTERMSIG(raw_); }
+  std::string err_;
+  pid_t pid_;
+  int raw_ = 0;
+  int status_ = -1;
+};
+
+// Every row of every table, one text per table, rows sorted.
+std::map<std::string, std::vector<std::string>> TableRows(const std::string& path) {
+  std::map<std::string, std::vector<std::string>> tables;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return tables;
+  }
+  std::vector<std::string> names;
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &stmt, nullptr);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+  }
+  sqlite3_finalize(stmt);
+  for (const std::string& name : names) {
+    std::vector<std::string>& rows = tables[name];
+    sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\"").c_str(), -1, &stmt, nullptr);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      std::string row;
+      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+        const unsigned char* text = sqlite3_column_text(stmt, i);
+        row += (text ? reinterpret_cast<const char*>(text) : "<null>") + std::string("|");
+      }
+      rows.push_back(row);
+    }
+    sqlite3_finalize(stmt);
+    std::sort(rows.begin(), rows.end());
+  }
+  sqlite3_close(db);
+  return tables;
+}
+
+// The files of a folder by relative path, with their bytes; the database
+// files are compared by their rows instead.
+std::map<std::string, std::string> Files(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(entry.path(), folder).string();
+    if (entry.is_regular_file() && name.rfind("stock.mdb", 0) != 0) {
+      files[name] = ReadFile(entry.path().string());
+    }
+  }
+  return files;
+}
+
+class CliResumeTest : public ::testing::Test {
+ protected:
+  static CSimMarketOptions MarketOptions() {
+    CSimMarketOptions options;
+    options.seed = 23;
+    options.issueCount = 24;
+    options.today = CDate::Today();
+    options.firstYear = options.today.year - 1;
+    return options;
+  }
+  CliResumeTest() : market_(MarketOptions()), server_(market_, CSimServerOptions()) {
+    // Every page answered a little late, so that each stage lasts long
+    // enough to be killed in.
+    CSimFault slow;
+    slow.kind = CSimFault::Kind::kDelay;
+    slow.path = "/";
+    slow.prefix = true;
+    slow.delayMs = 4;
+    server_.AddFault(slow);
+    EXPECT_TRUE(server_.Start());
+    for (const auto& [name, value] : server_.Environment()) {
+      env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+    }
+    env_.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", dir_.Sub("config").c_str()));
+  }
+  std::vector<std::string> Args(const std::string& folder) const {
+    return {"--no-archive", "--from-year", std::to_string(market_.Today().year - 1),
+            "--kinds", "etf,reit,prime,standard,growth,other", "--margin", "--quiet",
+            dir_.Sub(folder)};
+  }
+  std::string Err() const { return dir_.Sub("err.txt"); }
+
+  TempDir dir_;
+  CSimMarket market_;
+  CSimServer server_;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+};
+
+TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
+  Cli reference(dir_.Sub("ref-err.txt"), Args("ref"));
+  const std::string position = ResumeFilePath(dir_.Sub("killed"));
+  // Each kill waits for the position to reach a stage and an issue past its
+  // first; the later kills come from resumed runs.
+  const std::vector<std::pair<std::int32_t, std::int32_t>> kills = {
+      {1, 1}, {1, 3}, {2, 2}, {3, 1}, {3, 9}, {4, 2}, {4, 12}};
+  bool resume = false;
+  for (const auto& [stage, index] : kills) {
+    std::vector<std::string> args = Args("killed");
+    if (resume) args = {"--resume", "--quiet", dir_.Sub("killed")};
+    Cli cli(Err(), args);
+    CResumePosition at;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!cli.Ended() && std::chrono::steady_clock::now() < give_up) {
+      if (ReadResumeFile(position, at) == ResumeFileResult::kOk &&
+          (at.stage > stage || (at.stage == stage && at.resumeIndex >= index))) {
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    cli.Kill();
+    ASSERT_EQ(128 + SIGKILL, cli.Wait()) << "stage " << stage << ": " << cli.Err();
+    EXPECT_EQ(stage, at.stage) << "killed too late to count for stage " << stage;
+    resume = true;
+  }
+  Cli last(Err(), {"--resume", "--quiet", dir_.Sub("killed")});
+  ASSERT_EQ(0, last.Wait()) << last.Err();
+  ASSERT_EQ(0, reference.Wait()) << reference.Err();
+  EXPECT_FALSE(fs::exists(position));
+
+  const auto expected_files = Files(dir_.Sub("ref"));
+  const auto files = Files(dir_.Sub("killed"));
+  auto names = [](const std::map<std::string, std::string>& map) {
+    std::vector<std::string> keys;
+    for (const auto& entry : map) keys.push_back(entry.first);
+    return keys;
+  };
+  ASSERT_EQ(names(expected_files), names(files));
+  for (const auto& [name, bytes] : expected_files) {
+    EXPECT_TRUE(bytes == files.at(name)) << name << " differs";
+  }
+  EXPECT_TRUE(expected_files.count("daily/quick2.dat"));
+  EXPECT_TRUE(expected_files.count("margin/quickmg2.dat"));
+  const auto expected_rows = TableRows(dir_.Sub("ref/stock.mdb"));
+  EXPECT_EQ(4u, expected_rows.size());
+  EXPECT_EQ(expected_rows, TableRows(dir_.Sub("killed/stock.mdb")));
+}
+
+// What a folder holding a position is refused with, each time before the
+// run touches anything.
+TEST_F(CliResumeTest, APositionThatDoesNotFitIsRefused) {
+  const std::string folder = dir_.Sub("db");
+  fs::create_directory(folder);
+  const std::string path = ResumeFilePath(folder);
+  CResumePosition position;
+  position.stage = 3;
+  position.resumeIndex = 5;
+  position.choices.margin = false;
+  position.firstDate = CDate(2020, 1, 1);
+  position.today = CDate(2024, 3, 15);
+  ASSERT_TRUE(WriteResumeFile(path, position));
+  const std::string good = ReadFile(path);
+  std::string other_version = good;
+  other_version.replace(other_version.find("version=1"), 9, "version=2");
+
+  struct Case {
+    std::string file;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {good, {folder}, "continue it with --resume"},
+      {good, {"--resume", "--margin", folder}, "--margin differs"},
+      {good, {"--resume", "--from-year", "2021", folder}, "--from-year differs"},
+      {good, {"--resume", "--kinds", "prime", folder}, "--kinds differs"},
+      {other_version, {"--resume", folder}, "another version"},
+      {good.substr(0, good.size() / 2), {"--resume", folder}, "damaged"},
+      {"", {"--resume", dir_.Sub("empty")}, "no interrupted setup"},
+  };
+  fs::create_directory(dir_.Sub("empty"));
+  for (const Case& c : cases) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.file;
+    Cli cli(Err(), c.args);
+    EXPECT_EQ(2, cli.Wait()) << c.message;
+    const std::string err = cli.Err();
+    EXPECT_NE(std::string::npos, err.find(c.message)) << err;
+    EXPECT_EQ(err.size() - 1, err.find('\n')) << "one line: " << err;
+    EXPECT_FALSE(fs::exists(folder + "/stock.mdb"));
+  }
+}
+
+}  // namespace
