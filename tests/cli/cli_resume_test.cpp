@@ -181,6 +181,18 @@ TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
     ASSERT_EQ(128 + SIGKILL, cli.Wait()) << "stage " << stage << ": " << cli.Err();
     EXPECT_EQ(stage, at.stage) << "killed too late to count for stage " << stage;
     resume = true;
+    if (stage == 3 && index == 1) {
+      // A position whose issue list is not the one the database gives is
+      // not continued on other issues.
+      CResumePosition other = at;
+      ++other.issueHash;
+      ASSERT_TRUE(WriteResumeFile(position, other));
+      Cli refused(Err(), {"--resume", "--quiet", dir_.Sub("killed")});
+      EXPECT_EQ(1, refused.Wait());
+      EXPECT_NE(std::string::npos, refused.Err().find("銘柄リストが中断したときと異なる"))
+          << refused.Err();
+      ASSERT_TRUE(WriteResumeFile(position, at));
+    }
   }
   Cli last(Err(), {"--resume", "--quiet", dir_.Sub("killed")});
   ASSERT_EQ(0, last.Wait()) << last.Err();
