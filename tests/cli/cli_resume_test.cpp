@@ -37,14 +37,13 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The front end started with `args`; its standard error goes to `err`.
+// The front end started with `args`, its standard error going to `err`.
 class Cli {
  public:
   Cli(const std::string& err, const std::vector<std::string>& args) : err_(err) {
     pid_ = fork();
     if (pid_ == 0) {
-      const int out = open("/dev/null", O_WRONLY);
-      dup2(out, 1);
+      dup2(open("/dev/null", O_WRONLY), 1);
       dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       std::vector<char*> argv{const_cast<char*>(TICKORA_CLI_PATH)};
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -54,51 +53,41 @@ class Cli {
     }
   }
   void Kill() { kill(pid_, SIGKILL); }
-  bool Ended() {
-    if (status_ < 0 && waitpid(pid_, &raw_, WNOHANG) == pid_) Keep();
-    return status_ >= 0;
-  }
-  int Wait() {
-    if (status_ < 0 && waitpid(pid_, &raw_, 0) == pid_) Keep();
+  // The exit status (128 + signal when killed); -1 while running with `hang` false.
+  int Wait(bool hang = true) {
+    if (status_ < 0 && waitpid(pid_, &raw_, hang ? 0 : WNOHANG) == pid_) {
+      status_ = WIFEXITED(raw_) ? WEXITSTATUS(raw_) : 128 + WTERMSIG(raw_);
+    }
     return status_;
   }
   std::string Err() const { return ReadFile(err_); }
 
  private:
-  void Keep() { status_ = WIFEXITED(raw_) ? WEXITSTATUS(raw_) : 128 + WTERMSIG(raw_); }
   std::string err_;
   pid_t pid_;
   int raw_ = 0;
   int status_ = -1;
 };
 
-// Every row of every table, one text per table, rows sorted.
+int CollectRow(void* rows, int count, char** values, char**) {
+  std::string row;
+  for (int i = 0; i < count; ++i) row += std::string(values[i] ? values[i] : "<null>") + "|";
+  static_cast<std::vector<std::string>*>(rows)->push_back(row);
+  return 0;
+}
+
+// Every row of every table, sorted, by table name.
 std::map<std::string, std::vector<std::string>> TableRows(const std::string& path) {
   std::map<std::string, std::vector<std::string>> tables;
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    return tables;
-  }
-  std::vector<std::string> names;
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &stmt, nullptr);
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-  }
-  sqlite3_finalize(stmt);
-  for (const std::string& name : names) {
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  std::vector<std::string> names;  // each as a row: "name|"
+  sqlite3_exec(db, "SELECT name FROM sqlite_master WHERE type='table'", CollectRow, &names,
+               nullptr);
+  for (std::string name : names) {
+    name.pop_back();
     std::vector<std::string>& rows = tables[name];
-    sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\"").c_str(), -1, &stmt, nullptr);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::string row;
-      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-        const unsigned char* text = sqlite3_column_text(stmt, i);
-        row += (text ? reinterpret_cast<const char*>(text) : "<null>") + std::string("|");
-      }
-      rows.push_back(row);
-    }
-    sqlite3_finalize(stmt);
+    sqlite3_exec(db, ("SELECT * FROM \"" + name + "\"").c_str(), CollectRow, &rows, nullptr);
     std::sort(rows.begin(), rows.end());
   }
   sqlite3_close(db);
@@ -163,14 +152,12 @@ TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
   // first; the later kills come from resumed runs.
   const std::vector<std::pair<std::int32_t, std::int32_t>> kills = {
       {1, 1}, {1, 3}, {2, 2}, {3, 1}, {3, 9}, {4, 2}, {4, 12}};
-  bool resume = false;
+  const std::vector<std::string> resume = {"--resume", "--quiet", dir_.Sub("killed")};
   for (const auto& [stage, index] : kills) {
-    std::vector<std::string> args = Args("killed");
-    if (resume) args = {"--resume", "--quiet", dir_.Sub("killed")};
-    Cli cli(Err(), args);
+    Cli cli(Err(), fs::exists(position) ? resume : Args("killed"));
     CResumePosition at;
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!cli.Ended() && std::chrono::steady_clock::now() < give_up) {
+    while (cli.Wait(false) < 0 && std::chrono::steady_clock::now() < give_up) {
       if (ReadResumeFile(position, at) == ResumeFileResult::kOk &&
           (at.stage > stage || (at.stage == stage && at.resumeIndex >= index))) {
         break;
@@ -180,35 +167,29 @@ TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
     cli.Kill();
     ASSERT_EQ(128 + SIGKILL, cli.Wait()) << "stage " << stage << ": " << cli.Err();
     EXPECT_EQ(stage, at.stage) << "killed too late to count for stage " << stage;
-    resume = true;
     if (stage == 3 && index == 1) {
       // A position whose issue list is not the one the database gives is
       // not continued on other issues.
       CResumePosition other = at;
       ++other.issueHash;
       ASSERT_TRUE(WriteResumeFile(position, other));
-      Cli refused(Err(), {"--resume", "--quiet", dir_.Sub("killed")});
+      Cli refused(Err(), resume);
       EXPECT_EQ(1, refused.Wait());
       EXPECT_NE(std::string::npos, refused.Err().find("銘柄リストが中断したときと異なる"))
           << refused.Err();
       ASSERT_TRUE(WriteResumeFile(position, at));
     }
   }
-  Cli last(Err(), {"--resume", "--quiet", dir_.Sub("killed")});
+  Cli last(Err(), resume);
   ASSERT_EQ(0, last.Wait()) << last.Err();
   ASSERT_EQ(0, reference.Wait()) << reference.Err();
   EXPECT_FALSE(fs::exists(position));
 
   const auto expected_files = Files(dir_.Sub("ref"));
   const auto files = Files(dir_.Sub("killed"));
-  auto names = [](const std::map<std::string, std::string>& map) {
-    std::vector<std::string> keys;
-    for (const auto& entry : map) keys.push_back(entry.first);
-    return keys;
-  };
-  ASSERT_EQ(names(expected_files), names(files));
+  ASSERT_EQ(expected_files.size(), files.size());
   for (const auto& [name, bytes] : expected_files) {
-    EXPECT_TRUE(bytes == files.at(name)) << name << " differs";
+    EXPECT_TRUE(files.count(name) && bytes == files.at(name)) << name << " differs";
   }
   EXPECT_TRUE(expected_files.count("daily/quick2.dat"));
   EXPECT_TRUE(expected_files.count("margin/quickmg2.dat"));
