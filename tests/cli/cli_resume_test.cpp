@@ -3,19 +3,14 @@
 // an undisturbed run, and the position file is refused when it does not
 // fit.
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,6 +18,7 @@
 #include <vector>
 
 #include "setup/resume_file.h"
+#include "tests/cli/cli_process.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_market.h"
@@ -31,43 +27,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The front end started with `args`, its standard error going to `err`.
-class Cli {
- public:
-  Cli(const std::string& err, const std::vector<std::string>& args) : err_(err) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(open("/dev/null", O_WRONLY), 1);
-      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-      std::vector<char*> argv{const_cast<char*>(TICKORA_CLI_PATH)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      execv(TICKORA_CLI_PATH, argv.data());
-      _exit(127);
-    }
-  }
-  void Kill() { kill(pid_, SIGKILL); }
-  // The exit status (128 + signal when killed); -1 while running with `hang` false.
-  int Wait(bool hang = true) {
-    if (status_ < 0 && waitpid(pid_, &raw_, hang ? 0 : WNOHANG) == pid_) {
-      status_ = WIFEXITED(raw_) ? WEXITSTATUS(raw_) : 128 + WTERMSIG(raw_);
-    }
-    return status_;
-  }
-  std::string Err() const { return ReadFile(err_); }
-
- private:
-  std::string err_;
-  pid_t pid_;
-  int raw_ = 0;
-  int status_ = -1;
-};
 
 int CollectRow(void* rows, int count, char** values, char**) {
   std::string row;
@@ -137,7 +96,6 @@ class CliResumeTest : public ::testing::Test {
             "--kinds", "etf,reit,prime,standard,growth,other", "--margin", "--quiet",
             dir_.Sub(folder)};
   }
-  std::string Err() const { return dir_.Sub("err.txt"); }
 
   TempDir dir_;
   CSimMarket market_;
@@ -146,7 +104,7 @@ class CliResumeTest : public ::testing::Test {
 };
 
 TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
-  Cli reference(dir_.Sub("ref-err.txt"), Args("ref"));
+  CliProcess reference(dir_, Args("ref"), dir_.Sub("ref-err.txt"));
   const std::string position = ResumeFilePath(dir_.Sub("killed"));
   // Each kill waits for the position to reach a stage and an issue past its
   // first; the later kills come from resumed runs.
@@ -154,7 +112,7 @@ TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
       {1, 1}, {1, 3}, {2, 2}, {3, 1}, {3, 9}, {4, 2}, {4, 12}};
   const std::vector<std::string> resume = {"--resume", "--quiet", dir_.Sub("killed")};
   for (const auto& [stage, index] : kills) {
-    Cli cli(Err(), fs::exists(position) ? resume : Args("killed"));
+    CliProcess cli(dir_, fs::exists(position) ? resume : Args("killed"));
     CResumePosition at;
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (cli.Wait(false) < 0 && std::chrono::steady_clock::now() < give_up) {
@@ -164,7 +122,7 @@ TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    cli.Kill();
+    cli.Signal(SIGKILL);
     ASSERT_EQ(128 + SIGKILL, cli.Wait()) << "stage " << stage << ": " << cli.Err();
     EXPECT_EQ(stage, at.stage) << "killed too late to count for stage " << stage;
     if (stage == 3 && index == 1) {
@@ -173,14 +131,14 @@ TEST_F(CliResumeTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
       CResumePosition other = at;
       ++other.issueHash;
       ASSERT_TRUE(WriteResumeFile(position, other));
-      Cli refused(Err(), resume);
+      CliProcess refused(dir_, resume);
       EXPECT_EQ(1, refused.Wait());
       EXPECT_NE(std::string::npos, refused.Err().find("銘柄リストが中断したときと異なる"))
           << refused.Err();
       ASSERT_TRUE(WriteResumeFile(position, at));
     }
   }
-  Cli last(Err(), resume);
+  CliProcess last(dir_, resume);
   ASSERT_EQ(0, last.Wait()) << last.Err();
   ASSERT_EQ(0, reference.Wait()) << reference.Err();
   EXPECT_FALSE(fs::exists(position));
@@ -232,7 +190,7 @@ TEST_F(CliResumeTest, APositionThatDoesNotFitIsRefused) {
   fs::create_directory(dir_.Sub("empty"));
   for (const Case& c : cases) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << c.file;
-    Cli cli(Err(), c.args);
+    CliProcess cli(dir_, c.args);
     EXPECT_EQ(2, cli.Wait()) << c.message;
     const std::string err = cli.Err();
     EXPECT_NE(std::string::npos, err.find(c.message)) << err;
