@@ -404,7 +404,13 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }
-      margin.insert(margin.end(), entries.begin(), entries.end());
+      // The pages give their whole table whatever span was asked, so a
+      // later call can repeat the weeks of an earlier one: only entries
+      // after the last one held are added, keeping one entry a week in
+      // ascending order (a file with repeated weeks would be corrupt).
+      for (const CMarginRecord& entry : entries) {
+        if (margin.empty() || margin.back().date < entry.date) margin.push_back(entry);
+      }
       progress.done = DaysFrom(FirstDate(), from) + (i - first) * units;
       progress.SetStatus(StringFormat(
           "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",
