@@ -241,16 +241,19 @@ int main(int argc, char** argv) {
         FormatDuration(elapsed()).c_str(), folder.c_str());
     return 0;
   }
+  // A run that stopped before its first stage kept no position.
+  std::error_code ec;
+  const bool kept = std::filesystem::exists(position_path, ec);
   const std::string run_error = progress.Error();
   if (!run_error.empty()) {
-    std::fprintf(stderr, "tickora-setup-cli: %s で失敗しました。\n%s\n"
-                 "原因を取り除いてから --resume で続きから再開できます。\n",
-                 Where(run, progress).c_str(), Utf8FromCp932(run_error).c_str());
+    std::fprintf(stderr, "tickora-setup-cli: %s で失敗しました。\n%s\n%s",
+                 Where(run, progress).c_str(), Utf8FromCp932(run_error).c_str(),
+                 kept ? "原因を取り除いてから --resume で続きから再開できます。\n" : "");
     return 1;
   }
   std::fprintf(stderr,
-               "tickora-setup-cli: %s で中断しました。ここまでのデータは %s に残っています。"
-               "--resume で続きから再開できます。\n",
-               Where(run, progress).c_str(), folder.c_str());
+               "tickora-setup-cli: %s で中断しました。ここまでのデータは %s に残っています。%s\n",
+               Where(run, progress).c_str(), folder.c_str(),
+               kept ? "--resume で続きから再開できます。" : "");
   return 130;
 }
