@@ -8,18 +8,13 @@
 #include "series/buffer_file.h"
 #include "series/buffer_string.h"
 #include "tests/common/temp_dir.h"
+#include "tests/web/page_fixture.h"
 
 namespace {
 
-void Fill(CBuffer& buffer, const std::string& bytes) {
-  CBuffer::Handle h = buffer.OpenWrite();
-  buffer.Write(h, bytes.data(), static_cast<int32_t>(bytes.size()));
-  buffer.Close(h);
-}
-
 // Every token as "kind text|", e.g. "1 a|".
 std::string Tokens(const std::string& page, CBuffer&& buffer = CBufferString()) {
-  Fill(buffer, page);
+  FillBuffer(buffer, page);
   CHtmlTokenizer tokenizer;
   if (!tokenizer.Open(buffer)) return "not opened";
   int32_t kind = -1;
@@ -101,11 +96,11 @@ TEST(HtmlTokenizerTest, OpenRestartsBetweenTokensAndClosedTokenizersDeliverNothi
   EXPECT_FALSE(tokenizer.Next(kind, text));
   EXPECT_EQ("", text);
   CBufferString second;
-  Fill(second, "i>y<p>");
+  FillBuffer(second, "i>y<p>");
   // Whatever the first page left: a "<" to read again, a half-read tag, the end.
   for (const char* page : {"x<a", "<a href=", ""}) {
     CBufferString first;
-    Fill(first, page);
+    FillBuffer(first, page);
     ASSERT_TRUE(tokenizer.Open(first));
     tokenizer.Next(kind, text);
     ASSERT_TRUE(tokenizer.Open(second));

@@ -15,6 +15,7 @@
 #include "tests/common/monotonic_ms.h"
 #include "tests/common/scripted_server.h"
 #include "tests/common/temp_dir.h"
+#include "tests/web/page_fixture.h"
 
 namespace {
 
@@ -46,21 +47,6 @@ std::string Pattern(size_t size) {
   std::string body(size, '\0');
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>(i * 7 + i / 4096);
   return body;
-}
-
-// Everything a buffer holds, read back byte by byte.
-std::string Contents(CBuffer& buffer) {
-  std::string bytes;
-  CBuffer::Handle h = buffer.OpenRead();
-  for (int32_t c = buffer.GetChar(h); c != -1; c = buffer.GetChar(h)) bytes.push_back(static_cast<char>(c));
-  buffer.Close(h);
-  return bytes;
-}
-
-void Fill(CBuffer& buffer, const std::string& bytes) {
-  CBuffer::Handle h = buffer.OpenWrite();
-  buffer.Write(h, bytes.data(), static_cast<int32_t>(bytes.size()));
-  buffer.Close(h);
 }
 
 class HttpClientTest : public ::testing::Test {
@@ -260,7 +246,7 @@ TEST(HttpClientScriptedTest, ABodyThatBreaksOffIsATransientFailureAndLeavesNothi
     for (CBuffer* buffer : {static_cast<CBuffer*>(&memory), static_cast<CBuffer*>(&file)}) {
       if (c.hold && buffer == &memory) continue;  // a stall is waited out once
       SCOPED_TRACE(std::string(c.name) + (buffer == &file ? " to a file" : " to memory"));
-      Fill(*buffer, "an earlier, complete page");
+      FillBuffer(*buffer, "an earlier, complete page");
       ScriptedServer server(c.answers, c.hold);
       ASSERT_TRUE(server.Start());
       CHttpClient client;
@@ -330,7 +316,7 @@ TEST(HttpClientScriptedTest, ACancelStopsTheRequestWhereverItWaits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CBufferFile file(dir.Sub("download"));
-    Fill(file, "an earlier, complete page");
+    FillBuffer(file, "an earlier, complete page");
     ScriptedServer server(c.answers, c.hold);
     ASSERT_TRUE(server.Start());
     std::atomic<std::uint8_t> cancel{c.setBefore ? uint8_t{1} : uint8_t{0}};

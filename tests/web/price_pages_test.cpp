@@ -145,18 +145,6 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
   }
 }
 
-// 110.123 is kept as the nearest single-precision value, not as typed.
-TEST(PricePagesTest, PortalFiguresAreSinglePrecision) {
-  CBufferString buffer;
-  FillBuffer(buffer, "<table><tr><th>2024/01/05</th><td>110.123</td><td>1</td><td>1</td>"
-                     "<td>1</td></tr></table>");
-  std::vector<CDayRecord> bars;
-  ASSERT_EQ(ReadPortalHistoryPage(buffer, bars), 0);
-  ASSERT_EQ(bars.size(), 1u);
-  EXPECT_NE(bars[0].open, 110.123);
-  EXPECT_EQ(bars[0].open, static_cast<double>(110.123f));
-}
-
 // Pages cut at every byte, and other broken bytes, give an answer and no
 // more bars than rows were sent.
 TEST(PricePagesTest, CutAndBrokenPagesNeverOverrun) {
