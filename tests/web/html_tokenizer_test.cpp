@@ -110,19 +110,3 @@ TEST(HtmlTokenizerTest, OpenRestartsBetweenTokensAndClosedTokenizersDeliverNothi
   tokenizer.Close();
   EXPECT_FALSE(tokenizer.Next(kind, text));
 }
-
-TEST(HtmlTokenizerTest, TokenTextsConvertFromUtf8WithoutCuts) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"\xe7\x8f\xbe\xe5\x9c\xa8\xe5\x80\xa4", "現在値"},
-      {"a\xf0\x9f\x98\x80" "b", "a?b"},  // not in CP932
-      {"\xff" "x", "?x"},                // not UTF-8
-      {"", ""},
-  };
-  for (const auto& [utf8, ansi] : cases) EXPECT_EQ(ansi, ConvertUtf8ToAnsi(utf8)) << utf8;
-  // Far longer than any fixed area: every character arrives.
-  std::string long_text;
-  for (int i = 0; i < 60000; ++i) long_text += "\xe5\x80\xa4";  // 値
-  const std::string converted = ConvertUtf8ToAnsi(long_text);
-  ASSERT_EQ(120000u, converted.size());
-  EXPECT_EQ("値", converted.substr(119998));
-}

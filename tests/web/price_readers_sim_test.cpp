@@ -50,43 +50,6 @@ class PriceReadersSimTest : public SimMarketTest {
   CWebHistory history_{[this] { return now_; }};
 };
 
-TEST_F(PriceReadersSimTest, StockHistoriesEqualTheModelAcrossSplits) {
-  std::vector<std::string> codes(stocks_.begin(), stocks_.begin() + 3);
-  for (const std::string& code : stocks_) {
-    for (const CDivideRecord& s : market_.Series(code)->splits) {
-      if (s.date.year == 2024 && s.date.month <= 5 && codes.size() == 3) codes.push_back(code);
-    }
-  }
-  ASSERT_EQ(codes.size(), 4u) << "the small market lacks a split in 2024";
-  for (const std::string& code : codes) {
-    const auto series = market_.Series(code);
-    CQuoteItems all;
-    int calls = 0;
-    for (uint32_t from = 20240101; from <= 20240619 && calls < 50; ++calls) {
-      CQuoteItems part;
-      bool adjust = true;
-      ASSERT_EQ(history_.GetPrice(from, 20240619, code, part, adjust), 0) << code;
-      EXPECT_FALSE(adjust);
-      all.insert(all.end(), part.begin(), part.end());
-    }
-    EXPECT_EQ(calls, 7) << code;  // 171 days, 25 a request
-    size_t i = 0;
-    for (const CDayRecord& bar : series->raw) {
-      if (bar.DateNumber() < 20240101) continue;
-      ASSERT_LT(i, all.size()) << code;
-      const CDayRecord& got = all[i++].record;
-      const std::string what = code + " " + std::to_string(bar.DateNumber());
-      ASSERT_EQ(got.DateNumber(), bar.DateNumber()) << what;
-      ExpectPrices(got, bar, what);
-      EXPECT_EQ(got.volume, bar.volume) << what;
-      int32_t index = -1;
-      ASSERT_TRUE(series->adjusted.Find(bar.DateNumber(), index, CChart::kFindExact));
-      EXPECT_NEAR(got.rawClose, series->adjusted[index].close, 0.006) << what;
-    }
-    EXPECT_EQ(i, all.size()) << code;
-  }
-}
-
 TEST_F(PriceReadersSimTest, StockHistoryStepsAndTheLastDayFollowTheClock) {
   const std::string& code = stocks_[0];
   ASSERT_EQ(market_.Series(code)->raw.back().DateNumber(), 20240619u);
