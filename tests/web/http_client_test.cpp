@@ -58,12 +58,8 @@ class HttpClientTest : public ::testing::Test {
       return httplib::Server::HandlerResponse::Unhandled;
     });
     s.Get("/empty", [](const httplib::Request&, httplib::Response&) {});
-    s.Get("/large", [this](const httplib::Request&, httplib::Response& res) {
-      res.set_content(large_, "application/octet-stream");
-    });
-    s.Get("/silent", [this](const httplib::Request&, httplib::Response&) {
-      while (!released_) usleep(1000);
-    });
+    s.Get("/large", [this](const httplib::Request&, httplib::Response& res) { res.set_content(large_, "x/y"); });
+    s.Get("/silent", [this](const httplib::Request&, httplib::Response&) { while (!released_) usleep(1000); });
     // The status of the path; with "ok=N" the N-th request is answered.
     s.Get("/status/(\\d+)", [this](const httplib::Request& req, httplib::Response& res) {
       if (req.has_param("ok") && hits_ >= std::stoi(req.get_param_value("ok"))) {
@@ -222,15 +218,10 @@ TEST_F(HttpClientTest, TheRequestGoesOutAsWrittenAndBadHeadersAreRefused) {
 TEST(HttpClientScriptedTest, ABodyThatBreaksOffIsATransientFailureAndLeavesNothingBehind) {
   const std::string sized = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
   const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n";
-  struct Case {
-    const char* name;
-    std::vector<std::string> answers;  // one for each connection, the last repeated
-    bool hold;                         // the connection stays open after the answer
-    int attempts;
-    Code code;
-    int connections;
-    const char* body;
-  };
+  // Answers: one for each connection, the last repeated; `hold` keeps the
+  // connection open after the answer.
+  struct Case { const char* name; std::vector<std::string> answers; bool hold; int attempts; Code code;
+                int connections; const char* body; };
   const Case cases[] = {
       {"whole", {sized + "0123456789"}, false, 3, 0, 1, "0123456789"},
       {"short of its length", {sized + "01234"}, false, 3, CHttpClient::kErrorSend, 3, ""},
@@ -263,11 +254,8 @@ TEST(HttpClientScriptedTest, ABodyThatBreaksOffIsATransientFailureAndLeavesNothi
 TEST(HttpClientScriptedTest, EveryAttemptOnAServerThatNeverAnswersIsBounded) {
   // The server accepts and then says nothing: a plain exchange waits for
   // an answer, a secure one for the end of its TLS handshake.
-  const struct {
-    const char* scheme;
-    int attempts;
-    Code code;
-  } cases[] = {{"http", 1, CHttpClient::kErrorSend}, {"https", 2, CHttpClient::kErrorConnect}};
+  const struct { const char* scheme; int attempts; Code code; } cases[] = {
+      {"http", 1, CHttpClient::kErrorSend}, {"https", 2, CHttpClient::kErrorConnect}};
   for (const auto& c : cases) {
     ScriptedServer silent({""}, true);
     ASSERT_TRUE(silent.Start());
@@ -293,15 +281,10 @@ TEST(HttpClientScriptedTest, ACancelStopsTheRequestWhereverItWaits) {
   const std::string stalled = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n01234";
   const std::string failed = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
   const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
-  struct Case {
-    const char* name;
-    std::vector<std::string> answers;
-    bool hold;
-    const char* scheme;
-    uint32_t pause;     // between attempts, ms
-    bool setBefore;     // the flag is set before the request
-    int connections;    // that reached the server
-  };
+  // `pause` between attempts (ms); `setBefore`: the flag is set before the
+  // request; `connections` that reached the server.
+  struct Case { const char* name; std::vector<std::string> answers; bool hold; const char* scheme;
+                uint32_t pause; bool setBefore; int connections; };
   // Every time limit and pause of the client is 10 s or more, so only the
   // cancel can end these requests soon.
   const Case cases[] = {
@@ -323,10 +306,7 @@ TEST(HttpClientScriptedTest, ACancelStopsTheRequestWhereverItWaits) {
     CHttpClient client;
     client.SetRetryPause(c.pause);
     client.SetCancelFlag(&cancel);
-    std::thread canceller([&cancel] {
-      usleep(200000);
-      cancel = 1;
-    });
+    std::thread canceller([&cancel] { usleep(200000); cancel = 1; });
     const int64_t start = MonotonicMs();
     EXPECT_EQ(CHttpClient::kErrorCancelled, client.Get(server.Url("/page", c.scheme), file));
     // A correctness bound, far below every limit of the client: the

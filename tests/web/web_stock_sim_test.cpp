@@ -61,9 +61,7 @@ class WebStockSimTest : public ::testing::Test {
   void SetUp() override { Serve(SmallMarket()); }
 
   const CSimIssue& Pick(bool (*pick)(const CSimIssue&)) {
-    for (const CSimIssue& issue : server_->Market().Issues()) {
-      if (pick(issue)) return issue;
-    }
+    for (const CSimIssue& issue : server_->Market().Issues()) if (pick(issue)) return issue;
     ADD_FAILURE() << "the market lacks an issue the test needs";
     return server_->Market().Issues().front();
   }
@@ -107,9 +105,7 @@ TEST_F(WebStockSimTest, IssuePagesReadAsTheModel) {
 
 TEST_F(WebStockSimTest, ListSplitsAndMarginReadAsTheModel) {
   std::vector<std::string> expected, read, codes;
-  for (const CSimIssue& issue : SmallMarket().Issues()) {
-    if (Listed(issue)) expected.push_back(issue.record.code);
-  }
+  for (const CSimIssue& issue : SmallMarket().Issues()) if (Listed(issue)) expected.push_back(issue.record.code);
   int32_t page = 1;
   for (; stock_.GetBrandList(page, codes) == 0 && !codes.empty(); ++page) {
     read.insert(read.end(), codes.begin(), codes.end());
@@ -140,8 +136,7 @@ TEST_F(WebStockSimTest, ListSplitsAndMarginReadAsTheModel) {
   from = 20240601;  // a span under twenty weeks is kept
   ASSERT_EQ(stock_.GetMargin(from, 20240619, issue.record.code, records), 0);
   EXPECT_EQ(from, 20240620u);
-  const CSimIssue& none =
-      Pick([](const CSimIssue& i) { return Listed(i) && i.record.lendable == 0; });
+  const CSimIssue& none = Pick([](const CSimIssue& i) { return Listed(i) && i.record.lendable == 0; });
   EXPECT_EQ(stock_.GetMargin(from, 20240619, none.record.code, records), 0);
   EXPECT_TRUE(records.empty());
 }
@@ -155,11 +150,8 @@ TEST_F(WebStockSimTest, FailuresGiveTheirCodeAndMessage) {
   ASSERT_EQ(stock_.Client().Get(server_->BaseUrl(Site::kFinance) + margin, page), 0);
   const size_t rows = std::string(page.GetText()).find("<tbody>");
   const std::string cut = "cut=" + std::to_string(rows + 200) + "@finance:" + margin;
-  struct Case {
-    std::string fault;
-    std::int32_t result;
-    int hits;  // requests the fault answered
-  } const cases[] = {
+  // `hits`: requests the fault answered.
+  struct Case { std::string fault; std::int32_t result; int hits; } const cases[] = {
       {"status=404@finance:" + margin, -404, 1},
       {"status=500@finance:" + margin, -500, 3},
       {cut, CHttpClient::kErrorSend, 3},
