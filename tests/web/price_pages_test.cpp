@@ -44,12 +44,7 @@ struct Item {
   const char* code = "";
 };
 
-struct Case {
-  const char* page;
-  Walk walk;
-  int32_t result;
-  std::vector<Item> items;  // page order
-};
+struct Case { const char* page; Walk walk; int32_t result; std::vector<Item> items; /* page order */ };
 
 double F(double v) { return static_cast<float>(v); }  // as the portal stores it
 
