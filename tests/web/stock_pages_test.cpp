@@ -30,11 +30,7 @@ std::int32_t Walk(std::int32_t (*walk)(CBuffer&, Out&), const std::string& bytes
 // and the result and output expected of it; the output is compared only
 // for a page that is read.
 template <typename Out>
-struct Case {
-  std::string page;
-  std::int32_t result;
-  Out expected;
-};
+struct Case { std::string page; std::int32_t result; Out expected; };
 
 template <typename Out>
 void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Out>>& cases) {
