@@ -408,7 +408,13 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }
-      margin.insert(margin.end(), entries.begin(), entries.end());
+      // The margin page shows the same recent weeks whatever span is asked
+      // for, so each later span would add those weeks again: only weeks
+      // after the last one held are taken, which keeps the series
+      // ascending with each week once (the archive's spans never overlap).
+      for (const CMarginRecord& entry : entries) {
+        if (margin.empty() || margin.back().date < entry.date) margin.push_back(entry);
+      }
       progress.done = DaysFrom(FirstDate(), from) + (i - first) * units;
       progress.SetStatus(StringFormat(
           "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",
