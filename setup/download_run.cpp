@@ -408,10 +408,10 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }
-      // The margin page shows the same recent weeks whatever span is asked
-      // for, so each later span would add those weeks again: only weeks
-      // after the last one held are taken, which keeps the series
-      // ascending with each week once (the archive's spans never overlap).
+      // The pages give their whole table whatever span was asked, so a
+      // later call can repeat the weeks of an earlier one: only entries
+      // after the last one held are added, keeping one entry a week in
+      // ascending order (a file with repeated weeks would be corrupt).
       for (const CMarginRecord& entry : entries) {
         if (margin.empty() || margin.back().date < entry.date) margin.push_back(entry);
       }
