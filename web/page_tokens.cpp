@@ -23,6 +23,7 @@ bool CPageTokens::Next() {
     raw_.clear();
     return false;
   }
+  if (IsEnd("html")) documentEnded_ = true;
   return true;
 }
 

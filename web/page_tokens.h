@@ -42,10 +42,17 @@ class CPageTokens {
   // A start tag named exactly `name`, case included.
   bool IsStartExactly(const char* name) const;
 
+  // The page's closing </html> has gone by: the page is a whole document.
+  // A reader that takes a page without its table as "no rows" asks this
+  // first, so that damaged bytes or a body cut where the transport could
+  // not see it never read as a range without trading.
+  bool DocumentEnded() const { return documentEnded_; }
+
  private:
   CHtmlTokenizer tokenizer_;
   CCp932FromUtf8 converter_;
   bool open_ = false;
+  bool documentEnded_ = false;
   int32_t kind_ = -1;
   std::string raw_;
   std::string text_;

@@ -105,7 +105,7 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows) {
         break;
     }
   }
-  return state == kHead ? 0 : kWebErrorPage;
+  return state == kHead && t.DocumentEnded() ? 0 : kWebErrorPage;
 }
 
 int32_t ReadBrokerQuotePage(CBuffer& page, const CDate& date, CQuoteItems& items) {

@@ -21,7 +21,19 @@ class TokenWalk {
   explicit TokenWalk(CBuffer& page) { opened_ = tokenizer_.Open(page); }
 
   // The next token; false at the end of the page.
-  bool Next() { return opened_ && tokenizer_.Next(kind_, raw_); }
+  bool Next() {
+    if (!opened_ || !tokenizer_.Next(kind_, raw_)) return false;
+    if (IsEndTag("html")) documentEnded_ = true;
+    return true;
+  }
+
+  // The page's closing </html> has gone by. A page that lacks the section
+  // a reader looks for is taken as "nothing to read" only when it is a
+  // whole document: bytes damaged on the way, an error page of a proxy that
+  // is not HTML, or a body cut where the transport could not see it would
+  // otherwise read as an issue without splits or margin balances, or as the
+  // end of the issue list, and the issue's data would be lost for good.
+  bool DocumentEnded() const { return documentEnded_; }
 
   bool IsText() const { return kind_ == CHtmlTokenizer::kText; }
   // An attribute value equal to `value`, byte for byte as the page wrote it.
@@ -55,6 +67,7 @@ class TokenWalk {
 
   CHtmlTokenizer tokenizer_;
   bool opened_ = false;
+  bool documentEnded_ = false;
   int32_t kind_ = 0;
   std::string raw_;
 };
@@ -422,7 +435,7 @@ std::int32_t ParseBrandListPage(CBuffer& page, std::vector<std::string>& codes) 
         break;
     }
   }
-  return state == 0 ? 0 : kWebErrorPage;
+  return state == 0 && walk.DocumentEnded() ? 0 : kWebErrorPage;
 }
 
 std::int32_t ParseDividePage(CBuffer& page, std::vector<CDivideRecord>& splits) {
@@ -459,7 +472,7 @@ std::int32_t ParseDividePage(CBuffer& page, std::vector<CDivideRecord>& splits) 
         break;
     }
   }
-  return state == 0 ? 0 : kWebErrorPage;
+  return state == 0 && walk.DocumentEnded() ? 0 : kWebErrorPage;
 }
 
 std::int32_t ParseMarginPage(CBuffer& page, std::vector<CMarginRecord>& records) {
@@ -505,7 +518,7 @@ std::int32_t ParseMarginPage(CBuffer& page, std::vector<CMarginRecord>& records)
         break;
     }
   }
-  if (!ended && state != 0) return kWebErrorPage;
+  if (!ended && (state != 0 || !walk.DocumentEnded())) return kWebErrorPage;
   records.assign(newestFirst.rbegin(), newestFirst.rend());
   return 0;
 }

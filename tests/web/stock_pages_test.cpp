@@ -162,8 +162,19 @@ TEST(StockPagesTest, LargeAndBinaryPages) {
   for (int i = 0; i < 65536; ++i) binary += static_cast<char>((i * 7919) >> 3);
   CBrandRecord record;
   std::vector<CMarginRecord> weeks;
+  std::vector<CDivideRecord> splits;
   EXPECT_EQ(Walk(ParseBrandPage, binary, record), kWebErrorPage);
-  EXPECT_EQ(Walk(ParseMarginPage, binary, weeks), 0);
+  // Bytes that are no page at all, and a page cut before its end where the
+  // transport could not tell, must not read as "no margin", "no splits" or
+  // "the list has ended": that would lose the issue's data, or every issue
+  // on later list pages, for good.
+  EXPECT_EQ(Walk(ParseMarginPage, binary, weeks), kWebErrorPage);
+  EXPECT_EQ(Walk(ParseDividePage, binary, splits), kWebErrorPage);
+  EXPECT_EQ(Walk(ParseBrandListPage, binary, codes), kWebErrorPage);
+  const std::string past_end = Fixture("list_past_end.html");
+  EXPECT_EQ(Walk(ParseBrandListPage, past_end, codes), 0);
+  EXPECT_EQ(Walk(ParseBrandListPage, past_end.substr(0, past_end.rfind("</html>")), codes),
+            kWebErrorPage);
 }
 
 }  // namespace
