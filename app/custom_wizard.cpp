@@ -5,6 +5,7 @@
 
 #include "app/choice_pages.h"
 #include "app/folder_pages.h"
+#include "app/message_box.h"
 #include "app/summary.h"
 #include "app/text_pages.h"
 #include "support/cp932.h"
@@ -68,6 +69,7 @@ CCustomWizard::CCustomWizard(const CWizardCommandLine& line,
 
   workerPage_->SetWorker(this);
   if (factory) run_ = factory(this);
+  if (run_) run_->KeepPositionFile(true);
   setMinimumWidth(560);
 }
 
@@ -85,6 +87,12 @@ void CCustomWizard::Run(WorkerProgress& progress) {
   }
   run_->SetPeriod(firstDate_, today_);
   run_->SetGapTolerance(gapTolerance_);
+  // The issue list of a continued run is loaded anew from the database; it
+  // has to be the one the interrupted run worked on.
+  if (resumeFromFile_ && progress.resume == 1 && filePosition_.stage >= 2) {
+    run_->ExpectIssueList(filePosition_.issueCount, filePosition_.issueHash);
+  }
+  resumeFromFile_ = false;
   run_->Run(progress);
 }
 
@@ -115,6 +123,7 @@ void CCustomWizard::FillPageText(QWizardPage* page) {
     yesNoPage_->SetQuestion(FolderQuestion(DatabaseFolderText()));
   } else if (page == messagePage_) {
     TakeRunOptions();
+    OfferResume();
     CSummaryChoices summary;
     summary.folder = DatabaseFolderText();
     summary.etf = choices_.etf;
@@ -123,7 +132,7 @@ void CCustomWizard::FillPageText(QWizardPage* page) {
     summary.standard = choices_.standard;
     summary.growth = choices_.growth;
     summary.otherMarkets = choices_.otherMarkets;
-    summary.firstYear = periodPage_->Year();
+    summary.firstYear = static_cast<int>(firstDate_.year);
     summary.splits = choices_.splits;
     summary.margin = choices_.margin;
     summary.useArchive = choices_.useArchive;
@@ -151,4 +160,33 @@ void CCustomWizard::TakeRunOptions() {
   firstDate_ = CDate(static_cast<std::uint32_t>(periodPage_->Year()), 1, 1);
   today_ = CDate::Today();
   workerPage_->SetStagesChosen(choices_.splits, choices_.margin);
+}
+
+bool CCustomWizard::OfferResume() {
+  resumeFromFile_ = false;
+  workerPage_->SetPendingResume(false, 0, 0);
+  CResumePosition position;
+  const ResumeFileResult read =
+      ReadResumeFile(ResumeFilePath(choices_.databaseFolder), position);
+  if (read == ResumeFileResult::kMissing) return false;
+  if (read != ResumeFileResult::kOk) {
+    // Never guessed: a file this program cannot read is not continued.
+    ShowMessageBox(this, QStringLiteral(
+                             "前回中断したセットアップの記録を読み込めないため、"
+                             "最初からセットアップします"));
+    return false;
+  }
+  if (!AskYesNo(this, QStringLiteral("前回中断したセットアップを続行しますか?"))) {
+    return false;
+  }
+  const std::string folder = choices_.databaseFolder;
+  choices_ = position.choices;
+  choices_.databaseFolder = folder;
+  firstDate_ = position.firstDate;
+  today_ = position.today;
+  workerPage_->SetStagesChosen(choices_.splits, choices_.margin);
+  workerPage_->SetPendingResume(true, position.stage, position.resumeIndex);
+  filePosition_ = position;
+  resumeFromFile_ = true;
+  return true;
 }

@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/worker_page.h"
+#include "setup/resume_file.h"
 #include "setup/run_options.h"
 #include "setup/setup_run.h"
 #include "support/date.h"
@@ -37,6 +38,12 @@ class CYesNoPage;
 //
 // Placement: as a dialog, the wizard is centred over its owner when shown,
 // or on the work area of its screen when it has none.
+//
+// A run kept by an earlier process: when the summary page is shown for a
+// folder that holds a position file, the wizard asks whether to continue
+// it. "はい" takes the file's choices and period in place of the pages'
+// and makes the progress page resume at the file's stage and issue;
+// "いいえ" leaves the pages' choices, and the fresh run removes the file.
 //
 // The options: every time the summary page is shown, the wizard takes the
 // choices from the pages' controls (and the first date and today). The run
@@ -113,6 +120,9 @@ class CCustomWizard : public QWizard,
   // entered; for the summary also takes the run's options.
   void FillPageText(QWizardPage* page);
   void TakeRunOptions();
+  // Asks about a position file in the folder; true when the run is to
+  // continue it (the options are then the file's).
+  bool OfferResume();
 
   CStartPage* startPage_ = nullptr;
   CFolderPage* folderPage_ = nullptr;
@@ -131,6 +141,9 @@ class CCustomWizard : public QWizard,
   CDate firstDate_;
   CDate today_;
   std::unique_ptr<CSetupRun> run_;
+  // The position the next run continues, set by "はい" on the summary page.
+  bool resumeFromFile_ = false;
+  CResumePosition filePosition_;
 };
 
 #endif  // TICKORA_APP_CUSTOM_WIZARD_H_

@@ -26,4 +26,15 @@ void ShowMessageBox(QWidget* owner, const QString& text,
 
 void SetMessageBoxHandler(MessageBoxHandler handler);
 
+// A question with "はい" and "いいえ" buttons, modal to `owner`; true for
+// "はい". As above, a handler installed with SetQuestionBoxHandler answers
+// instead of a shown box.
+using QuestionBoxHandler = std::function<bool(
+    QWidget* owner, const QString& text, const QString& caption)>;
+
+bool AskYesNo(QWidget* owner, const QString& text,
+              const QString& caption = QString());
+
+void SetQuestionBoxHandler(QuestionBoxHandler handler);
+
 #endif  // TICKORA_APP_MESSAGE_BOX_H_

@@ -112,6 +112,14 @@ void CWorkerPage::SetStagesChosen(bool splits, bool margin) {
   boxes_[3]->setEnabled(margin);
 }
 
+void CWorkerPage::SetPendingResume(bool pending, std::int32_t stage,
+                                   std::int32_t index) {
+  if (thread_.joinable()) return;
+  resumePending_ = pending;
+  progress_.stage = pending ? stage : 0;
+  progress_.resumeIndex = pending ? index : 0;
+}
+
 void CWorkerPage::Start(bool resume) {
   if (thread_.joinable()) return;
   progress_.SetError(std::string());

@@ -64,6 +64,10 @@ class CWorkerPage : public QWizardPage {
   // Stage boxes (2) and (4) are enabled only when their data was chosen.
   void SetStagesChosen(bool splits, bool margin);
   void SetClock(Clock clock) { clock_ = std::move(clock); }
+  // Before the first run: makes entering the page resume at `stage` and
+  // `index` (a run kept by an earlier process) instead of starting afresh;
+  // with `pending` false, entering starts afresh again.
+  void SetPendingResume(bool pending, std::int32_t stage, std::int32_t index);
 
   // Entering the page starts a fresh run, or resumes a pending one.
   void initializePage() override;

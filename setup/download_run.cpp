@@ -131,8 +131,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
   std::map<std::string, std::int32_t> seen;
   std::int32_t index = first;
   for (;;) {
-    progress.stage = 1;
-    progress.resumeIndex = index;
+    EnterIssue(progress, 1, index);
     if (progress.cancel) return false;
 
     CQuoteItems found;
@@ -244,8 +243,7 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
   if (first >= count) return true;
 
   for (std::int32_t i = first; i < count; ++i) {
-    progress.stage = 2;
-    progress.resumeIndex = i;
+    EnterIssue(progress, 2, i);
     if (progress.cancel) return false;
     const std::string& code = issues[i];
 
@@ -290,8 +288,7 @@ bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
   for (std::int32_t i = first; i < count; ++i) {
     const std::string& code = issues[i];
     CChart chart;
-    progress.stage = 3;
-    progress.resumeIndex = i;
+    EnterIssue(progress, 3, i);
     std::uint32_t from = first_number;
     bool adjust = false;
     while (from <= today_number) {
@@ -394,8 +391,7 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
   for (std::int32_t i = first; i < count; ++i) {
     const std::string& code = issues[i];
     CMargin margin;
-    progress.stage = 4;
-    progress.resumeIndex = i;
+    EnterIssue(progress, 4, i);
     std::uint32_t from = first_number;
     while (from <= today_number) {
       if (progress.cancel) return false;
@@ -408,7 +404,13 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }
-      margin.insert(margin.end(), entries.begin(), entries.end());
+      // The pages give their whole table whatever span was asked, so a
+      // later call can repeat the weeks of an earlier one: only entries
+      // after the last one held are added, keeping one entry a week in
+      // ascending order (a file with repeated weeks would be corrupt).
+      for (const CMarginRecord& entry : entries) {
+        if (margin.empty() || margin.back().date < entry.date) margin.push_back(entry);
+      }
       progress.done = DaysFrom(FirstDate(), from) + (i - first) * units;
       progress.SetStatus(StringFormat(
           "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",

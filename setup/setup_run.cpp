@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "setup/resume_file.h"
 #include "support/app_paths.h"
 #include "support/settings_file.h"
 #include "support/text.h"
@@ -45,9 +46,66 @@ std::int32_t CSetupRun::TakeFirstIndex(WorkerProgress& progress) {
   return 0;
 }
 
+std::string CSetupRun::PositionFilePath() const {
+  return ResumeFilePath(DatabaseFolder());
+}
+
+void CSetupRun::ExpectIssueList(std::int32_t count, std::uint32_t hash) {
+  expectList_ = true;
+  expectedCount_ = count;
+  expectedHash_ = hash;
+}
+
 bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
   if (!issueList_.empty()) return true;
-  return LoadIssueList(progress);
+  if (!LoadIssueList(progress)) return false;
+  issueHash_ = HashIssueList(issueList_);
+  if (expectList_) {
+    expectList_ = false;
+    if (static_cast<std::int32_t>(issueList_.size()) != expectedCount_ ||
+        issueHash_ != expectedHash_) {
+      issueList_.clear();
+      progress.SetError(
+          "データベースの銘柄リストが中断したときと異なるので処理を中断します");
+      return false;
+    }
+  }
+  return true;
+}
+
+void CSetupRun::EnterIssue(WorkerProgress& progress, std::int32_t stage,
+                           std::int32_t index) {
+  progress.stage = stage;
+  progress.resumeIndex = index;
+  if (!keepPosition_ || (stage == writtenStage_ && index == writtenIndex_)) {
+    return;
+  }
+  CResumePosition position;
+  position.stage = stage;
+  position.resumeIndex = index;
+  position.choices.etf = options_->IsMarketChecked(CRunOptions::kEtf);
+  position.choices.reit = options_->IsMarketChecked(CRunOptions::kReit);
+  position.choices.prime = options_->IsMarketChecked(CRunOptions::kPrime);
+  position.choices.standard = options_->IsMarketChecked(CRunOptions::kStandard);
+  position.choices.growth = options_->IsMarketChecked(CRunOptions::kGrowth);
+  position.choices.otherMarkets =
+      options_->IsMarketChecked(CRunOptions::kOtherMarkets);
+  position.choices.splits = options_->SplitsChosen();
+  position.choices.margin = options_->MarginChosen();
+  position.choices.useArchive = options_->UseArchive();
+  position.firstDate = firstDate_;
+  position.today = today_;
+  if (stage >= 2) {
+    position.issueCount = static_cast<std::int32_t>(issueList_.size());
+    position.issueHash = issueHash_;
+  }
+  // A position that cannot be written leaves the last one written, which
+  // lies behind the real one: a later resume then fetches some issues
+  // again, which stores the same data. The run itself goes on.
+  if (WriteResumeFile(PositionFilePath(), position)) {
+    writtenStage_ = stage;
+    writtenIndex_ = index;
+  }
 }
 
 bool CSetupRun::CreateFolders() {
@@ -153,6 +211,15 @@ void CSetupRun::Run(WorkerProgress& progress) {
     progress.SetError("データベースフォルダを作成できませんでした");
     return;
   }
+  writtenStage_ = writtenIndex_ = -1;
+  std::error_code ec;
+  // A fresh run throws the old database away, and with it the position
+  // that pointed into it.
+  // A temporary file left by a kill between writing and renaming goes too.
+  if (keepPosition_ && progress.resume == 0) {
+    fs::remove(PositionFilePath(), ec);
+    fs::remove(PositionFilePath() + ".tmp", ec);
+  }
   if (!InitDatabase(progress)) return;
 
   SetArchivePreference(options_->UseArchive());
@@ -178,6 +245,10 @@ void CSetupRun::Run(WorkerProgress& progress) {
   }
 
   WriteSettings();
+  if (keepPosition_) {
+    fs::remove(PositionFilePath(), ec);
+    fs::remove(PositionFilePath() + ".tmp", ec);
+  }
   progress.stage = 5;
   PostUsageLog("SetupComplete");
 }

@@ -29,6 +29,13 @@
 // restarts that one at the interrupted issue and runs every later stage in
 // full.
 //
+// Resume across processes: with KeepPositionFile(true) the run keeps its
+// position in the database folder's "setup-resume.ini" (resume_file.h). A
+// fresh run removes an earlier one first; every change of stage or issue
+// index rewrites it; success removes it. A later process continues with the
+// choices and period read from the file, ExpectIssueList, and a record set
+// to the file's stage and index with resume 1.
+//
 // The options object is not owned and must outlive this object.
 class CSetupRun {
  public:
@@ -78,6 +85,14 @@ class CSetupRun {
   // flag is set (the flag is then cleared), else 0.
   static std::int32_t TakeFirstIndex(WorkerProgress& progress);
 
+  void KeepPositionFile(bool keep) { keepPosition_ = keep; }
+  std::string PositionFilePath() const;
+
+  // The issue list that the interrupted run worked on, as its position file
+  // gives it: the list loaded from the database has to match, or the run
+  // stops with an error rather than continue on other issues.
+  void ExpectIssueList(std::int32_t count, std::uint32_t hash);
+
   // Calendar days from the first date to today, plus one: the work units of
   // one issue in the price and margin stages.
   std::int32_t DaysInPeriod() const;
@@ -102,6 +117,11 @@ class CSetupRun {
   // Loads the issue list when it is empty; stages 2 to 4 start with it.
   bool EnsureIssueList(WorkerProgress& progress);
 
+  // Sets the record's stage and resumeIndex as a stage starts on an issue,
+  // and keeps the position file up to date when there is one.
+  void EnterIssue(WorkerProgress& progress, std::int32_t stage,
+                  std::int32_t index);
+
   // Hands the archive preference to the market data source.
   virtual void SetArchivePreference(bool use_archive) = 0;
   // Hands the record's cancel flag to the market data source for the length
@@ -121,6 +141,14 @@ class CSetupRun {
   CDate firstDate_;
   CDate today_;
   std::int32_t gapTolerance_ = 20;
+  bool keepPosition_ = false;
+  // The position last written, so that only changes are written.
+  std::int32_t writtenStage_ = -1;
+  std::int32_t writtenIndex_ = -1;
+  std::uint32_t issueHash_ = 0;
+  bool expectList_ = false;
+  std::int32_t expectedCount_ = 0;
+  std::uint32_t expectedHash_ = 0;
 };
 
 #endif  // TICKORA_SETUP_SETUP_RUN_H_

@@ -79,6 +79,12 @@ void CWebHistory::SetRetryPause(uint32_t milliseconds) {
   futures_.Client().SetRetryPause(milliseconds);
 }
 
+void CWebHistory::SetStallTimeout(int32_t seconds) {
+  stock_.Client().SetStallTimeout(seconds);
+  exchange_.Client().SetStallTimeout(seconds);
+  futures_.Client().SetStallTimeout(seconds);
+}
+
 int32_t CWebHistory::GetPrice(uint32_t& from, uint32_t to, const std::string& code,
                               CQuoteItems& records, bool& adjust) {
   records.clear();

@@ -68,6 +68,8 @@ class CWebHistory {
   // Attempts and the pause between them, for every client the object uses.
   void SetAttempts(int32_t attempts);
   void SetRetryPause(uint32_t milliseconds);
+  // The stall limit (CHttpClient::SetStallTimeout) of every client.
+  void SetStallTimeout(int32_t seconds);
   // The cancel flag (CHttpClient::SetCancelFlag) of every client the
   // object uses; not owned, may be null. A cancelled read gives
   // CHttpClient::kErrorCancelled and asks no second site.

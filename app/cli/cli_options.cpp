@@ -54,12 +54,15 @@ std::string CliUsage() {
          "  --no-archive         read the finance pages instead of the bulk archive\n"
          "  --gap-tolerance N    issues with a missing trading day that the quick\n"
          "                       price file accepts (20)\n"
+         "  --resume             continue the interrupted setup kept in FOLDER, with\n"
+         "                       its own choices and period\n"
          "  --quiet              print no progress\n"
          "  --help               print this text\n"
          "  --version            print the version\n"
          "\n"
          "Ctrl-C stops the run at the next issue (exit status 130); a failed run\n"
-         "exits with 1, bad options with 2.\n";
+         "exits with 1, bad options with 2. Both leave the run's position in FOLDER\n"
+         "for --resume; a new run into such a folder is refused.\n";
 }
 
 bool ParseCliOptions(const std::vector<std::string>& args,
@@ -108,8 +111,10 @@ bool ParseCliOptions(const std::vector<std::string>& args,
                 std::to_string(currentYear) + ", not '" + value + "'";
         return false;
       }
+      options.fromYearGiven = true;
     } else if (arg == "--kinds") {
       if (!SetKinds(value, options, error)) return false;
+      options.kindsGiven = true;
     } else if (arg == "--gap-tolerance") {
       if (!ParseInt(value, options.gapTolerance) || options.gapTolerance < 0) {
         error = "--gap-tolerance must be a whole number of 0 or more, not '" +
@@ -118,10 +123,15 @@ bool ParseCliOptions(const std::vector<std::string>& args,
       }
     } else if (arg == "--no-splits") {
       options.splits = false;
+      options.splitsGiven = true;
     } else if (arg == "--margin") {
       options.margin = true;
+      options.marginGiven = true;
     } else if (arg == "--no-archive") {
       options.archive = false;
+      options.archiveGiven = true;
+    } else if (arg == "--resume") {
+      options.resume = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else {
@@ -148,5 +158,42 @@ bool ParseCliOptions(const std::vector<std::string>& args,
     error = "the folder above '" + options.folder + "' does not exist";
     return false;
   }
+  return true;
+}
+
+bool TakeResumeChoices(const CResumePosition& position, CCliOptions& options,
+                       std::string& error) {
+  const CRunChoices& c = position.choices;
+  const bool same_kinds = options.etf == c.etf && options.reit == c.reit &&
+                          options.prime == c.prime && options.standard == c.standard &&
+                          options.growth == c.growth && options.other == c.otherMarkets;
+  const char* clash = nullptr;
+  if (options.fromYearGiven &&
+      options.fromYear != static_cast<std::int32_t>(position.firstDate.year)) {
+    clash = "--from-year";
+  } else if (options.kindsGiven && !same_kinds) {
+    clash = "--kinds";
+  } else if (options.splitsGiven && c.splits) {
+    clash = "--no-splits";
+  } else if (options.marginGiven && !c.margin) {
+    clash = "--margin";
+  } else if (options.archiveGiven && c.useArchive) {
+    clash = "--no-archive";
+  }
+  if (clash != nullptr) {
+    error = std::string(clash) +
+            " differs from the interrupted setup; --resume continues it with its own choices";
+    return false;
+  }
+  options.fromYear = static_cast<std::int32_t>(position.firstDate.year);
+  options.etf = c.etf;
+  options.reit = c.reit;
+  options.prime = c.prime;
+  options.standard = c.standard;
+  options.growth = c.growth;
+  options.other = c.otherMarkets;
+  options.splits = c.splits;
+  options.margin = c.margin;
+  options.archive = c.useArchive;
   return true;
 }

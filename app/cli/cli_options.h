@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "setup/resume_file.h"
+
 // The command line of tickora-setup-cli:
 //
 //   tickora-setup-cli [options] FOLDER
@@ -17,6 +19,8 @@
 //   --no-archive         read the web pages instead of the bulk archive
 //   --gap-tolerance N    issues with a missing trading day that the quick
 //                        price file accepts (20)
+//   --resume             continue the interrupted run whose position the
+//                        folder keeps; its choices and period are used
 //   --quiet              no progress lines
 //   --help, --version
 //
@@ -35,6 +39,14 @@ struct CCliOptions {
   bool archive = true;
   std::int32_t gapTolerance = 20;
   bool quiet = false;
+  bool resume = false;
+  // Which choices the command line gave, to be held against a resumed
+  // run's own.
+  bool fromYearGiven = false;
+  bool kindsGiven = false;
+  bool splitsGiven = false;
+  bool marginGiven = false;
+  bool archiveGiven = false;
   bool help = false;
   bool version = false;
 };
@@ -49,6 +61,12 @@ struct CCliOptions {
 bool ParseCliOptions(const std::vector<std::string>& args,
                      std::int32_t currentYear, CCliOptions& options,
                      std::string& error);
+
+// For --resume: takes the kinds, splits, margin, archive and first year
+// from the interrupted run's position. False with a one-line `error` when
+// the command line gave one of them otherwise.
+bool TakeResumeChoices(const CResumePosition& position, CCliOptions& options,
+                       std::string& error);
 
 // The text --help prints.
 std::string CliUsage();

@@ -21,6 +21,7 @@
 #include "app/cli/progress_line.h"
 #include "db/db_stock3.h"
 #include "setup/download_run.h"
+#include "setup/resume_file.h"
 #include "setup/run_options.h"
 #include "support/cp932.h"
 #include "support/date.h"
@@ -113,6 +114,34 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // An interrupted run keeps its position in the folder. A new run would
+  // throw away the database it has built so far, so one is only started
+  // into such a folder once the user has removed it; --resume continues.
+  const std::string position_path = ResumeFilePath(options.folder);
+  CResumePosition position;
+  const ResumeFileResult read = ReadResumeFile(position_path, position);
+  const char* refusal = nullptr;
+  if (options.resume) {
+    if (read == ResumeFileResult::kMissing) {
+      refusal = "holds no interrupted setup to resume (no setup-resume.ini)";
+    } else if (read == ResumeFileResult::kOtherVersion) {
+      refusal = "holds an interrupted setup of another version of tickora-setup-cli, "
+                "which this one cannot continue; delete the folder to start afresh";
+    } else if (read == ResumeFileResult::kDamaged) {
+      refusal = "holds a damaged setup-resume.ini; delete the folder to start afresh";
+    } else if (!TakeResumeChoices(position, options, error)) {
+      std::fprintf(stderr, "tickora-setup-cli: %s\n", error.c_str());
+      return 2;
+    }
+  } else if (read != ResumeFileResult::kMissing) {
+    refusal = "holds an interrupted setup: continue it with --resume, "
+              "or delete the folder to start afresh";
+  }
+  if (refusal != nullptr) {
+    std::fprintf(stderr, "tickora-setup-cli: '%s' %s\n", options.folder.c_str(), refusal);
+    return 2;
+  }
+
   CRunChoices choices;
   // Paths are byte strings handed to the file system as they are: the
   // folder keeps the bytes the user typed.
@@ -128,10 +157,19 @@ int main(int argc, char** argv) {
   choices.useArchive = options.archive;
 
   CDownloadRun run(&choices, nullptr);
-  run.SetPeriod(CDate(options.fromYear, 1, 1), today);
   run.SetGapTolerance(options.gapTolerance);
+  run.KeepPositionFile(true);
   WorkerProgress progress;
-  progress.ResetForFreshRun();
+  if (options.resume) {
+    run.SetPeriod(position.firstDate, position.today);
+    if (position.stage >= 2) run.ExpectIssueList(position.issueCount, position.issueHash);
+    progress.ResetForResume();
+    progress.stage = position.stage;
+    progress.resumeIndex = position.resumeIndex;
+  } else {
+    run.SetPeriod(CDate(options.fromYear, 1, 1), today);
+    progress.ResetForFreshRun();
+  }
 
   InstallStopHandlers();
   const bool terminal = isatty(STDERR_FILENO) == 1;
@@ -199,18 +237,23 @@ int main(int argc, char** argv) {
         "チャートファイル %d 個、信用残ファイル %d 個、クイックファイル %s を書き出しました"
         "(%d年1月1日から%u年%u月%u日まで、所要時間 %s)。データベースフォルダ: %s\n",
         codes.size(), files.charts, files.margins, quick.empty() ? "なし" : quick.c_str(),
-        options.fromYear, today.year, today.month, today.day,
+        options.fromYear, run.Today().year, run.Today().month, run.Today().day,
         FormatDuration(elapsed()).c_str(), folder.c_str());
     return 0;
   }
+  // A run that stopped before its first stage kept no position.
+  std::error_code ec;
+  const bool kept = std::filesystem::exists(position_path, ec);
   const std::string run_error = progress.Error();
   if (!run_error.empty()) {
-    std::fprintf(stderr, "tickora-setup-cli: %s で失敗しました。\n%s\n",
-                 Where(run, progress).c_str(), Utf8FromCp932(run_error).c_str());
+    std::fprintf(stderr, "tickora-setup-cli: %s で失敗しました。\n%s\n%s",
+                 Where(run, progress).c_str(), Utf8FromCp932(run_error).c_str(),
+                 kept ? "原因を取り除いてから --resume で続きから再開できます。\n" : "");
     return 1;
   }
   std::fprintf(stderr,
-               "tickora-setup-cli: %s で中断しました。ここまでのデータは %s に残っています。\n",
-               Where(run, progress).c_str(), folder.c_str());
+               "tickora-setup-cli: %s で中断しました。ここまでのデータは %s に残っています。%s\n",
+               Where(run, progress).c_str(), folder.c_str(),
+               kept ? "--resume で続きから再開できます。" : "");
   return 130;
 }

@@ -2,23 +2,17 @@
 // what it leaves in the folder, against the simulated market in this
 // process.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "db/db_stock3.h"
+#include "tests/cli/cli_process.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_market.h"
@@ -28,49 +22,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The front end started with `args`, its output going to files in `dir`.
-class CliProcess {
- public:
-  CliProcess(const TempDir& dir, const std::vector<std::string>& args)
-      : out_(dir.Sub("out.txt")), err_(dir.Sub("err.txt")) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-      dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-      std::vector<char*> argv{const_cast<char*>(TICKORA_CLI_PATH)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      execv(TICKORA_CLI_PATH, argv.data());
-      _exit(127);
-    }
-  }
-  void Signal(int number) { kill(pid_, number); }
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string Out() const { return ReadFile(out_); }
-  std::string Err() const { return ReadFile(err_); }
-
- private:
-  std::string out_, err_;
-  pid_t pid_;
-};
-
 TEST(CliProcessTest, BadOptionsTouchNothingAndExitWith2) {
   TempDir dir;
   const std::string folder = dir.Sub("db");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--kinds", "etf,bonds", folder},
-           {"--from-year", "1999", folder},
-           {"--no-such-option", folder},
-           {folder, "--gap-tolerance"}}) {
+           {"--kinds", "etf,bonds", folder}, {folder, "--gap-tolerance"}}) {
     CliProcess cli(dir, args);
     EXPECT_EQ(2, cli.Wait()) << args[0];
     const std::string err = cli.Err();
@@ -113,9 +69,16 @@ class CliMarketTest : public ::testing::Test {
   std::vector<std::unique_ptr<ScopedEnv>> env_;
 };
 
-TEST_F(CliMarketTest, AFullRunSummarisesWhatItWrote) {
+// The usage record is posted once at the end; its refusal fails nothing.
+TEST_F(CliMarketTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
+  CSimFault refused;
+  ASSERT_TRUE(ParseSimFault(std::string("status=404@log:") + CSimServer::kLogPath, refused));
+  server_.AddFault(refused);
   CliProcess cli(dir_, Args());
   ASSERT_EQ(0, cli.Wait()) << cli.Err();
+  int posts = 0;
+  for (const CSimRequestRecord& r : server_.Requests()) posts += r.site == Site::kLog && r.status == 404;
+  EXPECT_EQ(1, posts);
   const std::string out = cli.Out();
   EXPECT_NE(std::string::npos, out.find("セットアップが完了しました。")) << out;
   EXPECT_NE(std::string::npos, out.find("quick2.dat、quickmg2.dat")) << out;

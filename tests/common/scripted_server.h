@@ -63,6 +63,12 @@ class ScriptedServer {
   }
   int Connections() const { return connections_; }
   int GivenUp() const { return givenUp_; }
+  // GivenUp once it reaches `count`, or after 2 s: the server's thread sees
+  // a close only a moment after the client made it, later on a busy machine.
+  int GivenUpSoon(int count) const {
+    for (int i = 0; i < 200 && givenUp_ < count; ++i) usleep(10000);
+    return givenUp_;
+  }
 
  private:
   // Waits 10 ms at most.

@@ -101,30 +101,23 @@ TEST_F(DBStock3Test, BrandsInsertOrUpdate) {
                 "/" + std::to_string(db_.GetUnit("7203")));
 }
 
-TEST_F(DBStock3Test, TextsWithApostrophesBackslashesAnd5CTrailBytesRoundTrip) {
+TEST_F(DBStock3Test, ApostrophesBackslashes5CTrailBytesAndLoneLeadBytesStayInTheirText) {
   // 表 and ソ end with the byte 0x5C; the apostrophes would end the text
-  // value early if they were not doubled.
+  // value early if they were not doubled. Taken as a character with the
+  // apostrophe after it, a lone 0x82 would leave the industry text outside
+  // the quotes, to be run as the rest of the values.
   const CBrandRecord b = Brand("13'A\\", "O'Neil表\\ソ''", "東証グロース", "サービス業'");
-  ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteBrand(b));  // insert, then the update path
+  const CBrandRecord lead = Brand("7203", "A\x82", "東証", ", 999, 666, 1, 1, 1, 1, 1) --");
+  const CBrandRecord evil = Brand("9999", "x'); DELETE FROM 銘柄; --");
   CBrandRecord back;
+  for (int pass = 0; pass < 2; ++pass)  // insert, then the update path
+    ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteBrand(lead) && db_.WriteBrand(evil));
   ASSERT_TRUE(db_.GetBrand("13'A\\", back));
   EXPECT_EQ(b, back);
-  // A hostile name stays a name.
-  const CBrandRecord evil = Brand("9999", "x'); DELETE FROM 銘柄; --");
-  ASSERT_TRUE(db_.WriteBrand(evil));
-  EXPECT_EQ(evil.name, db_.GetName("9999"));
-  EXPECT_EQ(b.name, db_.GetName("13'A\\"));
+  EXPECT_EQ(100, db_.GetUnit("7203"));
+  EXPECT_EQ("A?|" + evil.name, db_.GetName("7203") + "|" + db_.GetName("9999"));
   ASSERT_TRUE(db_.DeleteBrand("13'A\\"));
   EXPECT_EQ("", db_.GetName("13'A\\"));
-}
-
-TEST_F(DBStock3Test, ALoneLeadByteCannotSwallowTheClosingApostrophe) {
-  // Taken as a character with the apostrophe after it, 0x82 would leave the
-  // industry text outside the quotes, to be run as the rest of the values.
-  CBrandRecord b = Brand("7203", "A\x82", "東証", ", 999, 666, 1, 1, 1, 1, 1) --");
-  ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteBrand(b));
-  EXPECT_EQ(100, db_.GetUnit("7203"));
-  EXPECT_EQ("A?", db_.GetName("7203"));
 }
 
 // Texts of random bytes, rich in lead bytes and apostrophes and often ending
@@ -254,31 +247,24 @@ TEST_F(DBStock3Test, IndustriesAndMarketsComeInDisplayOrder) {
   EXPECT_EQ((Codes{"東証グロース", "東証プライム", "名証メイン", "札証"}), list);
 }
 
-TEST_F(DBStock3Test, SplitsAreKeyedByCodeAndDate) {
-  ASSERT_TRUE(db_.WriteDivide("7203", {Day(20240401), 2.0}));
-  ASSERT_TRUE(db_.WriteDivide("7203", {Day(20240401), 3.0}));  // same key: updated
-  ASSERT_TRUE(db_.WriteDivide("7203", {Day(20210927), 5.0}));
+TEST_F(DBStock3Test, SplitsAndMarginsAreKeyedByCodeAndDate) {
+  for (auto [d, ratio] : {std::pair{20240401, 2.0}, {20240401, 3.0}, {20210927, 5.0}})
+    ASSERT_TRUE(db_.WriteDivide("7203", {Day(d), ratio}));  // the same key again: updated
   ASSERT_TRUE(db_.WriteDivide("6758", {Day(20230101), 1.5}));
   Splits splits;
   ASSERT_TRUE(db_.GetDivides("7203", splits));
   EXPECT_EQ((Splits{{"7203", {Day(20210927), 5}}, {"7203", {Day(20240401), 3}}}), splits);
   ASSERT_TRUE(db_.GetAllDivides(splits) && splits.size() == 3);
   EXPECT_EQ("6758", splits[1].first);  // date order across issues
-  ASSERT_TRUE(db_.DeleteDivides("7203") && db_.GetAllDivides(splits));
-  EXPECT_EQ(1u, splits.size());
+  ASSERT_TRUE(db_.DeleteDivides("7203") && db_.GetAllDivides(splits) && splits.size() == 1);
   ASSERT_TRUE(db_.DeleteAllDivides() && db_.GetAllDivides(splits) && splits.empty());
-}
 
-TEST_F(DBStock3Test, MarginBalancesWriteAndReadByRange) {
-  for (std::uint32_t d : {20240105u, 20240112u, 20240119u})
-    ASSERT_TRUE(db_.WriteMargin("7203", {Day(d), d % 100 * 1000.0, 7}));
-  ASSERT_TRUE(db_.WriteMargin("7203", {Day(20240112), 1.0, 2.0}));  // update
+  for (auto [d, buy] :
+       {std::pair{20240105, 5.0}, {20240112, 12.0}, {20240119, 19.0}, {20240112, 1.0}})
+    ASSERT_TRUE(db_.WriteMargin("7203", {Day(d), buy, buy * 2}));  // the last one updates
   std::vector<CMarginRecord> rows;
-  ASSERT_TRUE(db_.GetMargins("7203", rows));
-  ASSERT_EQ(3u, rows.size());
-  EXPECT_EQ((CMarginRecord{Day(20240112), 1.0, 2.0}), rows[1]);
-  ASSERT_TRUE(db_.GetMarginRange("7203", Day(20240110), Day(20240119), rows) && rows.size() == 2);
-  EXPECT_EQ(20240119u, rows[1].date.ToNumber());
+  ASSERT_TRUE(db_.GetMarginRange("7203", Day(20240110), Day(20240119), rows));
+  EXPECT_EQ((std::vector<CMarginRecord>{{Day(20240112), 1, 2}, {Day(20240119), 19, 38}}), rows);
   ASSERT_TRUE(db_.DeleteMarginRange(Day(20240101), Day(20240112)) && db_.GetMargins("7203", rows));
   EXPECT_EQ(1u, rows.size());
   ASSERT_TRUE(db_.DeleteAllMargins() && db_.GetMargins("7203", rows) && rows.empty());

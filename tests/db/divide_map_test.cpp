@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -156,25 +155,3 @@ TEST(DivideMapDamageTest, CutsKeepTheWholeRecordsBeforeAndLongCodesLoad) {
   EXPECT_FALSE(map.Add(longCode, Split(20240606, 2)));
 }
 
-TEST(DivideMapDamageTest, RandomBytesLoadWithinBounds) {
-  TempDir dir;
-  std::mt19937 random(20240614);
-  for (int round = 0; round < 300; ++round) {
-    SCOPED_TRACE(round);
-    Bytes bytes(random() % 400, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    // Mostly zero bytes in a third of the files, so that codes end early.
-    if (round % 3 == 0) for (char& c : bytes) c = random() % 4 ? '\0' : c;
-    if (round % 3 == 1 && bytes.size() >= 8) bytes.replace(0, 8, kHeaderV1);
-    WriteFile(dir.Sub("random.bin"), bytes);
-    CDivideMap map;
-    ASSERT_EQ(bytes.size() >= 8, map.Load(dir.Sub("random.bin")));
-    // The smallest record is 9 bytes (an empty code's NUL, date, ratio).
-    EXPECT_LE(Flat(map).size() * 9 + 8, std::max<std::size_t>(bytes.size(), 8));
-    // What was read is written and read back the same, byte for byte.
-    ASSERT_TRUE(map.Save(dir.Sub("a.bin"), CDate(2024, 6, 14)));
-    ASSERT_TRUE(map.Load(dir.Sub("a.bin")));
-    ASSERT_TRUE(map.Save(dir.Sub("b.bin"), CDate(2024, 6, 14)));
-    EXPECT_EQ(ReadFile(dir.Sub("a.bin")), ReadFile(dir.Sub("b.bin")));
-  }
-}

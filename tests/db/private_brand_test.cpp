@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <limits>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "db/brand_record.h"
@@ -61,14 +60,6 @@ TEST(PrivateBrandTest, FindByDecimalValueOfTheTextAndKindNames) {
                                "(不明)"};
   for (std::int32_t kind = -1; kind <= 7; ++kind) EXPECT_EQ(names[kind + 1], P::KindName(kind));
   EXPECT_EQ("(不明)", KindName(-1));
-}
-
-TEST(PrivateBrandTest, ConcurrentFirstCallsShareOneInstance) {
-  std::vector<const CPrivateBrand*> seen(8, nullptr);
-  std::vector<std::thread> threads;
-  for (auto& p : seen) threads.emplace_back([&p] { p = &CPrivateBrand::Instance(); });
-  for (std::thread& t : threads) t.join();
-  for (const CPrivateBrand* p : seen) EXPECT_EQ(&CPrivateBrand::Instance(), p);
 }
 
 TEST(PrivateBrandCodeTest, CodeRules) {

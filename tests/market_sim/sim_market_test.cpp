@@ -64,9 +64,9 @@ TEST(SimMarketTest, SmallMarketHoldsEveryKindOfIssue) {
   CPrivateBrand::Map builtIns;
   CPrivateBrand::Instance().CopyTo(builtIns);
   // ETFs, REITs, the market shown as "自動", no industry, delisted, listed
-  // late, codes with a letter, no margin trading, splits: each at least
-  // once. Retired markets only on request (below).
-  size_t kinds[9] = {}, builtInCount = 0;
+  // late, codes with a letter, no margin trading, splits, "(株)" on the
+  // pages, a loss: each at least once. Retired markets only on request (below).
+  size_t kinds[11] = {}, builtInCount = 0;
   const std::set<std::string> markets = {"東証プライム", "東証スタンダード", "東証グロース",
                                          "名証メイン", "札証", "福証", "東証", "非上場"};
   std::string previous;  // codes ascend byte by byte
@@ -91,7 +91,8 @@ TEST(SimMarketTest, SmallMarketHoldsEveryKindOfIssue) {
     EXPECT_EQ(issue.noIndustry, r.kind == kKindStock && r.industry == "業種なし");
     const bool is[] = {r.kind == kKindEtf, r.kind == kKindReit, issue.autoMarket, issue.noIndustry,
                        issue.IsDelisted(), market.FirstDate() < issue.listed, r.code.back() >= 'A',
-                       r.lendable == 0, !market.Series(r.code)->splits.empty()};
+                       r.lendable == 0, !market.Series(r.code)->splits.empty(),
+                       issue.companyMark != CSimIssue::CompanyMark::kNone, issue.loss};
     for (size_t k = 0; k < std::size(kinds); ++k) kinds[k] += is[k];
   }
   EXPECT_EQ(builtInCount, builtIns.size());

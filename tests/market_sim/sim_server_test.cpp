@@ -87,7 +87,6 @@ TEST_F(SimServerTest, FaultsBehaveAsAsked) {
       {"redirect=3@/market/archive/v2/price-2023.bin", 1, 0, 4},
       {"redirect-loop@/market/archive/v2/price-2023.bin", 1,
        CHttpClient::kErrorTooManyRedirects, CHttpClient::kMaxRedirects + 1},
-      {"delay=20@/market/archive/v2/price-2023.bin", 1, 0, 1},
       {"status=500@finance:/market/archive/v2/price-2023.bin", 1, 0, 1},  // other site
       {"status=500@/market/archive/v2/price-2023.bin?x=1", 1, 0, 1},      // other query
   };

@@ -393,6 +393,7 @@ TEST_F(DownloadRunTest, PriceStageFailuresKeepTheOldQuickFile) {
 
 TEST_F(DownloadRunTest, MarginStageKeepsWholeSeriesAndToleratesMissingFilesOnResume) {
   StockMarket();
+  market_->wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
   ASSERT_TRUE(run_->DownloadMargins(progress_));
   EXPECT_EQ(6 * kUnits, progress_.done);
   EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",

@@ -17,7 +17,9 @@
 // position). The call "kind:code#n" (n-th such call, from 1) answers -404
 // when it is in `fail`, and sets the observed record's cancel when it is in
 // `cancel`; one in `stopped` does that too and answers as a download the
-// cancel stopped. Histories are answered one calendar month a call.
+// cancel stopped. Histories are answered one calendar month a call (the
+// margin balances of the codes in `wholeMargins` whole at every call, as
+// pages do).
 class ScriptedMarket : public CWebMarket {
  public:
   std::vector<std::vector<std::string>> pages;  // list pages 1, 2, ...
@@ -30,6 +32,7 @@ class ScriptedMarket : public CWebMarket {
   std::map<std::string, std::vector<CDayRecord>> prices;
   std::set<std::string> adjusted;               // answered with adjust set
   std::map<std::string, std::vector<CMarginRecord>> margins;
+  std::set<std::string> wholeMargins;           // every entry at every call
   std::set<std::string> fail, cancel, stopped;
   WorkerProgress* observed = nullptr;
   std::map<std::string, int> calls;
@@ -78,7 +81,9 @@ class ScriptedMarket : public CWebMarket {
                          std::vector<CMarginRecord>& records) override {
     records.clear();
     for (const CMarginRecord& entry : margins[code]) {
-      if (InMonth(entry.date.ToNumber(), from, to)) records.push_back(entry);
+      if (wholeMargins.count(code) || InMonth(entry.date.ToNumber(), from, to)) {
+        records.push_back(entry);
+      }
     }
     from = NextMonth(from);
     return Count("margin:" + code);

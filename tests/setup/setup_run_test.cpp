@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,7 +11,6 @@
 
 #include "db/db_stock3.h"
 #include "support/text.h"
-#include "tests/common/local_server.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 
@@ -25,8 +23,7 @@ const std::string kAllSteps =
 
 // A run whose steps follow the common stage shape over three issues and
 // record what they were asked to do. A step can be told to fail or to see a
-// cancel at one issue; the real database set-up and usage post can be
-// switched on.
+// cancel at one issue; the real database set-up can be switched on.
 class ScriptedRun : public CSetupRun {
  public:
   using CSetupRun::CSetupRun;
@@ -37,7 +34,6 @@ class ScriptedRun : public CSetupRun {
   std::pair<int, int> failAt{0, -1};    // stage, issue
   std::pair<int, int> cancelAt{0, -1};  // stage, issue
   bool realInit = false;
-  bool realPost = false;
 
   std::string Log() const { return StringJoin(log, ' '); }
 
@@ -59,7 +55,6 @@ class ScriptedRun : public CSetupRun {
   void SetArchivePreference(bool use) override { log.push_back(use ? "archive:1" : "archive:0"); }
   void PostUsageLog(const std::string& event) override {
     log.push_back("post:" + event);
-    if (realPost) CSetupRun::PostUsageLog(event);
   }
 
  private:
@@ -297,38 +292,6 @@ TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
     } else {  // never created
       EXPECT_FALSE(fs::exists(SettingsPath()));
     }
-  }
-}
-
-TEST_F(SetupRunTest, AFinishedRunPostsTheUsageRecordWhateverTheAnswer) {
-  LocalServer log;
-  std::atomic<int> posts{0};
-  std::string body;
-  log.server->Post("/cgi-bin/postlog.pl", [&](const httplib::Request& req, httplib::Response& res) {
-    body = req.body;
-    res.status = 404;
-    ++posts;
-  });
-  ASSERT_TRUE(log.Start());
-  ScopedEnv url("TICKORA_LOG_URL", log.Url("").c_str());
-  ScriptedRun run(&choices_);
-  run.realPost = true;
-  run.Run(progress_);
-  EXPECT_EQ(5, progress_.stage);
-  EXPECT_EQ("", progress_.Error());
-  ASSERT_EQ(1, posts);
-  EXPECT_TRUE(body.ends_with("&EVENT=SetupComplete")) << body;
-}
-
-TEST(SetupRunUnitsTest, DaysInPeriodCountsBothEnds) {
-  CRunChoices choices;
-  ScriptedRun run(&choices);
-  CDate first, today;
-  ASSERT_TRUE(first.FromNumber(20240101));
-  for (const auto& [last, days] : {std::pair{20240101, 1}, std::pair{20250101, 367}}) {
-    ASSERT_TRUE(today.FromNumber(last));
-    run.SetPeriod(first, today);
-    EXPECT_EQ(days, run.DaysInPeriod()) << last;  // 2024 is a leap year
   }
 }
 

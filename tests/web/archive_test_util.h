@@ -85,6 +85,39 @@ class SimMarketTest : public ::testing::Test {
   CSimServer server_{SmallMarket(), CSimServerOptions()};
 };
 
+// A question's result and outputs, comparable as a whole.
+struct Answer {
+  int32_t result = 0;
+  uint32_t from = 20240105;
+  int32_t position = 0;
+  CBrandRecord brand;
+  std::vector<CDivideRecord> splits;
+  CQuoteItems bars;
+  bool adjust = false;
+  std::vector<CMarginRecord> margin;
+  bool operator==(const Answer&) const = default;
+  bool Empty() const { return brand.code.empty() && splits.empty() && bars.empty() && margin.empty(); }
+};
+
+// Each question (by index), asked of any source that has it: the archive,
+// the market data source or the page reader it falls back on. The files
+// of the archive each question needs on the small market's today.
+const char* const kFiles[] = {"brand-20240615.bin", "divide-20240615.bin", "priceyear-20240619.bin",
+                              "pricelast-20240619.bin", "marginyear-20240619.bin"};
+template <typename Source>
+Answer Ask(int question, Source& s, const std::string& code) {
+  Answer a;
+  if constexpr (requires { &Source::GetBrand; }) {
+    if (question == 0) a.result = s.GetBrand(code, a.brand);
+    if (question == 1) a.result = s.GetDivide(code, a.splits);
+    if (question == 4) a.result = s.GetMargin(a.from, 20240619, code, a.margin);
+  }
+  if constexpr (requires { &Source::GetPrice; }) {
+    if (question == 2) a.result = s.GetPrice(a.from, 20240619, code, a.bars, a.adjust);
+    if (question == 3) a.result = s.GetPriceLast(a.position, {code}, a.bars);
+  }
+  return a;
+}
 // An archive server that answers every file with the gzip of `content` and
 // notes each request's Accept-Encoding header.
 class FixedArchive {

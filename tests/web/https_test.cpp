@@ -72,12 +72,9 @@ TEST(HttpsTest, OnlyAServerCertifiedForTheAddressByATrustedAuthorityIsAccepted) 
   ASSERT_TRUE(Certify(server, &ca, "IP:127.0.0.1", dir.Sub("server")));
   ASSERT_TRUE(Certify(elsewhere, &ca, "DNS:elsewhere.example", dir.Sub("elsewhere")));
   const std::string ca_file = dir.Sub("ca.pem"), missing = dir.Sub("missing.pem");
-  const struct {
-    const char* cert;
-    const char* ca;  // the extra authority file; null for none
-    int32_t code;
-    int hellos;  // of three attempts (-1: not counted); a certificate is not tried again
-  } cases[] = {
+  // `ca`: the extra authority file, null for none; `hellos` of three
+  // attempts (-1: not counted): a certificate is not tried again.
+  const struct { const char* cert; const char* ca; int32_t code; int hellos; } cases[] = {
       {"server", ca_file.c_str(), 0, 1},
       {"server", nullptr, CHttpClient::kErrorCertificate, 1},  // unknown to the system
       {"elsewhere", ca_file.c_str(), CHttpClient::kErrorCertificate, 1},  // for another name

@@ -2,7 +2,7 @@
 #define TICKORA_TESTS_WEB_PAGE_FIXTURE_H_
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "series/buffer_string.h"
@@ -10,16 +10,23 @@
 // The bytes of a page fixture of tests/data/pages; empty when missing.
 inline std::string PageFixture(const std::string& name) {
   std::ifstream in(std::string(TICKORA_TEST_DATA_DIR) + "/pages/" + name, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A memory buffer holding `bytes`, as a download would leave it.
-inline void FillBuffer(CBufferString& buffer, const std::string& bytes) {
+// Makes `buffer` hold `bytes`, as a download would leave it.
+inline void FillBuffer(CBuffer& buffer, const std::string& bytes) {
   CBuffer::Handle handle = buffer.OpenWrite();
   buffer.Write(handle, bytes.data(), static_cast<int32_t>(bytes.size()));
   buffer.Close(handle);
+}
+
+// Everything a buffer holds, read back byte by byte.
+inline std::string Contents(CBuffer& buffer) {
+  std::string bytes;
+  CBuffer::Handle h = buffer.OpenRead();
+  for (int32_t c = buffer.GetChar(h); c != -1; c = buffer.GetChar(h)) bytes.push_back(static_cast<char>(c));
+  buffer.Close(h);
+  return bytes;
 }
 
 #endif  // TICKORA_TESTS_WEB_PAGE_FIXTURE_H_

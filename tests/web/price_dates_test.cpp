@@ -8,21 +8,12 @@ namespace {
 
 // 2024: 8 March a Friday, 11 March a Monday, 12 February a substitute
 // holiday (Monday), 20 March the equinox holiday (Wednesday).
-CLocalTime At(uint32_t number, int hour, int minute) {
-  CLocalTime now;
-  now.date.FromNumber(number);
-  now.hour = hour;
-  now.minute = minute;
-  return now;
+CLocalTime At(uint32_t n, int hour, int minute) {
+  return {CDate(n / 10000, n / 100 % 100, n % 100), hour, minute};
 }
 
-struct Case {
-  const char* rule;
-  std::function<CDate(const CLocalTime&)> date;
-  uint32_t day;
-  int hour, minute;
-  uint32_t expected;
-};
+struct Case { const char* rule; std::function<CDate(const CLocalTime&)> date; uint32_t day; int hour, minute;
+              uint32_t expected; };
 
 TEST(PriceDatesTest, EachRuleAroundItsHour) {
   auto index = [](const CLocalTime& t) { return PortalQuoteDate(t, false); };

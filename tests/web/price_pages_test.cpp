@@ -44,12 +44,7 @@ struct Item {
   const char* code = "";
 };
 
-struct Case {
-  const char* page;
-  Walk walk;
-  int32_t result;
-  std::vector<Item> items;  // page order
-};
+struct Case { const char* page; Walk walk; int32_t result; std::vector<Item> items; /* page order */ };
 
 double F(double v) { return static_cast<float>(v); }  // as the portal stores it
 
@@ -143,18 +138,6 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
       EXPECT_EQ(items[i].code, w.code) << c.page << " #" << i;
     }
   }
-}
-
-// 110.123 is kept as the nearest single-precision value, not as typed.
-TEST(PricePagesTest, PortalFiguresAreSinglePrecision) {
-  CBufferString buffer;
-  FillBuffer(buffer, "<table><tr><th>2024/01/05</th><td>110.123</td><td>1</td><td>1</td>"
-                     "<td>1</td></tr></table>");
-  std::vector<CDayRecord> bars;
-  ASSERT_EQ(ReadPortalHistoryPage(buffer, bars), 0);
-  ASSERT_EQ(bars.size(), 1u);
-  EXPECT_NE(bars[0].open, 110.123);
-  EXPECT_EQ(bars[0].open, static_cast<double>(110.123f));
 }
 
 // Pages cut at every byte, and other broken bytes, give an answer and no

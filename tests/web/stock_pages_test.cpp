@@ -2,19 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "series/buffer_string.h"
 #include "support/cp932.h"
+#include "tests/web/page_fixture.h"
 #include "web/web_result.h"
 
 namespace {
 
 std::string Fixture(const std::string& name) {
-  std::ifstream in(std::string(TICKORA_TEST_DATA_DIR) + "/pages/" + name, std::ios::binary);
-  EXPECT_TRUE(in.good()) << name;
-  return {std::istreambuf_iterator<char>(in), {}};
+  const std::string bytes = PageFixture(name);
+  EXPECT_FALSE(bytes.empty()) << name;
+  return bytes;
 }
 
 // A page written in this file: its literals are CP932, pages are UTF-8.
@@ -24,9 +22,7 @@ std::string Html(const std::string& cp932) { return Utf8FromCp932(cp932); }
 template <typename Out>
 std::int32_t Walk(std::int32_t (*walk)(CBuffer&, Out&), const std::string& bytes, Out& out) {
   CBufferString page;
-  CBuffer::Handle handle = page.OpenWrite();
-  page.Write(handle, bytes.data(), static_cast<int32_t>(bytes.size()));
-  page.Close(handle);
+  FillBuffer(page, bytes);
   return walk(page, out);
 }
 
@@ -34,11 +30,7 @@ std::int32_t Walk(std::int32_t (*walk)(CBuffer&, Out&), const std::string& bytes
 // and the result and output expected of it; the output is compared only
 // for a page that is read.
 template <typename Out>
-struct Case {
-  std::string page;
-  std::int32_t result;
-  Out expected;
-};
+struct Case { std::string page; std::int32_t result; Out expected; };
 
 template <typename Out>
 void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Out>>& cases) {

@@ -35,11 +35,7 @@ TEST(UrlEncodeTest, FormsEncodeEveryByteReversiblyWithOnlyTheSafeSetCopied) {
 }
 
 TEST(UrlPartsTest, TakesSchemeHostPortPathAndQueryAsWritten) {
-  const struct {
-    const char* url;
-    int secure, port;
-    const char *host, *path, *query, *composed;
-  } cases[] = {
+  const struct { const char* url; int secure, port; const char *host, *path, *query, *composed; } cases[] = {
       {"HTTPS://Example.test/quote/%5EDJI", 1, 443, "Example.test", "/quote/%5EDJI", "",
        "https://Example.test:443/quote/%5EDJI"},
       {"http://127.0.0.1:8080/q?code=1301&x=%2F", 0, 8080, "127.0.0.1", "/q", "?code=1301&x=%2F",

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 
 #include "tests/web/archive_test_util.h"
 
@@ -40,7 +39,7 @@ TEST_F(WebArchiveTest, AnswersEveryKindAsTheMarketFetchingEachFileOnce) {
 
     // Prices as traded and balances as reported, a year a call.
     const auto series = market.Series(code);
-    const uint32_t first = 20220301, last = kToday.ToNumber();
+    const uint32_t first = 20220315, last = kToday.ToNumber();
     CChart bars, expectedBars;
     std::vector<CMarginRecord> margin, expectedMargin;
     for (const CDayRecord& bar : series->raw) {
@@ -49,7 +48,8 @@ TEST_F(WebArchiveTest, AnswersEveryKindAsTheMarketFetchingEachFileOnce) {
     for (const CMarginRecord& entry : series->margin) {
       if (entry.date.ToNumber() >= first) expectedMargin.push_back(entry);
     }
-    for (uint32_t from = first, from2 = first; from <= last || from2 <= last;) {
+    uint32_t from = first, from2 = first;
+    while (from <= last || from2 <= last) {
       CQuoteItems items;
       std::vector<CMarginRecord> entries;
       bool adjust = true;
@@ -59,6 +59,7 @@ TEST_F(WebArchiveTest, AnswersEveryKindAsTheMarketFetchingEachFileOnce) {
       for (const CQuoteItem& item : items) bars.push_back(item.record);
       margin.insert(margin.end(), entries.begin(), entries.end());
     }
+    EXPECT_EQ(from, last + 1);
     EXPECT_EQ(bars, expectedBars);
     EXPECT_EQ(margin, expectedMargin);
     withBars += !bars.empty();
@@ -88,36 +89,6 @@ TEST_F(WebArchiveTest, AnswersEveryKindAsTheMarketFetchingEachFileOnce) {
   EXPECT_TRUE(ArchiveFiles(tmp_.path()).empty());
 }
 
-// A question for each kind of file.
-struct Question {
-  const char* file;
-  std::function<int32_t(CWebArchive&, uint32_t from)> ask;
-};
-const Question kBrand{"brand-20240615.bin", [](CWebArchive& a, uint32_t) {
-                        CBrandRecord r;
-                        return a.GetBrand("0000", r);
-                      }};
-const Question kDivide{"divide-20240615.bin", [](CWebArchive& a, uint32_t) {
-                         std::vector<CDivideRecord> s;
-                         return a.GetDivide("0000", s);
-                       }};
-const Question kPrice{"price-2023.bin", [](CWebArchive& a, uint32_t from) {
-                        CQuoteItems items;
-                        bool adjust;
-                        return a.GetPrice(from, 20241231, "0000", items, adjust);
-                      }};
-const Question kLast{"pricelast-20240619.bin", [](CWebArchive& a, uint32_t) {
-                       int32_t position = 0;
-                       CQuoteItems items;
-                       return a.GetPriceLast(position, {"0000"}, items);
-                     }};
-const Question kMargin{"marginyear-20240619.bin", [](CWebArchive& a, uint32_t from) {
-                         std::vector<CMarginRecord> entries;
-                         return a.GetMargin(from, 20241231, "0000", entries);
-                       }};
-const Question kQuestions[] = {kBrand, kDivide, kPrice, kLast, kMargin};
-constexpr uint32_t kFrom[] = {0, 0, 20230105, 0, 20240105};
-
 // A failed download or unpacking leaves no file, and the next question
 // fetches again (once: then the file is loaded).
 TEST_F(WebArchiveTest, FailedFetchesLeaveNothingAndAreTriedAgain) {
@@ -130,23 +101,22 @@ TEST_F(WebArchiveTest, FailedFetchesLeaveNothingAndAreTriedAgain) {
       // came, a transient failure when the client notices the cut itself.
       {"cut=20", {-20000, CHttpClient::kErrorSend}, 0, nullptr},
   };
-  for (size_t k = 0; k < std::size(kQuestions); ++k) {
-    const Question& q = kQuestions[k];
+  for (int k = 0; k < 5; ++k) {
     for (const Fault& f : faults) {
-      SCOPED_TRACE(std::string(q.file) + " " + f.spec);
+      SCOPED_TRACE(std::string(kFiles[k]) + " " + f.spec);
       server_.ClearRequests();
       auto archive = Make();
-      const int fault = AddFault(std::string(f.spec) + "@archive:" + CWebArchive::kPathPrefix + q.file);
-      const int32_t code = q.ask(*archive, kFrom[k]);
+      const int fault = AddFault(std::string(f.spec) + "@archive:" + CWebArchive::kPathPrefix + kFiles[k]);
+      const int32_t code = Ask(k, *archive, "0000").result;
       EXPECT_NE(std::find(f.codes.begin(), f.codes.end(), code), f.codes.end()) << code;
       EXPECT_TRUE(!f.message || CWebArchive::GetArchiveMessage(code) == f.message);
       const std::vector<std::string> asked = Requested();
-      EXPECT_TRUE(!f.requests || std::count(asked.begin(), asked.end(), q.file) == f.requests);
+      EXPECT_TRUE(!f.requests || std::count(asked.begin(), asked.end(), kFiles[k]) == f.requests);
       EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
       server_.RemoveFault(fault);
       const size_t before = Requested().size();
-      EXPECT_GE(q.ask(*archive, kFrom[k]), 0);
-      EXPECT_GE(q.ask(*archive, kFrom[k]), 0);
+      EXPECT_GE(Ask(k, *archive, "0000").result, 0);
+      EXPECT_GE(Ask(k, *archive, "0000").result, 0);
       EXPECT_EQ(Requested().size(), before + 1);
     }
   }
@@ -161,11 +131,11 @@ TEST(WebArchiveFileTest, AFileThatDoesNotReadGivesMinus20001) {
   FixedArchive server(std::string("\0\0\0@", 4));
   CWebArchive archive(At(kToday, 16, 0));
   const bool keptEmpty[] = {false, false, true, false, true};
-  for (size_t k = 0; k < std::size(kQuestions); ++k) {
-    SCOPED_TRACE(kQuestions[k].file);
+  for (int k = 0; k < 5; ++k) {
+    SCOPED_TRACE(kFiles[k]);
     const size_t before = server.Accept().size();
-    EXPECT_EQ(kQuestions[k].ask(archive, kFrom[k]), CWebArchive::kErrorRead);
-    EXPECT_EQ(kQuestions[k].ask(archive, kFrom[k]), keptEmpty[k] ? 0 : CWebArchive::kErrorRead);
+    EXPECT_EQ(Ask(k, archive, "0000").result, CWebArchive::kErrorRead);
+    EXPECT_EQ(Ask(k, archive, "0000").result, keptEmpty[k] ? 0 : CWebArchive::kErrorRead);
     EXPECT_EQ(server.Accept().size(), before + (keptEmpty[k] ? 1 : 2));
   }
   EXPECT_EQ(CWebArchive::GetArchiveMessage(-20001), "ファイルアクセスに失敗しました。");
@@ -180,8 +150,8 @@ TEST_F(WebArchiveTest, TemporaryFolderReadOnlyOrWithBlanks) {
   auto archive = Make();
   {
     ScopedEnv readOnly("TMPDIR", folder.c_str());
-    for (size_t k = 0; k < std::size(kQuestions); ++k) {
-      EXPECT_EQ(kQuestions[k].ask(*archive, kFrom[k]), CHttpClient::kErrorBufferOpen);
+    for (int k = 0; k < 5; ++k) {
+      EXPECT_EQ(Ask(k, *archive, "0000").result, CHttpClient::kErrorBufferOpen);
     }
     EXPECT_TRUE(Requested().empty());  // nothing is asked for in vain
   }
@@ -189,7 +159,7 @@ TEST_F(WebArchiveTest, TemporaryFolderReadOnlyOrWithBlanks) {
   const std::string spaced = tmp_.Sub("a b/c d");
   std::filesystem::create_directories(spaced);
   ScopedEnv blanks("TMPDIR", spaced.c_str());
-  for (size_t k = 0; k < std::size(kQuestions); ++k) EXPECT_GE(kQuestions[k].ask(*archive, kFrom[k]), 0);
+  for (int k = 0; k < 5; ++k) EXPECT_GE(Ask(k, *archive, "0000").result, 0);
   EXPECT_EQ(ArchiveFiles(spaced).size(), 3u);  // the folder, a price and a margin year
   archive.reset();
   EXPECT_TRUE(ArchiveFiles(spaced).empty());
@@ -219,34 +189,22 @@ TEST(WebArchiveDateTest, NamesFollowTheWeekAndTheCutoffs) {
 
 // The names the rules give, as the server sees them.
 TEST_F(WebArchiveTest, RequestsTheFilesOfTheClocksDay) {
-  struct Case { CDate date; int hour, minute; const Question& q; uint32_t from; const char* file; };
+  struct Case { CDate date; int hour, minute, question; const char* file; };
   const Case cases[] = {
-      {CDate(2024, 6, 14), 12, 0, kBrand, 0, "brand-20240608.bin"},
-      {CDate(2024, 6, 17), 15, 49, kPrice, 20240105, "priceyear-20240614.bin"},
-      {CDate(2024, 6, 17), 15, 40, kLast, 0, "pricelast-20240617.bin"},
-      {CDate(2024, 6, 18), 12, 0, kMargin, 20240105, "marginyear-20240612.bin"},
+      {CDate(2024, 6, 14), 12, 0, 0, "brand-20240608.bin"},
+      {CDate(2024, 6, 17), 15, 49, 2, "priceyear-20240614.bin"},
+      {CDate(2024, 6, 17), 15, 40, 3, "pricelast-20240617.bin"},
+      {CDate(2024, 6, 18), 12, 0, 4, "marginyear-20240612.bin"},
   };
   for (const Case& c : cases) {
     server_.ClearRequests();
-    EXPECT_GE(c.q.ask(*Make(At(c.date, c.hour, c.minute)), c.from), 0) << c.file;
+    EXPECT_GE(Ask(c.question, *Make(At(c.date, c.hour, c.minute)), "0000").result, 0) << c.file;
     EXPECT_EQ(Requested(), std::vector<std::string>{c.file});
   }
 }
 
-TEST_F(WebArchiveTest, GetPriceServesAYearAndGetPriceLastFiftyCodesACall) {
-  const std::string code = SmallMarket().Issues().back().record.code;
+TEST_F(WebArchiveTest, GetPriceLastServesFiftyCodesACall) {
   auto archive = Make();
-  uint32_t from = 20220315;  // to 10 January 2024: three calls
-  struct Step { uint32_t next, first, last; };
-  for (const Step& s : {Step{20230101, 20220315, 20221231}, {20240101, 20230101, 20231231},
-                        {20240111, 20240101, 20240110}}) {
-    CQuoteItems items;
-    bool adjust = true;
-    ASSERT_EQ(archive->GetPrice(from, 20240110, code, items, adjust), 0);
-    EXPECT_EQ(from, s.next);
-    ASSERT_FALSE(items.empty());
-    EXPECT_TRUE(items.front().record.DateNumber() >= s.first && items.back().record.DateNumber() <= s.last);
-  }
   CChartTable latest;
   SmallMarket().LatestBars(kToday, latest);
   std::vector<std::string> codes;

@@ -11,11 +11,7 @@ namespace {
 constexpr std::int32_t kIntMax = std::numeric_limits<std::int32_t>::max();
 
 TEST(WebNumberTest, ReadsFiguresAsPagesPrintThem) {
-  struct Case {
-    std::string text;
-    std::int32_t integer;
-    double floating;
-  } const cases[] = {
+  struct Case { std::string text; std::int32_t integer; double floating; } const cases[] = {
       {"1,234,567", 1234567, 1234567.0}, {"  3,120円", 3120, 3120.0}, {"\t12.50", 12, 12.5},
       {"-12.5", 0, 0.0},  // a sign ends the gathering before any digit
       {"---", 0, 0.0},   {"", 0, 0.0},     {".5", 0, 0.5},   {".", 0, 0.0},

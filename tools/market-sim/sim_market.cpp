@@ -155,11 +155,14 @@ struct BuiltInModel {
   int32_t follows;    // the code whose path it follows, or 0
 };
 
+// The indices, the Dow and the currency pairs have no volume: their pages
+// show none, and the archive carries what the pages show. Only the future
+// trades a volume.
 const BuiltInModel kBuiltIns[] = {
-    {1001, 18000, 0.013, 0.01, 1.5e6, false, 0},
-    {1002, 1500, 0.012, 0.01, 1.5e6, false, 0},
-    {1003, 80, 0.010, 0.01, 8e4, false, 0},
-    {1004, 18000, 0.011, 0.01, 3e8, true, 0},
+    {1001, 18000, 0.013, 0.01, 0, false, 0},
+    {1002, 1500, 0.012, 0.01, 0, false, 0},
+    {1003, 80, 0.010, 0.01, 0, false, 0},
+    {1004, 18000, 0.011, 0.01, 0, true, 0},
     {1051, 18000, 0.013, 10, 6e4, false, 1001},
     {1101, 110, 0.005, 0.001, 0, true, 0},
     {1102, 130, 0.006, 0.001, 0, true, 0},
@@ -207,6 +210,18 @@ struct CSimMarket::YearPart {
   std::vector<CMarginRecord> margin;
   std::vector<CMarginRecord> adjustedMargin;
 };
+
+std::string CSimIssue::ShownName() const {
+  static const std::string kMark = "(株)";
+  switch (companyMark) {
+    case CompanyMark::kBefore:
+      return kMark + record.name;
+    case CompanyMark::kAfter:
+      return record.name + kMark;
+    default:
+      return record.name;
+  }
+}
 
 bool CSimIssue::IsListedOn(const CDate& date) const {
   return !(date < listed) && (delisted.year == 0 || !(delisted < date));
@@ -399,13 +414,11 @@ void CSimMarket::BuildIssues() {
     // Market, industry and name.
     if (r.kind == kKindEtf) {
       r.market = kFundMarket;
-      r.industry = kNoIndustry;
       r.name = std::string(own.Pick(kEtfNames)) + "ETF";
       r.unit = own.Chance(0.5) ? 1 : (own.Chance(0.5) ? 10 : 100);
       model.level = std::exp(own.Uniform(std::log(500.0), std::log(30000.0)));
     } else if (r.kind == kKindReit) {
       r.market = kFundMarket;
-      r.industry = kNoIndustry;
       r.name = std::string(own.Pick(kReitStems)) + own.Pick(kReitKinds);
       r.unit = 1;
       model.level = std::exp(own.Uniform(std::log(50000.0), std::log(600000.0)));
@@ -430,15 +443,14 @@ void CSimMarket::BuildIssues() {
         r.industry = kNoIndustry;
         issue.noIndustry = true;
       }
-      std::string name = std::string(own.Pick(kStems)) + own.Pick(kMids) +
-                         kSuffixes[industry][own.Below(3)];
+      r.name = std::string(own.Pick(kStems)) + own.Pick(kMids) +
+               kSuffixes[industry][own.Below(3)];
       const double u = own.Uniform();
       if (u < 0.1) {
-        name = "(株)" + name;
+        issue.companyMark = CSimIssue::CompanyMark::kBefore;
       } else if (u < 0.2) {
-        name += "(株)";
+        issue.companyMark = CSimIssue::CompanyMark::kAfter;
       }
-      r.name = name;
       r.unit = 100;
       model.level = std::clamp(std::exp(std::log(1500.0) + own.Normal()), 60.0, 80000.0);
     }
@@ -483,7 +495,8 @@ void CSimMarket::BuildIssues() {
     if (r.kind == kKindStock) {
       r.sharesOutstanding = std::round(std::exp(std::log(5e7) + 1.2 * own.Normal()) / 1000) * 1000;
       r.dividend = own.Chance(0.25) ? 0 : std::round(price * own.Uniform(0.005, 0.04) * 2) / 2;
-      const double per = own.Uniform(8, 40) * (own.Chance(0.1) ? -1 : 1);
+      const double per = own.Uniform(8, 40);
+      issue.loss = own.Chance(0.1);
       r.eps = std::round(price / per * 100) / 100;
       r.bps = std::round(price / own.Uniform(0.5, 4) * 100) / 100;
     } else if (r.kind == kKindReit) {

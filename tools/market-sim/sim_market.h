@@ -53,10 +53,11 @@ struct CSimMarketOptions {
   bool retiredMarkets = false;
 };
 
-// One issue of the market. The record holds what the issue list file and
-// the issue pages show: code, kind, market, industry, name, trading unit,
-// margin status (0: no margin trading, then no margin balances), shares
-// outstanding, dividend, EPS and BPS.
+// One issue of the market. The record holds what the issue list file holds
+// and what a reader of the issue pages gives: code, kind, market, industry
+// (empty for ETFs and REITs), name, trading unit, margin status (0: no
+// margin trading, then no margin balances), shares outstanding, dividend,
+// EPS and BPS.
 struct CSimIssue {
   CBrandRecord record;
   // One of the fourteen built-in issues (indices, the Dow, the future and
@@ -71,6 +72,15 @@ struct CSimIssue {
   // The quote page has no industry link, so the date of the last bar stands
   // where the industry belongs; the record says "業種なし".
   bool noIndustry = false;
+  // Where the pages write the company-form mark "(株)" around the name. The
+  // record's name goes without it, as the issue list file holds it and as
+  // the readers of the pages give it.
+  enum class CompanyMark { kNone, kBefore, kAfter };
+  CompanyMark companyMark = CompanyMark::kNone;
+  // A company that expects a loss: the pages show its EPS with a minus sign
+  // and no PER. The record holds the figure without its sign, as the issue
+  // list file holds it and as the readers of the pages give it.
+  bool loss = false;
   // The first day with a bar: the market's first date, or the listing day
   // of an issue listed later.
   CDate listed;
@@ -80,6 +90,9 @@ struct CSimIssue {
   // Listed on `date`: from `listed` on, and up to `delisted` when set.
   bool IsListedOn(const CDate& date) const;
   bool IsDelisted() const { return delisted.year != 0; }
+  // The name and the EPS as the pages show them.
+  std::string ShownName() const;
+  double ShownEps() const { return loss ? -record.eps : record.eps; }
 };
 
 // The whole series of one issue, from its first to its last bar.

@@ -78,8 +78,8 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
     if (split.date == bar.Date() && split.ratio > 0) previous /= split.ratio;
   }
 
-  std::string html = Top(r.name + " 株価");
-  html += "<div class=\"stock\"><b>" + Escape(r.name) + "</b><br />" + r.code + " " +
+  std::string html = Top(issue->ShownName() + " 株価");
+  html += "<div class=\"stock\"><b>" + Escape(issue->ShownName()) + "</b><br />" + r.code + " " +
           Escape(r.market) + "</div>\n";
   html +=
       "<form name=\"orderForm\" action=\"/bsite/member/stock/buyOrderEntry.do\" method=\"post\">"

@@ -50,7 +50,7 @@ std::string FinanceIssueHeading(const CSimMarket& market, const CSimIssue& issue
                                 const CSimSeries& series) {
   const CBrandRecord& r = issue.record;
   std::string html = "<section class=\"PriceBoard__8rSt\">\n<div class=\"PriceBoard__main__9uVw\">";
-  html += "<h1 class=\"PriceBoard__name__0xYz\">" + Escape(r.name) + "</h1>";
+  html += "<h1 class=\"PriceBoard__name__0xYz\">" + Escape(issue.ShownName()) + "</h1>";
   html += "<span class=\"PriceBoard__code__1aBc\">" + r.code + "</span>";
   html += "<span class=\"PriceBoard__market__2dEf\">" + Escape(r.market) + "</span>";
   const int32_t last = LastBarOnOrBefore(series.raw, market.LastDate());

@@ -153,7 +153,7 @@ bool RenderPriceHistoryPage(const CSimMarket& market, const CSimRequest& request
   const size_t end = std::min(rows.size(), first + kRowsPerPage);
 
   const CBrandRecord& r = issue->record;
-  std::string html = FinancePageStart(r.name + "【" + r.code + "】：時系列・過去の株価");
+  std::string html = FinancePageStart(issue->ShownName() + "【" + r.code + "】：時系列・過去の株価");
   html += FinanceIssueHeading(market, *issue, *series);
   html += FinanceIssueTabs(r.code, "history");
   html += "<section class=\"StocksEtfReitPriceHistory__1a4u\">\n<h2>時系列</h2>\n";

@@ -72,7 +72,7 @@ bool RenderMarginHistoryPage(const CSimMarket& market, const CSimRequest& reques
 
   const CBrandRecord& r = issue->record;
   const CMargin& margin = series->margin;
-  std::string html = FinancePageStart(r.name + "【" + r.code + "】：信用残時系列");
+  std::string html = FinancePageStart(issue->ShownName() + "【" + r.code + "】：信用残時系列");
   html += FinanceIssueHeading(market, *issue, *series);
   html += FinanceIssueTabs(r.code, "margin");
   html += "<section class=\"MarginHistory__1jKo\">\n<h2>信用残の推移</h2>\n";

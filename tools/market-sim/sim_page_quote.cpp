@@ -122,12 +122,13 @@ struct Reference {
   std::string minimum;
 };
 
-Reference ReferenceOf(const CBrandRecord& r, const QuoteFigures& f) {
+Reference ReferenceOf(const CSimIssue& issue, const QuoteFigures& f) {
+  const CBrandRecord& r = issue.record;
   Reference ref;
   const double price = f.close;
   ref.marketValue = f.hasBar ? FormatNumber(price * r.sharesOutstanding / 1e6, 0) : "---";
   ref.yield = f.hasBar && price > 0 ? FormatNumber(r.dividend / price * 100, 2) : "---";
-  ref.per = f.hasBar && r.eps > 0 ? FormatNumber(price / r.eps, 2) : "---";
+  ref.per = f.hasBar && r.eps > 0 && !issue.loss ? FormatNumber(price / r.eps, 2) : "---";
   ref.pbr = f.hasBar && r.bps > 0 ? FormatNumber(price / r.bps, 2) : "---";
   ref.minimum = f.hasBar ? FormatNumber(price * (r.unit == 0 ? 1 : r.unit), 0) : "---";
   return ref;
@@ -161,7 +162,7 @@ std::string OlderLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   const CBrandRecord& r = issue.record;
   const bool fund = r.kind == kKindEtf || r.kind == kKindReit;
   const char* shareWord = fund ? "口" : "株";
-  const Reference ref = ReferenceOf(r, f);
+  const Reference ref = ReferenceOf(issue, f);
   std::string html = "<DIV id=stockinf>\n<!-- stocks main tab -->\n";
   html += "<div class='stockMainTab clearFix'>\n  <div class=\"stockMainTabName\">\n    " +
           Escape(MarketText(issue)) + "\n  </div>\n" + FinanceIssueTabs(r.code, "quote") +
@@ -175,7 +176,7 @@ std::string OlderLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   html +=
       "<div class=\"forAddPortfolio\"><table class=\"stocksTable\" summary=\"株価詳細\">"
       "<tr><th class=\"symbol\"><h1>" +
-      Escape(r.name) +
+      Escape(issue.ShownName()) +
       "</h1></th>"
       "<td class=\"stoksPrice\">" +
       OrDashes(f.hasBar, FormatPrice(f.close)) +
@@ -212,7 +213,7 @@ std::string OlderLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   html += OldItem("PER（会社予想）", "株価が1株あたり利益の何倍かを示します", ref.per, "倍");
   html += OldItem("PBR（実績）", "株価が1株あたり純資産の何倍かを示します", ref.pbr, "倍");
   html += OldItem("EPS（会社予想）", "1株あたり利益。株価純資産倍率とあわせて割安度を測ります",
-                  PerShare(r.eps), "");
+                  PerShare(issue.ShownEps()), "");
   html += OldItem("BPS（実績）", "1株あたり純資産。1株利益とあわせて企業価値を測ります",
                   PerShare(r.bps), "");
   html += OldItem("最低購入代金", "株価×単元株数で計算します", ref.minimum, "");
@@ -263,7 +264,7 @@ std::string NewerLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   const CBrandRecord& r = issue.record;
   const bool fund = r.kind == kKindEtf || r.kind == kKindReit;
   const char* shareWord = fund ? "口" : "株";
-  const Reference ref = ReferenceOf(r, f);
+  const Reference ref = ReferenceOf(issue, f);
   std::string html = "<div id=\"contents-body\">\n";
   html += "<section class=\"PriceBoard__1bL1\">\n<div class=\"PriceBoardMenu__1qca\">";
   // Stocks listed on a market with sections get the market switch; funds
@@ -278,7 +279,7 @@ std::string NewerLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
       "</div>\n<div class=\"PriceBoardMain__1liM\"><header class=\"PriceBoardMain__header__2D5k\">";
   html += std::string("<h2 class=\"") +
           (altered ? "PriceBoardMain__name__1Kx4" : "PriceBoardMain__name__6uDh") + "\">" +
-          Escape(r.name) + "</h2>";
+          Escape(issue.ShownName()) + "</h2>";
   html +=
       "<div class=\"PriceBoardMain__supplementTop__3Dn3\"><span "
       "class=\"PriceBoardMain__code__2wso\">" +
@@ -324,7 +325,7 @@ std::string NewerLayout(const CSimIssue& issue, const QuoteFigures& f, bool alte
   html += NewItem("1株配当（会社予想）", true, Dividend(r.dividend), "円");
   html += NewItem("PER（会社予想）", true, ref.per, "倍");
   html += NewItem("PBR（実績）", true, ref.pbr, "倍");
-  html += NewItem("EPS（会社予想）", true, PerShare(r.eps), "円");
+  html += NewItem("EPS（会社予想）", true, PerShare(issue.ShownEps()), "円");
   html += NewItem("BPS（実績）", true, PerShare(r.bps), "円");
   html += NewItem("最低購入代金", true, ref.minimum, "円");
   if (fund) {
@@ -382,7 +383,7 @@ bool RenderQuotePage(const CSimMarket& market, const CSimRequest& request, CSimR
   }
   const CBrandRecord& r = issue->record;
   const QuoteFigures figures = FiguresOf(market, *series);
-  std::string html = FinancePageStart(r.name + "【" + r.code + "】：株価・株式情報");
+  std::string html = FinancePageStart(issue->ShownName() + "【" + r.code + "】：株価・株式情報");
   html += UsesOlderLayout(code) ? OlderLayout(*issue, figures, request.alteredStructure)
                                 : NewerLayout(*issue, figures, request.alteredStructure);
   html += FinancePageEnd(StringFormat(

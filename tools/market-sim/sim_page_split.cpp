@@ -43,7 +43,7 @@ bool RenderSplitPage(const CSimMarket& market, const CSimRequest& request, CSimR
   const auto series = issue != nullptr ? market.Series(code) : nullptr;
 
   std::string html = PageStart(
-      (issue != nullptr ? issue->record.name + "(" + code + ")" : std::string("銘柄検索")) +
+      (issue != nullptr ? issue->ShownName() + "(" + code + ")" : std::string("銘柄検索")) +
           "：チャート - " + kSiteName,
       "<link rel=\"stylesheet\" href=\"/css/stocks.css\">\n", "chart");
   html +=
@@ -66,7 +66,7 @@ bool RenderSplitPage(const CSimMarket& market, const CSimRequest& request, CSimR
         "コードをご確認のうえ、もう一度検索してください。</p></div>\n";
   } else {
     const CBrandRecord& r = issue->record;
-    html += "<div id=\"main\">\n<h1>" + Escape(r.name) + "（" + r.code + "）</h1>\n";
+    html += "<div id=\"main\">\n<h1>" + Escape(issue->ShownName()) + "（" + r.code + "）</h1>\n";
     html +=
         "<table class=\"chartTable\" width=\"100%\" cellpadding=\"0\" cellspacing=\"0\"><tr>"
         "<td class=\"chartImage\"><img src=\"/chart/" +

@@ -67,8 +67,8 @@ bool RenderStockInfoPage(const CSimMarket& market, const CSimRequest& request,
   const bool altered = request.alteredStructure;
   auto dayPrice = [&](double value) { return traded ? FormatPrice(value) : std::string("-"); };
 
-  std::string html = PageStart(TitleName(r.name) + "(" + r.code + ") 株価・株式情報 | " + kSiteName,
-                               "<meta name=\"description\" content=\"" + Escape(TitleName(r.name)) +
+  std::string html = PageStart(TitleName(issue->ShownName()) + "(" + r.code + ") 株価・株式情報 | " + kSiteName,
+                               "<meta name=\"description\" content=\"" + Escape(TitleName(issue->ShownName())) +
                                    "の株価、チャート、業績をまとめて確認できます。\">\n"
                                    "<script>if (window.innerWidth < 600 && screen.width<800) "
                                    "{ document.documentElement.className = \"sp\"; }</script>\n",
@@ -76,7 +76,7 @@ bool RenderStockInfoPage(const CSimMarket& market, const CSimRequest& request,
   html += "<header class=\"site-header\"><a class=\"logo\" href=\"/\">" + std::string(kSiteName) +
           "</a><nav><a href=\"/ranking/\">ランキング</a><a href=\"/news/\">ニュース</a>"
           "<a href=\"/screening/\">スクリーニング</a></nav></header>\n";
-  html += "<main class=\"stock-page\">\n<div class=\"stock-heading\"><h1>" + Escape(r.name) +
+  html += "<main class=\"stock-page\">\n<div class=\"stock-heading\"><h1>" + Escape(issue->ShownName()) +
           "</h1><span class=\"code\">" + r.code + "</span><span class=\"market\">" +
           Escape(r.market) + "</span></div>\n";
   if (issue->IsDelisted()) {

@@ -98,7 +98,7 @@ std::string ListTable(const CSimMarket& market, const std::vector<const CSimIssu
     const PriceCells cells = PricesOf(market, *issue);
     odd = !odd;
     table += "<tr>\n  <td class=\"name\">\n    <a href=\"/stock/" + r.code + "/\">" +
-             Escape(r.name) + "</a>" + (odd ? "<br />" : "<BR>") + "\n    (" + r.code + "/" +
+             Escape(issue->ShownName()) + "</a>" + (odd ? "<br />" : "<BR>") + "\n    (" + r.code + "/" +
              Escape(MarketShortName(r.market)) + ")\n  </td>";
     table += "<td class=\"industry\">" + Escape(r.industry) + "</td>";
     table += "<td class=\"price\">" + cells.price + "&nbsp;<span class=\"time\">" + cells.date +
@@ -118,7 +118,7 @@ std::string ListGrid(const std::vector<const CSimIssue*>& rows) {
       "<span>業種</span></div>\n";
   for (const CSimIssue* issue : rows) {
     const CBrandRecord& r = issue->record;
-    grid += "<div class=\"grid_row\"><span class=\"name\">" + Escape(r.name) +
+    grid += "<div class=\"grid_row\"><span class=\"name\">" + Escape(issue->ShownName()) +
             "</span><span class=\"code\">" + r.code + "</span><span class=\"market\">" +
             Escape(MarketShortName(r.market)) + "</span><span class=\"industry\">" +
             Escape(r.industry) + "</span></div>\n";
