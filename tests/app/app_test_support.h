@@ -111,12 +111,12 @@ class WizardFixture : public testing::Test {
   }
 
   // Ticks the progress page until it has seen the run end.
-  void TickUntilEnded() {
+  void TickUntilEnded(int seconds = 10) {
     CWorkerPage* page = wizard_->WorkerPage();
     ASSERT_TRUE(WaitUntil([page] {
       page->Refresh();
       return page->state() != CWorkerPage::State::kRunning;
-    }));
+    }, seconds));
   }
 
   TempDir temp_;

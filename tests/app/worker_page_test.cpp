@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,25 +21,9 @@ namespace {
 
 using State = CWorkerPage::State;
 
-const char* const kBoxIds[4] = {"1009", "1003", "1011", "1004"};
-const char* const kBoxTexts[4] = {
-    "(1) 銘柄データのダウンロード", "(2) 株式分割データのダウンロード",
-    "(3) 株価データのダウンロード", "(4) 信用残データのダウンロード"};
-const QString kCaption = QStringLiteral("ダウンロード");
-const QString kResumeText = QStringLiteral("ダウンロードを前回の続きから再開します");
-
-// The looks of a stage box: unticked as built, ticked while its stage runs,
-// ticked with 完了 after it.
-enum Look { kPlain, kRunning, kDone };
-
 TEST(DurationFormTest, HoursAndMinutesFromOneHourOn) {
-  const std::pair<std::uint32_t, const char*> cases[] = {
-      {0, "00分00秒"}, {59, "00分59秒"}, {3725, "01時間02分"},
-      {4294967295u, "1193046時間28分"},
-  };
-  for (const auto& [seconds, text] : cases) {
-    EXPECT_EQ(FormatDuration(seconds), QString::fromUtf8(text)) << seconds;
-  }
+  EXPECT_EQ(FormatDuration(3725), QStringLiteral("01時間02分"));
+  EXPECT_EQ(FormatDuration(4294967295u), QStringLiteral("1193046時間28分"));
 }
 
 class WorkerPageTest : public WizardFixture {
@@ -58,70 +44,95 @@ class WorkerPageTest : public WizardFixture {
     ASSERT_EQ(wizard_->currentId(), CCustomWizard::kWorkerPage);
   }
 
-  QCheckBox* Box(int i) const { return page_->findChild<QCheckBox*>(kBoxIds[i]); }
-  QString Label(const char* id) const { return page_->findChild<QLabel*>(id)->text(); }
+  // Called by a worker: stops it until `go_` is set or the run is cancelled.
+  void Hold(WorkerProgress& p) {
+    held_ = true;
+    while (!go_ && p.cancel == 0) std::this_thread::yield();
+  }
+  void AwaitHeld() { ASSERT_TRUE(WaitUntil([this] { return held_.load(); })); }
+
+  QCheckBox* Box(int i) const {
+    static const char* const kIds[4] = {"1009", "1003", "1011", "1004"};
+    return page_->findChild<QCheckBox*>(kIds[i]);
+  }
+  std::string Label(const char* id) const {
+    return page_->findChild<QLabel*>(id)->text().toStdString();
+  }
   int Percent() const { return page_->findChild<QProgressBar*>("1010")->value(); }
-  void ExpectBoxes(std::initializer_list<Look> looks) const {
-    int i = 0;
-    for (Look look : looks) {
-      const QString base = QString::fromUtf8(kBoxTexts[i]);
-      EXPECT_EQ(Box(i)->isChecked(), look != kPlain) << "box " << i + 1;
-      EXPECT_EQ(Box(i)->text(), look == kPlain     ? base
-                                : look == kRunning ? base + " ・・・"
-                                                   : base + " ・・・ 完了")
+
+  // One letter a stage box: '-' unticked as built, 'r' ticked while its
+  // stage runs, 'd' ticked with 完了 after it.
+  void ExpectBoxes(const std::string& looks) const {
+    static const char* const kTexts[4] = {
+        "(1) 銘柄データのダウンロード", "(2) 株式分割データのダウンロード",
+        "(3) 株価データのダウンロード", "(4) 信用残データのダウンロード"};
+    for (size_t i = 0; i < looks.size(); ++i) {
+      const std::string base = kTexts[i];
+      EXPECT_EQ(Box(i)->isChecked(), looks[i] != '-') << "box " << i + 1;
+      EXPECT_EQ(Box(i)->text().toStdString(), looks[i] == '-'   ? base
+                                              : looks[i] == 'r' ? base + " ・・・"
+                                                                : base + " ・・・ 完了")
           << "box " << i + 1;
-      ++i;
+    }
+  }
+
+  // The message boxes shown so far: each text, and whether it carried the
+  // caption "ダウンロード" or none at all.
+  void ExpectMessages(const std::vector<std::pair<std::string, bool>>& expected) const {
+    ASSERT_EQ(boxes_.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(boxes_[i].text.toStdString(), expected[i].first);
+      EXPECT_EQ(boxes_[i].caption.toStdString(), expected[i].second ? "ダウンロード" : "");
+      EXPECT_EQ(boxes_[i].caption.isNull(), !expected[i].second) << i;
     }
   }
 
   std::int64_t now_ = 1'000'000;
   CWorkerPage* page_ = nullptr;
+  std::atomic<bool> held_{false}, go_{false};
 };
+
+const char kResumeText[] = "ダウンロードを前回の続きから再開します";
 
 TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
   const std::string data = temp_.Sub("config") + "/Zelvane/Tickora/data";
   std::filesystem::create_directories(data + "/sub");
   std::ofstream(data + "/sub/old.dat") << "old";
-
-  std::atomic<bool> reached{false}, go{false};
   ScriptedWorker worker([&](WorkerProgress& p, int) {
     p.stage = 1;
     p.total = 200;
     p.done = 50;
     p.SetStatus(Cp932FromUtf8("銘柄データ 1301 を保存しました"));
-    reached = true;
-    while (!go) std::this_thread::yield();
+    Hold(p);
     p.stage = 3;  // everything from here on falls between two ticks
     p.stage = 5;
     p.done = p.total.load();
   });
   Start(&worker);
-  EXPECT_EQ(Label("1013"), QStringLiteral("STATUS"));
-  EXPECT_EQ(Label("1012"), QStringLiteral("00時間00分"));
-  ASSERT_TRUE(WaitUntil([&] { return reached.load(); }));
+  EXPECT_EQ(Label("1013"), "STATUS");
+  EXPECT_EQ(Label("1012"), "00時間00分");
+  AwaitHeld();
   now_ += 30;
   page_->Refresh();
   EXPECT_EQ(Percent(), 25);
-  EXPECT_EQ(Label("1013"), QStringLiteral("銘柄データ 1301 を保存しました"));
-  EXPECT_EQ(Label("1012"), QStringLiteral("00分30秒"));
-  EXPECT_EQ(Label("1014"), QStringLiteral("01分30秒"));  // 30 / 50 * 150
-  ExpectBoxes({kRunning, kPlain, kPlain, kPlain});
+  EXPECT_EQ(Label("1013"), "銘柄データ 1301 を保存しました");
+  EXPECT_EQ(Label("1012"), "00分30秒");
+  EXPECT_EQ(Label("1014"), "01分30秒");  // 30 / 50 * 150
+  ExpectBoxes("r---");
   EXPECT_TRUE(page_->TimerActive());
   EXPECT_EQ(Usable(*wizard_), "");
 
   // The tick that sees the end shows the final look before the message.
   int percent_at_box = -1;
-  on_box_ = [&] { percent_at_box = Percent(); ExpectBoxes({kDone, kDone, kDone}); };
-  go = true;
+  on_box_ = [&] { percent_at_box = Percent(); ExpectBoxes("ddd"); };
+  go_ = true;
   ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
   TickUntilEnded();
   EXPECT_EQ(page_->state(), State::kFinished);
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, QStringLiteral("ダウンロードを完了しました"));
-  EXPECT_EQ(boxes_[0].caption, kCaption);
+  ExpectMessages({{"ダウンロードを完了しました", true}});
   EXPECT_EQ(boxes_[0].owner, page_);
   EXPECT_EQ(percent_at_box, 100);
-  ExpectBoxes({kDone, kDone, kDone, kPlain});  // margin was not chosen
+  ExpectBoxes("ddd-");  // margin was not chosen
   EXPECT_FALSE(std::filesystem::exists(data));
   EXPECT_TRUE(std::filesystem::exists(temp_.Sub("config")));
   EXPECT_FALSE(page_->TimerActive());
@@ -134,8 +145,8 @@ TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
 }
 
 TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
-  std::atomic<bool> reached{false}, go{false};
   int seen_resume = -1, seen_stage = -1, seen_index = -1;
+  bool error_cleared = false;
   ScriptedWorker worker([&](WorkerProgress& p, int call) {
     if (call == 0) {
       for (int stage : {1, 2, 3}) p.stage = stage;
@@ -148,47 +159,43 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
     seen_resume = p.resume;
     seen_stage = p.stage;
     seen_index = p.resumeIndex;
-    reached = p.Error().empty();
-    while (!go) std::this_thread::yield();
+    error_cleared = p.Error().empty();
+    Hold(p);
     p.stage = 5;
   });
   Start(&worker);
   ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
   TickUntilEnded();
   EXPECT_EQ(page_->state(), State::kFailed);
-  ASSERT_EQ(boxes_.size(), 2u);
-  EXPECT_EQ(boxes_[0].text, QStringLiteral("株価データを取得できませんでした(6758)"));
-  EXPECT_TRUE(boxes_[0].caption.isNull());
-  EXPECT_EQ(boxes_[1].text,
-            QStringLiteral("ダウンロードはエラーのため中断しました。\n"
-                           "もう一回キャンセルを押すと終了し、次へを押すと続きから再試行します。"));
-  EXPECT_EQ(boxes_[1].caption, kCaption);
+  const std::vector<std::pair<std::string, bool>> failed = {
+      {"株価データを取得できませんでした(6758)", false},
+      {"ダウンロードはエラーのため中断しました。\n"
+       "もう一回キャンセルを押すと終了し、次へを押すと続きから再試行します。", true}};
+  ExpectMessages(failed);
   EXPECT_EQ(Percent(), 30);
-  ExpectBoxes({kDone, kDone, kRunning, kPlain});
+  ExpectBoxes("ddr-");
   EXPECT_TRUE(page_->ResumePending());
   EXPECT_EQ(Usable(*wizard_), "next ");
 
   Next();  // resumes on the same page, at the same issue
   EXPECT_EQ(wizard_->currentId(), CCustomWizard::kWorkerPage);
-  ASSERT_EQ(boxes_.size(), 3u);
-  EXPECT_EQ(boxes_[2].text, kResumeText);
-  EXPECT_TRUE(boxes_[2].caption.isNull());
+  ExpectMessages({failed[0], failed[1], {kResumeText, false}});
   EXPECT_EQ(Usable(*wizard_), "");
-  ASSERT_TRUE(WaitUntil([&] { return reached.load(); }));
+  AwaitHeld();
   EXPECT_EQ(seen_resume, 1);
   EXPECT_EQ(seen_stage, 3);
   EXPECT_EQ(seen_index, 7);
+  EXPECT_TRUE(error_cleared);
   page_->Refresh();
-  ExpectBoxes({kDone, kDone, kRunning, kPlain});
-  go = true;
+  ExpectBoxes("ddr-");
+  go_ = true;
   TickUntilEnded();
   EXPECT_EQ(page_->state(), State::kFinished);
-  ExpectBoxes({kDone, kDone, kDone, kPlain});
+  ExpectBoxes("ddd-");
   EXPECT_EQ(worker.calls, 2);
 }
 
 TEST_F(WorkerPageTest, CancelWhileRunningThenResumeThenClose) {
-  std::atomic<bool> started{false};
   int resumed_at = -1;
   ScriptedWorker worker([&](WorkerProgress& p, int call) {
     if (call > 0) {
@@ -198,11 +205,10 @@ TEST_F(WorkerPageTest, CancelWhileRunningThenResumeThenClose) {
     }
     p.stage = 3;
     p.resumeIndex = 42;
-    started = true;
-    while (p.cancel == 0) std::this_thread::yield();
+    Hold(p);
   });
   Start(&worker);
-  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+  AwaitHeld();
   Cancel();
   EXPECT_EQ(worker.returned, 1);  // Cancel waited for the thread
   EXPECT_FALSE(page_->IsRunning());
@@ -210,15 +216,12 @@ TEST_F(WorkerPageTest, CancelWhileRunningThenResumeThenClose) {
   EXPECT_TRUE(wizard_->isVisible());
   EXPECT_EQ(page_->state(), State::kCancelled);
   EXPECT_TRUE(page_->ResumePending());
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text,
-            QStringLiteral("ダウンロードを中断しました。\nもう一回キャンセルを押すと終了し、"
-                           "一旦戻ってから次へを押すと続きからダウンロードを再開します。"));
-  EXPECT_EQ(boxes_[0].caption, kCaption);
+  ExpectMessages({{"ダウンロードを中断しました。\nもう一回キャンセルを押すと終了し、"
+                   "一旦戻ってから次へを押すと続きからダウンロードを再開します。", true}});
   EXPECT_EQ(Usable(*wizard_), "next ");
 
   Next();
-  EXPECT_EQ(boxes_.back().text, kResumeText);
+  EXPECT_EQ(boxes_.back().text.toStdString(), kResumeText);
   TickUntilEnded();
   EXPECT_EQ(resumed_at, 42);
   EXPECT_EQ(page_->state(), State::kFinished);
@@ -227,14 +230,12 @@ TEST_F(WorkerPageTest, CancelWhileRunningThenResumeThenClose) {
 }
 
 TEST_F(WorkerPageTest, ElapsedAndRemainingInDurationForm) {
-  std::atomic<bool> reached{false};
   ScriptedWorker worker([&](WorkerProgress& p, int) {
     p.stage = 3;
-    reached = true;
-    while (p.cancel == 0) std::this_thread::yield();
+    Hold(p);
   });
   Start(&worker);
-  ASSERT_TRUE(WaitUntil([&] { return reached.load(); }));
+  AwaitHeld();
   WorkerProgress& p = page_->Progress();
   const struct {
     std::int64_t elapsed;
@@ -254,30 +255,28 @@ TEST_F(WorkerPageTest, ElapsedAndRemainingInDurationForm) {
     p.total = t.total;
     p.done = t.done;
     page_->Refresh();
-    EXPECT_EQ(Label("1012"), QString::fromUtf8(t.shown));
-    EXPECT_EQ(Label("1014"), QString::fromUtf8(t.left));
+    EXPECT_EQ(Label("1012"), t.shown);
+    EXPECT_EQ(Label("1014"), t.left);
     EXPECT_EQ(Percent(), t.percent);
   }
   Cancel();
 }
 
 TEST_F(WorkerPageTest, SplitsNotChosenLeavesBoxTwoDisabled) {
-  std::atomic<bool> reached{false}, go{false};
   ScriptedWorker worker([&](WorkerProgress& p, int) {
     p.stage = 4;
-    reached = true;
-    while (!go) std::this_thread::yield();
+    Hold(p);
     p.stage = 5;
   });
   Start(&worker, std::make_pair(false, true));
   EXPECT_FALSE(Box(1)->isEnabled());
   EXPECT_TRUE(Box(3)->isEnabled());
-  ASSERT_TRUE(WaitUntil([&] { return reached.load(); }));
+  AwaitHeld();
   page_->Refresh();
-  ExpectBoxes({kDone, kPlain, kDone, kRunning});
-  go = true;
+  ExpectBoxes("d-dr");
+  go_ = true;
   TickUntilEnded();
-  ExpectBoxes({kDone, kPlain, kDone, kDone});
+  ExpectBoxes("d-dd");
   EXPECT_FALSE(Box(1)->isEnabled());
 }
 

@@ -65,8 +65,7 @@ TEST(ArchiveIndexTest, ReadsMarginsAndOwnsItsValuesFile) {
   table["1301"] = {Entry(20240105, 1200, 300.5), Entry(20240112, 1e12, 0)};
   table["7203"] = {Entry(20240112, 5, 6)};
   ASSERT_TRUE(WriteArchiveMarginFile(dir.Sub("whole").c_str(), table, 20240101, 20241231, {}));
-  std::ifstream in(dir.Sub("whole"), std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+  const std::string bytes = ReadBytes(dir.Sub("whole"));
   const std::string values = dir.Sub("values");
   {
     CArchiveIndex index(kArchiveMarginValueBytes);

@@ -44,15 +44,8 @@ CDayRecord Folded(uint32_t date, double open, double high, double low, double cl
 struct FakeStore : CChartLoader, CChartSaver {
   FakeStore(int32_t status, bool* destroyed) : status(status), destroyed(destroyed) {}
   ~FakeStore() override { *destroyed = true; }
-  int32_t Load(CChart& chart) override {
-    EXPECT_TRUE(chart.empty());
-    chart.push_back(Flat(20240104, 10.0));
-    return status;
-  }
-  int32_t Save(CChart& chart) override {
-    chart.TrimLeading();
-    return status;
-  }
+  int32_t Load(CChart& c) override { EXPECT_TRUE(c.empty()); c.push_back(Flat(20240104, 10)); return status; }
+  int32_t Save(CChart& chart) override { chart.TrimLeading(); return status; }
   int32_t status;
   bool* destroyed;
 };

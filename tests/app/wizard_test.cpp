@@ -1,0 +1,284 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDate>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTreeWidget>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/choice_pages.h"
+#include "app/command_line.h"
+#include "app/folder_pages.h"
+#include "app/setup_run_factory.h"
+#include "app/summary.h"
+#include "app/text_pages.h"
+#include "support/cp932.h"
+#include "tests/app/app_test_support.h"
+#include "tools/market-sim/sim_market.h"
+#include "tools/market-sim/sim_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Id = CCustomWizard::PageId;
+
+TEST(WizardCommandLineTest, FolderAndGapToleranceReadLikeAtoi) {
+  const std::tuple<std::vector<std::string>, std::string, std::int32_t> cases[] = {
+      {{}, "", 20}, {{"/data/stock"}, "/data/stock", 20},
+      {{"/data/My Data", "Data"}, "/data/My Data", 0}, {{"/d", "12", "ignored"}, "/d", 12}};
+  for (const auto& [words, folder, gap] : cases) {
+    const CWizardCommandLine line = ParseWizardCommandLine(words);
+    EXPECT_EQ(line.folderOverride, folder);
+    EXPECT_EQ(line.gapTolerance, gap) << words.size();
+  }
+  const std::pair<std::string, std::int32_t> numbers[] = {
+      {"", 0},          {"abc", 0},       {"-", 0},          {"- 5", 0},
+      {"+12", 12},      {"-7x", -7},      {" \t 42 ", 42},   {"0030", 30},
+      {"2147483647", INT32_MAX}, {"2147483648", INT32_MAX}, {"99999999999999999999", INT32_MAX},
+      {"-2147483648", INT32_MIN}, {"-99999999999", INT32_MIN},
+  };
+  for (const auto& [word, expected] : numbers) {
+    EXPECT_EQ(ReadSignedDecimal(word), expected) << "'" << word << "'";
+  }
+}
+
+TEST(FolderTest, AcceptsAbsolutePathsThatAreNotFiles) {
+  TempDir temp;
+  const QString base = QFile::decodeName(temp.path().c_str());
+  std::ofstream(temp.Sub("file.txt")) << "x";
+  const std::pair<QString, bool> cases[] = {
+      {"", false},           {" \t\r\n", false},      {"relative/db", false},
+      {"~/db", false},       {"/", true},             {base, true},
+      {base + "/", true},    {base + "/new", true},   {" \t" + base + "/new\r\n", true},
+      {base + "/file.txt", false}, {"/dev/null", false},
+  };
+  for (const auto& [text, passes] : cases) {
+    EXPECT_EQ(PassesFolderTest(text), passes) << text.toStdString();
+  }
+  EXPECT_EQ(TrimFolderText(" \t/a b/ \r\n"), QStringLiteral("/a b/"));
+}
+
+TEST(SummaryTest, NothingAndEverythingChecked) {
+  CSummaryChoices nothing;
+  nothing.folder = "/srv/db";
+  nothing.firstYear = 2000;
+  EXPECT_EQ(BuildSummary(nothing),
+            "[DBフォルダ]\r\n  /srv/db\r\n\r\n[ダウンロードする銘柄種類]\r\n\r\n"
+            "[時系列データをダウンロードする期間]\r\n  2000年～\r\n\r\n"
+            "[追加でダウンロードする情報]\r\n\r\n[Webアーカイブ]\r\n  利用しない\r\n\r\n");
+  CSummaryChoices all{"/srv/db", true, true, true, true, true, true, 2010, true, true, true};
+  EXPECT_EQ(BuildSummary(all),
+            "[DBフォルダ]\r\n  /srv/db\r\n\r\n[ダウンロードする銘柄種類]\r\n  ETF\r\n"
+            "  REIT\r\n  東証プライム\r\n  東証スタンダード\r\n  東証グロース\r\n"
+            "  その他の市場\r\n\r\n[時系列データをダウンロードする期間]\r\n  2010年～\r\n\r\n"
+            "[追加でダウンロードする情報]\r\n  株式分割データ\r\n  信用残データ\r\n\r\n"
+            "[Webアーカイブ]\r\n  優先的に利用する\r\n\r\n");
+}
+
+TEST(PeriodPageTest, ListsYearsFrom2000) {
+  CPeriodPage until2018(2018);
+  QComboBox* combo = until2018.Combo();
+  ASSERT_EQ(combo->count(), 19);
+  EXPECT_EQ(combo->itemText(0), QStringLiteral("2000年～"));
+  EXPECT_EQ(combo->itemText(18), QStringLiteral("2018年～"));
+  EXPECT_EQ(CPeriodPage().Combo()->count(), QDate::currentDate().year() - 1999);
+}
+
+class WizardTest : public WizardFixture {
+ protected:
+  QString DbFolder() const { return QFile::decodeName(temp_.Sub("db").c_str()); }
+  QString Question(const QString& folder, const char* rest) const {
+    return "指定されたフォルダ\n\n  " + folder + "\n\nは" + QString::fromUtf8(rest);
+  }
+
+  // From the start page to the summary, with a new folder and "はい".
+  void GoToSummary() {
+    Next();
+    if (wizard_->FolderPage() != nullptr) {
+      wizard_->FolderPage()->Edit()->setText(DbFolder());
+      Next();
+      Find<QRadioButton>("1014")->click();
+      Next();
+    }
+    for (int i = 0; i < 4; ++i) Next();
+    ASSERT_EQ(wizard_->currentId(), Id::kMessagePage);
+  }
+
+  QString SummaryShown() const {
+    return wizard_->MessagePage()->findChild<QPlainTextEdit*>("1007")->toPlainText();
+  }
+};
+
+TEST_F(WizardTest, FrameFlowAndButtonsWithoutFolderOnCommandLine) {
+  Make({});
+  EXPECT_EQ(wizard_->windowTitle(), QStringLiteral("データベースセットアップウィザード"));
+  EXPECT_EQ(wizard_->pixmap(QWizard::WatermarkPixmap).size(), QSize(165, 305));
+  const QRect area = wizard_->screen()->availableGeometry();
+  EXPECT_LE((wizard_->frameGeometry().center() - area.center()).manhattanLength(), 1);
+  // Without titles no page has a header area.
+  for (int id : wizard_->pageIds()) EXPECT_TRUE(wizard_->page(id)->title().isEmpty());
+  auto expect = [&](Id page, const std::string& buttons) {
+    EXPECT_EQ(wizard_->currentId(), page);
+    EXPECT_EQ(Usable(*wizard_), buttons) << "page " << page;
+  };
+  expect(Id::kStartPage, "next ");
+  Next();
+  expect(Id::kFolderPage, "back ");
+  wizard_->FolderPage()->Edit()->setText("relative");
+  expect(Id::kFolderPage, "back ");
+  const QString made = QFile::decodeName(temp_.path().c_str());
+  wizard_->FolderPage()->Edit()->setText(made);
+  expect(Id::kFolderPage, "back next ");
+  Next();
+  EXPECT_EQ(Find<QLabel>("1008")->text(),
+            Question(made, "既に存在します。既存のデータがあれば上書きされますがよろしいですか？"));
+  Back();  // the question follows the folder
+  wizard_->FolderPage()->Edit()->setText(DbFolder());
+  Next();
+  EXPECT_EQ(Find<QLabel>("1008")->text(),
+            Question(DbFolder(), "存在しません。作成してよろしいですか？"));
+  EXPECT_TRUE(Find<QRadioButton>("1015")->isChecked());
+  expect(Id::kYesNoPage, "back ");
+  Find<QRadioButton>("1014")->click();
+  expect(Id::kYesNoPage, "back next ");
+  Find<QRadioButton>("1015")->click();
+  expect(Id::kYesNoPage, "back ");
+  Find<QRadioButton>("1014")->click();
+  for (Id page : {Id::kCategoryPage, Id::kPeriodPage, Id::kTablePage,
+                  Id::kArchivePage, Id::kMessagePage}) {
+    Next();
+    expect(page, "back next ");
+  }
+}
+
+TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
+  Make({});
+  GoToSummary();
+  EXPECT_EQ(Find<QLabel>("1008")->text(), SummaryHeading());
+  EXPECT_EQ(SummaryShown(),
+            "[DBフォルダ]\n  " + DbFolder() +
+                "\n\n[ダウンロードする銘柄種類]\n  東証プライム\n\n"
+                "[時系列データをダウンロードする期間]\n  2010年～\n\n"
+                "[追加でダウンロードする情報]\n  株式分割データ\n\n"
+                "[Webアーカイブ]\n  優先的に利用する\n\n");
+  EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20100101u);
+
+  // Back to the period and table pages: another year, margin checked.
+  for (int i = 0; i < 3; ++i) Back();
+  Find<QComboBox>("1002")->setCurrentIndex(5);
+  Next();
+  Find<QCheckBox>("1004")->setChecked(true);
+  Next();
+  Find<QCheckBox>("1015")->setChecked(false);
+  Next();
+  EXPECT_TRUE(SummaryShown().contains("期間]\n  2005年～\n"));
+  EXPECT_TRUE(SummaryShown().contains("情報]\n  株式分割データ\n  信用残データ\n\n"));
+  EXPECT_TRUE(SummaryShown().endsWith("[Webアーカイブ]\n  利用しない\n\n"));
+  EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20050101u);
+  EXPECT_TRUE(wizard_->MarginChosen());
+  EXPECT_FALSE(wizard_->UseArchive());
+}
+
+TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
+  const std::string folder = temp_.Sub("given");
+  Make({folder, "30"}, MakeSetupRun);
+  EXPECT_EQ(wizard_->FolderPage(), nullptr);
+  EXPECT_EQ(wizard_->GapTolerance(), 30);
+  CCategoryPage* page = wizard_->CategoryPage();
+  QTreeWidget* tree = page->Tree();
+  ASSERT_EQ(tree->topLevelItemCount(), 2);
+  EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("分類"));
+  EXPECT_EQ(tree->topLevelItem(1)->text(0), QStringLiteral("株式"));
+  const std::pair<CRunOptions::MarketItem, const char*> items[] = {
+      {CRunOptions::kEtf, "ETF"},           {CRunOptions::kReit, "REIT"},
+      {CRunOptions::kPrime, "東証プライム"},  {CRunOptions::kStandard, "東証スタンダード"},
+      {CRunOptions::kGrowth, "東証グロース"}, {CRunOptions::kOtherMarkets, "その他市場"}};
+  for (const auto& [item, name] : items) {
+    EXPECT_EQ(page->Item(item)->text(0), QString::fromUtf8(name));
+    EXPECT_EQ(page->IsChecked(item), item == CRunOptions::kPrime);
+  }
+  tree->topLevelItem(1)->setCheckState(0, Qt::Checked);  // reaches no child
+  page->Item(CRunOptions::kPrime)->setCheckState(0, Qt::Unchecked);
+  page->Item(CRunOptions::kReit)->setCheckState(0, Qt::Checked);
+  page->Item(CRunOptions::kGrowth)->setCheckState(0, Qt::PartiallyChecked);
+  GoToSummary();
+  for (const auto& [item, name] : items) {
+    EXPECT_EQ(wizard_->IsMarketChecked(item),
+              item == CRunOptions::kReit || item == CRunOptions::kGrowth) << name;
+  }
+  EXPECT_EQ(wizard_->visitedIds(), QList<int>({Id::kStartPage, Id::kCategoryPage,
+                                               Id::kPeriodPage, Id::kTablePage,
+                                               Id::kArchivePage, Id::kMessagePage}));
+  EXPECT_EQ(wizard_->DatabaseFolder(), folder);
+  EXPECT_TRUE(SummaryShown().startsWith("[DBフォルダ]\n  " +
+                                        QFile::decodeName(folder.c_str()) + "\n"));
+  EXPECT_TRUE(SummaryShown().contains("種類]\n  REIT\n  東証グロース\n\n"));
+  EXPECT_EQ(wizard_->SetupRun()->BuildIncludeMarkets(),
+            Cp932FromUtf8("東証;東証グロース"));
+  Cancel();  // before the run: closes without a question
+  EXPECT_FALSE(wizard_->isVisible());
+  EXPECT_EQ(wizard_->result(), QDialog::Rejected);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// The whole wizard with the real run against a small simulated market on
+// 127.0.0.1: every kind of issue, margin balances, the archive, from last
+// year on.
+TEST_F(WizardTest, RealRunAgainstTheSimulatedMarket) {
+  ScopedEnv no_proxy("no_proxy", "*");
+  CSimMarketOptions options;
+  options.seed = 5;
+  options.issueCount = 12;
+  options.firstYear = CDate::Today().year - 1;
+  const CSimMarket market(options);
+  CSimServer server(market, CSimServerOptions{});
+  ASSERT_TRUE(server.Start());
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  for (const auto& [name, value] : server.Environment()) {
+    env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+  }
+
+  Make({}, MakeSetupRun);
+  for (int item = CRunOptions::kEtf; item <= CRunOptions::kOtherMarkets; ++item) {
+    wizard_->CategoryPage()->Item(CRunOptions::MarketItem(item))->setCheckState(0, Qt::Checked);
+  }
+  QComboBox* years = wizard_->PeriodPage()->Combo();
+  years->setCurrentIndex(years->count() - 2);
+  wizard_->TablePage()->findChild<QCheckBox*>("1004")->setChecked(true);
+  GoToSummary();
+  Next();
+  ASSERT_EQ(wizard_->currentId(), Id::kWorkerPage);
+  TickUntilEnded(120);
+  ASSERT_EQ(boxes_.size(), 1u) << (boxes_.empty() ? "" : boxes_[0].text.toStdString());
+  EXPECT_EQ(boxes_[0].text, QStringLiteral("ダウンロードを完了しました"));
+
+  const std::string db = temp_.Sub("db");
+  EXPECT_TRUE(fs::is_regular_file(db + "/stock.mdb"));
+  EXPECT_TRUE(fs::is_regular_file(db + "/daily/quick2.dat"));
+  EXPECT_TRUE(fs::is_regular_file(db + "/margin/quickmg2.dat"));
+  auto count = [](const std::string& folder) {
+    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+  };
+  // More charts than the fourteen built-in issues have: listed issues came
+  // too; margin files beside "quickmg2.dat".
+  EXPECT_GT(count(db + "/daily"), 15);
+  EXPECT_GT(count(db + "/margin"), 1);
+  EXPECT_EQ(server.LogPosts().size(), 1u);
+  Next();
+  EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
+}
+
+}  // namespace
