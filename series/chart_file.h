@@ -31,9 +31,9 @@ class CChart;
 // on every path before the call returns.
 
 // CChartLoaderFile reads a chart file into the (already emptied) series.
-// With `last` above 0 it reads only the last `last` records, counted back
-// from the end by size (or the whole file when it is smaller); with 0 or
-// less the whole file. After reading to the end it removes the leading bars
+// With `last` above 0 it reads only the last `last` whole records (and
+// whatever part of one follows them), or the whole file when it holds no
+// more; with 0 or less the whole file. After reading to the end it removes the leading bars
 // that have a zero price. A failure leaves the bars read so far, untrimmed.
 class CChartLoaderFile : public CChartLoader {
  public:

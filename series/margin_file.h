@@ -26,8 +26,9 @@ class CMargin;
 
 // CMarginLoaderFile reads a margin file into the (already emptied) series,
 // entry by entry as stored; nothing is removed. With `last` above 0 it
-// reads only the last `last` records, counted back from the end by size (or
-// the whole file when it is smaller); with 0 or less the whole file. A
+// reads only the last `last` whole records (and whatever part of one
+// follows them), or the whole file when it holds no more; with 0 or less
+// the whole file. A
 // failure leaves the entries read so far.
 class CMarginLoaderFile : public CMarginLoader {
  public:
