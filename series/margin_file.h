@@ -51,8 +51,10 @@ class CMarginLoaderFile : public CMarginLoader {
 };
 
 // CMarginSaverFile writes the whole series to its margin file, replacing
-// what was there; an empty series leaves an empty file. A save that fails
-// in the middle leaves a partly written file.
+// what was there; an empty series leaves an empty file. The file is written
+// under a temporary name and renamed into place (see
+// series/replace_file.h): a save that fails or is killed leaves the old
+// file as it was, and a failed one no temporary file.
 class CMarginSaverFile : public CMarginSaver {
  public:
   enum : int32_t {
