@@ -43,7 +43,14 @@ bool CReplaceFile::Open(const std::string& path) {
     return file_ != nullptr;
   }
   struct stat link {};
-  if (exists && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+  const bool isLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  if (isLink && !exists) {
+    // A link to nothing: writing through it makes the file it names.
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) target_.clear();
+    return file_ != nullptr;
+  }
+  if (isLink) {
     char* resolved = realpath(path.c_str(), nullptr);
     if (resolved == nullptr) {
       target_.clear();

@@ -15,7 +15,7 @@
 // symbolic link keeps naming the file: the file it points to is replaced,
 // in that file's folder. A path that names something other than a regular
 // file (a device, a pipe) is written in place, as there is nothing to
-// replace; a folder fails to open.
+// replace, and so is a link to nothing; a folder fails to open.
 //
 // The object owns the stream from Open until Commit or Abandon; the
 // destructor abandons a file that was not committed. Not copyable.

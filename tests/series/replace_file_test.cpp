@@ -191,6 +191,15 @@ TEST(ReplaceFileTest, ModesLinksDevicesAndAFailedMove) {
   EXPECT_FALSE(device.Replacing());
   EXPECT_TRUE(device.Commit());
   EXPECT_TRUE(fs::exists("/dev/null"));
+  // A link to nothing makes the file it names.
+  fs::create_symlink(dir.Sub("real/9984.dat"), dir.Sub("9984.dat"));
+  ASSERT_TRUE(device.Open(dir.Sub("9984.dat")));
+  std::fputs("made", device.File());
+  EXPECT_TRUE(device.Commit());
+  EXPECT_TRUE(fs::is_symlink(dir.Sub("9984.dat")));
+  EXPECT_EQ("made", ReadBytes(dir.Sub("real/9984.dat")));
+  fs::remove(dir.Sub("9984.dat"));
+  fs::remove(dir.Sub("real/9984.dat"));
 
   CReplaceFile out;
   ASSERT_TRUE(out.Open(path));
