@@ -21,6 +21,15 @@ std::pair<size_t, size_t> EntriesWithin(const CMargin& series, uint32_t from,
 
 }  // namespace
 
+CMarginRecord DecodeArchiveMarginValues(const unsigned char* at) {
+  const uint32_t date = GetLittleU32(at);
+  CMarginRecord entry;
+  entry.date = CDate(date / 10000u, date / 100u % 100u, date % 100u);
+  entry.buy = GetLittleF64(at + 4);
+  entry.sell = GetLittleF64(at + 12);
+  return entry;
+}
+
 bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
                            CArchiveFileHeader* header) {
   table.clear();
@@ -29,13 +38,8 @@ bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
   if (header != nullptr) *header = in.Header();
   CSeriesCursor<CMargin> cursor(table);
   while (const unsigned char* at = in.Next(kArchiveMarginValueBytes)) {
-    const uint32_t date = GetLittleU32(at);
-    CMarginRecord entry;
-    entry.date = CDate(date / 10000u, date / 100u % 100u, date % 100u);
-    entry.buy = GetLittleF64(at + 4);
-    entry.sell = GetLittleF64(at + 12);
     cursor.At(in.Code(), in.RecordsLeft(kArchiveMarginValueBytes))
-        .push_back(entry);
+        .push_back(DecodeArchiveMarginValues(at));
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "series/archive_file.h"
+#include "series/margin_record.h"
 #include "series/series_table.h"
 
 // The archive margin file holds the weekly margin balances of every issue
@@ -16,6 +17,9 @@
 //
 // so a record is the code's length + 21 bytes in the current layout and 22
 // bytes in the old one.
+
+// The entry held by the 20 value bytes of one record at `at`.
+CMarginRecord DecodeArchiveMarginValues(const unsigned char* at);
 
 // Reads an archive margin file into `table`, which is emptied first. Each
 // record is appended as an entry to the series of its code (made when the

@@ -21,6 +21,17 @@ std::pair<size_t, size_t> BarsWithin(const CChart& series, uint32_t from,
 
 }  // namespace
 
+CDayRecord DecodeArchivePriceValues(const unsigned char* at) {
+  CDayRecord bar;
+  bar.SetDateNumber(GetLittleU32(at));
+  bar.open = GetLittleF32(at + 4);
+  bar.high = GetLittleF32(at + 8);
+  bar.low = GetLittleF32(at + 12);
+  bar.close = GetLittleF32(at + 16);
+  bar.volume = GetLittleF32(at + 20);
+  return bar;
+}
+
 bool ReadArchivePriceFile(const char* path, CChartTable& table,
                           CArchiveFileHeader* header) {
   table.clear();
@@ -29,15 +40,8 @@ bool ReadArchivePriceFile(const char* path, CChartTable& table,
   if (header != nullptr) *header = in.Header();
   CSeriesCursor<CChart> cursor(table);
   while (const unsigned char* at = in.Next(kArchivePriceValueBytes)) {
-    CDayRecord bar;
-    bar.SetDateNumber(GetLittleU32(at));
-    bar.open = GetLittleF32(at + 4);
-    bar.high = GetLittleF32(at + 8);
-    bar.low = GetLittleF32(at + 12);
-    bar.close = GetLittleF32(at + 16);
-    bar.volume = GetLittleF32(at + 20);
     cursor.At(in.Code(), in.RecordsLeft(kArchivePriceValueBytes))
-        .push_back(bar);
+        .push_back(DecodeArchivePriceValues(at));
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "series/archive_file.h"
+#include "series/day_record.h"
 #include "series/series_table.h"
 
 // The archive price file holds the daily bars of every issue over a range
@@ -15,6 +16,10 @@
 //
 // so a record is the code's length + 25 bytes in the current layout and 26
 // bytes in the old one.
+
+// The bar held by the 24 value bytes of one record at `at`: its date and
+// the five values widened to float64; raw close 0.
+CDayRecord DecodeArchivePriceValues(const unsigned char* at);
 
 // Reads an archive price file into `table`, which is emptied first. Each
 // record is appended as a bar to the series of its code (made when the

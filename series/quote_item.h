@@ -12,6 +12,8 @@
 struct CQuoteItem {
   std::string code;
   CDayRecord record;
+
+  bool operator==(const CQuoteItem& other) const = default;
 };
 
 using CQuoteItems = std::vector<CQuoteItem>;

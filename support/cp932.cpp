@@ -45,14 +45,10 @@ std::size_t SkipLength(bool from_utf8, const unsigned char* p,
                                                                         : 1;
 }
 
-// Converts with iconv, replacing every sequence that cannot be converted by
-// "?". `from_utf8` tells how to find the extent of such a sequence.
-std::string Convert(const char* to, const char* from, bool from_utf8,
-                    const std::string& input) {
-  if (input.empty()) return std::string();
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return input;
-
+// Converts with the open descriptor `cd`, replacing every sequence that
+// cannot be converted by "?". `from_utf8` tells how to find the extent of
+// such a sequence. The descriptor is left in its initial state.
+std::string ConvertWith(iconv_t cd, bool from_utf8, const std::string& input) {
   std::string output;
   output.reserve(input.size() * 2);
   std::vector<char> area(input.size() * 3 + 16);
@@ -74,6 +70,16 @@ std::string Convert(const char* to, const char* from, bool from_utf8,
     output.push_back('?');
     iconv(cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
   }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  return output;
+}
+
+std::string Convert(const char* to, const char* from, bool from_utf8,
+                    const std::string& input) {
+  if (input.empty()) return std::string();
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return input;
+  std::string output = ConvertWith(cd, from_utf8, input);
   iconv_close(cd);
   return output;
 }
@@ -86,6 +92,19 @@ bool IsCp932LeadByte(unsigned char byte) {
 
 std::string Cp932FromUtf8(const std::string& utf8) {
   return Convert("CP932", "UTF-8", true, utf8);
+}
+
+CCp932FromUtf8::CCp932FromUtf8()
+    : cd_(reinterpret_cast<void*>(iconv_open("CP932", "UTF-8"))) {}
+
+CCp932FromUtf8::~CCp932FromUtf8() {
+  if (cd_ != reinterpret_cast<void*>(-1)) iconv_close(reinterpret_cast<iconv_t>(cd_));
+}
+
+std::string CCp932FromUtf8::Convert(const std::string& utf8) {
+  if (utf8.empty()) return std::string();
+  if (cd_ == reinterpret_cast<void*>(-1)) return utf8;  // as Cp932FromUtf8 does
+  return ConvertWith(reinterpret_cast<iconv_t>(cd_), true, utf8);
 }
 
 std::string Utf8FromCp932(const std::string& cp932) {

@@ -16,6 +16,22 @@
 std::string Cp932FromUtf8(const std::string& utf8);
 std::string Utf8FromCp932(const std::string& cp932);
 
+// Cp932FromUtf8 for many short texts in a row: the conversion is set up
+// once, by the constructor, instead of once a text. Convert gives exactly
+// what Cp932FromUtf8 gives. One thread at a time; not copyable.
+class CCp932FromUtf8 {
+ public:
+  CCp932FromUtf8();
+  ~CCp932FromUtf8();
+  CCp932FromUtf8(const CCp932FromUtf8&) = delete;
+  CCp932FromUtf8& operator=(const CCp932FromUtf8&) = delete;
+
+  std::string Convert(const std::string& utf8);
+
+ private:
+  void* cd_;  // the iconv descriptor, (void*)-1 when it could not be opened
+};
+
 // True when the byte is the first byte of a two-byte CP932 character
 // (0x81-0x9F, 0xE0-0xFC).
 bool IsCp932LeadByte(unsigned char byte);

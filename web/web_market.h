@@ -72,6 +72,11 @@ class CWebMarket {
   void SetArchivePreference(bool use_archive) { useArchive_ = use_archive; }
   bool ArchivePreference() const { return useArchive_; }
 
+  // The sources themselves, for their attempt counts and retry pauses.
+  CWebArchive& Archive() { return *archive_; }
+  CWebStock& Stock() { return *stock_; }
+  CWebHistory& History() { return *history_; }
+
  private:
   std::unique_ptr<CWebStock> stock_;
   std::unique_ptr<CWebHistory> history_;

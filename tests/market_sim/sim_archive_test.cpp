@@ -43,6 +43,16 @@ TEST(SimArchiveTest, ServesOnlyWellFormedNamesUpToToday) {
   EXPECT_EQ(first, second);
 }
 
+// A bar as an archive price file carries it: values narrowed to float32,
+// no raw close.
+CDayRecord AsInFile(CDayRecord bar) {
+  for (double* v : {&bar.open, &bar.high, &bar.low, &bar.close, &bar.volume}) {
+    *v = static_cast<float>(*v);
+  }
+  bar.rawClose = 0;
+  return bar;
+}
+
 // Fetches a file, unpacks it to a file of the temporary folder and gives
 // its path.
 std::string Unpacked(CSimArchive& archive, const TempDir& dir, const std::string& name) {
@@ -86,9 +96,10 @@ TEST(SimArchiveTest, FilesReadBackWithTheSystemsReadersAsTheMarket) {
     ASSERT_TRUE(ReadArchivePriceFile(Unpacked(archive, dir, c.name).c_str(), table, &header));
     EXPECT_EQ(header.madeDate, c.made);
     EXPECT_EQ(header.version, kArchiveVersion);
-    market.AdjustedBars(c.from, c.to, expected);
+    // Prices as traded, narrowed to float32, without raw close.
+    market.TradedBars(c.from, c.to, expected);
     for (auto& [code, chart] : expected) {
-      for (CDayRecord& bar : chart) bar.rawClose = 0;  // the file has no raw close
+      for (CDayRecord& bar : chart) bar = AsInFile(bar);
     }
     EXPECT_EQ(table.empty(), c.from < 20220101);
     EXPECT_EQ(table, expected);
@@ -97,7 +108,7 @@ TEST(SimArchiveTest, FilesReadBackWithTheSystemsReadersAsTheMarket) {
                         {"marginyear-20240619.bin", 20240101, 20240619, 0}}) {
     CMarginTable table, expected;
     ASSERT_TRUE(ReadArchiveMarginFile(Unpacked(archive, dir, c.name).c_str(), table));
-    market.AdjustedMargins(c.from, c.to, expected);
+    market.ReportedMargins(c.from, c.to, expected);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(table, expected) << c.name;
   }
@@ -106,7 +117,7 @@ TEST(SimArchiveTest, FilesReadBackWithTheSystemsReadersAsTheMarket) {
   ASSERT_TRUE(ReadArchivePriceFile(Unpacked(archive, dir, "pricelast-20240618.bin").c_str(), latest));
   market.LatestBars(CDate(2024, 6, 18), expectedLatest);
   ASSERT_GT(expectedLatest.size(), 20u);
-  for (auto& [code, chart] : expectedLatest) chart[0].rawClose = 0;
+  for (auto& [code, chart] : expectedLatest) chart[0] = AsInFile(chart[0]);
   EXPECT_EQ(latest, expectedLatest);
 }
 

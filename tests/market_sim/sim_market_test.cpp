@@ -181,32 +181,45 @@ TEST(SimMarketTest, SeriesKeepTheCalendarTheListingAndTheSplits) {
 TEST(SimMarketTest, WholeMarketViewsAgreeWithTheSeries) {
   const CSimMarket& market = SmallMarket();
   const CDate day(2023, 8, 9);
-  CChartTable year, latest;
-  CMarginTable margins;
+  CChartTable traded, adjusted, latest;
+  CMarginTable reported, adjustedMargins;
   CBrandMap brands;
   CDivideMap splits;
-  market.AdjustedBars(20230101, 20231231, year);
-  market.AdjustedMargins(20230101, 20230809, margins);
+  market.TradedBars(20230101, 20231231, traded);
+  market.AdjustedBars(20230101, 20231231, adjusted);
+  market.ReportedMargins(20230101, 20230809, reported);
+  market.AdjustedMargins(20230101, 20230809, adjustedMargins);
   market.LatestBars(day, latest);
   market.BrandsOn(day, brands);
   market.SplitsUpTo(day, splits);
+  auto inYear = [](const CChart& series) {
+    CChart part;
+    for (const CDayRecord& bar : series) {
+      if (bar.DateNumber() / 10000 == 2023) part.push_back(bar);
+    }
+    return part;
+  };
+  auto upTo = [&](const CMargin& series) {
+    CMargin part;
+    for (const CMarginRecord& entry : series) {
+      const uint32_t d = entry.date.ToNumber();
+      if (d >= 20230101 && d <= day.ToNumber()) part.push_back(entry);
+    }
+    return part;
+  };
   for (const CSimIssue& issue : market.Issues()) {
     SCOPED_TRACE(issue.record.code);
     const std::string& code = issue.record.code;
     const auto series = market.Series(code);
-    CChart inYear;
+    EXPECT_EQ(traded.count(code) ? traded.at(code) : CChart(), inYear(series->raw));
+    EXPECT_EQ(adjusted.count(code) ? adjusted.at(code) : CChart(), inYear(series->adjusted));
+    EXPECT_EQ(reported.count(code) ? reported.at(code) : CMargin(), upTo(series->margin));
+    EXPECT_EQ(adjustedMargins.count(code) ? adjustedMargins.at(code) : CMargin(),
+              upTo(series->adjustedMargin));
     CDayRecord last;
-    for (const CDayRecord& bar : series->adjusted) {
-      if (bar.DateNumber() / 10000 == 2023) inYear.push_back(bar);
+    for (const CDayRecord& bar : series->raw) {
       if (bar.DateNumber() <= day.ToNumber()) last = bar;
     }
-    EXPECT_EQ(year.count(code) ? year.at(code) : CChart(), inYear);
-    CMargin marginPart;
-    for (const CMarginRecord& entry : series->adjustedMargin) {
-      const uint32_t d = entry.date.ToNumber();
-      if (d >= 20230101 && d <= 20230809) marginPart.push_back(entry);
-    }
-    EXPECT_EQ(margins.count(code) ? margins.at(code) : CMargin(), marginPart);
     EXPECT_EQ(latest.count(code) ? latest.at(code) : CChart(),
               issue.IsListedOn(day) ? CChart{last} : CChart());
     EXPECT_EQ(brands.Find(code) != nullptr, !issue.builtIn && issue.IsListedOn(day));

@@ -347,9 +347,14 @@ TEST(SimPagesTest, AlteredStructureTakesAwayTheAnchors) {
       {Site::kBrokerMobile, "/bsite/price/searchStock.do", {{"ipm_product_code", "9999"}},
        has(kText, "対象銘柄はありません", true), "POST"},
       {Site::kStockInfo, "/stock/" + newer, {}, has(kName, "data-price")},
-      {Site::kFuturesData, "/data/", {}, has(kStart, "th")},
+      {Site::kFuturesData, "/data/", {}, [](const Tokens& t) {
+         return DateOf(After(t, Find(t, kStart, "th"))).year != 0;  // a row headed by its date
+       }},
       {Site::kBrokerFutures, "/future/3OSE11/index", {}, has(kText, "現在値")},
-      {Site::kDowForecast, "/nydow/data/", {}, has(kEnd, "thead")},
+      {Site::kDowForecast, "/nydow/data/", {}, [](const Tokens& t) {
+         const auto rows = Rows(t, Find(t, kEnd, "thead"));
+         return !rows.empty() && rows.front().size() == 5;  // date and four figures
+       }},
       {Site::kFinance, "/quote/%5EDJI", {}, has(kText, "用語")},
   };
   for (const Case& c : cases) {

@@ -78,6 +78,21 @@ TEST(Cp932Test, RandomBytesNeverCrashAndStayBounded) {
   }
 }
 
+// One open converter gives, text after text, what a fresh conversion
+// gives: a cut or invalid text leaves nothing behind for the next one.
+TEST(Cp932Test, KeptConverterMatchesOneShotConversion) {
+  std::mt19937 rng(11);
+  CCp932FromUtf8 converter;
+  const std::string texts[] = {"\xE3\x81", "\xE6\x97\xA5", "", "\x80x\xE3\x81",
+                               Utf8FromCp932("調整後終値*"), "abc"};
+  for (const std::string& text : texts) EXPECT_EQ(converter.Convert(text), Cp932FromUtf8(text));
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes(rng() % 32, '\0');
+    for (char& c : bytes) c = static_cast<char>(rng());
+    EXPECT_EQ(converter.Convert(bytes), Cp932FromUtf8(bytes));
+  }
+}
+
 TEST(Cp932Test, PrintWritesTheLocaleCharset) {
   char* data = nullptr;
   std::size_t size = 0;

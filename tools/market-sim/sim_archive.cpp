@@ -141,7 +141,7 @@ bool CSimArchive::WriteFile(const FileName& name, const std::string& path) const
     case Kind::kPrice:
     case Kind::kPriceYear: {
       CChartTable table;
-      market_.AdjustedBars(from, to, table);
+      market_.TradedBars(from, to, table);
       return WriteArchivePriceFile(path.c_str(), table, from, to, header);
     }
     case Kind::kPriceLast: {
@@ -152,7 +152,7 @@ bool CSimArchive::WriteFile(const FileName& name, const std::string& path) const
     case Kind::kMargin:
     case Kind::kMarginYear: {
       CMarginTable table;
-      market_.AdjustedMargins(from, to, table);
+      market_.ReportedMargins(from, to, table);
       return WriteArchiveMarginFile(path.c_str(), table, from, to, header);
     }
   }

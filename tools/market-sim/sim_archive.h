@@ -32,7 +32,9 @@
 // archive price and margin files) into a private temporary folder, read
 // back, gzip-compressed and kept: each file is made once, on its first
 // request, and then served from memory for the life of the archive. Prices
-// and balances are the adjusted series of the market. A dated file carries
+// are as traded and balances as reported (the series `raw` and `margin` of
+// the market), the values that the history and margin pages show; the
+// price files narrow them to float32. A dated file carries
 // its date as the day it was made, a year file the last day of its year.
 //
 // All operations may be called from any number of threads at once; files

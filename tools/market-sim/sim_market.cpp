@@ -768,7 +768,23 @@ void CSimMarket::SplitsUpTo(const CDate& date, CDivideMap& out) const {
   }
 }
 
+void CSimMarket::TradedBars(uint32_t from, uint32_t to, CChartTable& out) const {
+  YearBars(from, to, true, out);
+}
+
 void CSimMarket::AdjustedBars(uint32_t from, uint32_t to, CChartTable& out) const {
+  YearBars(from, to, false, out);
+}
+
+void CSimMarket::ReportedMargins(uint32_t from, uint32_t to, CMarginTable& out) const {
+  YearMargins(from, to, true, out);
+}
+
+void CSimMarket::AdjustedMargins(uint32_t from, uint32_t to, CMarginTable& out) const {
+  YearMargins(from, to, false, out);
+}
+
+void CSimMarket::YearBars(uint32_t from, uint32_t to, bool traded, CChartTable& out) const {
   out.clear();
   if (to < from) return;
   const uint32_t year = from / 10000;
@@ -776,14 +792,15 @@ void CSimMarket::AdjustedBars(uint32_t from, uint32_t to, CChartTable& out) cons
     YearPart part;
     MakeYear(models_[i], year, true, false, part);
     CChart chart;
-    for (const CDayRecord& bar : part.adjusted) {
+    for (const CDayRecord& bar : traded ? part.raw : part.adjusted) {
       if (bar.DateNumber() >= from && bar.DateNumber() <= to) chart.push_back(bar);
     }
     if (!chart.empty()) out.emplace(issues_[i].record.code, std::move(chart));
   }
 }
 
-void CSimMarket::AdjustedMargins(uint32_t from, uint32_t to, CMarginTable& out) const {
+void CSimMarket::YearMargins(uint32_t from, uint32_t to, bool reported,
+                             CMarginTable& out) const {
   out.clear();
   if (to < from) return;
   const uint32_t year = from / 10000;
@@ -792,7 +809,7 @@ void CSimMarket::AdjustedMargins(uint32_t from, uint32_t to, CMarginTable& out) 
     YearPart part;
     MakeYear(models_[i], year, false, true, part);
     CMargin margin;
-    for (const CMarginRecord& entry : part.adjustedMargin) {
+    for (const CMarginRecord& entry : reported ? part.margin : part.adjustedMargin) {
       const uint32_t d = entry.date.ToNumber();
       if (d >= from && d <= to) margin.push_back(entry);
     }
@@ -810,9 +827,9 @@ void CSimMarket::LatestBars(const CDate& date, CChartTable& out) const {
          --year) {
       YearPart part;
       MakeYear(model, year, true, false, part);
-      auto last = std::find_if(part.adjusted.rbegin(), part.adjusted.rend(),
+      auto last = std::find_if(part.raw.rbegin(), part.raw.rend(),
                                [&](const CDayRecord& bar) { return bar.DateNumber() <= number; });
-      if (last != part.adjusted.rend()) {
+      if (last != part.raw.rend()) {
         out[issues_[i].record.code].push_back(*last);
         break;
       }

@@ -85,11 +85,11 @@ struct CSimIssue {
 // The whole series of one issue, from its first to its last bar.
 //
 // `raw` holds the bars as traded, in the share count of their own day, as
-// the history and quote pages show them. `adjusted` holds the same bars
-// restated on today's share count (prices divided, volumes multiplied by
-// the ratios of the splits after each bar), as the archive files carry
-// them; its values are exact float32 numbers, so an archive file read back
-// gives them unchanged. In both, rawClose is the traded close.
+// the history and quote pages and the archive files show them (the files
+// as float32). `adjusted` holds the same bars restated on today's share
+// count (prices divided, volumes multiplied by the ratios of the splits
+// after each bar), as the charting application shows them; its values are
+// exact float32 numbers. In both, rawClose is the traded close.
 //
 // Some trading days have no bar (no trade that day). Stocks, the Japanese
 // indices and the future trade on the trading days of CDate's calendar;
@@ -97,9 +97,9 @@ struct CSimIssue {
 // Day and Christmas.
 //
 // `margin` holds the weekly margin balances as reported (in the share
-// count of their week), dated on the last trading day of each week;
-// `adjustedMargin` the same restated on today's share count, as the
-// archive files carry them. Both are empty for an issue without margin
+// count of their week), dated on the last trading day of each week, as
+// the margin pages and the archive files show them; `adjustedMargin` the
+// same restated on today's share count. Both are empty for an issue without margin
 // trading and for the built-in issues.
 struct CSimSeries {
   CChart raw;
@@ -149,17 +149,23 @@ class CSimMarket {
   // The splits of every issue dated on or before `date`.
   void SplitsUpTo(const CDate& date, CDivideMap& out) const;
 
-  // The adjusted bars of every issue (built-in ones included) dated from
-  // `from` to `to` (date numbers, both included) within one calendar year;
-  // issues without bars there are left out. Made without the cache.
+  // The bars as traded (`raw`) of every issue (built-in ones included)
+  // dated from `from` to `to` (date numbers, both included) within one
+  // calendar year; issues without bars there are left out. Made without
+  // the cache. The archive's price files carry these.
+  void TradedBars(uint32_t from, uint32_t to, CChartTable& out) const;
+  // The same with the adjusted bars.
   void AdjustedBars(uint32_t from, uint32_t to, CChartTable& out) const;
 
-  // The adjusted margin balances of every issue dated from `from` to `to`
-  // within one calendar year; issues without entries there are left out.
+  // The margin balances as reported (`margin`) of every issue dated from
+  // `from` to `to` within one calendar year; issues without entries there
+  // are left out. The archive's margin files carry these.
+  void ReportedMargins(uint32_t from, uint32_t to, CMarginTable& out) const;
+  // The same with the adjusted balances.
   void AdjustedMargins(uint32_t from, uint32_t to, CMarginTable& out) const;
 
-  // The last adjusted bar on or before `date` of every issue listed on
-  // that day (the existence check of the archive's latest-price file).
+  // The last bar as traded on or before `date` of every issue listed on
+  // that day (the archive's latest-price file).
   void LatestBars(const CDate& date, CChartTable& out) const;
 
  private:
@@ -176,6 +182,8 @@ class CSimMarket {
   void MakeYear(const IssueModel& model, uint32_t year, bool bars,
                 bool margins, YearPart& part) const;
   std::shared_ptr<CSimSeries> MakeSeries(const IssueModel& model) const;
+  void YearBars(uint32_t from, uint32_t to, bool traded, CChartTable& out) const;
+  void YearMargins(uint32_t from, uint32_t to, bool reported, CMarginTable& out) const;
 
   CSimMarketOptions options_;
   CDate today_;

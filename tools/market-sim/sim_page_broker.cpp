@@ -17,10 +17,10 @@ const char kSiteName[] = "ブローカー モバイル";
 
 std::string SearchForm(const std::string& fieldName) {
   return "<form name=\"searchForm\" action=\"/bsite/price/searchStock.do\" method=\"post\">\n"
-         "<div class=\"search\">銘柄コード<br><input type=\"text\" name=\"" +
+         "<div class=\"search\">銘柄コード<br /><input type=\"text\" name=\"" +
          fieldName +
-         "\" value=\"\" size=\"8\" istyle=\"4\"><br>銘柄名<br>"
-         "<input type=\"text\" name=\"stock_name\" value=\"\" size=\"16\"><br>"
+         "\" value=\"\" size=\"8\" istyle=\"4\"><br />銘柄名<br />"
+         "<input type=\"text\" name=\"stock_name\" value=\"\" size=\"16\"><br />"
          "<input type=\"submit\" name=\"id\" value=\"検索\"></div>\n</form>\n";
 }
 
@@ -33,7 +33,7 @@ std::string Top(const std::string& title) {
 }
 
 std::string Bottom() {
-  return "<hr>\n<div id=\"footer\"><a href=\"/bsite/\">トップ</a><br>(C) Broker "
+  return "<hr>\n<div id=\"footer\"><a href=\"/bsite/\">トップ</a><br />(C) Broker "
          "Securities</div>\n" +
          PageEnd("");
 }
@@ -51,7 +51,8 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
   // The changed structure names the code field differently.
   const std::string field = altered ? "productCode" : "ipm_product_code";
   if (request.method != "POST") {
-    SendPage(response, Top("株価検索") + "<h1>株価検索</h1>\n" + SearchForm(field) + Bottom());
+    SendPage(response, WithLowerCaseDoctype(Top("株価検索") + "<h1>株価検索</h1>\n" +
+                                            SearchForm(field) + Bottom()));
     return true;
   }
 
@@ -65,7 +66,7 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
     html += "<h1>株価検索結果</h1>\n<p class=\"error\">";
     html += altered ? "該当する銘柄が見つかりませんでした。" : "対象銘柄はありません。";
     html += "</p>\n<p>銘柄コードをご確認のうえ、再度検索してください。</p>\n";
-    SendPage(response, html + SearchForm(field) + Bottom());
+    SendPage(response, WithLowerCaseDoctype(html + SearchForm(field) + Bottom()));
     return true;
   }
 
@@ -78,7 +79,7 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
   }
 
   std::string html = Top(r.name + " 株価");
-  html += "<div class=\"stock\"><b>" + Escape(r.name) + "</b><br>" + r.code + " " +
+  html += "<div class=\"stock\"><b>" + Escape(r.name) + "</b><br />" + r.code + " " +
           Escape(r.market) + "</div>\n";
   html +=
       "<form name=\"orderForm\" action=\"/bsite/member/stock/buyOrderEntry.do\" method=\"post\">"
@@ -103,6 +104,6 @@ bool RenderBrokerQuotePage(const CSimMarket& market, const CSimRequest& request,
   html += "<tr><td>安値</td><td>" + DayPrice(traded, bar.low, "13:47") +
           "</td><td>前日終値</td><td>" + FormatPrice(previous) + "</td></tr>\n";
   html += "</table>\n<p>※株価は20分ディレイです。</p>\n";
-  SendPage(response, html + SearchForm(field) + Bottom());
+  SendPage(response, WithLowerCaseDoctype(html + SearchForm(field) + Bottom()));
   return true;
 }

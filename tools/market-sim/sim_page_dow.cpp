@@ -1,6 +1,8 @@
 // The Dow average's pages: the Dow forecast site's daily table for a
 // date range (newest first, after the table head: date, open, high, low,
-// close a row) and the finance portal's quote page, where each figure
+// close a row; with the `shortRows` request the page breaks off right
+// after the oldest row's close; the changed structure shows date, close
+// and change a row) and the finance portal's quote page, where each figure
 // follows a link to its glossary entry ("用語").
 
 #include "support/text.h"
@@ -49,22 +51,41 @@ bool RenderDowDataPage(const CSimMarket& market, const CSimRequest& request,
       "\">"
       "<button type=\"submit\">表示</button></form>\n";
   html += "<table class=\"table table-striped\">\n";
-  const std::string head =
-      "<tr><th>日付</th><th>始値</th><th>高値</th><th>安値</th><th>終値</th></tr>\n";
-  // The changed structure has no table head: its row opens the body.
-  html += altered ? "<tbody>\n" + head : "<thead>\n" + head + "</thead>\n<tbody>\n";
+  // The changed structure shows the close and its change only.
+  html += altered ? "<thead>\n<tr><th>日付</th><th>終値</th><th>前日比</th></tr>\n</thead>\n"
+                  : "<thead>\n<tr>\n  <th>日付</th><th>始値</th><th>高値</th>"
+                    "<th>安値</th><th>終値</th>\n</tr>\n</thead>\n";
+  html += "<tbody>\n";
+  const CDayRecord* oldest = nullptr;
   for (auto it = bars.rbegin(); it != bars.rend(); ++it) {
     if (to < it->Date()) continue;
     if (it->Date() < from) break;
-    html += "<tr><td>" + DateSlash(it->Date()) + "</td><td>" + Figure(it->open) + "</td><td>" +
-            Figure(it->high) + "</td><td>" + Figure(it->low) + "</td><td>" + Figure(it->close) +
-            "</td></tr>\n";
+    oldest = &*it;
+  }
+  for (auto it = bars.rbegin(); it != bars.rend(); ++it) {
+    if (to < it->Date()) continue;
+    if (it->Date() < from) break;
+    if (altered) {
+      const double change = it + 1 != bars.rend() ? it->close - (it + 1)->close : 0;
+      html += "<tr><td>" + DateSlash(it->Date()) + "</td><td>" + Figure(it->close) + "</td><td>" +
+              FormatSigned(change, 2) + "</td></tr>\n";
+      continue;
+    }
+    html += "<tr>\n  <td>\n    " + DateSlash(it->Date()) + "\n  </td>\n  <td>" +
+            Figure(it->open) + "</td><td>" + Figure(it->high) + "</td><td>" + Figure(it->low) +
+            "</td><td>" + Figure(it->close) + "</td>";
+    if (request.shortRows && &*it == oldest) {
+      // The page breaks off right after the oldest row's last figure.
+      SendPage(response, WithLowerCaseDoctype(html));
+      return true;
+    }
+    html += "\n</tr>\n";
   }
   html += "</tbody>\n</table>\n";
   html += "<p class=\"note\">米国市場の休場日はデータがありません。</p>\n</main>\n";
   html += "<footer class=\"footer\">(C) NY Dow Forecast</footer>\n";
   html += PageEnd("<script src=\"/assets/app.js\"></script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }
 
@@ -111,6 +132,6 @@ bool RenderDowQuotePage(const CSimMarket& market, const CSimRequest& request,
       figure(previous) + "</span></dd></dl></li>\n";
   html += "</ul>\n</section>\n";
   html += FinancePageEnd("{\"mainIndexPriceBoard\": {\"code\": \"^DJI\"}}");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

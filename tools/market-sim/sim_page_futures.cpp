@@ -4,6 +4,9 @@
 // prices and the volume) and the broker's quote page of the front
 // contract.
 //
+// With the `shortRows` request the data page breaks off inside its oldest
+// row; with `alteredStructure` its rows are headed by the day of the week.
+//
 // The market holds one bar a day; the night session is made from it: it
 // opens at the day's close and closes at the next day's open (the last
 // night at the close), and reaches a few ticks beyond both.
@@ -36,6 +39,12 @@ Session NightOf(const CChart& bars, size_t index) {
 }
 
 std::string Price(double value) { return FormatNumber(value, 0); }
+
+std::string Weekday(const CDate& date) {
+  static const char* const kNames[] = {"日", "月", "火", "水", "木", "金", "土"};
+  const int w = date.Weekday();
+  return w >= 0 && w < 7 ? kNames[w] : "-";
+}
 
 // The front contract on `date`: the nearest of March, June, September
 // and December whose last trading day is not past.
@@ -75,20 +84,30 @@ bool RenderFuturesDataPage(const CSimMarket& market, const CSimRequest& request,
   for (size_t i = bars.size(); i-- > 0;) {
     const CDayRecord& day = bars[i];
     const Session night = NightOf(bars, i);
-    // The changed structure heads a row with an ordinary cell.
-    html += altered ? "<tr><td class=\"date\">" : "<tr><th>";
-    html += DateSlash(day.Date());
-    html += altered ? "</td>" : "</th>";
-    html += "<td>" + Price(day.open) + "</td><td>" + Price(day.high) + "</td><td>" +
-            Price(day.low) + "</td><td>" + Price(day.close) + "</td>";
+    // The changed structure heads a row with the day of the week and moves
+    // the date into the first ordinary cell.
+    html += altered ? "<tr><th class=\"week\">(" + Weekday(day.Date()) + ")</th><td>" +
+                          DateSlash(day.Date()) + "</td>"
+                    : "<tr><th>" + DateSlash(day.Date()) + "</th>";
+    if (request.shortRows && i == 0) {
+      // The page breaks off inside its oldest row.
+      html += "<TD>" + Price(day.open) + "</TD><TD>" + Price(day.high) + "</TD>";
+      SendPage(response, WithLowerCaseDoctype(html));
+      return true;
+    }
+    html += "<TD>" + Price(day.open) + "</TD><TD>" + Price(day.high) + "</TD><TD>" +
+            Price(day.low) + "</TD><TD>" + Price(day.close) + "</TD>\n";
     html += "<td>" + Price(night.open) + "</td><td>" + Price(night.high) + "</td><td>" +
-            Price(night.low) + "</td><td>" + Price(night.close) + "</td>";
+            Price(night.low) + "</td><td>" + Price(night.close) + "</td>\n";
     html += "<td>" + FormatNumber(day.volume, 0) + "</td></tr>\n";
   }
   html += "</tbody>\n</table>\n</div>\n";
   html += "<div id=\"footer\">(C) Futures Data Room</div>\n";
-  html += PageEnd("<script src=\"/js/table.js\"></script>\n");
-  SendPage(response, html);
+  html += PageEnd(
+      "<script src=\"/js/table.js\"></script>\n"
+      "<script>var r = document.querySelectorAll(\"tbody tr\");\n"
+      "for (var i = 0; i < r.length && i<5; i++) { r[i].className = \"recent\"; }</script>\n");
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }
 
@@ -129,6 +148,6 @@ bool RenderBrokerFuturesPage(const CSimMarket& market, const CSimRequest& reques
   html += "</table>\n<p class=\"note\">価格は20分遅れです。</p>\n</main>\n";
   html += "<footer id=\"footer\">(C) Broker Securities</footer>\n";
   html += PageEnd("<script src=\"/js/future.js\"></script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

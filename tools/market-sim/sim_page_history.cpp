@@ -2,7 +2,8 @@
 // the asked range, newest first, twenty rows a page, as traded (in the
 // share count of their own day), with the split-adjusted close in the
 // last column. A split effective in the range gets a row of its own, a
-// notice spanning the price columns, above the bar of its day.
+// notice spanning the price columns, above the bar of its day. A range
+// (or page) without rows has no table, only a notice saying so.
 
 #include <algorithm>
 #include <vector>
@@ -24,7 +25,7 @@ struct Row {
 };
 
 std::string SplitNotice(const CDivideRecord& split) {
-  return "分割: 1株 → " + FormatPrice(split.ratio) + "株";
+  return "分割: 1株 &rarr; " + FormatPrice(split.ratio) + "株";
 }
 
 // The rows of the range, newest first; a notice comes before the bar of
@@ -80,21 +81,26 @@ std::string Pager(const std::string& code, const CDate& from, const CDate& to, i
 
 std::string HistoryTable(const std::vector<Row>& rows, size_t first, size_t end) {
   std::string html =
-      "<table class=\"StocksEtfReitPriceHistory__historyTable__13C_\">\n<thead><tr>"
-      "<th>日付</th><th>始値</th><th>高値</th><th>安値</th><th>終値</th>"
-      "<th>出来高</th><th>調整後終値*</th></tr></thead>\n<tbody>\n";
+      "<table class=\"StocksEtfReitPriceHistory__historyTable__13C_\">\n<thead>\n<tr>\n"
+      "  <TH scope=\"col\">日付</TH><TH scope=\"col\">始値</TH><TH scope=\"col\">高値</TH>\n"
+      "  <TH scope=\"col\">安値</TH><TH scope=\"col\">終値</TH><TH scope=\"col\">出来高</TH>\n"
+      "  <TH scope=\"col\">調整後終値*</TH>\n</tr>\n</thead>\n<tbody>\n";
   for (size_t i = first; i < end; ++i) {
     const Row& row = rows[i];
-    html += "<tr><th class=\"date\">" + DateKanji(row.date) + "</th>";
+    // The date cell spans lines, as the site's templates write it.
+    html += "<tr>\n  <th class=\"date\">\n    " + DateKanji(row.date) + "\n  </th>\n";
     if (row.split != nullptr) {
-      html += "<td colspan=\"6\" class=\"notice\">" + SplitNotice(*row.split) + "</td></tr>\n";
+      html += "  <td colspan='6' class=notice>" + SplitNotice(*row.split) + "</td>\n</tr>\n";
       continue;
     }
     const CDayRecord& bar = *row.bar;
-    html += "<td>" + FormatPrice(bar.open) + "</td><td>" + FormatPrice(bar.high) + "</td><td>" +
-            FormatPrice(bar.low) + "</td><td>" + FormatPrice(bar.close) + "</td><td>" +
-            FormatNumber(bar.volume, 0) + "</td><td>" + FormatPrice(row.adjustedClose) +
-            "</td></tr>\n";
+    auto cell = [](const std::string& figure) {
+      return "<td><span class=\"StyledNumber__value__3rXW\">" + figure + "</span></td>";
+    };
+    html += "  " + cell(FormatPrice(bar.open)) + cell(FormatPrice(bar.high)) +
+            cell(FormatPrice(bar.low)) + cell(FormatPrice(bar.close)) + "\n  " +
+            cell(FormatNumber(bar.volume, 0)) + cell(FormatPrice(row.adjustedClose)) +
+            "\n</tr>\n";
   }
   return html + "</tbody>\n</table>\n";
 }
@@ -156,16 +162,24 @@ bool RenderPriceHistoryPage(const CSimMarket& market, const CSimRequest& request
           "<label>期間</label><input type=\"text\" name=\"from\" value=\"" +
           std::to_string(from.ToNumber()) + "\"><input type=\"text\" name=\"to\" value=\"" +
           std::to_string(to.ToNumber()) + "\"><button type=\"submit\">表示</button></form>\n";
-  html += request.alteredStructure ? HistoryGrid(rows, first, end) : HistoryTable(rows, first, end);
-  if (first == end) html += "<p class=\"NoData__6xUi\">該当する期間のデータはありません。</p>\n";
+  // A range without rows shows a notice and no table at all.
+  if (first == end) {
+    html += "<p class=\"NoData__6xUi\">該当する期間のデータはありません。</p>\n";
+  } else {
+    html += request.alteredStructure ? HistoryGrid(rows, first, end)
+                                     : HistoryTable(rows, first, end);
+  }
   html +=
-      "<p class=\"StocksEtfReitPriceHistory__note__7yVj\">*は株式分割などを考慮した値です。</p>\n";
+      "<p class=\"StocksEtfReitPriceHistory__note__7yVj\">*は株式分割などを考慮した値です。"
+      "<br />\n出来高は&nbsp;株数で表示しています。</p>\n"
+      "<script>var cells = document.querySelectorAll(\"td span\");\n"
+      "for (var i = 0; i < cells.length && i<200; i++) { cells[i].title = \"\"; }</script>\n";
   html += Pager(r.code, from, to, page, lastPage);
   html += "</section>\n";
   html += FinancePageEnd(
       StringFormat("{\"priceHistory\": {\"code\": \"%s\", \"from\": %u, \"to\": %u, \"page\": %d, "
                    "\"rows\": %zu}}",
                    r.code.c_str(), from.ToNumber(), to.ToNumber(), page, rows.size()));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

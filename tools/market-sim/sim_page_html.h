@@ -17,9 +17,10 @@
 // breaks are kept
 // between elements only, and scripts hold no "<" and no Japanese text, so
 // that they never turn into tags or into texts a reader might take.
-// The stock pages (quote, list, split and margin) depart from this and
-// write their markup as real sites do; their sources say how. Their
-// document type is lower case (WithLowerCaseDoctype).
+// The stock pages (quote, list, split and margin) and the price pages
+// (history, broker, stock information, portal, futures and Dow) depart
+// from this and write their markup as real sites do; their sources say
+// how. Their document type is lower case (WithLowerCaseDoctype).
 
 // ---- Numbers -----------------------------------------------------------------
 

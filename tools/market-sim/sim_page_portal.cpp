@@ -91,12 +91,12 @@ std::string HistoryRows(const CChart& bars, int32_t months, int decimals, bool a
   start.AddMonths(-months);
   for (auto it = bars.rbegin(); it != bars.rend() && start < it->Date(); ++it) {
     // The changed structure heads a row with an ordinary cell.
-    html += altered ? "<tr><td class=\"date\">" : "<tr><th>";
+    html += altered ? "<TR>\n<td class=\"date\">" : "<TR>\n<th>";
     html += DateSlash(it->Date());
-    html += altered ? "</td>" : "</th>";
-    html += "<td>" + FormatNumber(it->open, decimals) + "</td><td>" +
-            FormatNumber(it->high, decimals) + "</td><td>" + FormatNumber(it->low, decimals) +
-            "</td><td>" + FormatNumber(it->close, decimals) + "</td></tr>\n";
+    html += altered ? "</td>\n" : "</th>\n";
+    html += "<TD>" + FormatNumber(it->open, decimals) + "</TD>\n<TD>" +
+            FormatNumber(it->high, decimals) + "</TD>\n<TD>" + FormatNumber(it->low, decimals) +
+            "</TD>\n<TD>" + FormatNumber(it->close, decimals) + "</TD>\n</TR>\n";
   }
   return html;
 }
@@ -106,7 +106,7 @@ std::string Header(const CPrivateBrand::Entry& entry) {
                      std::string(kSiteName) +
                      "</a></div>\n<ul class=\"gnav\">"
                      "<li><a href=\"/contents/market.aspx\">マーケット</a></li>"
-                     "<li><a href=\"/contents/fx.aspx\">為替</a></li>"
+                     "<li><a href=\"/contents/fx.aspx\">為替&amp;FX</a></li>"
                      "<li><a href=\"/contents/news.aspx\">ニュース</a></li></ul></div>\n";
   html += "<div class=\"marketDetail\">\n<h1>" + Escape(entry.name) + "</h1>\n";
   html += "<ul class=\"tabs\"><li><a href=\"" + entry.detailPage + "\">概要</a></li>";
@@ -166,7 +166,7 @@ void DetailPage(const CPrivateBrand::Entry& entry, const CChart& bars, bool alte
       Footer(StringFormat("<script src=\"/js/detail.js\"></script>\n"
                           "<script>var marketCode = \"%d\";</script>\n",
                           entry.code));
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
 }
 
 }  // namespace
@@ -193,11 +193,21 @@ bool RenderPortalPage(const CSimMarket& market, const CSimRequest& request,
   }
   std::string html = PageStart(entry.name + " 時系列 - " + kSiteName, "", "history");
   html += Header(entry);
-  html +=
-      "<table class=\"historical\" id=\"historical\">\n<thead><tr><td>日付</td><td>始値</td>"
-      "<td>高値</td><td>安値</td><td>終値</td></tr></thead>\n<tbody>\n" +
-      rows + "</tbody>\n</table>\n";
-  html += Footer("<script src=\"/js/history.js\"></script>\n");
-  SendPage(response, html);
+  // Without rows (an index with no trading day in the period) the page
+  // says so in place of the table.
+  if (rows.empty()) {
+    html += "<p class=\"nodata\">該当するデータはありません。</p>\n";
+  } else {
+    html +=
+        "<table class=\"historical\" id=\"historical\">\n<thead><tr><td>日付</td><td>始値</td>"
+        "<td>高値</td><td>安値</td><td>終値</td></tr></thead>\n<tbody>\n" +
+        rows + "</tbody>\n</table>\n";
+  }
+  html += Footer(
+      "<script src=\"/js/history.js\"></script>\n"
+      "<script>var t = document.getElementById(\"historical\");\n"
+      "if (t && t.rows.length > 1) { for (var i = 1; i < t.rows.length; i += 2) "
+      "t.rows[i].className = \"odd\"; }</script>\n");
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

@@ -69,7 +69,9 @@ bool RenderStockInfoPage(const CSimMarket& market, const CSimRequest& request,
 
   std::string html = PageStart(TitleName(r.name) + "(" + r.code + ") 株価・株式情報 | " + kSiteName,
                                "<meta name=\"description\" content=\"" + Escape(TitleName(r.name)) +
-                                   "の株価、チャート、業績をまとめて確認できます。\">\n",
+                                   "の株価、チャート、業績をまとめて確認できます。\">\n"
+                                   "<script>if (window.innerWidth < 600 && screen.width<800) "
+                                   "{ document.documentElement.className = \"sp\"; }</script>\n",
                                "stock");
   html += "<header class=\"site-header\"><a class=\"logo\" href=\"/\">" + std::string(kSiteName) +
           "</a><nav><a href=\"/ranking/\">ランキング</a><a href=\"/news/\">ニュース</a>"
@@ -79,7 +81,8 @@ bool RenderStockInfoPage(const CSimMarket& market, const CSimRequest& request,
           Escape(r.market) + "</span></div>\n";
   if (issue->IsDelisted()) {
     html += "<div class=\"delisted\"><span class=\"badge\">上場廃止</span><p>この銘柄は" +
-            DateKanji(issue->delisted) + "をもって上場廃止となりました。</p></div>\n";
+            DateKanji(issue->delisted) +
+            "をもって<br />\n上場廃止となりました。&nbsp;以下は最終売買日の株価です。</p></div>\n";
   }
   html +=
       "<div class=\"price-now\"><span class=\"price\">" +
@@ -110,6 +113,6 @@ bool RenderStockInfoPage(const CSimMarket& market, const CSimRequest& request,
           "株</dd></dl></section>\n";
   html += "</main>\n<footer class=\"site-footer\"><p>(C) Stock Info Navi</p></footer>\n";
   html += PageEnd("<script src=\"/assets/chart.js\" defer></script>\n");
-  SendPage(response, html);
+  SendPage(response, WithLowerCaseDoctype(html));
   return true;
 }

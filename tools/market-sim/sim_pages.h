@@ -27,6 +27,9 @@ struct CSimRequest {
   // A fault asks for the page with a changed structure (its anchors moved
   // or renamed), so that a reader meets a page it cannot read.
   bool alteredStructure = false;
+  // A fault asks for a table page that breaks off inside its rows (the
+  // futures and Dow data pages), as a page the server stopped writing.
+  bool shortRows = false;
 };
 
 // The answer to send. The body is sent as it stands (pages are UTF-8).

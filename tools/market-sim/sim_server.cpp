@@ -236,6 +236,8 @@ bool ParseSimFault(const std::string& text, CSimFault& fault) {
     f.kind = CSimFault::Kind::kRedirectLoop;
   } else if (kind == "altered" && !hasValue) {
     f.kind = CSimFault::Kind::kAlteredStructure;
+  } else if (kind == "short-rows" && !hasValue) {
+    f.kind = CSimFault::Kind::kShortRows;
   } else {
     return false;
   }
@@ -599,13 +601,16 @@ void CSimServer::Handle(Site site, const std::string& base, const httplib::Reque
     case CSimFault::Kind::kAlteredStructure:
       Answer(site, request.method, record.path, record.query, request, true, response);
       break;
+    case CSimFault::Kind::kShortRows:
+      Answer(site, request.method, record.path, record.query, request, false, response, true);
+      break;
   }
   finish();
 }
 
 void CSimServer::Answer(Site site, const std::string& method, const std::string& path,
                         const std::string& query, const httplib::Request& request,
-                        bool altered, httplib::Response& response) {
+                        bool altered, httplib::Response& response, bool shortRows) {
   auto plain = [&](int status, const char* text) {
     response.status = status;
     response.set_content(text, "text/plain");
@@ -642,6 +647,7 @@ void CSimServer::Answer(Site site, const std::string& method, const std::string&
   page.query = query;
   page.body = request.body;
   page.alteredStructure = altered;
+  page.shortRows = shortRows;
   for (auto& field : DecodeForm(query)) page.params.insert(field);
   if (IsForm(request)) {
     for (auto& field : DecodeForm(request.body)) page.params.insert(field);

@@ -35,6 +35,7 @@ struct CSimFault {
     kRedirectChain,  // `count` redirections (302) before the normal answer
     kRedirectLoop,   // redirect back and forth without end
     kAlteredStructure,  // the page with its structure changed
+    kShortRows,      // a table page that breaks off inside its rows
   };
 
   Kind kind = Kind::kStatus;
@@ -54,7 +55,7 @@ struct CSimFault {
 //   KIND[=VALUE]@[SITE:]PATH[*]
 // KIND and VALUE: status=CODE, fail-first=N or fail-first=N/CODE (500
 // when no CODE), cut=BYTES, corrupt-gzip, delay=MILLISECONDS, hang,
-// redirect=HOPS, redirect-loop, altered. SITE is a name of SimSiteName;
+// redirect=HOPS, redirect-loop, altered, short-rows. SITE is a name of SimSiteName;
 // a trailing "*" makes the path a prefix. False for any other text.
 bool ParseSimFault(const std::string& text, CSimFault& fault);
 
@@ -164,7 +165,7 @@ class CSimServer {
   // The normal answer of a site, faults aside.
   void Answer(Site site, const std::string& method, const std::string& path,
               const std::string& query, const httplib::Request& request,
-              bool altered, httplib::Response& response);
+              bool altered, httplib::Response& response, bool shortRows = false);
   // The first fault matching the request, counted as a hit; false when none.
   bool MatchFault(Site site, const std::string& path, const std::string& query,
                   CSimFault& fault, int& hit);

@@ -1,0 +1,211 @@
+#include "web/price_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "support/cp932.h"
+#include "tests/web/page_fixture.h"
+#include "web/web_result.h"
+
+namespace {
+
+// The walks, each turned into a list of items (the list walks' items and
+// the quote walks' bar carry no code; the quote bar carries no date).
+enum Walk { kHistory, kPortal, kFutures, kDow, kPortalQuote, kFuturesQuote, kDowQuote, kBroker,
+            kInfo };
+
+int32_t RunWalk(Walk walk, CBuffer& page, CQuoteItems& items) {
+  std::vector<CDayRecord> bars(1);
+  int32_t result = 0;
+  switch (walk) {
+    case kHistory: result = ReadStockHistoryPage(page, bars); break;
+    case kPortal: result = ReadPortalHistoryPage(page, bars); break;
+    case kFutures: result = ReadFuturesDataPage(page, bars); break;
+    case kDow: result = ReadDowDataPage(page, bars); break;
+    case kPortalQuote: result = ReadLabelledQuotePage(page, true, bars[0]); break;
+    case kFuturesQuote: result = ReadLabelledQuotePage(page, false, bars[0]); break;
+    case kDowQuote: result = ReadDowQuotePage(page, bars[0]); break;
+    case kBroker: return ReadBrokerQuotePage(page, CDate(2024, 3, 8), items);
+    case kInfo: return ReadStockInfoPage(page, CDate(2024, 3, 8), items);
+  }
+  items.clear();
+  for (const CDayRecord& bar : bars) items.push_back({"", bar});
+  return result;
+}
+
+// An expected item: date number, open, high, low, close, volume, rawClose
+// and code.
+struct Item {
+  uint32_t date;
+  double open, high, low, close, volume = 0, rawClose = 0;
+  const char* code = "";
+};
+
+struct Case {
+  const char* page;
+  Walk walk;
+  int32_t result;
+  std::vector<Item> items;  // page order
+};
+
+double F(double v) { return static_cast<float>(v); }  // as the portal stores it
+
+TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
+  const int32_t kBad = kWebErrorPage;
+  const Case cases[] = {
+      // A split notice row is skipped; dates and figures over lines.
+      {"history_stock_split.html", kHistory, 0,
+       {{20240308, 1555, 1560, 1510, 1520, 2345600, 1520},
+        {20240307, 1540.5, 1570, 1538, 1555, 1002300, 1555},
+        {20240306, 3090, 3120, 3050, 3080, 512150, 1540}}},
+      // A row with "-" for its open is no bar.
+      {"history_stock_long.html", kHistory, 0,
+       {{20240110, 98.7, 99, 97.25, 98, 0, 98},
+        {20240109, 100, 101.5, 99.1, 99.9, 12000000, 99.9},
+        {20240104, 101, 102, 100, 101, 800, 101}}},
+      {"history_stock_no_table.html", kHistory, 0, {}},
+      {"history_stock_changed.html", kHistory, kBad, {}},
+      {"history_stock_row_cut.html", kHistory, kBad, {}},
+      {"history_stock_bad_date.html", kHistory, kBad, {}},
+      {"portal_history_index.html", kPortal, 0,
+       {{20240308, F(2745.12), F(2760.40), F(2731.08), F(2741.94)},
+        {20240307, F(2711.90), F(2748.55), F(2706.33), F(2743.17)},
+        {20240306, 2700, F(2712.85), F(2688.01), F(2705.38)}}},
+      {"portal_history_currency.html", kPortal, 0,
+       {{20240308, F(147.980), F(148.123), F(146.480), F(147.061)},
+        {20240307, F(149.402), F(149.590), F(147.900), F(147.980)}}},
+      {"portal_history_empty.html", kPortal, 0, {}},
+      {"portal_history_changed.html", kPortal, kBad, {}},
+      // The last row breaks off with the page: dropped.
+      {"futures_data_rows.html", kFutures, 0,
+       {{20240308, 39900, 40480, 39510, 39720},
+        {20240307, 39650, 39990, 39560, 39800},
+        {20240306, 40010, 40050, 39400, 39630}}},
+      // A row without its night session is dropped.
+      {"futures_data_short_row.html", kFutures, 0, {{20240308, 39900, 40480, 39510, 39720}}},
+      {"futures_data_changed.html", kFutures, kBad, {}},
+      {"dow_data_range.html", kDow, 0,
+       {{20240308, 38803.92, 38985.55, 38592.21, 38722.69},
+        {20240307, 38712.30, 38806.11, 38573.33, 38791.35},
+        {20240306, 38626.01, 38802.76, 38538.93, 38661.05}}},
+      {"dow_data_ends_after_row.html", kDow, 0,
+       {{20240308, 38803.92, 38985.55, 38592.21, 38722.69},
+        {20240307, 38712.30, 38806.11, 38573.33, 38791.35}}},
+      {"dow_data_no_head.html", kDow, 0, {}},
+      {"dow_data_changed.html", kDow, kBad, {}},
+      {"dow_data_cut_mid_row.html", kDow, kBad, {}},
+      {"portal_quote_index.html", kPortalQuote, 0, {{0, 39809.42, 40472.11, 39518.40, 39688.94}}},
+      {"portal_quote_currency.html", kPortalQuote, 0, {{0, 147.980, 148.123, 146.480, 147.061}}},
+      {"portal_quote_changed.html", kPortalQuote, kBad, {}},
+      // The portal's bar needs one more text after the low; the broker's
+      // futures page does not.
+      {"portal_quote_cut.html", kPortalQuote, kBad, {}},
+      {"futures_quote_no_trailer.html", kFuturesQuote, 0, {{0, 39900, 40480, 39510, 39720}}},
+      {"futures_quote_page.html", kFuturesQuote, 0, {{0, 39900, 40480, 39510, 39720}}},
+      {"futures_quote_changed.html", kFuturesQuote, kBad, {}},
+      {"dow_quote_page.html", kDowQuote, 0, {{0, 38803.92, 38985.55, 38592.21, 38722.69}}},
+      {"dow_quote_changed.html", kDowQuote, kBad, {}},
+      {"broker_quote_traded.html", kBroker, 0,
+       {{20240308, 1555, 1560, 1510, 1520, 2345600, 1520, "6999"}}},
+      // No trade yet: the day's prices are the current one.
+      {"broker_quote_untraded.html", kBroker, 0,
+       {{20240308, 2345.5, 2345.5, 2345.5, 2345.5, 0, 2345.5, "130A"}}},
+      {"broker_quote_unknown.html", kBroker, 0, {}},
+      {"broker_quote_changed.html", kBroker, kBad, {}},
+      {"broker_quote_cut.html", kBroker, kBad, {}},
+      {"stock_info_listed.html", kInfo, 0,
+       {{20240308, 1555, 1560, 1510, 1520, 2345600, 1520, "6999"}}},
+      // A code with a letter is read whole.
+      {"stock_info_letter_code.html", kInfo, 0,
+       {{20240308, 812.5, 812.5, 812.5, 812.5, 0, 812.5, "130A"}}},
+      {"stock_info_delisted.html", kInfo, 0, {}},
+      {"stock_info_changed.html", kInfo, kBad, {}},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes = PageFixture(c.page);
+    ASSERT_FALSE(bytes.empty()) << c.page;
+    CBufferString buffer;
+    FillBuffer(buffer, bytes);
+    CQuoteItems items(3);
+    EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.page;
+    if (c.result != 0) continue;
+    ASSERT_EQ(items.size(), c.items.size()) << c.page;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const Item& w = c.items[i];
+      CDayRecord want;
+      want.SetDateNumber(w.date);
+      want.open = w.open, want.high = w.high, want.low = w.low, want.close = w.close;
+      want.volume = w.volume, want.rawClose = w.rawClose;
+      EXPECT_EQ(items[i].record, want) << c.page << " #" << i;
+      EXPECT_EQ(items[i].code, w.code) << c.page << " #" << i;
+    }
+  }
+}
+
+// 110.123 is kept as the nearest single-precision value, not as typed.
+TEST(PricePagesTest, PortalFiguresAreSinglePrecision) {
+  CBufferString buffer;
+  FillBuffer(buffer, "<table><tr><th>2024/01/05</th><td>110.123</td><td>1</td><td>1</td>"
+                     "<td>1</td></tr></table>");
+  std::vector<CDayRecord> bars;
+  ASSERT_EQ(ReadPortalHistoryPage(buffer, bars), 0);
+  ASSERT_EQ(bars.size(), 1u);
+  EXPECT_NE(bars[0].open, 110.123);
+  EXPECT_EQ(bars[0].open, static_cast<double>(110.123f));
+}
+
+// Pages cut at every byte, and other broken bytes, give an answer and no
+// more bars than rows were sent.
+TEST(PricePagesTest, CutAndBrokenPagesNeverOverrun) {
+  const std::string page = PageFixture("history_stock_split.html");
+  for (size_t cut = 0; cut <= page.size(); cut += 7) {
+    CBufferString buffer;
+    FillBuffer(buffer, page.substr(0, cut));
+    std::vector<CDayRecord> rows;
+    const int32_t result = ReadStockHistoryPage(buffer, rows);
+    EXPECT_TRUE(result == 0 || result == kWebErrorPage);
+    EXPECT_LE(rows.size(), 3u);
+  }
+  const std::string odd[] = {std::string("\xff<tr>", 5), std::string("<th>\0\0", 6),
+                             "<tr><th>2024/1/5</th><td>" + std::string(40, '9') + "</td>",
+                             "<<<<>>>>\"'='"};
+  for (const std::string& bytes : odd) {
+    CBufferString buffer;
+    FillBuffer(buffer, bytes);
+    std::vector<CDayRecord> bars;
+    ReadFuturesDataPage(buffer, bars);
+    ReadPortalHistoryPage(buffer, bars);
+    EXPECT_LE(bars.size(), 1u);
+  }
+}
+
+// Ten thousand rows read whole; a 40-digit figure is clamped, not wrapped.
+TEST(PricePagesTest, LongTablesAndHugeFigures) {
+  // Pages are UTF-8; this source's literals are CP932.
+  std::string page = "<table><tr><th>" + Utf8FromCp932("調整後終値*") + "</th></tr>\n";
+  std::string futures;
+  for (int i = 0; i < 10000; ++i) {
+    const std::string date = "<th>2024/1/" + std::to_string(i % 28 + 1) + "</th>";
+    page += "<tr>" + date + "<td>" + std::string(40, '9') + "</td><td>2</td><td>3</td><td>4</td>"
+            "<td>5</td><td>6</td></tr>\n";
+    futures += "<tr>" + date + "<td>1</td><td>2</td><td>3</td><td>4</td><td>5</td><td>6</td>"
+               "<td>7</td><td>8</td></tr>\n";
+  }
+  page += "</table>";
+  CBufferString buffer;
+  FillBuffer(buffer, page);
+  std::vector<CDayRecord> rows;
+  ASSERT_EQ(ReadStockHistoryPage(buffer, rows), 0);
+  ASSERT_EQ(rows.size(), 10000u);
+  EXPECT_GT(rows.back().open, 9e39);
+  EXPECT_TRUE(std::isfinite(rows.back().open));
+  EXPECT_EQ(rows.back().rawClose, 6);
+  FillBuffer(buffer, futures);
+  ASSERT_EQ(ReadFuturesDataPage(buffer, rows), 0);
+  EXPECT_EQ(rows.size(), 10000u);
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+#include "web/web_archive.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "tests/web/archive_test_util.h"
+
+namespace {
+
+using WebArchiveTest = SimMarketTest;
+
+TEST_F(WebArchiveTest, AnswersEveryKindAsTheMarketFetchingEachFileOnce) {
+  const CSimMarket& market = SmallMarket();
+  auto archive = Make();
+  CBrandMap brands;
+  CDivideMap splits;
+  CChartTable latest;
+  market.BrandsOn(CDate(2024, 6, 15), brands);
+  market.SplitsUpTo(CDate(2024, 6, 15), splits);
+  market.LatestBars(kToday, latest);
+  std::vector<std::string> codes;
+  size_t withSplits = 0, withBars = 0, withMargin = 0;
+  for (const CSimIssue& issue : market.Issues()) {
+    const std::string& code = issue.record.code;
+    SCOPED_TRACE(code);
+    codes.push_back(code);
+    CBrandRecord record;
+    const CBrandRecord* listed = brands.Find(code);
+    ASSERT_EQ(archive->GetBrand(code, record), listed ? 0 : 1);
+    EXPECT_TRUE(!listed || record == *listed);
+    std::vector<CDivideRecord> got;
+    const CDivide* split = splits.Find(code);
+    ASSERT_EQ(archive->GetDivide(code, got), split ? 0 : 1);
+    EXPECT_TRUE(!split || got == std::vector<CDivideRecord>(split->begin(), split->end()));
+    withSplits += split != nullptr;
+
+    // Prices as traded and balances as reported, a year a call.
+    const auto series = market.Series(code);
+    const uint32_t first = 20220301, last = kToday.ToNumber();
+    CChart bars, expectedBars;
+    std::vector<CMarginRecord> margin, expectedMargin;
+    for (const CDayRecord& bar : series->raw) {
+      if (bar.DateNumber() >= first) expectedBars.push_back(AsInFile(bar));
+    }
+    for (const CMarginRecord& entry : series->margin) {
+      if (entry.date.ToNumber() >= first) expectedMargin.push_back(entry);
+    }
+    for (uint32_t from = first, from2 = first; from <= last || from2 <= last;) {
+      CQuoteItems items;
+      std::vector<CMarginRecord> entries;
+      bool adjust = true;
+      ASSERT_EQ(archive->GetPrice(from, last, code, items, adjust), 0);
+      ASSERT_EQ(archive->GetMargin(from2, last, code, entries), 0);
+      EXPECT_FALSE(adjust);
+      for (const CQuoteItem& item : items) bars.push_back(item.record);
+      margin.insert(margin.end(), entries.begin(), entries.end());
+    }
+    EXPECT_EQ(bars, expectedBars);
+    EXPECT_EQ(margin, expectedMargin);
+    withBars += !bars.empty();
+    withMargin += !margin.empty();
+  }
+  EXPECT_TRUE(withSplits > 0 && withBars > 20 && withMargin > 5);
+
+  codes.push_back("0000");  // in no file: skipped
+  CQuoteItems all;
+  for (int32_t position = 0; position < static_cast<int32_t>(codes.size());) {
+    CQuoteItems items;
+    ASSERT_EQ(archive->GetPriceLast(position, codes, items), 0);
+    all.insert(all.end(), items.begin(), items.end());
+  }
+  ASSERT_EQ(all.size(), latest.size());
+  for (const CQuoteItem& item : all) EXPECT_EQ(item.record, AsInFile(latest.at(item.code).back()));
+
+  std::vector<std::string> requested = Requested();
+  std::sort(requested.begin(), requested.end());
+  EXPECT_EQ(requested, (std::vector<std::string>{
+                           "brand-20240615.bin", "divide-20240615.bin", "margin-2022.bin",
+                           "margin-2023.bin", "marginyear-20240619.bin", "price-2022.bin",
+                           "price-2023.bin", "pricelast-20240619.bin", "priceyear-20240619.bin"}));
+  // While the archive lives its folder holds the six kept years; then nothing.
+  EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u + 6u);
+  archive.reset();
+  EXPECT_TRUE(ArchiveFiles(tmp_.path()).empty());
+}
+
+// A question for each kind of file.
+struct Question {
+  const char* file;
+  std::function<int32_t(CWebArchive&, uint32_t from)> ask;
+};
+const Question kBrand{"brand-20240615.bin", [](CWebArchive& a, uint32_t) {
+                        CBrandRecord r;
+                        return a.GetBrand("0000", r);
+                      }};
+const Question kDivide{"divide-20240615.bin", [](CWebArchive& a, uint32_t) {
+                         std::vector<CDivideRecord> s;
+                         return a.GetDivide("0000", s);
+                       }};
+const Question kPrice{"price-2023.bin", [](CWebArchive& a, uint32_t from) {
+                        CQuoteItems items;
+                        bool adjust;
+                        return a.GetPrice(from, 20241231, "0000", items, adjust);
+                      }};
+const Question kLast{"pricelast-20240619.bin", [](CWebArchive& a, uint32_t) {
+                       int32_t position = 0;
+                       CQuoteItems items;
+                       return a.GetPriceLast(position, {"0000"}, items);
+                     }};
+const Question kMargin{"marginyear-20240619.bin", [](CWebArchive& a, uint32_t from) {
+                         std::vector<CMarginRecord> entries;
+                         return a.GetMargin(from, 20241231, "0000", entries);
+                       }};
+const Question kQuestions[] = {kBrand, kDivide, kPrice, kLast, kMargin};
+constexpr uint32_t kFrom[] = {0, 0, 20230105, 0, 20240105};
+
+// A failed download or unpacking leaves no file, and the next question
+// fetches again (once: then the file is loaded).
+TEST_F(WebArchiveTest, FailedFetchesLeaveNothingAndAreTriedAgain) {
+  struct Fault { const char* spec; std::vector<int32_t> codes; int requests; const char* message; };
+  const Fault faults[] = {
+      {"status=404", {-404}, 1, "HTTPサーバーがステータスコード404を返しました"},
+      {"status=500", {-500}, 5, "HTTPサーバーがステータスコード500を返しました"},
+      {"corrupt-gzip", {-20000}, 1, "圧縮ファイルの解凍に失敗しました。"},
+      // A cut body: an unpacking failure when the client hands over what
+      // came, a transient failure when the client notices the cut itself.
+      {"cut=20", {-20000, CHttpClient::kErrorSend}, 0, nullptr},
+  };
+  for (size_t k = 0; k < std::size(kQuestions); ++k) {
+    const Question& q = kQuestions[k];
+    for (const Fault& f : faults) {
+      SCOPED_TRACE(std::string(q.file) + " " + f.spec);
+      server_.ClearRequests();
+      auto archive = Make();
+      const int fault = AddFault(std::string(f.spec) + "@archive:" + CWebArchive::kPathPrefix + q.file);
+      const int32_t code = q.ask(*archive, kFrom[k]);
+      EXPECT_NE(std::find(f.codes.begin(), f.codes.end(), code), f.codes.end()) << code;
+      EXPECT_TRUE(!f.message || CWebArchive::GetArchiveMessage(code) == f.message);
+      const std::vector<std::string> asked = Requested();
+      EXPECT_TRUE(!f.requests || std::count(asked.begin(), asked.end(), q.file) == f.requests);
+      EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
+      server_.RemoveFault(fault);
+      const size_t before = Requested().size();
+      EXPECT_GE(q.ask(*archive, kFrom[k]), 0);
+      EXPECT_GE(q.ask(*archive, kFrom[k]), 0);
+      EXPECT_EQ(Requested().size(), before + 1);
+    }
+  }
+}
+
+// A file that unpacks without a whole header does not read: the issue,
+// split and latest-price tables stay empty and are fetched again; a price
+// or margin year is kept, empty, and answers without a new fetch.
+TEST(WebArchiveFileTest, AFileThatDoesNotReadGivesMinus20001) {
+  TempDir tmp;
+  ScopedEnv tmpdir("TMPDIR", tmp.path().c_str());
+  FixedArchive server(std::string("\0\0\0@", 4));
+  CWebArchive archive(At(kToday, 16, 0));
+  const bool keptEmpty[] = {false, false, true, false, true};
+  for (size_t k = 0; k < std::size(kQuestions); ++k) {
+    SCOPED_TRACE(kQuestions[k].file);
+    const size_t before = server.Accept().size();
+    EXPECT_EQ(kQuestions[k].ask(archive, kFrom[k]), CWebArchive::kErrorRead);
+    EXPECT_EQ(kQuestions[k].ask(archive, kFrom[k]), keptEmpty[k] ? 0 : CWebArchive::kErrorRead);
+    EXPECT_EQ(server.Accept().size(), before + (keptEmpty[k] ? 1 : 2));
+  }
+  EXPECT_EQ(CWebArchive::GetArchiveMessage(-20001), "ファイルアクセスに失敗しました。");
+  for (const std::string& accept : server.Accept()) EXPECT_EQ(accept, "gzip, deflat");
+}
+
+TEST_F(WebArchiveTest, TemporaryFolderReadOnlyOrWithBlanks) {
+  TempDir locked;
+  chmod(locked.path().c_str(), 0555);
+  // The superuser writes anywhere: then a folder where nothing can be made.
+  const std::string folder = access(locked.path().c_str(), W_OK) == 0 ? "/proc" : locked.path().string();
+  auto archive = Make();
+  {
+    ScopedEnv readOnly("TMPDIR", folder.c_str());
+    for (size_t k = 0; k < std::size(kQuestions); ++k) {
+      EXPECT_EQ(kQuestions[k].ask(*archive, kFrom[k]), CHttpClient::kErrorBufferOpen);
+    }
+    EXPECT_TRUE(Requested().empty());  // nothing is asked for in vain
+  }
+  chmod(locked.path().c_str(), 0755);
+  const std::string spaced = tmp_.Sub("a b/c d");
+  std::filesystem::create_directories(spaced);
+  ScopedEnv blanks("TMPDIR", spaced.c_str());
+  for (size_t k = 0; k < std::size(kQuestions); ++k) EXPECT_GE(kQuestions[k].ask(*archive, kFrom[k]), 0);
+  EXPECT_EQ(ArchiveFiles(spaced).size(), 3u);  // the folder, a price and a margin year
+  archive.reset();
+  EXPECT_TRUE(ArchiveFiles(spaced).empty());
+}
+
+// The dates in the names on each day of one week, Sunday 2024-06-16 to
+// Saturday 2024-06-22, at the minutes around both price cut-offs.
+TEST(WebArchiveDateTest, NamesFollowTheWeekAndTheCutoffs) {
+  for (uint32_t day = 16; day <= 22; ++day) {
+    SCOPED_TRACE(day);
+    const CDate date(2024, 6, day);
+    const bool weekday = day >= 17 && day <= 21;
+    const CDate before(2024, 6, day <= 17 ? 14 : day == 22 ? 21 : day - 1);
+    EXPECT_EQ(CWebArchive::LatestSaturday(date).ToNumber(), day == 22 ? 20240622u : 20240615u);
+    EXPECT_EQ(CWebArchive::LatestWednesday(date).ToNumber(), day >= 19 ? 20240619u : 20240612u);
+    struct Minute { int hour, minute; bool late40, late50; };
+    for (const Minute& m : {Minute{15, 39, false, false}, {15, 40, true, false}, {15, 49, true, false},
+                            {15, 50, true, true}, {0, 0, false, false}, {23, 59, true, true}}) {
+      const CLocalTime now{date, m.hour, m.minute};
+      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 40), weekday && m.late40 ? date : before) << m.minute;
+      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 50), weekday && m.late50 ? date : before) << m.minute;
+    }
+  }
+  EXPECT_EQ(CWebArchive::LatestSaturday(CDate(2021, 1, 1)).ToNumber(), 20201226u);
+  EXPECT_EQ(CWebArchive::PriceCutoff({CDate(2024, 1, 1), 8, 0}, 15, 50).ToNumber(), 20231229u);
+}
+
+// The names the rules give, as the server sees them.
+TEST_F(WebArchiveTest, RequestsTheFilesOfTheClocksDay) {
+  struct Case { CDate date; int hour, minute; const Question& q; uint32_t from; const char* file; };
+  const Case cases[] = {
+      {CDate(2024, 6, 14), 12, 0, kBrand, 0, "brand-20240608.bin"},
+      {CDate(2024, 6, 17), 15, 49, kPrice, 20240105, "priceyear-20240614.bin"},
+      {CDate(2024, 6, 17), 15, 40, kLast, 0, "pricelast-20240617.bin"},
+      {CDate(2024, 6, 18), 12, 0, kMargin, 20240105, "marginyear-20240612.bin"},
+  };
+  for (const Case& c : cases) {
+    server_.ClearRequests();
+    EXPECT_GE(c.q.ask(*Make(At(c.date, c.hour, c.minute)), c.from), 0) << c.file;
+    EXPECT_EQ(Requested(), std::vector<std::string>{c.file});
+  }
+}
+
+TEST_F(WebArchiveTest, GetPriceServesAYearAndGetPriceLastFiftyCodesACall) {
+  const std::string code = SmallMarket().Issues().back().record.code;
+  auto archive = Make();
+  uint32_t from = 20220315;  // to 10 January 2024: three calls
+  struct Step { uint32_t next, first, last; };
+  for (const Step& s : {Step{20230101, 20220315, 20221231}, {20240101, 20230101, 20231231},
+                        {20240111, 20240101, 20240110}}) {
+    CQuoteItems items;
+    bool adjust = true;
+    ASSERT_EQ(archive->GetPrice(from, 20240110, code, items, adjust), 0);
+    EXPECT_EQ(from, s.next);
+    ASSERT_FALSE(items.empty());
+    EXPECT_TRUE(items.front().record.DateNumber() >= s.first && items.back().record.DateNumber() <= s.last);
+  }
+  CChartTable latest;
+  SmallMarket().LatestBars(kToday, latest);
+  std::vector<std::string> codes;
+  while (codes.size() < 120) {
+    for (auto it = latest.begin(); it != latest.end() && codes.size() < 120; ++it) codes.push_back(it->first);
+  }
+  int32_t position = 0;
+  for (auto [next, served] : {std::pair{50, 50}, {100, 50}, {120, 20}, {120, 0}}) {
+    CQuoteItems items;
+    ASSERT_EQ(archive->GetPriceLast(position, codes, items), 0);
+    EXPECT_EQ(position, next);
+    EXPECT_EQ(static_cast<int>(items.size()), served);
+  }
+}
+
+}  // namespace

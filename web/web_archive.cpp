@@ -1,0 +1,294 @@
+#include "web/web_archive.h"
+
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "series/archive_price_file.h"
+#include "series/chunk_writer.h"
+#include "series/temp_file.h"
+#include "support/app_paths.h"
+#include "web/inflate_buffer.h"
+#include "web/site_urls.h"
+
+namespace {
+
+// Unpacks into a plain file, for the kinds that are read whole.
+class CFileSink : public CInflateSink {
+ public:
+  explicit CFileSink(std::string path) : path_(std::move(path)) {}
+
+  bool Begin() override { return out_.Create(path_.c_str()); }
+  void Add(const unsigned char* bytes, size_t size) override {
+    out_.Put(bytes, size);
+  }
+  // True when every byte reached the file.
+  bool Finish() { return out_.Close(); }
+
+ private:
+  std::string path_;
+  CChunkWriter out_;
+};
+
+// Unpacks into an index and its values file, for the kinds kept by year.
+class CIndexSink : public CInflateSink {
+ public:
+  CIndexSink(CArchiveIndex& index, std::string path)
+      : index_(index), path_(std::move(path)) {}
+
+  bool Begin() override { return index_.Begin(path_); }
+  void Add(const unsigned char* bytes, size_t size) override {
+    index_.Add(bytes, size);
+  }
+
+ private:
+  CArchiveIndex& index_;
+  std::string path_;
+};
+
+std::string Dated(const char* kind, const CDate& date) {
+  return std::string(kind) + "-" + std::to_string(date.ToNumber()) + ".bin";
+}
+
+std::string OfYear(const char* kind, int32_t year) {
+  return std::string(kind) + "-" + std::to_string(year) + ".bin";
+}
+
+// The day after the date number `to`; always later than `to`.
+uint32_t DayAfter(uint32_t to) {
+  CDate day(to / 10000u, to / 100u % 100u, to % 100u);
+  day.NextDay();
+  const uint32_t next = day.ToNumber();
+  return next > to ? next : to + 1;
+}
+
+// Where `from` goes after a question about `year`: the next year's first
+// day while the range goes on past `year`, else past the range.
+uint32_t Advance(int32_t year, uint32_t to) {
+  const int32_t toYear = static_cast<int32_t>(to / 10000u);
+  if (year < toYear) return static_cast<uint32_t>(year + 1) * 10000u + 101u;
+  return DayAfter(to);
+}
+
+}  // namespace
+
+CWebArchive::CWebArchive(CLocalClock clock) : clock_(std::move(clock)) {}
+
+CWebArchive::~CWebArchive() {
+  priceYears_.clear();
+  marginYears_.clear();
+  if (!folder_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_.substr(0, folder_.size() - 1), ec);
+  }
+}
+
+const std::string& CWebArchive::Folder() {
+  if (folder_.empty()) {
+    std::string pattern = TempFolder() + "tickora-archive-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) folder_ = pattern + "/";
+  }
+  return folder_;
+}
+
+// ---- Names ------------------------------------------------------------------
+
+CDate CWebArchive::LatestSaturday(const CDate& today) {
+  CDate day = today;
+  if (day.Weekday() < 0) return day;
+  while (day.Weekday() != 6) day.PrevDay();
+  return day;
+}
+
+CDate CWebArchive::LatestWednesday(const CDate& today) {
+  CDate day = today;
+  if (day.Weekday() != 3) day.PrevDayOfWeek(3);
+  return day;
+}
+
+CDate CWebArchive::PriceCutoff(const CLocalTime& now, int hour, int minute) {
+  CDate day = now.date;
+  const bool late = now.hour > hour || (now.hour == hour && now.minute >= minute);
+  if (!day.IsWeekend() && late) return day;
+  day.PrevWeekday();
+  return day;
+}
+
+// ---- Fetching ---------------------------------------------------------------
+
+int32_t CWebArchive::Download(const std::string& name, CInflateSink& sink) {
+  CInflateBuffer buffer(sink);
+  const int32_t code =
+      client_.Get(SiteAddress(Site::kArchive, std::string(kPathPrefix) + name),
+                  buffer, {kAcceptHeader});
+  if (code < 0) return code;
+  return buffer.Complete() ? kOk : kErrorUnpack;
+}
+
+template <typename Read>
+int32_t CWebArchive::FetchWhole(const std::string& name, const char* local,
+                                Read read) {
+  // Without a private folder there is nowhere to unpack: the buffer would
+  // not open, so nothing is requested.
+  const std::string& folder = Folder();
+  if (folder.empty()) return CHttpClient::kErrorBufferOpen;
+  const CTempFile unpacked(folder + local);  // gone on every path
+  CFileSink sink(unpacked);
+  const int32_t code = Download(name, sink);
+  if (code != kOk) return code;
+  if (!sink.Finish()) return kErrorRead;
+  return read(static_cast<const std::string&>(unpacked)) ? kOk : kErrorRead;
+}
+
+int32_t CWebArchive::FetchYear(Years& years, int32_t year,
+                               const std::string& name, const char* local,
+                               size_t valueBytes) {
+  const std::string& folder = Folder();
+  if (folder.empty()) return CHttpClient::kErrorBufferOpen;
+  // The index deletes its values file when it goes, so a year that is not
+  // kept leaves nothing behind.
+  auto index = std::make_unique<CArchiveIndex>(valueBytes);
+  CIndexSink sink(*index, folder + local + std::to_string(year) + ".bin");
+  const int32_t code = Download(name, sink);
+  if (code != kOk) return code;
+  if (!index->End()) return kErrorRead;
+  const bool read = index->HasHeader();
+  years[year] = std::move(index);
+  return read ? kOk : kErrorRead;
+}
+
+// ---- Questions --------------------------------------------------------------
+
+int32_t CWebArchive::GetBrand(const std::string& code, CBrandRecord& record) {
+  if (brands_.Empty()) {
+    const std::string name = Dated("brand", LatestSaturday(clock_().date));
+    const int32_t result = FetchWhole(
+        name, "tmpbrand.bin", [this](const std::string& path) { return brands_.Load(path); });
+    if (result != kOk) return result;
+  }
+  const CBrandRecord* found = brands_.Find(code);
+  if (found == nullptr) return kNoEntry;
+  record = *found;
+  return kOk;
+}
+
+int32_t CWebArchive::GetDivide(const std::string& code,
+                               std::vector<CDivideRecord>& splits) {
+  splits.clear();
+  if (divides_.Empty()) {
+    const std::string name = Dated("divide", LatestSaturday(clock_().date));
+    const int32_t result = FetchWhole(
+        name, "tmpdivide.bin", [this](const std::string& path) { return divides_.Load(path); });
+    if (result != kOk) return result;
+  }
+  const CDivide* found = divides_.Find(code);
+  if (found == nullptr) return kNoEntry;
+  splits.assign(found->begin(), found->end());
+  return kOk;
+}
+
+int32_t CWebArchive::GetPrice(uint32_t& from, uint32_t to,
+                              const std::string& code, CQuoteItems& records,
+                              bool& adjust) {
+  records.clear();
+  adjust = false;
+  const int32_t year = static_cast<int32_t>(from / 10000u);
+  auto it = priceYears_.find(year);
+  if (it == priceYears_.end()) {
+    const CLocalTime now = clock_();
+    const std::string name =
+        year != static_cast<int32_t>(now.date.year)
+            ? OfYear("price", year)
+            : Dated("priceyear", PriceCutoff(now, 15, 50));
+    const int32_t result =
+        FetchYear(priceYears_, year, name, "tmpprice", kArchivePriceValueBytes);
+    if (result != kOk) return result;
+    it = priceYears_.find(year);
+  }
+  CChart bars;
+  if (!ReadIndexedBars(*it->second, code, bars)) return kErrorRead;
+  size_t i = 0;
+  while (i < bars.size() && bars[i].DateNumber() < from) ++i;
+  for (; i < bars.size() && bars[i].DateNumber() <= to; ++i) {
+    records.push_back(CQuoteItem{code, bars[i]});
+  }
+  from = Advance(year, to);
+  return kOk;
+}
+
+int32_t CWebArchive::GetPriceLast(int32_t& position,
+                                  const std::vector<std::string>& codes,
+                                  CQuoteItems& records) {
+  records.clear();
+  if (latest_.empty()) {
+    const std::string name = Dated("pricelast", PriceCutoff(clock_(), 15, 40));
+    const int32_t result = FetchWhole(
+        name, "tmppricelast.bin", [this](const std::string& path) {
+          return ReadArchivePriceFile(path.c_str(), latest_);
+        });
+    if (result != kOk) return result;
+  }
+  if (position < 0) position = 0;
+  const auto size = static_cast<int64_t>(codes.size());
+  for (int32_t served = 0; served < kLastBatch && position < size;
+       ++served, ++position) {
+    const std::string& code = codes[static_cast<size_t>(position)];
+    const auto found = latest_.find(code);
+    if (found != latest_.end() && !found->second.empty()) {
+      records.push_back(CQuoteItem{code, found->second.back()});
+    }
+  }
+  return kOk;
+}
+
+int32_t CWebArchive::GetMargin(uint32_t& from, uint32_t to,
+                               const std::string& code,
+                               std::vector<CMarginRecord>& records) {
+  records.clear();
+  const int32_t year = static_cast<int32_t>(from / 10000u);
+  auto it = marginYears_.find(year);
+  if (it == marginYears_.end()) {
+    const CLocalTime now = clock_();
+    const std::string name =
+        year != static_cast<int32_t>(now.date.year)
+            ? OfYear("margin", year)
+            : Dated("marginyear", LatestWednesday(now.date));
+    const int32_t result = FetchYear(marginYears_, year, name, "tmpmargin",
+                                     kArchiveMarginValueBytes);
+    if (result != kOk) return result;
+    it = marginYears_.find(year);
+  }
+  CMargin entries;
+  if (!ReadIndexedMargins(*it->second, code, entries)) return kErrorRead;
+  size_t i = 0;
+  while (i < entries.size() && entries[i].date.ToNumber() < from) ++i;
+  for (; i < entries.size() && entries[i].date.ToNumber() <= to; ++i) {
+    records.push_back(entries[i]);
+  }
+  from = Advance(year, to);
+  return kOk;
+}
+
+std::string CWebArchive::GetArchiveMessage(int32_t result) {
+  if (result >= -599 && result <= -1) {
+    char text[128];
+    std::snprintf(text, sizeof text, "HTTPサーバーがステータスコード%dを返しました",
+                  -result);
+    return text;
+  }
+  switch (result) {
+    case kErrorUnpack:
+      return "圧縮ファイルの解凍に失敗しました。";
+    case kErrorRead:
+      return "ファイルアクセスに失敗しました。";
+    case kErrorNoArchive:
+      return "アーカイブがありません。";
+    case kErrorNoSeries:
+      return "該当の時系列データがありません。";
+    default:
+      return "不明なエラーが発生しました。";
+  }
+}

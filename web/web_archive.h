@@ -1,0 +1,166 @@
+#ifndef TICKORA_WEB_WEB_ARCHIVE_H_
+#define TICKORA_WEB_WEB_ARCHIVE_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/brand_map.h"
+#include "db/brand_record.h"
+#include "db/divide_map.h"
+#include "db/divide_record.h"
+#include "series/archive_index.h"
+#include "series/margin_record.h"
+#include "series/quote_item.h"
+#include "series/series_table.h"
+#include "web/http_client.h"
+#include "web/local_clock.h"
+
+class CInflateSink;
+
+// CWebArchive answers questions about issues from the bulk archive: one
+// gzip file per data kind, and per year for prices and margin balances,
+// published on the archive server under kPathPrefix. Each file is fetched
+// once, on the first question that needs it, and then answers every issue
+// for the life of the object:
+//
+//   issues          brand-D.bin       D the latest Saturday on or before today
+//   splits          divide-D.bin      D as for issues
+//   prices, year Y  price-Y.bin       a year other than today's
+//                   priceyear-D.bin   today's year; D the price cut-off at 15:50
+//   latest prices   pricelast-D.bin   D the price cut-off at 15:40
+//   margin, year Y  margin-Y.bin      a year other than today's
+//                   marginyear-D.bin  today's year; D the latest Wednesday on
+//                                     or before today
+//
+// D is a date number. The price cut-off at hh:mm is today when today is a
+// Monday to Friday and the clock shows hh:mm or later, else the latest
+// Monday to Friday before today (holidays are not considered). Today and
+// the time come from the clock given at construction, asked once by each
+// operation that needs them.
+//
+// Fetching: the file is downloaded with one extra request header,
+// kAcceptHeader, and unpacked by zlib while it arrives, so the compressed
+// file never lands on disk. The issue, split and latest-price files are
+// unpacked into a file of the object's private temporary folder, read whole
+// with their readers (CBrandMap, CDivideMap, ReadArchivePriceFile) and
+// deleted before the operation returns. A price or margin year is kept
+// compact instead, since a whole-market run holds every year it has loaded
+// (tens of them) until it ends: the year's values stay in a file of the
+// private folder and only an index from issue code to its records' place is
+// held in memory (CArchiveIndex), so that a question reads and decodes only
+// its own issue's records.
+//
+// The private folder is made with mkdtemp under the temporary directory on
+// the first fetch (and tried again on a later fetch when that failed), so
+// two runs never share a file; the object removes it, with every file in
+// it, when it goes. No file name is ever put on a command line, so a
+// temporary directory with blanks in its path works.
+//
+// Result codes:
+//   0          answered from the archive
+//   1          the archive is loaded but holds no entry for the issue
+//              (GetBrand and GetDivide only)
+//   -1 to -599, -1000 to -1009
+//              the download failed: the HTTP client's code. -1000 also when
+//              the private folder cannot be made (nothing is requested then)
+//   -20000     the download did not unpack: a damaged, cut or empty gzip
+//   -20001     the unpacked file did not read (no whole header, or a kept
+//              year's values could not be written or read back)
+//
+// What stays after a failure: a failed download or unpack leaves the
+// kind's table as it was, so the next question fetches again. After
+// -20001 the issue, split and latest-price tables keep what their readers
+// took (they count as loaded once they hold an entry, and an empty one is
+// fetched again); a price or margin year whose file had no whole header is
+// kept as an empty year, answered from then on without a new fetch. A year
+// whose values could not be written to the private folder (a full disk) is
+// not kept: its records would not read back, and an empty year would
+// silently lose them, so the next question fetches it again.
+//
+// One thread at a time. Not copyable.
+class CWebArchive {
+ public:
+  static constexpr const char* kPathPrefix = "/market/archive/v2/";
+  // The extra header of every archive request, as the server expects it.
+  static constexpr const char* kAcceptHeader = "Accept-Encoding: gzip, deflat";
+  // Codes served by one GetPriceLast call at most.
+  static constexpr int32_t kLastBatch = 50;
+
+  enum : int32_t {
+    kOk = 0,
+    kNoEntry = 1,
+    kErrorUnpack = -20000,
+    kErrorRead = -20001,
+    kErrorNoArchive = -20002,
+    kErrorNoSeries = -20003,
+  };
+
+  explicit CWebArchive(CLocalClock clock = SystemLocalTime);
+  virtual ~CWebArchive();
+  CWebArchive(const CWebArchive&) = delete;
+  CWebArchive& operator=(const CWebArchive&) = delete;
+
+  // The record of issue `code`.
+  int32_t GetBrand(const std::string& code, CBrandRecord& record);
+  // The splits of issue `code`, in date order; `splits` is emptied first.
+  int32_t GetDivide(const std::string& code, std::vector<CDivideRecord>& splits);
+  // The bars of `code` from `from` to `to` (date numbers) within the year
+  // of `from`, ascending; `records` is emptied first and `adjust` set to
+  // false (the archive holds prices as traded). On success `from` moves to
+  // January 1 of the next year while that year is not after `to`'s, else
+  // to the day after `to`, so a caller loops while from <= to. An issue
+  // the year does not hold answers 0 with no bars.
+  int32_t GetPrice(uint32_t& from, uint32_t to, const std::string& code,
+                   CQuoteItems& records, bool& adjust);
+  // The latest bar of each of the codes from `position` on, at most
+  // kLastBatch codes; `position` moves past the codes served (a negative
+  // one counts as 0). Codes the latest-price file does not hold are
+  // skipped. `records` is emptied first.
+  int32_t GetPriceLast(int32_t& position, const std::vector<std::string>& codes,
+                       CQuoteItems& records);
+  // The margin balances of `code` from `from` to `to`, as GetPrice.
+  int32_t GetMargin(uint32_t& from, uint32_t to, const std::string& code,
+                    std::vector<CMarginRecord>& records);
+
+  // The Japanese text (CP932) of a result code of this class.
+  static std::string GetArchiveMessage(int32_t result);
+
+  // The date rules of the file names.
+  static CDate LatestSaturday(const CDate& today);
+  static CDate LatestWednesday(const CDate& today);
+  static CDate PriceCutoff(const CLocalTime& now, int hour, int minute);
+
+  // The client of the downloads, for its attempt count and retry pause.
+  CHttpClient& Client() { return client_; }
+
+ private:
+  using Years = std::map<int32_t, std::unique_ptr<CArchiveIndex>>;
+
+  // Downloads kPathPrefix + `name` and unpacks it into `sink`. 0, a
+  // download code, or kErrorUnpack.
+  int32_t Download(const std::string& name, CInflateSink& sink);
+  // Fetches `name` into a file of the private folder, `local`, which is
+  // gone again when the call returns, and reads it with `read(path)`.
+  template <typename Read>
+  int32_t FetchWhole(const std::string& name, const char* local, Read read);
+  // Fetches the year `year` of a price or margin kind into `years`.
+  int32_t FetchYear(Years& years, int32_t year, const std::string& name,
+                    const char* local, size_t valueBytes);
+  // The private folder with a trailing "/", made on first use; empty when
+  // it cannot be made.
+  const std::string& Folder();
+
+  CLocalClock clock_;
+  CHttpClient client_;
+  std::string folder_;
+  CBrandMap brands_;
+  CDivideMap divides_;
+  Years priceYears_;
+  CChartTable latest_;
+  Years marginYears_;
+};
+
+#endif  // TICKORA_WEB_WEB_ARCHIVE_H_

@@ -1,0 +1,95 @@
+#include "web/web_market.h"
+
+#include "web/web_archive.h"
+#include "web/web_history.h"
+#include "web/web_result.h"
+#include "web/web_stock.h"
+
+namespace {
+
+// The archive's own codes, from kErrorUnpack down.
+constexpr std::int32_t kArchiveCodesFirst = -29999;
+constexpr std::int32_t kArchiveCodesLast = -20000;
+
+// Bars read from pages carry whatever their reader put in the raw close;
+// the market data source hands them on with the raw close equal to the
+// close.
+void AsWebRecords(CQuoteItems& records) {
+  for (CQuoteItem& item : records) item.record.rawClose = item.record.close;
+}
+
+}  // namespace
+
+CWebMarket::CWebMarket(CLocalClock clock)
+    : stock_(std::make_unique<CWebStock>()),
+      history_(std::make_unique<CWebHistory>(clock)),
+      archive_(std::make_unique<CWebArchive>(clock)) {}
+
+CWebMarket::~CWebMarket() = default;
+
+// Each question goes to the archive first when the preference is on; only
+// a negative archive code sends it on to the page reader. 0 (answered) and
+// 1 (loaded, but no entry for the issue) are final.
+
+std::int32_t CWebMarket::GetBrand(const std::string& code, CBrandRecord& record) {
+  if (useArchive_) {
+    const std::int32_t result = archive_->GetBrand(code, record);
+    if (result >= 0) return result;
+  }
+  return stock_->GetBrand(code, record);
+}
+
+std::int32_t CWebMarket::GetBrandList(std::int32_t page, std::vector<std::string>& codes) {
+  return stock_->GetBrandList(page, codes);
+}
+
+std::int32_t CWebMarket::GetDivide(const std::string& code,
+                                   std::vector<CDivideRecord>& splits) {
+  if (useArchive_) {
+    const std::int32_t result = archive_->GetDivide(code, splits);
+    if (result >= 0) return result;
+  }
+  return stock_->GetDivide(code, splits);
+}
+
+std::int32_t CWebMarket::GetPrice(std::uint32_t& from, std::uint32_t to,
+                                  const std::string& code, CQuoteItems& records,
+                                  bool& adjust) {
+  if (useArchive_) {
+    const std::int32_t result = archive_->GetPrice(from, to, code, records, adjust);
+    if (result >= 0) return result;
+  }
+  const std::int32_t result = history_->GetPrice(from, to, code, records, adjust);
+  AsWebRecords(records);
+  return result;
+}
+
+std::int32_t CWebMarket::GetPriceLast(std::int32_t& position,
+                                      const std::vector<std::string>& codes,
+                                      CQuoteItems& records) {
+  if (useArchive_) {
+    const std::int32_t result = archive_->GetPriceLast(position, codes, records);
+    if (result >= 0) return result;
+  }
+  const std::int32_t result = history_->GetPriceLast(position, codes, records);
+  AsWebRecords(records);
+  return result;
+}
+
+std::int32_t CWebMarket::GetMargin(std::uint32_t& from, std::uint32_t to,
+                                   const std::string& code,
+                                   std::vector<CMarginRecord>& records) {
+  if (useArchive_) {
+    const std::int32_t result = archive_->GetMargin(from, to, code, records);
+    if (result >= 0) return result;
+  }
+  return stock_->GetMargin(from, to, code, records);
+}
+
+std::string CWebMarket::GetMessage(std::int32_t result) const {
+  if (result >= 0) return "成功";
+  if (result >= kArchiveCodesFirst && result <= kArchiveCodesLast) {
+    return CWebArchive::GetArchiveMessage(result);
+  }
+  return GetWebMessage(result);
+}
