@@ -37,8 +37,8 @@ bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
 // the old layout, which holds only issue numbers (see
 // CArchiveFileWriter::CanHold). False when a code of an issue with entries
 // in the range cannot be held (found before the file is touched), the file
-// cannot be created, or a write fails (the file is then left as far as it
-// got).
+// cannot be created, or a write fails (an old file at `path` then stays as
+// it was: the file is written under a temporary name and renamed).
 bool WriteArchiveMarginFile(const char* path, const CMarginTable& table,
                             uint32_t fromDate, uint32_t toDate,
                             const CArchiveFileHeader& header);

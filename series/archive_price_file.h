@@ -37,7 +37,8 @@ bool ReadArchivePriceFile(const char* path, CChartTable& table,
 // layout, which holds only issue numbers (see CArchiveFileWriter::CanHold).
 // False when a code of an issue with bars in the range cannot be held
 // (found before the file is touched), the file cannot be created, or a
-// write fails (the file is then left as far as it got).
+// write fails (an old file at `path` then stays as it was: the file is
+// written under a temporary name and renamed).
 bool WriteArchivePriceFile(const char* path, const CChartTable& table,
                            uint32_t fromDate, uint32_t toDate,
                            const CArchiveFileHeader& header);

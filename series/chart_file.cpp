@@ -1,5 +1,6 @@
 #include "series/chart_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "series/chart.h"
 #include "series/issue_file_path.h"
 #include "series/record_file.h"
+#include "series/replace_file.h"
 
 namespace {
 
@@ -34,20 +36,42 @@ void EncodeBar(const CDayRecord& bar, unsigned char* at) {
   PutLittleF32(at + 20, static_cast<float>(bar.volume));
 }
 
-// Writes bars [first, end) with one fwrite of a prepared buffer, then
-// closes the file. A failed flush on closing counts as a failed write: the
-// bars did not reach the file.
-int32_t WriteBarsAndClose(std::FILE* file, const CChart& chart, size_t first) {
+// Writes `head` (bytes kept from the old file), then bars [first, end)
+// with one fwrite of a prepared buffer, and moves the file into place. A
+// failed flush on closing counts as a failed write: the bars did not reach
+// the file, and the old one stays.
+int32_t WriteBarsAndCommit(CReplaceFile& out, const std::string& head,
+                           const CChart& chart, size_t first) {
   const size_t count = chart.size() - first;
   std::vector<unsigned char> bytes(count * kRecordBytes);
   for (size_t i = 0; i < count; ++i) {
     EncodeBar(chart[first + i], bytes.data() + i * kRecordBytes);
   }
+  std::FILE* file = out.File();
   const bool written =
-      bytes.empty() ||
-      std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const bool closed = std::fclose(file) == 0;
-  return written && closed ? CChartSaverFile::kOk : CChartSaverFile::kCannotWrite;
+      (head.empty() ||
+       std::fwrite(head.data(), 1, head.size(), file) == head.size()) &&
+      (bytes.empty() ||
+       std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
+  if (!written) {
+    out.Abandon();
+    return CChartSaverFile::kCannotWrite;
+  }
+  return out.Commit() ? CChartSaverFile::kOk : CChartSaverFile::kCannotWrite;
+}
+
+// Reads the whole file at `path` into `bytes`; a missing file is empty.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return errno == ENOENT;
+  char buffer[64 * 1024];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    bytes.append(buffer, got);
+  }
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  return ok;
 }
 
 }  // namespace
@@ -86,38 +110,28 @@ int32_t CChartSaverFile::Save(CChart& chart) {
   chart.TrimLeading();
   std::string path;
   if (!BuildChartFilePath(folder_, code_, path)) return kCannotOpen;
-  if (!append_) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return kCannotOpen;
-    return WriteBarsAndClose(file, chart, 0);
-  }
+  CReplaceFile out;
+  if (!out.Open(path)) return kCannotOpen;
+  if (!append_ || !out.Replacing()) return WriteBarsAndCommit(out, {}, chart, 0);
 
-  std::FILE* file = std::fopen(path.c_str(), "a+b");
-  if (file == nullptr) return kCannotOpen;
+  // Appending writes the old bytes and the new bars to a new file, so that
+  // a kill or a failed write never leaves a file with half a record added.
+  std::string old;
+  if (!ReadWholeFile(out.Target(), old)) return kCannotReadLast;
   size_t first = 0;
-  // A file shorter than one record cannot move there: everything is added.
-  if (std::fseek(file, -static_cast<long>(kRecordBytes), SEEK_END) == 0) {
-    unsigned char date[4];
-    if (std::fread(date, 1, sizeof date, file) != sizeof date) {
-      std::fclose(file);
-      return kCannotReadLast;
-    }
+  // A file shorter than one record has no last record: everything is added.
+  if (old.size() >= kRecordBytes) {
     // The first bar dated after the last record; the largest date number
-    // has nothing after it (and would wrap to 0).
-    const uint32_t lastDate = GetLittleU32(date);
+    // has nothing after it (and would wrap to 0). With nothing newer the
+    // file is left as it is.
+    const uint32_t lastDate = GetLittleU32(
+        reinterpret_cast<const unsigned char*>(old.data()) + old.size() - kRecordBytes);
     int32_t index = 0;
     if (lastDate == UINT32_MAX ||
         !chart.Find(lastDate + 1u, index, CChart::kFindExactOrLater)) {
-      std::fclose(file);
       return kOk;
     }
     first = static_cast<size_t>(index);
   }
-  // Writing after reading needs a move in between; "a+" writes at the end
-  // in any case.
-  if (std::fseek(file, 0, SEEK_END) != 0) {
-    std::fclose(file);
-    return kCannotSeekEnd;
-  }
-  return WriteBarsAndClose(file, chart, first);
+  return WriteBarsAndCommit(out, old, chart, first);
 }

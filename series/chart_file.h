@@ -31,9 +31,9 @@ class CChart;
 // on every path before the call returns.
 
 // CChartLoaderFile reads a chart file into the (already emptied) series.
-// With `last` above 0 it reads only the last `last` records, counted back
-// from the end by size (or the whole file when it is smaller); with 0 or
-// less the whole file. After reading to the end it removes the leading bars
+// With `last` above 0 it reads only the last `last` whole records (and
+// whatever part of one follows them), or the whole file when it holds no
+// more; with 0 or less the whole file. After reading to the end it removes the leading bars
 // that have a zero price. A failure leaves the bars read so far, untrimmed.
 class CChartLoaderFile : public CChartLoader {
  public:
@@ -60,15 +60,17 @@ class CChartLoaderFile : public CChartLoader {
 // them too). Without `append` it rewrites the whole file. With `append` it
 // adds only the bars dated after the file's last record; a file shorter
 // than one record gets the whole series added after whatever it holds.
-// A save that fails in the middle leaves a partly written file.
+// Either way the file is written whole under a temporary name and renamed
+// into place (see series/replace_file.h): a save that fails or is killed
+// leaves the old file as it was, and a failed one no temporary file.
 class CChartSaverFile : public CChartSaver {
  public:
   enum : int32_t {
     kOk = 0,               // written, or nothing newer to append
     kCannotOpen = -1,      // cannot be opened, or the code was refused
     kCannotWrite = -2,     // the records could not all be written
-    kCannotReadLast = -3,  // appending: the last record's date is unreadable
-    kCannotSeekEnd = -4,   // appending: moving to the end failed
+    kCannotReadLast = -3,  // appending: the old file cannot be read
+    kCannotSeekEnd = -4,   // no longer given: appends are written anew
   };
 
   CChartSaverFile(const char* folder, std::string code, bool append);

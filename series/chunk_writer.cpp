@@ -3,13 +3,12 @@
 #include <cstring>
 #include <utility>
 
-CChunkWriter::~CChunkWriter() {
-  if (file_ != nullptr) std::fclose(file_);
-}
+// The replacement's destructor drops a file that was not closed.
+CChunkWriter::~CChunkWriter() = default;
 
 bool CChunkWriter::Create(const char* path) {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = path != nullptr ? std::fopen(path, "wb") : nullptr;
+  out_.Abandon();
+  file_ = path != nullptr && out_.Open(path) ? out_.File() : nullptr;
   used_ = 0;
   failed_ = false;
   return file_ != nullptr;
@@ -67,7 +66,10 @@ bool CChunkWriter::Flush() {
 bool CChunkWriter::Close() {
   if (file_ == nullptr) return false;
   const bool flushed = Flush();
-  const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
-  return flushed && closed;
+  if (!flushed) {
+    out_.Abandon();
+    return false;
+  }
+  return out_.Commit();
 }

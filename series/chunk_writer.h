@@ -5,17 +5,22 @@
 #include <cstdio>
 #include <memory>
 
+#include "series/replace_file.h"
+
 // CChunkWriter builds a binary file in memory and hands it to the stream in
 // pieces of 1 MiB (its chunk starts smaller and grows to that size), for the writers of the quick and archive files: their
 // records are small and many, and one fwrite a record would cost more than
 // the record.
 //
 // The writer owns the stream: Create opens it, Close (or the destructor,
-// which reports nothing) closes it. Bytes are put by asking for room with
-// Extend and filling it; they reach the file when a chunk is full and at
-// Flush and Close. The first failed write is remembered: nothing more is
-// written after it, so the file is left as far as it got, and the next
-// Flush or Close answers false. Not copyable.
+// which reports nothing) closes it. The file is written under a temporary
+// name and takes its real name only at a Close after which every byte is
+// there (see series/replace_file.h); until then, and after any failure or
+// a kill, the old file at the path stays as it was. Bytes are put by
+// asking for room with Extend and filling it; they reach the file when a
+// chunk is full and at Flush and Close. The first failed write is
+// remembered: nothing more is written after it, and the next Flush or
+// Close answers false. Not copyable.
 class CChunkWriter {
  public:
   static constexpr size_t kChunkSize = 1 << 20;
@@ -25,8 +30,8 @@ class CChunkWriter {
   CChunkWriter(const CChunkWriter&) = delete;
   CChunkWriter& operator=(const CChunkWriter&) = delete;
 
-  // Creates `path` for binary writing, truncating an old file. False when
-  // it cannot be created.
+  // Starts the file that will replace `path` (a file that was being written
+  // is dropped). False when it cannot be created.
   bool Create(const char* path);
 
   // Room for `size` more bytes, which the caller must fill before the next
@@ -41,8 +46,9 @@ class CChunkWriter {
   // True when every write so far has succeeded.
   bool Flush();
 
-  // Flushes and closes the stream. True when every write and the close
-  // succeeded; false too when nothing was created.
+  // Flushes and closes the stream and moves the file into place. True when
+  // every write, the close and the move succeeded (else the old file stays
+  // and the new one is removed); false too when nothing was created.
   bool Close();
 
  private:
@@ -52,7 +58,8 @@ class CChunkWriter {
   // keeping the pending ones.
   void Grow(size_t needed);
 
-  std::FILE* file_ = nullptr;
+  CReplaceFile out_;
+  std::FILE* file_ = nullptr;  // out_'s stream while it is open
   std::unique_ptr<unsigned char[]> chunk_;
   size_t capacity_ = 0;  // bytes of chunk_, growing up to kChunkSize
   size_t used_ = 0;

@@ -7,6 +7,7 @@
 #include "series/issue_file_path.h"
 #include "series/margin.h"
 #include "series/record_file.h"
+#include "series/replace_file.h"
 
 namespace {
 
@@ -59,18 +60,19 @@ CMarginSaverFile::CMarginSaverFile(const char* folder, std::string code)
 int32_t CMarginSaverFile::Save(const CMargin& margin) {
   std::string path;
   if (!BuildMarginFilePath(folder_, code_, path)) return kCannotOpen;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return kCannotOpen;
+  CReplaceFile out;
+  if (!out.Open(path)) return kCannotOpen;
   std::vector<unsigned char> bytes(margin.size() * kRecordBytes);
   for (size_t i = 0; i < margin.size(); ++i) {
     EncodeEntry(margin[i], bytes.data() + i * kRecordBytes);
   }
   // A short write or a failed flush on closing is reported rather than
-  // passed over: a silently cut margin file would look whole to every later
-  // reader, while a failed save stops the run with a message.
+  // passed over, and the old file stays: a silently cut margin file would
+  // look whole to every later reader, while a failed save stops the run
+  // with a message.
   const bool written =
-      bytes.empty() ||
-      std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const bool closed = std::fclose(file) == 0;
-  return written && closed ? kOk : kCannotWrite;
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.File()) ==
+                           bytes.size();
+  if (!written) return kCannotWrite;  // `out` removes the new file
+  return out.Commit() ? kOk : kCannotWrite;
 }

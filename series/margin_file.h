@@ -26,8 +26,9 @@ class CMargin;
 
 // CMarginLoaderFile reads a margin file into the (already emptied) series,
 // entry by entry as stored; nothing is removed. With `last` above 0 it
-// reads only the last `last` records, counted back from the end by size (or
-// the whole file when it is smaller); with 0 or less the whole file. A
+// reads only the last `last` whole records (and whatever part of one
+// follows them), or the whole file when it holds no more; with 0 or less
+// the whole file. A
 // failure leaves the entries read so far.
 class CMarginLoaderFile : public CMarginLoader {
  public:
@@ -50,8 +51,10 @@ class CMarginLoaderFile : public CMarginLoader {
 };
 
 // CMarginSaverFile writes the whole series to its margin file, replacing
-// what was there; an empty series leaves an empty file. A save that fails
-// in the middle leaves a partly written file.
+// what was there; an empty series leaves an empty file. The file is written
+// under a temporary name and renamed into place (see
+// series/replace_file.h): a save that fails or is killed leaves the old
+// file as it was, and a failed one no temporary file.
 class CMarginSaverFile : public CMarginSaver {
  public:
   enum : int32_t {

@@ -46,8 +46,9 @@ inline constexpr size_t kQuickCodeBytes = 8;
 inline constexpr int32_t kQuickMinDepth = 10;
 
 // Statuses of the quick file writers. Those marked "nothing is written"
-// are found before the file is touched, so an old file stays as it was;
-// after a failed write the file is left as far as it got.
+// are found before the file is touched. The file is written under a
+// temporary name and renamed into place when whole (series/chunk_writer.h),
+// so after any failure, or a kill, an old file stays as it was.
 enum : int32_t {
   kQuickFileOk = 0,
   kQuickFileBadDepth = -1,         // depth below 10; nothing is written

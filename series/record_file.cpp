@@ -26,9 +26,11 @@ bool SeekToLastRecords(std::FILE* file, size_t recordSize, int32_t last) {
   if (fseeko(file, 0, SEEK_END) != 0) return false;
   const off_t size = ftello(file);
   if (size < 0) return false;
-  // At most 2^31 * record size: well inside 64 bits.
-  const int64_t span = static_cast<int64_t>(last) * static_cast<int64_t>(recordSize);
-  const off_t to = span < size ? size - span : 0;
+  // Counted in whole records from the start of the file, so that 1-3 bytes
+  // after the last record (which a whole read ignores) do not shift every
+  // record read. At most 2^31 records: well inside 64 bits.
+  const int64_t whole = static_cast<int64_t>(size) / static_cast<int64_t>(recordSize);
+  const off_t to = last < whole ? static_cast<off_t>((whole - last) * recordSize) : 0;
   return fseeko(file, to, SEEK_SET) == 0;
 }
 

@@ -64,9 +64,9 @@ enum : int32_t {
 // folder (which the C library would open, only to fail on the first read).
 std::FILE* OpenRecordFileForReading(const std::string& path);
 
-// Moves to the start of the last `last` records, counted back from the end
-// by size, or to the start when the file holds no more than that many
-// bytes' worth. Nothing moves for `last` 0 or less. False when moving or
+// Moves to the start of the last `last` whole records (the records being
+// counted from the start of the file, so a part of one at the end is not
+// one of them), or to the start when the file holds no more than that many. Nothing moves for `last` 0 or less. False when moving or
 // taking the size fails. The count is taken as a bound only: a count far
 // beyond the file costs nothing.
 bool SeekToLastRecords(std::FILE* file, size_t recordSize, int32_t last);

@@ -1,0 +1,75 @@
+// Feeds arbitrary bytes to CDate::Parse, as a string and as a C string.
+// Besides the sanitizers' checks it stops on any broken promise: a date
+// taken with a month outside 1-12, a day outside 1-31 or a date number
+// beyond 32 bits; a refused text that changed the date; the two forms
+// disagreeing on the same bytes (the C string form ending at the first zero
+// byte); a four-digit-year date that does not read back from its own text
+// forms. The calendar questions then run on every date taken, for the
+// sanitizers.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_files.h"
+#include "support/date.h"
+
+using fuzz::Check;
+
+namespace {
+
+bool Same(const CDate& a, const CDate& b) {
+  return a.year == b.year && a.month == b.month && a.day == b.day;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const CDate sentinel(7, 7, 7);
+  CDate date = sentinel;
+  const bool taken = date.Parse(text);
+  if (!taken) {
+    Check(Same(date, sentinel));
+  } else {
+    Check(date.month >= 1 && date.month <= 12 && date.day >= 1 &&
+          date.day <= 31);
+    Check(uint64_t{date.year} * 10000 + date.month * 100 + date.day <=
+          UINT32_MAX);
+  }
+
+  // The C string form reads up to the first zero byte; the buffer ends
+  // right after it, so a read beyond is caught.
+  std::vector<char> bytes(text.begin(), text.end());
+  bytes.push_back('\0');
+  CDate viaPointer = sentinel;
+  const bool pointerTaken = viaPointer.Parse(bytes.data());
+  CDate prefix = sentinel;
+  const bool prefixTaken = prefix.Parse(std::string(bytes.data()));
+  Check(pointerTaken == prefixTaken && Same(viaPointer, prefix));
+  if (text.find('\0') == std::string::npos) {
+    Check(pointerTaken == taken && Same(viaPointer, date));
+  }
+  if (!taken) return 0;
+
+  if (date.year >= 1000 && date.year <= 9999) {
+    for (int style : {0, 5, 8}) {
+      CDate again;
+      Check(again.Parse(date.Format(style)) && Same(again, date));
+    }
+  }
+  for (int style = 0; style <= 8; ++style) date.Format(style, date);
+  date.Weekday();
+  date.DayOfYear();
+  date.IsBusinessDay();
+  date.IsHoliday();
+  date.IsFuturesLastTradingDay();
+  const CDate real = date.Normalized();
+  Check(real.month >= 1 && real.month <= 12 && real.day >= 1 &&
+        real.day <= CDate::DaysInMonth(real.month, real.year));
+  CDate moved = date;
+  moved.NextBusinessDay();
+  moved.PrevBusinessDay();
+  moved.AddMonths(data[0] % 25 - 12);
+  return 0;
+}

@@ -1,0 +1,69 @@
+// Feeds arbitrary bytes to CHtmlTokenizer as a downloaded page and converts
+// every token text with ConvertUtf8ToAnsi. Besides the sanitizers' checks
+// it stops on any broken promise of the tokenizer: a kind outside the seven;
+// a token text holding a tab, a line end or a byte 0xFF; token texts that
+// together hold more bytes than the page; a stream that goes on after it
+// ended; a stream that differs when the page is cut at its first byte 0xFF
+// (which reads as the end) or when the same tokenizer is opened on it again.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fuzz/fuzz_files.h"
+#include "series/buffer_string.h"
+#include "web/html_tokenizer.h"
+
+using fuzz::Check;
+
+namespace {
+
+struct Page : CBufferString {
+  Page(const uint8_t* data, size_t size) {
+    Handle handle = OpenWrite();
+    Write(handle, reinterpret_cast<const char*>(data),
+          static_cast<int32_t>(size));
+    Close(handle);
+  }
+};
+
+using Tokens = std::vector<std::pair<int32_t, std::string>>;
+
+Tokens Walk(CHtmlTokenizer& tokenizer, CBuffer& page) {
+  Tokens tokens;
+  Check(tokenizer.Open(page));
+  int32_t kind = -1;
+  std::string text;
+  while (tokenizer.Next(kind, text)) tokens.emplace_back(kind, text);
+  // Once ended, it stays ended.
+  Check(!tokenizer.Next(kind, text));
+  tokenizer.Close();
+  return tokens;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) return 0;
+  Page page(data, size);
+  CHtmlTokenizer tokenizer;
+  const Tokens tokens = Walk(tokenizer, page);
+  size_t bytes = 0;
+  for (const auto& [kind, text] : tokens) {
+    Check(kind >= CHtmlTokenizer::kDeclaration && kind <= CHtmlTokenizer::kText);
+    Check(text.find_first_of("\t\r\n\xff") == std::string::npos);
+    bytes += text.size();
+    ConvertUtf8ToAnsi(text);
+  }
+  Check(bytes <= size);
+
+  Check(Walk(tokenizer, page) == tokens);
+  const void* end = std::memchr(data, 0xff, size);
+  if (end != nullptr) {
+    Page cut(data, static_cast<const uint8_t*>(end) - data);
+    CHtmlTokenizer other;
+    Check(Walk(other, cut) == tokens);
+  }
+  return 0;
+}

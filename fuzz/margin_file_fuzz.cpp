@@ -1,0 +1,65 @@
+// Feeds arbitrary bytes to CMarginLoaderFile as a margin file. Besides the
+// sanitizers' checks it stops on any broken promise of the reader: a status
+// other than "read to the end" for a file of whole records (a left-over of
+// under 4 bytes included) or other than "cut" for one with a left-over date;
+// an entry count other than the file's whole records; a read of the last N
+// records that is not the tail of the whole; entries that, written back,
+// are not the file's whole records byte for byte (the balances are kept at
+// full precision and the date as stored).
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "fuzz/fuzz_files.h"
+#include "series/margin.h"
+#include "series/margin_file.h"
+
+using fuzz::Check;
+using fuzz::ReadBytes;
+using fuzz::TempPath;
+using fuzz::WriteBytes;
+
+namespace {
+
+constexpr size_t kRecord = 20;
+
+int32_t Load(const std::string& path, int32_t last, CMargin& margin) {
+  margin.clear();
+  return CMarginLoaderFile(path.c_str(), "", last).Load(margin);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string input = TempPath("mg.dat");
+  static const std::string output = TempPath("mg-a.dat");
+  if (!WriteBytes(input, data, size)) return 0;
+
+  const size_t whole = size / kRecord;
+  const bool cut = size % kRecord >= 4;
+  CMargin margin;
+  Check(Load(input, 0, margin) ==
+        (cut ? CMarginLoaderFile::kCut : CMarginLoaderFile::kOk));
+  Check(margin.size() == whole);
+
+  // Written back: exactly the whole records of the input.
+  fuzz::Fresh(output);
+  Check(CMarginSaverFile(output.c_str(), "").Save(margin) ==
+        CMarginSaverFile::kOk);
+  const std::string records(reinterpret_cast<const char*>(data),
+                            whole * kRecord);
+  Check(ReadBytes(output) == records);
+  if (cut) return 0;
+
+  const int32_t last = size > 0 ? data[0] % 8 : 0;
+  CMargin tail;
+  Check(Load(input, last, tail) == CMarginLoaderFile::kOk);
+  const size_t expected =
+      last > 0 && static_cast<size_t>(last) < whole ? last : whole;
+  Check(tail.size() == expected);
+  for (size_t i = 0; i < tail.size(); ++i) {
+    Check(tail[i].date == margin[whole - expected + i].date &&
+          std::memcmp(&tail[i].buy, &margin[whole - expected + i].buy, 16) == 0);
+  }
+  return 0;
+}

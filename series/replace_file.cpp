@@ -1,0 +1,99 @@
+#include "series/replace_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+// Numbers the temporary names of this process; the process id keeps two
+// processes apart.
+std::atomic<unsigned> temp_counter{0};
+
+// Creates a new file for writing beside `target`, under a name nobody else
+// holds, and answers its descriptor (or -1) and name.
+int CreateBeside(const std::string& target, std::string* name) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = target + "." + std::to_string(getpid()) + "-" +
+            std::to_string(temp_counter.fetch_add(1)) + ".tmp";
+    const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+CReplaceFile::~CReplaceFile() { Abandon(); }
+
+bool CReplaceFile::Open(const std::string& path) {
+  Abandon();
+  target_ = path;
+  struct stat info {};
+  const bool exists = stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
+    // A device or a pipe is written as it is; a folder fails here.
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) target_.clear();
+    return file_ != nullptr;
+  }
+  struct stat link {};
+  const bool isLink = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  if (isLink && !exists) {
+    // A link to nothing: writing through it makes the file it names.
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) target_.clear();
+    return file_ != nullptr;
+  }
+  if (isLink) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+      target_.clear();
+      return false;
+    }
+    target_ = resolved;
+    std::free(resolved);
+  }
+  const int fd = CreateBeside(target_, &temp_);
+  if (fd < 0) {
+    temp_.clear();
+    target_.clear();
+    return false;
+  }
+  if (exists) fchmod(fd, info.st_mode & 07777);
+  file_ = fdopen(fd, "wb");
+  if (file_ == nullptr) {
+    close(fd);
+    Abandon();
+    return false;
+  }
+  return true;
+}
+
+bool CReplaceFile::Commit() {
+  if (file_ == nullptr) return false;
+  const bool written = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  bool ok = written && closed;
+  if (!temp_.empty()) {
+    ok = ok && std::rename(temp_.c_str(), target_.c_str()) == 0;
+    if (!ok) unlink(temp_.c_str());
+    temp_.clear();
+  }
+  target_.clear();
+  return ok;
+}
+
+void CReplaceFile::Abandon() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  if (!temp_.empty()) unlink(temp_.c_str());
+  temp_.clear();
+  target_.clear();
+}
