@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <string_view>
 
 namespace {
 
@@ -96,4 +98,39 @@ void CReplaceFile::Abandon() {
   if (!temp_.empty()) unlink(temp_.c_str());
   temp_.clear();
   target_.clear();
+}
+
+namespace {
+
+// "<name>.<digits>-<digits>.tmp" with a non-empty name.
+bool IsReplacementName(const std::string& name) {
+  constexpr std::string_view kEnd = ".tmp";
+  if (name.size() <= kEnd.size() || !name.ends_with(kEnd)) return false;
+  size_t i = name.size() - kEnd.size();
+  const auto digits_before = [&](size_t end) {
+    size_t start = end;
+    while (start > 0 && name[start - 1] >= '0' && name[start - 1] <= '9') --start;
+    return start;
+  };
+  const size_t counter = digits_before(i);
+  if (counter == i || counter == 0 || name[counter - 1] != '-') return false;
+  const size_t pid = digits_before(counter - 1);
+  return pid != counter - 1 && pid > 1 && name[pid - 1] == '.';
+}
+
+}  // namespace
+
+int RemoveLeftReplacements(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  int removed = 0;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code kind;
+    if (!it->is_regular_file(kind) || !IsReplacementName(it->path().filename().string())) {
+      continue;
+    }
+    std::error_code gone;
+    if (fs::remove(it->path(), gone)) ++removed;
+  }
+  return removed;
 }

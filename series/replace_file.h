@@ -56,4 +56,11 @@ class CReplaceFile {
   std::string temp_;  // empty when writing in place
 };
 
+// Removes the temporary files that a killed process left in `folder` (its
+// own files only, not those of its subfolders): regular files named as
+// CReplaceFile names them, "<name>.<digits>-<digits>.tmp". Any other file
+// is left alone. Call it only while no other process writes there. Answers
+// how many were removed.
+int RemoveLeftReplacements(const std::string& folder);
+
 #endif  // TICKORA_SERIES_REPLACE_FILE_H_

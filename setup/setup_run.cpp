@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "series/replace_file.h"
 #include "setup/resume_file.h"
 #include "support/app_paths.h"
 #include "support/settings_file.h"
@@ -220,6 +221,10 @@ void CSetupRun::Run(WorkerProgress& progress) {
     fs::remove(PositionFilePath(), ec);
     fs::remove(PositionFilePath() + ".tmp", ec);
   }
+  // Chart, margin and quick files are written under a temporary name and
+  // renamed; a run killed in between leaves the temporary file behind.
+  RemoveLeftReplacements(DailyFolder());
+  RemoveLeftReplacements(MarginFolder());
   if (!InitDatabase(progress)) return;
 
   SetArchivePreference(options_->UseArchive());

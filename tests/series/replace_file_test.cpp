@@ -160,6 +160,23 @@ TEST(ReplaceFileTest, TheRealNameChangesOnlyAtClose) {
   EXPECT_EQ(std::vector<std::string>{"quick2.dat"}, Names(dir));
 }
 
+// What a killed writer left goes; data files and other temporary names stay.
+TEST(ReplaceFileTest, LeftReplacementsAreRemovedAndNothingElse) {
+  TempDir dir;
+  for (const char* name : {"1301.dat", "1301.dat.4711-0.tmp", "mg1301.dat.12-345.tmp",
+                           "note.tmp", "1301.dat.-1.tmp", "1301.dat.12-.tmp", ".1-2.tmp",
+                           "1301.dat.1x-2.tmp"}) {
+    WriteBytes(dir.Sub(name), "x");
+  }
+  std::filesystem::create_directory(dir.Sub("sub.1-2.tmp"));
+  EXPECT_EQ(2, RemoveLeftReplacements(dir.path().string()));
+  EXPECT_EQ((std::vector<std::string>{".1-2.tmp", "1301.dat", "1301.dat.-1.tmp",
+                                      "1301.dat.12-.tmp", "1301.dat.1x-2.tmp", "note.tmp",
+                                      "sub.1-2.tmp"}),
+            Names(dir));
+  EXPECT_EQ(0, RemoveLeftReplacements(dir.Sub("missing")));
+}
+
 // The new file keeps the old one's permission bits; a link keeps naming
 // the file, which is replaced where it lies; a device is written in place;
 // a move that fails removes the new file.
