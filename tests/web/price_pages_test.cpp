@@ -152,7 +152,9 @@ TEST(PricePagesTest, CutAndBrokenPagesNeverOverrun) {
     EXPECT_TRUE(result == 0 || result == kWebErrorPage);
     EXPECT_LE(rows.size(), 3u);
     // Cut before its table, the page must not read as days without trading.
-    if (page.find(Utf8FromCp932("調整後終値*")) > cut) EXPECT_EQ(result, kWebErrorPage);
+    if (page.find(Utf8FromCp932("調整後終値*")) > cut) {
+      EXPECT_EQ(result, kWebErrorPage);
+    }
   }
   const std::string odd[] = {std::string("\xff<tr>", 5), std::string("<th>\0\0", 6),
                              "<tr><th>2024/1/5</th><td>" + std::string(40, '9') + "</td>",
