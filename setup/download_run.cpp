@@ -101,13 +101,25 @@ std::string CDownloadRun::LastDayText(std::uint32_t from) {
 
 // ---- Stage 1: issues ----------------------------------------------------
 
-std::vector<std::string> CDownloadRun::BuildCodeList() {
+std::vector<std::string> CDownloadRun::BuildCodeList(std::int32_t& status) {
   std::vector<std::string> codes;
   bool page_gave_codes = false;
+  status = 0;
   for (std::int32_t page = 1; page <= kMaxListPages; ++page) {
     std::vector<std::string> page_codes;
-    const std::int32_t status = market_->GetBrandList(page, page_codes);
-    if (status < 0 || page_codes.empty()) break;
+    const std::int32_t result = market_->GetBrandList(page, page_codes);
+    // A page that is not there, or holds no list, ends the listing. A page
+    // after the first that fails in any other way (a server error, a cut or
+    // changed page, a cancel) would end it too early: every issue of the
+    // later pages would be missing from the database and from every later
+    // stage without a word. Such a listing is refused; the stage stops and a
+    // resume reads the pages again. A failing first page still falls back
+    // to the fixed list, which holds every four-digit code.
+    if (result < 0 && page_gave_codes && result != -404) {
+      status = result;
+      return {};
+    }
+    if (result < 0 || page_codes.empty()) break;
     codes.insert(codes.end(), page_codes.begin(), page_codes.end());
     page_gave_codes = true;
     if (listPagePauseMs_ > 0) {
@@ -119,7 +131,16 @@ std::vector<std::string> CDownloadRun::BuildCodeList() {
 }
 
 bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
-  const std::vector<std::string> codes = BuildCodeList();
+  std::int32_t list_status = 0;
+  const std::vector<std::string> codes = BuildCodeList(list_status);
+  if (list_status < 0) {
+    EnterIssue(progress, 1, progress.resumeIndex);
+    if (Cancelled(list_status)) return false;
+    progress.SetError(
+        std::string("ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\n") +
+        market_->GetMessage(list_status));
+    return false;
+  }
   const std::int32_t count = static_cast<std::int32_t>(codes.size());
   const std::int32_t first = TakeFirstIndex(progress);
   progress.total = count - first;

@@ -73,8 +73,10 @@ class CDownloadRun : public CSetupRun {
 
  private:
   // The candidate codes of stage 1: every code of the list pages, or the
-  // fixed list when no page gave any.
-  std::vector<std::string> BuildCodeList();
+  // fixed list when no page gave any. `status` is negative when a page
+  // after the first failed other than by not being there (404): the
+  // listing is then incomplete and the codes are not to be used.
+  std::vector<std::string> BuildCodeList(std::int32_t& status);
   // The database's last error in the form "SQLSTATE(native)message".
   std::string DatabaseErrorText() const;
   // "%u/%u/%u" of the day before date number `from`.

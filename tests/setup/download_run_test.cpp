@@ -189,6 +189,25 @@ TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsB
   EXPECT_EQ(1, market_->Calls("brand:1300"));
   EXPECT_EQ(1, market_->Calls("brand:9999"));
 
+  // A later page that fails other than by being missing leaves the listing
+  // incomplete: the stage stops rather than drop the later pages' issues.
+  market_->calls.clear();
+  market_->fail.clear();
+  market_->failWith = {{"list:2#1", -500}};
+  market_->existing = {"1301", "1305", "7203", "8801"};
+  progress_.ResetForFreshRun();
+  EXPECT_FALSE(run_->DownloadIssues(progress_));
+  EXPECT_EQ("ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\nmessage -500",
+            progress_.Error());
+  EXPECT_EQ(1, progress_.stage);
+  EXPECT_EQ(0, market_->Calls("last:0"));
+  market_->failWith = {{"list:2#1", -404}};  // a missing page only ends the list
+  market_->calls.clear();
+  progress_.ResetForFreshRun();
+  EXPECT_TRUE(run_->DownloadIssues(progress_));
+  EXPECT_EQ(3, progress_.total);
+  market_->failWith.clear();
+
   market_->endlessPages = true;
   market_->fail.clear();
   market_->calls.clear();

@@ -34,6 +34,7 @@ class ScriptedMarket : public CWebMarket {
   std::map<std::string, std::vector<CMarginRecord>> margins;
   std::set<std::string> wholeMargins;           // every entry at every call
   std::set<std::string> fail, cancel, stopped;
+  std::map<std::string, std::int32_t> failWith;  // a call's own failure code
   WorkerProgress* observed = nullptr;
   std::map<std::string, int> calls;
   std::vector<int> doneAtBrand;  // the observed done at each GetBrand
@@ -104,6 +105,7 @@ class ScriptedMarket : public CWebMarket {
     const std::string nth = key + "#" + std::to_string(++calls[key]);
     if ((cancel.count(nth) || stopped.count(nth)) && observed != nullptr) observed->cancel = 1;
     if (stopped.count(nth)) return CHttpClient::kErrorCancelled;
+    if (failWith.count(nth)) return failWith.at(nth);
     return fail.count(nth) ? -404 : 0;
   }
 };
