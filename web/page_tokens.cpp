@@ -1,6 +1,5 @@
 #include "web/page_tokens.h"
 
-#include <strings.h>
 
 #include <cstring>
 
@@ -37,12 +36,24 @@ const std::string& CPageTokens::Text() {
   return rawIsText_ ? raw_ : text_;
 }
 
+// The whole name, ignoring the case of ASCII letters only (whatever the
+// process locale); a name with a zero byte in it is not cut short there.
+bool CPageTokens::SameName(const char* name) const {
+  const size_t n = std::strlen(name);
+  if (raw_.size() != n) return false;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < n; ++i) {
+    if (lower(raw_[i]) != lower(name[i])) return false;
+  }
+  return true;
+}
+
 bool CPageTokens::IsStart(const char* name) const {
-  return kind_ == CHtmlTokenizer::kStartTag && strcasecmp(raw_.c_str(), name) == 0;
+  return kind_ == CHtmlTokenizer::kStartTag && SameName(name);
 }
 
 bool CPageTokens::IsEnd(const char* name) const {
-  return kind_ == CHtmlTokenizer::kEndTag && strcasecmp(raw_.c_str(), name) == 0;
+  return kind_ == CHtmlTokenizer::kEndTag && SameName(name);
 }
 
 bool CPageTokens::IsStartExactly(const char* name) const {

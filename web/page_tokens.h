@@ -8,7 +8,7 @@
 #include "support/cp932.h"
 #include "web/html_tokenizer.h"
 
-// CPageTokens is the token stream that the price page readers walk: the
+// CPageTokens is the token stream that the page readers walk: the
 // tokens of CHtmlTokenizer, each with its bytes as the page sent them
 // (Raw) and, on request, as CP932 text (Text, the conversion of
 // ConvertUtf8ToAnsi). The conversion is done at most once per token and
@@ -36,6 +36,8 @@ class CPageTokens {
 
   bool IsText() const { return kind_ == CHtmlTokenizer::kText; }
   bool IsValue() const { return kind_ == CHtmlTokenizer::kAttributeValue; }
+  // An attribute value equal to `value`, byte for byte as the page wrote it.
+  bool IsValue(const char* value) const { return IsValue() && raw_ == value; }
   // A start (or end) tag whose name equals `name` ignoring case.
   bool IsStart(const char* name) const;
   bool IsEnd(const char* name) const;
@@ -49,6 +51,8 @@ class CPageTokens {
   bool DocumentEnded() const { return documentEnded_; }
 
  private:
+  bool SameName(const char* name) const;
+
   CHtmlTokenizer tokenizer_;
   CCp932FromUtf8 converter_;
   bool open_ = false;

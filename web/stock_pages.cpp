@@ -7,70 +7,12 @@
 #include "support/date.h"
 #include "support/text.h"
 #include "web/html_tokenizer.h"
+#include "web/page_tokens.h"
 #include "web/web_number.h"
 #include "web/web_result.h"
 
 namespace {
 
-// ---- Walking the tokens -----------------------------------------------------
-
-// The tokens of one page with the tests the walks make on them. Owns its
-// tokenizer; the page must outlive it.
-class TokenWalk {
- public:
-  explicit TokenWalk(CBuffer& page) { opened_ = tokenizer_.Open(page); }
-
-  // The next token; false at the end of the page.
-  bool Next() {
-    if (!opened_ || !tokenizer_.Next(kind_, raw_)) return false;
-    if (IsEndTag("html")) documentEnded_ = true;
-    return true;
-  }
-
-  // The page's closing </html> has gone by. A page that lacks the section
-  // a reader looks for is taken as "nothing to read" only when it is a
-  // whole document: bytes damaged on the way, an error page of a proxy that
-  // is not HTML, or a body cut where the transport could not see it would
-  // otherwise read as an issue without splits or margin balances, or as the
-  // end of the issue list, and the issue's data would be lost for good.
-  bool DocumentEnded() const { return documentEnded_; }
-
-  bool IsText() const { return kind_ == CHtmlTokenizer::kText; }
-  // An attribute value equal to `value`, byte for byte as the page wrote it.
-  bool IsValue(const char* value) const {
-    return kind_ == CHtmlTokenizer::kAttributeValue && raw_ == value;
-  }
-  bool IsValue() const { return kind_ == CHtmlTokenizer::kAttributeValue; }
-  bool IsStartTag(const char* name) const {
-    return kind_ == CHtmlTokenizer::kStartTag && SameName(name);
-  }
-  bool IsEndTag(const char* name) const {
-    return kind_ == CHtmlTokenizer::kEndTag && SameName(name);
-  }
-
-  // The token's bytes as the page wrote them, and converted to CP932.
-  const std::string& Raw() const { return raw_; }
-  std::string Text() const { return ConvertUtf8ToAnsi(raw_); }
-
- private:
-  bool SameName(const char* name) const {
-    const size_t n = std::strlen(name);
-    if (raw_.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-      const char a = raw_[i], b = name[i];
-      const char la = a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a;
-      const char lb = b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b;
-      if (la != lb) return false;
-    }
-    return true;
-  }
-
-  CHtmlTokenizer tokenizer_;
-  bool opened_ = false;
-  bool documentEnded_ = false;
-  int32_t kind_ = 0;
-  std::string raw_;
-};
 
 // ---- Texts ----------------------------------------------------------------------
 
@@ -137,7 +79,7 @@ void ClearRecord(CBrandRecord& record) {
 // page walk reads. A page cut inside the tag after the ratio ends with that
 // tag's name delivered as a text, which would be taken for the ratio; so a
 // walk succeeds only when some token follows the ratio.
-bool MorePage(TokenWalk& walk) { return walk.Next(); }
+bool MorePage(CPageTokens& walk) { return walk.Next(); }
 
 // A figure the label walk is waiting for.
 enum class Figure { kNone, kUnit, kShares, kDividend, kEps, kBps, kMarginRatio };
@@ -171,7 +113,7 @@ void Store(Figure figure, const std::string& text, CBrandRecord& record) {
 // name in the table summarised "株価詳細", then help texts each followed by
 // the figure they explain. True once the margin ratio is read.
 bool ParseOlderLayout(CBuffer& page, CBrandRecord& record) {
-  TokenWalk walk(page);
+  CPageTokens walk(page);
   int state = 0;
   Figure awaited = Figure::kNone;
   while (walk.Next()) {
@@ -244,7 +186,7 @@ bool ParseOlderLayout(CBuffer& page, CBrandRecord& record) {
 bool ParseNewerLayout(CBuffer& page, CBrandRecord& record) {
   static const char kLongValue[] = "StyledNumber__value__3rXW DataListItem__value__11kV";
   static const char kShortValue[] = "StyledNumber__value__3rXW";
-  TokenWalk walk(page);
+  CPageTokens walk(page);
   int state = 0;
   // What the label walk (state 7) waits for: a value of class `awaitClass`
   // first when set, then `skipTexts` texts to pass over, then the figure.
@@ -409,7 +351,7 @@ std::int32_t ParseBrandPage(CBuffer& page, CBrandRecord& record) {
 
 std::int32_t ParseBrandListPage(CBuffer& page, std::vector<std::string>& codes) {
   codes.clear();
-  TokenWalk walk(page);
+  CPageTokens walk(page);
   int state = 0;
   while (walk.Next()) {
     switch (state) {
@@ -417,14 +359,14 @@ std::int32_t ParseBrandListPage(CBuffer& page, std::vector<std::string>& codes) 
         if (walk.IsText() && walk.Text() == "業種") state = 1;
         break;
       case 1:
-        if (walk.IsStartTag("TR")) {
+        if (walk.IsStart("TR")) {
           state = 2;
-        } else if (walk.IsEndTag("TABLE")) {
+        } else if (walk.IsEnd("TABLE")) {
           return 0;
         }
         break;
       case 2:
-        if (walk.IsStartTag("br")) state = 3;
+        if (walk.IsStart("br")) state = 3;
         break;
       case 3:
         if (walk.IsText()) {
@@ -440,7 +382,7 @@ std::int32_t ParseBrandListPage(CBuffer& page, std::vector<std::string>& codes) 
 
 std::int32_t ParseDividePage(CBuffer& page, std::vector<CDivideRecord>& splits) {
   splits.clear();
-  TokenWalk walk(page);
+  CPageTokens walk(page);
   int state = 0;
   double ratio = 0;
   while (walk.Next()) {
@@ -449,7 +391,7 @@ std::int32_t ParseDividePage(CBuffer& page, std::vector<CDivideRecord>& splits) 
         if (walk.IsText() && walk.Text() == "分割情報") state = 1;
         break;
       case 1:
-        if (walk.IsEndTag("TD")) return 0;
+        if (walk.IsEnd("TD")) return 0;
         if (walk.IsText()) {
           // "[1:n]" and whatever follows: n new shares for one.
           const std::string text = walk.Text();
@@ -478,7 +420,7 @@ std::int32_t ParseDividePage(CBuffer& page, std::vector<CDivideRecord>& splits) 
 std::int32_t ParseMarginPage(CBuffer& page, std::vector<CMarginRecord>& records) {
   records.clear();
   std::vector<CMarginRecord> newestFirst;
-  TokenWalk walk(page);
+  CPageTokens walk(page);
   int state = 0;
   CMarginRecord entry;
   bool ended = false;
@@ -488,9 +430,9 @@ std::int32_t ParseMarginPage(CBuffer& page, std::vector<CMarginRecord>& records)
         if (walk.IsText() && walk.Text() == "信用倍率") state = 1;
         break;
       case 1:
-        if (walk.IsStartTag("TR")) {
+        if (walk.IsStart("TR")) {
           state = 2;
-        } else if (walk.IsEndTag("TABLE")) {
+        } else if (walk.IsEnd("TABLE")) {
           ended = true;
         }
         break;
