@@ -7,7 +7,6 @@
 // of the folder equals the page-mode run's part instead.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,10 +21,10 @@
 #include <vector>
 
 #include "db/db_stock3.h"
-#include "series/quick_margin_file.h"
 #include "setup/download_run.h"
 #include "support/cp932.h"
 #include "support/text.h"
+#include "tests/common/database_folder.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
@@ -55,50 +54,6 @@ constexpr unsigned kStagePart[] = {0, kBrandTable, kSplitTable, kDaily, kMargin}
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Every table of the database file, each as its rows sorted (so a row
-// written twice shows), a row as its columns' types and bytes.
-std::map<std::string, std::vector<std::string>> ReadTables(const std::string& file) {
-  std::map<std::string, std::vector<std::string>> tables;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    std::vector<std::string> names;
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &stmt,
-                       nullptr);
-    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
-      names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-    }
-    sqlite3_finalize(stmt);
-    for (const std::string& name : names) {
-      std::vector<std::string>& rows = tables[name];
-      stmt = nullptr;
-      sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\"").c_str(), -1, &stmt, nullptr);
-      while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
-        std::string row;
-        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-          const char* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
-          row += std::to_string(sqlite3_column_type(stmt, c)) + ":" +
-                 std::string(bytes ? bytes : "", sqlite3_column_bytes(stmt, c)) + "|";
-        }
-        rows.push_back(row);
-      }
-      sqlite3_finalize(stmt);
-      std::sort(rows.begin(), rows.end());
-    }
-  }
-  sqlite3_close(db);
-  return tables;
-}
-
-// The entries of a quick margin file, issues listed without entries left
-// out.
-CMarginTable QuickMarginEntries(const fs::path& path) {
-  CMarginTable table;
-  ReadQuickMarginFile(path.string().c_str(), table);
-  std::erase_if(table, [](const auto& entry) { return entry.second.empty(); });
-  return table;
 }
 
 // What differs between two database folders in the chosen parts; empty
@@ -145,6 +100,41 @@ std::string Differences(const std::string& got, const std::string& want, unsigne
     if (it == got_tables.end() || it->second != rows) {
       out += StringFormat(" table %s: %zu rows, want %zu", name.c_str(),
                           it == got_tables.end() ? 0 : it->second.size(), rows.size());
+    }
+  }
+  return out;
+}
+
+// What differs in the sub-folder `sub` of `got` when each issue's file may
+// be the one of either finished folder `a` or `b`: a stage that went to the
+// pages for its first issues and back to the archive on resume holds both
+// kinds. The quick margin file is compared issue by issue the same way.
+std::string MixedDifferences(const std::string& got, const std::string& a, const std::string& b,
+                             const std::string& sub) {
+  std::map<std::string, std::string> files[3];
+  const std::string folders[3] = {got, a, b};
+  for (int i = 0; i < 3; ++i) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::path(folders[i]) / sub, ec)) {
+      files[i][entry.path().filename().string()] = ReadBytes(entry.path());
+    }
+  }
+  std::string out;
+  for (const auto& [name, bytes] : files[1]) {
+    if (files[2].count(name) && !files[0].count(name)) out += " missing " + sub + "/" + name;
+  }
+  for (const auto& [name, bytes] : files[0]) {
+    if (name == "quickmg2.dat") {
+      CMarginTable quick[3];
+      for (int i = 0; i < 3; ++i) quick[i] = QuickMarginEntries(fs::path(folders[i]) / sub / name);
+      for (const auto& [code, entries] : quick[0]) {
+        if (entries != quick[1][code] && entries != quick[2][code]) out += " quick entries " + code;
+      }
+      for (const auto& [code, entries] : quick[1]) {
+        if (quick[2].count(code) && !quick[0].count(code)) out += " no quick entries " + code;
+      }
+    } else if (bytes != files[1][name] && bytes != files[2][name]) {
+      out += " differs " + sub + "/" + name;
     }
   }
   return out;
@@ -312,12 +302,15 @@ class FaultMatrixTest : public ::testing::Test {
   }
 
   // Runs one cell and checks it; `want` is the folder of the undisturbed
-  // run, `pages` that of page mode for a stage sent to the pages.
+  // run, `pages` that of page mode for a stage sent to the pages. With
+  // `pagesToo` an archive-mode cell has the fault on the stock's pages as
+  // well, so the stage stops there as in page mode.
   void RunCell(const FaultKind& kind, bool archive, int stage, const std::string& want,
-               const std::string& pages) {
+               const std::string& pages, bool pagesToo = false) {
     const std::string code = TargetStock();
     SCOPED_TRACE(StringFormat("%s, stage %d, %s mode, stock %s", kind.text, stage,
-                              archive ? "archive" : "page", code.c_str()));
+                              pagesToo ? "archive and page" : archive ? "archive" : "page",
+                              code.c_str()));
     Server server(*market_);
     CRunChoices choices;
     choices.databaseFolder = dir_.Sub(StringFormat("cell%d", cells_++));
@@ -330,7 +323,12 @@ class FaultMatrixTest : public ::testing::Test {
       progress.ResetForResume();
     }
     std::vector<int> ids;
-    for (const std::string& target : Targets(archive, stage, code)) {
+    std::vector<std::string> targets = Targets(archive, stage, code);
+    if (pagesToo) {
+      const std::vector<std::string> page_targets = Targets(false, stage, code);
+      targets.insert(targets.end(), page_targets.begin(), page_targets.end());
+    }
+    for (const std::string& target : targets) {
       CSimFault fault;
       ASSERT_TRUE(ParseSimFault(std::string(kind.text) + "@" + target, fault)) << target;
       ids.push_back(server.sim.AddFault(fault));
@@ -357,7 +355,7 @@ class FaultMatrixTest : public ::testing::Test {
     for (int id : ids) hits += server.sim.FaultHits(id);
     EXPECT_LT(0, hits + lifted);
 
-    const bool stops = !archive && kind.pageCode != 0;
+    const bool stops = (!archive || pagesToo) && kind.pageCode != 0;
     if (stops) {
       const std::string head =
           stage == 1 ? StringFormat("ダウンロード(銘柄コード:%s)に失敗したので処理を中断します。\n\n",
@@ -377,7 +375,16 @@ class FaultMatrixTest : public ::testing::Test {
     EXPECT_EQ("", Utf8FromCp932(progress.Error()));
     EXPECT_EQ(5, progress.stage);
     CDBStock3::Instance().Close();
-    if (archive && kind.archive == FaultKind::kFallsBack) {
+    if (pagesToo) {
+      // The issues before the stock came from the pages, the rest from the
+      // archive; the tables are the same either way.
+      EXPECT_EQ("", Differences(choices.databaseFolder, want, kAll & ~(kDaily | kMargin)));
+      for (const auto& [sub, part] : {std::pair{"daily", kDaily}, std::pair{"margin", kMargin}}) {
+        EXPECT_EQ("", stage == 3 || stage == 4
+                          ? MixedDifferences(choices.databaseFolder, want, pages, sub)
+                          : Differences(choices.databaseFolder, want, part));
+      }
+    } else if (archive && kind.archive == FaultKind::kFallsBack) {
       EXPECT_EQ("", Differences(choices.databaseFolder, want, kAll & ~kStagePart[stage]));
       EXPECT_EQ("", Differences(choices.databaseFolder, pages, kStagePart[stage]));
     } else {
@@ -408,6 +415,18 @@ TEST_F(FaultMatrixTest, ArchiveModeFallingBackToPages) {
   for (int stage = 1; stage <= 4; ++stage) {
     for (const FaultKind& kind : kKinds) {
       if (kind.archive != FaultKind::kNotApplicable) RunCell(kind, true, stage, want, pages);
+    }
+  }
+}
+
+// A lasting fault on the archive and on the pages at once: the stage stops
+// at the stock whose pages fail, and a resume takes it up from there.
+TEST_F(FaultMatrixTest, ArchiveAndPagesFailingTogether) {
+  const std::string pages = Reference("pages", false, false);
+  const std::string want = Reference("archive", true, true);
+  for (int stage = 1; stage <= 4; ++stage) {
+    for (const FaultKind& kind : kKinds) {
+      if (kind.archive == FaultKind::kFallsBack) RunCell(kind, true, stage, want, pages, true);
     }
   }
 }

@@ -1,0 +1,64 @@
+#ifndef TICKORA_TESTS_COMMON_DATABASE_FOLDER_H_
+#define TICKORA_TESTS_COMMON_DATABASE_FOLDER_H_
+
+// Reading a finished database folder back for comparison with another:
+// the database's tables row by row and the quick margin file by entries.
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "series/quick_margin_file.h"
+
+// Every table of the database file, each as its rows sorted (so a row
+// written twice shows), a row as its columns' types and bytes. Empty when
+// the file cannot be opened.
+inline std::map<std::string, std::vector<std::string>> ReadTables(const std::string& file) {
+  std::map<std::string, std::vector<std::string>> tables;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    std::vector<std::string> names;
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &stmt,
+                       nullptr);
+    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+      names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    }
+    sqlite3_finalize(stmt);
+    for (const std::string& name : names) {
+      std::vector<std::string>& rows = tables[name];
+      stmt = nullptr;
+      sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\"").c_str(), -1, &stmt, nullptr);
+      while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+        std::string row;
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+          const char* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
+          row += std::to_string(sqlite3_column_type(stmt, c)) + ":" +
+                 std::string(bytes ? bytes : "", sqlite3_column_bytes(stmt, c)) + "|";
+        }
+        rows.push_back(row);
+      }
+      sqlite3_finalize(stmt);
+      std::sort(rows.begin(), rows.end());
+    }
+  }
+  sqlite3_close(db);
+  return tables;
+}
+
+// The entries of a quick margin file, issues listed without entries left
+// out. A margin stage resumed at issue i lists each issue before i that has
+// no margin file without entries, where a whole run leaves it out, so two
+// such files are compared by what this gives.
+inline CMarginTable QuickMarginEntries(const std::filesystem::path& path) {
+  CMarginTable table;
+  ReadQuickMarginFile(path.string().c_str(), table);
+  std::erase_if(table, [](const auto& entry) { return entry.second.empty(); });
+  return table;
+}
+
+#endif  // TICKORA_TESTS_COMMON_DATABASE_FOLDER_H_
