@@ -1,0 +1,84 @@
+#ifndef TICKORA_FUZZ_ARCHIVE_FILE_CHECK_H_
+#define TICKORA_FUZZ_ARCHIVE_FILE_CHECK_H_
+
+// The promises the archive price and archive margin file readers share,
+// checked on the bytes of one input: the result agrees with the header's
+// presence; the header is the file's first 8 bytes; no series is empty;
+// the records fit in the bytes; the room reserved stays within what the
+// file's records justify; every code can be carried by the file's layout;
+// and the table survives being written and read again (its records in
+// date order) with the same series, records (checked by `same`) and file
+// bytes.
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "fuzz/fuzz_files.h"
+#include "series/archive_file.h"
+#include "series/record_file.h"
+
+namespace fuzz {
+
+// `read(path, table, header)` and `write(path, table, from, to, header)`
+// are the reader and the writer; `date(record)` gives a record's date as a
+// number; `same(a, b)` tells whether a record read again is the one
+// written.
+template <typename Table, typename Read, typename Write, typename Date, typename Same>
+void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read read,
+                      Write write, Date date, Same same) {
+  static const std::string input = TempPath("in.bin");
+  static const std::string first = TempPath("a.bin");
+  static const std::string second = TempPath("b.bin");
+  if (!WriteBytes(input, data, size)) return;
+
+  Table table;
+  CArchiveFileHeader header;
+  Check(read(input.c_str(), table, &header) == (size >= kArchiveHeaderBytes));
+  if (size < kArchiveHeaderBytes) {
+    Check(table.empty());
+    return;
+  }
+  Check(std::bit_cast<uint32_t>(header.version) == GetLittleU32(data) &&
+        header.madeDate == GetLittleU32(data + 4));
+  const bool old = header.IsOldLayout();
+  // The shortest record: an empty code and its zero, or an issue number.
+  const size_t shortest = valueBytes + (old ? 2 : 1);
+  size_t records = 0;
+  size_t room = 0;
+  for (auto& [code, series] : table) {
+    Check(!series.empty());
+    Check(CArchiveFileWriter::CanHold(code, old));
+    records += series.size();
+    room += series.capacity();
+    // The writer takes each series in ascending date order.
+    std::stable_sort(series.begin(), series.end(),
+                     [&](const auto& a, const auto& b) { return date(a) < date(b); });
+  }
+  Check(records * shortest <= size - kArchiveHeaderBytes);
+  // Reservations together stay within the records the file can hold; a
+  // series beyond its reservation grows to at most twice its records.
+  Check(room <= (size - kArchiveHeaderBytes) / shortest + 1 + 2 * records);
+
+  // From the first write on, reading and writing changes nothing.
+  Fresh(first);
+  Check(write(first.c_str(), table, 0, UINT32_MAX, header));
+  Table again;
+  CArchiveFileHeader againHeader;
+  Check(read(first.c_str(), again, &againHeader));
+  Check(std::memcmp(&againHeader, &header, sizeof(header)) == 0);
+  Check(table.size() == again.size());
+  for (auto i = table.begin(), j = again.begin(); i != table.end(); ++i, ++j) {
+    Check(i->first == j->first && i->second.size() == j->second.size());
+    for (size_t k = 0; k < i->second.size(); ++k) Check(same(i->second[k], j->second[k]));
+  }
+  Fresh(second);
+  Check(write(second.c_str(), again, 0, UINT32_MAX, againHeader));
+  Check(ReadBytes(first) == ReadBytes(second));
+}
+
+}  // namespace fuzz
+
+#endif  // TICKORA_FUZZ_ARCHIVE_FILE_CHECK_H_
