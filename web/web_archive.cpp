@@ -154,10 +154,14 @@ int32_t CWebArchive::FetchYear(Years& years, int32_t year,
   CIndexSink sink(*index, folder + local + std::to_string(year) + ".bin");
   const int32_t code = Download(name, sink);
   if (code != kOk) return code;
-  if (!index->End()) return kErrorRead;
-  const bool read = index->HasHeader();
+  // A year whose file did not even hold its header (an empty or cut answer
+  // that still unpacked) is not kept either: kept empty, it would answer
+  // every later issue with no bars for the year and their charts would
+  // silently lack it. Each question then tries the file again and, while
+  // it stays broken, goes on to the pages.
+  if (!index->End() || !index->HasHeader()) return kErrorRead;
   years[year] = std::move(index);
-  return read ? kOk : kErrorRead;
+  return kOk;
 }
 
 // ---- Questions --------------------------------------------------------------

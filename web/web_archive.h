@@ -73,14 +73,13 @@ class CInflateSink;
 //
 // What stays after a failure: a failed or cancelled download, or a failed
 // unpack, leaves the kind's table as it was, so the next question fetches
-// again. After
-// -20001 the issue, split and latest-price tables keep what their readers
-// took (they count as loaded once they hold an entry, and an empty one is
-// fetched again); a price or margin year whose file had no whole header is
-// kept as an empty year, answered from then on without a new fetch. A year
-// whose values could not be written to the private folder (a full disk) is
-// not kept: its records would not read back, and an empty year would
-// silently lose them, so the next question fetches it again.
+// again. After -20001 the issue, split and latest-price tables keep what
+// their readers took (they count as loaded once they hold an entry, and an
+// empty one is fetched again). A price or margin year is kept only when its
+// file had a whole header and its values were written to the private
+// folder: a year kept empty after an empty or cut file, or after a full
+// disk, would silently answer every later issue with no records for it, so
+// the next question fetches it again instead.
 //
 // One thread at a time. Not copyable.
 class CWebArchive {
