@@ -22,6 +22,12 @@ struct CWizardCommandLine {
 // are ignored.
 CWizardCommandLine ParseWizardCommandLine(const std::vector<std::string>& words);
 
+// The same from the program's arguments as QApplication leaves them (its own
+// options taken out); argv[0] is the program's name. The words are taken as
+// the bytes they are: a folder name that is not valid in the locale's
+// encoding would not survive a trip through QString.
+CWizardCommandLine ParseWizardCommandLine(int argc, const char* const* argv);
+
 // Reads a signed decimal integer the way the C library's atoi does: leading
 // white space, then an optional sign, then digits up to the first other
 // character. No digit gives 0. A value beyond 32 bits is held at the nearest

@@ -53,6 +53,13 @@ TEST(WizardCommandLineTest, FolderAndGapToleranceReadLikeAtoi) {
   for (const auto& [word, expected] : numbers) {
     EXPECT_EQ(ReadSignedDecimal(word), expected) << "'" << word << "'";
   }
+  // The program's own arguments keep their bytes: a folder named in CP932
+  // (not valid UTF-8) is the folder, not a text decoded and encoded again.
+  const char* argv[] = {"tickora-setup", "/srv/\x83\x66\x81\x5b\x83\x5e", "30"};
+  const CWizardCommandLine given = ParseWizardCommandLine(3, argv);
+  EXPECT_EQ(given.folderOverride, "/srv/\x83\x66\x81\x5b\x83\x5e");
+  EXPECT_EQ(given.gapTolerance, 30);
+  EXPECT_EQ(ParseWizardCommandLine(1, argv).folderOverride, "");
 }
 
 TEST(FolderTest, AcceptsAbsolutePathsThatAreNotFiles) {
