@@ -135,8 +135,12 @@ TEST_F(WizardTest, FrameFlowAndButtonsWithoutFolderOnCommandLine) {
   EXPECT_EQ(wizard_->pixmap(QWizard::WatermarkPixmap).size(), QSize(165, 305));
   const QRect area = wizard_->screen()->availableGeometry();
   EXPECT_LE((wizard_->frameGeometry().center() - area.center()).manhattanLength(), 1);
-  // Without titles no page has a header area.
-  for (int id : wizard_->pageIds()) EXPECT_TRUE(wizard_->page(id)->title().isEmpty());
+  // Without titles no page has a header area; each page carries the
+  // wizard's caption as its own.
+  for (int id : wizard_->pageIds()) {
+    EXPECT_TRUE(wizard_->page(id)->title().isEmpty());
+    EXPECT_EQ(wizard_->page(id)->windowTitle(), wizard_->windowTitle()) << id;
+  }
   auto expect = [&](Id page, const std::string& buttons) {
     EXPECT_EQ(wizard_->currentId(), page);
     EXPECT_EQ(Usable(*wizard_), buttons) << "page " << page;
