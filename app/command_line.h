@@ -10,7 +10,10 @@
 // the quick price file.
 //
 // The words arrive already split by the shell, so a folder with a space in
-// it can be quoted; the words themselves are read exactly as written.
+// it can be quoted; the words themselves are read exactly as written. They
+// are not split again at spaces: a quoted "/home/u/My Data" cut to
+// "/home/u/My" would have the run rebuild the database in another, possibly
+// existing folder, and with a folder on the command line nothing asks first.
 struct CWizardCommandLine {
   // The first word as the file system spells it; empty when there is none.
   std::string folderOverride;
