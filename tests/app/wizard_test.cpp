@@ -262,6 +262,9 @@ TEST_F(WizardTest, RealRunAgainstTheSimulatedMarket) {
     env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
   }
 
+  const std::string ini = temp_.Sub("config") + "/Zelvane/Tickora/Tickora.ini";
+  fs::create_directories(temp_.Sub("config") + "/Zelvane/Tickora");
+  std::ofstream(ini) << "[Config]\nIncludeMarkets,old\nZoom,2\n\n<Recent>\na,\"b,c\"\n\n";
   Make({}, MakeSetupRun);
   for (int item = CRunOptions::kEtf; item <= CRunOptions::kOtherMarkets; ++item) {
     wizard_->CategoryPage()->Item(CRunOptions::MarketItem(item))->setCheckState(0, Qt::Checked);
@@ -288,6 +291,11 @@ TEST_F(WizardTest, RealRunAgainstTheSimulatedMarket) {
   EXPECT_GT(count(db + "/daily"), 15);
   EXPECT_GT(count(db + "/margin"), 1);
   EXPECT_EQ(server.LogPosts().size(), 1u);
+  // The settings file gets the chosen markets; the rest of it stays.
+  std::ifstream in(ini);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, Cp932FromUtf8("[Config]\nIncludeMarkets,東証;東証プライム;東証スタンダード;"
+                                "東証グロース\nZoom,2\n\n<Recent>\na,\"b,c\"\n\n"));
   Next();
   EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
 }
