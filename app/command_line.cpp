@@ -40,3 +40,9 @@ CWizardCommandLine ParseWizardCommandLine(
   if (words.size() >= 2) line.gapTolerance = ReadSignedDecimal(words[1]);
   return line;
 }
+
+CWizardCommandLine ParseWizardCommandLine(int argc, const char* const* argv) {
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+  return ParseWizardCommandLine(words);
+}

@@ -10,7 +10,10 @@
 // the quick price file.
 //
 // The words arrive already split by the shell, so a folder with a space in
-// it can be quoted; the words themselves are read exactly as written.
+// it can be quoted; the words themselves are read exactly as written. They
+// are not split again at spaces: a quoted "/home/u/My Data" cut to
+// "/home/u/My" would have the run rebuild the database in another, possibly
+// existing folder, and with a folder on the command line nothing asks first.
 struct CWizardCommandLine {
   // The first word as the file system spells it; empty when there is none.
   std::string folderOverride;
@@ -21,6 +24,12 @@ struct CWizardCommandLine {
 // `words` are the arguments after the program name; words past the second
 // are ignored.
 CWizardCommandLine ParseWizardCommandLine(const std::vector<std::string>& words);
+
+// The same from the program's arguments as QApplication leaves them (its own
+// options taken out); argv[0] is the program's name. The words are taken as
+// the bytes they are: a folder name that is not valid in the locale's
+// encoding would not survive a trip through QString.
+CWizardCommandLine ParseWizardCommandLine(int argc, const char* const* argv);
 
 // Reads a signed decimal integer the way the C library's atoi does: leading
 // white space, then an optional sign, then digits up to the first other

@@ -67,6 +67,10 @@ CCustomWizard::CCustomWizard(const CWizardCommandLine& line,
   // run and its resume.
   messagePage_->setCommitPage(true);
 
+  // Every page carries the wizard's caption, as a dialog page of its own
+  // would; the page titles stay empty, so no page gets a header area.
+  for (int id : pageIds()) page(id)->setWindowTitle(WizardTitle());
+
   workerPage_->SetWorker(this);
   if (factory) run_ = factory(this);
   if (run_) run_->KeepPositionFile(true);

@@ -7,11 +7,6 @@
 // quick price file accepts (20 when absent).
 
 #include <QApplication>
-#include <QFile>
-#include <QStringList>
-
-#include <string>
-#include <vector>
 
 #include "app/command_line.h"
 #include "app/custom_wizard.h"
@@ -23,15 +18,11 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(
       QStringLiteral("データベースセットアップウィザード"));
 
-  // Qt has taken its own options out of the arguments by now. The words
-  // stay in the file system's encoding, as the folder is a file name.
-  std::vector<std::string> words;
-  const QStringList arguments = QApplication::arguments();
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    words.push_back(QFile::encodeName(arguments[i]).toStdString());
-  }
-
-  CCustomWizard wizard(ParseWizardCommandLine(words), MakeSetupRun);
+  // Qt has taken its own options out of argc and argv by now. The words are
+  // read from argv rather than from QApplication::arguments(): the folder is
+  // a file name, and bytes that are not valid UTF-8 (a folder named in CP932)
+  // would not come back unchanged from a QString.
+  CCustomWizard wizard(ParseWizardCommandLine(argc, argv), MakeSetupRun);
   // The exit status follows the shell's convention: 0 when the wizard was
   // finished, 1 when it was cancelled or closed.
   return wizard.exec() == QDialog::Accepted ? 0 : 1;

@@ -7,8 +7,12 @@
 namespace {
 
 std::string ConfigFolder() {
+  // Only an absolute XDG_CONFIG_HOME counts; an empty or relative one is
+  // ignored, as the base directory convention asks. A relative one would
+  // name a folder under the current directory, and the data folder there
+  // is deleted after a finished run.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && *xdg != '\0') return xdg;
+  if (xdg != nullptr && *xdg == '/') return xdg;
   const char* home = std::getenv("HOME");
   if (home != nullptr && *home != '\0') return std::string(home) + "/.config";
   return std::string();

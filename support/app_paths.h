@@ -4,9 +4,9 @@
 #include <string>
 
 // The per-user places the charting application shares with the setup
-// program. The user's configuration folder is $XDG_CONFIG_HOME, else
-// $HOME/.config; an empty text when neither variable is set. Nothing here
-// creates a folder.
+// program. The user's configuration folder is $XDG_CONFIG_HOME when it is
+// an absolute path, else $HOME/.config; an empty text when neither variable
+// is set. Nothing here creates a folder.
 
 // <config>/Zelvane/Tickora
 std::string UserAppFolder();

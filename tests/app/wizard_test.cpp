@@ -53,6 +53,13 @@ TEST(WizardCommandLineTest, FolderAndGapToleranceReadLikeAtoi) {
   for (const auto& [word, expected] : numbers) {
     EXPECT_EQ(ReadSignedDecimal(word), expected) << "'" << word << "'";
   }
+  // The program's own arguments keep their bytes: a folder named in CP932
+  // (not valid UTF-8) is the folder, not a text decoded and encoded again.
+  const char* argv[] = {"tickora-setup", "/srv/\x83\x66\x81\x5b\x83\x5e", "30"};
+  const CWizardCommandLine given = ParseWizardCommandLine(3, argv);
+  EXPECT_EQ(given.folderOverride, "/srv/\x83\x66\x81\x5b\x83\x5e");
+  EXPECT_EQ(given.gapTolerance, 30);
+  EXPECT_EQ(ParseWizardCommandLine(1, argv).folderOverride, "");
 }
 
 TEST(FolderTest, AcceptsAbsolutePathsThatAreNotFiles) {
@@ -128,8 +135,12 @@ TEST_F(WizardTest, FrameFlowAndButtonsWithoutFolderOnCommandLine) {
   EXPECT_EQ(wizard_->pixmap(QWizard::WatermarkPixmap).size(), QSize(165, 305));
   const QRect area = wizard_->screen()->availableGeometry();
   EXPECT_LE((wizard_->frameGeometry().center() - area.center()).manhattanLength(), 1);
-  // Without titles no page has a header area.
-  for (int id : wizard_->pageIds()) EXPECT_TRUE(wizard_->page(id)->title().isEmpty());
+  // Without titles no page has a header area; each page carries the
+  // wizard's caption as its own.
+  for (int id : wizard_->pageIds()) {
+    EXPECT_TRUE(wizard_->page(id)->title().isEmpty());
+    EXPECT_EQ(wizard_->page(id)->windowTitle(), wizard_->windowTitle()) << id;
+  }
   auto expect = [&](Id page, const std::string& buttons) {
     EXPECT_EQ(wizard_->currentId(), page);
     EXPECT_EQ(Usable(*wizard_), buttons) << "page " << page;
@@ -251,6 +262,9 @@ TEST_F(WizardTest, RealRunAgainstTheSimulatedMarket) {
     env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
   }
 
+  const std::string ini = temp_.Sub("config") + "/Zelvane/Tickora/Tickora.ini";
+  fs::create_directories(temp_.Sub("config") + "/Zelvane/Tickora");
+  std::ofstream(ini) << "[Config]\nIncludeMarkets,old\nZoom,2\n\n<Recent>\na,\"b,c\"\n\n";
   Make({}, MakeSetupRun);
   for (int item = CRunOptions::kEtf; item <= CRunOptions::kOtherMarkets; ++item) {
     wizard_->CategoryPage()->Item(CRunOptions::MarketItem(item))->setCheckState(0, Qt::Checked);
@@ -277,6 +291,11 @@ TEST_F(WizardTest, RealRunAgainstTheSimulatedMarket) {
   EXPECT_GT(count(db + "/daily"), 15);
   EXPECT_GT(count(db + "/margin"), 1);
   EXPECT_EQ(server.LogPosts().size(), 1u);
+  // The settings file gets the chosen markets; the rest of it stays.
+  std::ifstream in(ini);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, Cp932FromUtf8("[Config]\nIncludeMarkets,東証;東証プライム;東証スタンダード;"
+                                "東証グロース\nZoom,2\n\n<Recent>\na,\"b,c\"\n\n"));
   Next();
   EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
 }

@@ -14,11 +14,16 @@ TEST(AppPathsTest, ConfigHomeWinsOverHome) {
 }
 
 TEST(AppPathsTest, FallsBackToHomeAndThenToNothing) {
-  ScopedEnv xdg("XDG_CONFIG_HOME", "");
-  {
+  // An empty or relative XDG_CONFIG_HOME is no configuration folder: a
+  // relative one would put the data folder that a finished run deletes
+  // under whatever folder the program was started from.
+  for (const char* ignored : {"", "cfg", "./cfg", ".."}) {
+    ScopedEnv xdg("XDG_CONFIG_HOME", ignored);
     ScopedEnv home("HOME", "/home/u");
-    EXPECT_EQ("/home/u/.config/Zelvane/Tickora/Tickora.ini", SettingsFilePath());
+    EXPECT_EQ("/home/u/.config/Zelvane/Tickora/Tickora.ini", SettingsFilePath()) << ignored;
+    EXPECT_EQ("/home/u/.config/Zelvane/Tickora/data", UserDataFolder()) << ignored;
   }
+  ScopedEnv xdg("XDG_CONFIG_HOME", "");
   ScopedEnv home("HOME", nullptr);
   EXPECT_EQ("", SettingsFilePath());
   EXPECT_EQ("", UserDataFolder());
