@@ -251,13 +251,8 @@ void CWorkerPage::EndedRun() {
     state_ = State::kFailed;
     resumePending_ = true;
   } else {
-    // The charting application's per-user data folder holds data of the
-    // old database; it goes with everything in it, silently.
-    const std::string data = UserDataFolder();
-    if (!data.empty()) {
-      std::error_code ec;
-      std::filesystem::remove_all(data, ec);
-    }
+    // The per-user data folder holds data of the old database.
+    RemoveUserDataFolder();
     ShowMessageBox(this, QStringLiteral("ダウンロードを完了しました"),
                    DownloadCaption());
     state_ = State::kFinished;

@@ -36,6 +36,13 @@ std::string UserDataFolder() {
   return folder.empty() ? std::string() : folder + "/data";
 }
 
+void RemoveUserDataFolder() {
+  const std::string data = UserDataFolder();
+  if (data.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(data, ec);
+}
+
 std::string TempFolder() {
   std::error_code ec;
   std::string path = std::filesystem::temp_directory_path(ec).string();

@@ -17,6 +17,13 @@ std::string SettingsFilePath();
 // <config>/Zelvane/Tickora/data
 std::string UserDataFolder();
 
+// Removes the per-user data folder with everything in it. The charting
+// application keeps data of the database there; a finished setup run
+// builds a new database, so both front ends call this after a run that
+// ended well. Silent: nothing to remove, or a folder that cannot be
+// removed, is not an error of the run.
+void RemoveUserDataFolder();
+
 // The folder for temporary files, with a trailing "/" (honours $TMPDIR).
 std::string TempFolder();
 

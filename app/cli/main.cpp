@@ -23,6 +23,7 @@
 #include "setup/download_run.h"
 #include "setup/resume_file.h"
 #include "setup/run_options.h"
+#include "support/app_paths.h"
 #include "support/cp932.h"
 #include "support/date.h"
 
@@ -225,6 +226,9 @@ int main(int argc, char** argv) {
 
   const std::string folder = options.folder;
   if (progress.stage == 5) {
+    // As the wizard does: the per-user data folder holds data of the old
+    // database.
+    RemoveUserDataFolder();
     std::vector<std::string> codes;
     CDBStock3::Instance().GetCodesFrom(codes, "");
     const FileCounts files = CountFiles(run);

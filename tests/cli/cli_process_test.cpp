@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -74,8 +75,15 @@ TEST_F(CliMarketTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
   CSimFault refused;
   ASSERT_TRUE(ParseSimFault(std::string("status=404@log:") + CSimServer::kLogPath, refused));
   server_.AddFault(refused);
+  // The charting application's data of the old database goes with a
+  // finished run.
+  const std::string data = dir_.Sub("config/Zelvane/Tickora/data");
+  fs::create_directories(data + "/sub");
+  std::ofstream(data + "/sub/cache.bin") << "old";
   CliProcess cli(dir_, Args());
   ASSERT_EQ(0, cli.Wait()) << cli.Err();
+  EXPECT_FALSE(fs::exists(data));
+  EXPECT_TRUE(fs::exists(dir_.Sub("config/Zelvane/Tickora")));
   int posts = 0;
   for (const CSimRequestRecord& r : server_.Requests()) posts += r.site == Site::kLog && r.status == 404;
   EXPECT_EQ(1, posts);
@@ -97,6 +105,8 @@ TEST_F(CliMarketTest, InterruptStopsAtTheNextIssueAndLeavesAUsableDatabase) {
   server_.AddFault(slow);
   std::vector<std::string> args = Args();
   args.insert(args.begin(), "--no-archive");
+  const std::string data = dir_.Sub("config/Zelvane/Tickora/data");
+  fs::create_directories(data);
   CliProcess cli(dir_, args);
   // Interrupted once the first chart files are there.
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -112,6 +122,7 @@ TEST_F(CliMarketTest, InterruptStopsAtTheNextIssueAndLeavesAUsableDatabase) {
   EXPECT_NE(std::string::npos, cli.Err().find("(3) 株価データのダウンロード の ")) << cli.Err();
   EXPECT_NE(std::string::npos, cli.Err().find("で中断しました。")) << cli.Err();
   EXPECT_FALSE(fs::exists(dir_.Sub("株価db/daily/quick2.dat")));
+  EXPECT_TRUE(fs::exists(data));  // kept until a run finishes
   CDBStock3 db;
   ASSERT_TRUE(db.Open(dir_.Sub("株価db/stock.mdb")));
   std::vector<std::string> codes;
