@@ -1,5 +1,6 @@
 #include "web/price_pages.h"
 
+#include <algorithm>
 #include <string>
 
 #include "web/page_tokens.h"
@@ -398,4 +399,11 @@ int32_t ReadDowQuotePage(CBuffer& page, CDayRecord& bar) {
     if (++read == 4) return 0;
   }
   return kWebErrorPage;
+}
+
+void OldestFirst(std::vector<CDayRecord>& bars) {
+  std::reverse(bars.begin(), bars.end());
+  std::stable_sort(bars.begin(), bars.end(), [](const CDayRecord& a, const CDayRecord& b) {
+    return a.DateNumber() < b.DateNumber();
+  });
 }

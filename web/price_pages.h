@@ -66,4 +66,11 @@ int32_t ReadDowDataPage(CBuffer& page, std::vector<CDayRecord>& bars);
 // "用語" texts are close, open, high and low.
 int32_t ReadDowQuotePage(CBuffer& page, CDayRecord& bar);
 
+// Puts bars read in page order into ascending date order. The pages list
+// the newest day first, so that order is reversed; a page that lists the
+// oldest first (or mixes) still comes out oldest first, since the callers
+// promise ascending dates whatever the site chose. Bars of one day keep
+// their reversed page order.
+void OldestFirst(std::vector<CDayRecord>& bars);
+
 #endif  // TICKORA_WEB_PRICE_PAGES_H_
