@@ -15,22 +15,28 @@ double Single(double value) { return static_cast<double>(static_cast<float>(valu
 bool ReadDate(const std::string& text, CDate& date) { return date.Parse(text); }
 
 // The code in a page title such as "サンプル(130A) 株価": the letters and
-// digits after the first "(" up to the ")". Newer codes carry a letter
-// (130A), so stopping at the first non-digit would cut them to 130.
+// digits after a "(" up to the ")". Newer codes carry a letter (130A), so
+// stopping at the first non-digit would cut them to 130. A name may hold
+// parentheses of its own ("(HD)", "(株)"), so the first "(" whose text
+// starts with a digit and runs to a ")" is the code's; false when none is.
 bool CodeInTitle(const std::string& title, std::string& code) {
-  const size_t open = title.find('(');
-  if (open == std::string::npos) return false;
-  size_t end = open + 1;
-  while (end < title.size()) {
-    const char c = title[end];
-    const bool letterOrDigit =
-        (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    if (!letterOrDigit) break;
-    ++end;
+  for (size_t open = title.find('('); open != std::string::npos;
+       open = title.find('(', open + 1)) {
+    size_t end = open + 1;
+    while (end < title.size()) {
+      const char c = title[end];
+      const bool letterOrDigit =
+          (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+      if (!letterOrDigit) break;
+      ++end;
+    }
+    const bool digitFirst = end > open + 1 && title[open + 1] >= '0' && title[open + 1] <= '9';
+    if (digitFirst && end < title.size() && title[end] == ')') {
+      code = title.substr(open + 1, end - open - 1);
+      return true;
+    }
   }
-  if (end == open + 1 || end >= title.size() || title[end] != ')') return false;
-  code = title.substr(open + 1, end - open - 1);
-  return true;
+  return false;
 }
 
 // A quote whose open is 0 (no trade yet today) shows the close as the
@@ -178,7 +184,9 @@ int32_t ReadStockInfoPage(CBuffer& page, const CDate& date, CQuoteItems& items) 
       case kTitle:
         if (!t.IsText()) break;
         item = CQuoteItem();
-        if (!CodeInTitle(t.Text(), item.code)) return kWebErrorPage;
+        // A title without a code is refused only when a quote would be
+        // taken under it: a delisted issue's page still reads as no quote.
+        CodeInTitle(t.Text(), item.code);
         state = kLabel;
         break;
       case kLabel:
@@ -217,6 +225,7 @@ int32_t ReadStockInfoPage(CBuffer& page, const CDate& date, CQuoteItems& items) 
         break;
       case kPrice:
         if (!t.IsValue()) break;
+        if (item.code.empty()) return kWebErrorPage;
         r.close = r.rawClose = ParseWebDouble(t.Raw());
         r.SetDate(date);
         FillFromClose(r);

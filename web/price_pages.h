@@ -38,7 +38,8 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows);
 int32_t ReadBrokerQuotePage(CBuffer& page, const CDate& date, CQuoteItems& items);
 
 // The stock information site's page of an issue: one item under the code
-// in the page title, dated `date`; no item for a delisted issue.
+// in the page title, dated `date`; no item for a delisted issue. A title
+// without a code fails the page when a quote follows it.
 int32_t ReadStockInfoPage(CBuffer& page, const CDate& date, CQuoteItems& items);
 
 // The portal's history of an index or currency pair: one bar a table row

@@ -1,6 +1,5 @@
 #include "web/web_futures.h"
 
-
 #include "series/buffer_string.h"
 #include "support/text.h"
 #include "web/price_dates.h"

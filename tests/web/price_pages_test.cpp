@@ -140,6 +140,32 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
   }
 }
 
+// The code is the first "(...)" of the title that holds one; a title
+// without a code fails a page only when it would give a quote.
+TEST(PricePagesTest, StockInfoCodeFromTheTitle) {
+  const std::string quote =
+      "<p>始値</p><p>100</p><p>高値</p><p>110</p><p>安値</p><p>90</p><p>出来高</p><p>5</p>"
+      "<span data-price=\"105\"></span></body></html>";
+  const std::string delisted = "<p>上場廃止</p>" + quote;
+  struct Case { const char* title; const std::string& body; int32_t result; const char* code; };
+  const Case cases[] = {
+      {"サンプル (7203) : 株価", quote, 0, "7203"},
+      {"サンプル(HD)(7203) : 株価", quote, 0, "7203"},
+      {"サンプル(株)(130A)", quote, 0, "130A"},
+      {"サンプル 株価", delisted, 0, nullptr},
+      {"サンプル 株価", quote, kWebErrorPage, nullptr},
+  };
+  for (const Case& c : cases) {
+    CBufferString buffer;
+    FillBuffer(buffer, Utf8FromCp932("<html><title>" + std::string(c.title) + "</title><body>" + c.body));
+    CQuoteItems items;
+    EXPECT_EQ(ReadStockInfoPage(buffer, CDate(2024, 3, 8), items), c.result) << c.title;
+    if (c.result != 0) continue;
+    ASSERT_EQ(items.size(), c.code ? 1u : 0u) << c.title;
+    if (c.code) EXPECT_EQ(items[0].code, c.code) << c.title;
+  }
+}
+
 // Pages cut at every byte, and other broken bytes, give an answer and no
 // more bars than rows were sent.
 TEST(PricePagesTest, CutAndBrokenPagesNeverOverrun) {
