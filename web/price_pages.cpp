@@ -53,6 +53,7 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows) {
   enum { kHead, kRow, kDate, kOpen, kHigh, kLow, kClose, kVolume, kAdjusted, kRowEnd };
   int state = kHead;
   CDayRecord row;
+  bool dated = false;
   while (t.Next()) {
     switch (state) {
       case kHead:
@@ -76,7 +77,7 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows) {
         if (!t.IsText()) break;
         if (state == kDate) {
           CDate date;
-          if (!ReadDate(t.Text(), date)) return kWebErrorPage;
+          dated = ReadDate(t.Text(), date);
           row = CDayRecord();
           row.SetDate(date);
           state = kOpen;
@@ -85,6 +86,9 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows) {
         const double value = ParseWebDouble(t.Text());
         switch (state) {
           case kOpen:
+            // A row without prices is skipped whatever its first cell (a
+            // header row below the anchor); prices without a date fail.
+            if (value != 0 && !dated) return kWebErrorPage;
             row.open = value;
             state = value == 0 ? kRowEnd : kHigh;
             break;

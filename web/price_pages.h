@@ -18,9 +18,10 @@
 // Every walk is a single pass over the page's tokens (CPageTokens): any
 // bytes give an answer, in time proportional to the page's size.
 //
-// A date cell that cannot be read as a date always fails the page: a row
-// whose date is unknown cannot be placed, and taking it would write bars
-// under a wrong day. A row that ends before its last figure fails the page
+// A date cell that cannot be read as a date fails the page: a row whose
+// date is unknown cannot be placed, and taking it would write bars under a
+// wrong day. (The stock history alone skips such a row when it holds no
+// prices, as it skips any row whose open is not a figure.) A row that ends before its last figure fails the page
 // too, rather than taking the missing figures from the next row. Both
 // tighten the walks beyond what a well-formed page needs, for the pages
 // whose layout has changed.

@@ -140,6 +140,24 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
   }
 }
 
+// A row without a readable date reads as no bar when it holds no prices
+// (a header row below the anchor); with prices it fails the page.
+TEST(PricePagesTest, StockHistoryRowsWithoutADate) {
+  const std::string head = "<html><p>調整後終値*は分割を考慮した値</p><table>";
+  const std::string bar = "<td>10</td><td>12</td><td>9</td><td>11</td><td>500</td><td>11</td></tr>";
+  const struct { std::string rows; int32_t result; size_t bars; } cases[] = {
+      {"<tr><th>日付</th><th>始値</th><th>高値</th></tr><tr><td>2024/3/8</td>" + bar, 0, 1},
+      {"<tr><td>2024/3/8</td>" + bar + "<tr><td>--</td>" + bar, kWebErrorPage, 0},
+  };
+  for (const auto& c : cases) {
+    CBufferString buffer;
+    FillBuffer(buffer, Utf8FromCp932(head + c.rows + "</table></html>"));
+    std::vector<CDayRecord> rows;
+    EXPECT_EQ(ReadStockHistoryPage(buffer, rows), c.result) << c.rows;
+    if (c.result == 0) EXPECT_EQ(rows.size(), c.bars) << c.rows;
+  }
+}
+
 // The code is the first "(...)" of the title that holds one; a title
 // without a code fails a page only when it would give a quote.
 TEST(PricePagesTest, StockInfoCodeFromTheTitle) {
