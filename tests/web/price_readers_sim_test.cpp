@@ -235,6 +235,7 @@ class CannedPagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto serve = [this](const httplib::Request& req, httplib::Response& res) {
+      asked_.push_back(req.method + " " + req.target + " " + req.body);
       const auto it = pages_.find(req.path);
       if (it == pages_.end()) {
         res.status = 404;
@@ -257,6 +258,7 @@ class CannedPagesTest : public ::testing::Test {
   LocalServer server_;
   std::vector<std::unique_ptr<ScopedEnv>> env_;
   std::map<std::string, std::string> pages_;
+  std::vector<std::string> asked_;  // method, target and body of each request
   CLocalTime now_ = Time(20240311, 16);
   CWebHistory history_{[this] { return now_; }};
 };
@@ -294,6 +296,21 @@ TEST_F(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
       for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
     }
   }
+}
+
+// The broker's form goes out in its field order, the button's label as
+// its Shift_JIS bytes escaped one by one.
+TEST_F(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+  int32_t position = 0;
+  CQuoteItems items;
+  EXPECT_EQ(history_.GetPriceLast(position, {"7203"}, items), 0);  // both sites 404
+  uint32_t from = 20240301;
+  bool adjust = false;
+  EXPECT_EQ(history_.GetPrice(from, 20240331, "1004", items, adjust), -404);
+  EXPECT_EQ(asked_, (std::vector<std::string>{
+                        "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
+                        "GET /stock/7203 ",
+                        "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
 }
 
 }  // namespace
