@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,7 @@ class CannedPagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto serve = [this](const httplib::Request& req, httplib::Response& res) {
+      const std::lock_guard<std::mutex> lock(mutex_);
       asked_.push_back(req.method + " " + req.target + " " + req.body);
       const auto it = pages_.find(req.path);
       if (it == pages_.end()) {
@@ -252,20 +254,18 @@ class CannedPagesTest : public ::testing::Test {
     history_.SetAttempts(1);
   }
   void Page(const std::string& path, const std::string& cp932) {
+    const std::lock_guard<std::mutex> lock(mutex_);
     pages_[path] = Utf8FromCp932(cp932);
   }
 
   LocalServer server_;
+  std::mutex mutex_;  // the server's thread writes, the test reads after each answer
   std::vector<std::unique_ptr<ScopedEnv>> env_;
   std::map<std::string, std::string> pages_;
   std::vector<std::string> asked_;  // method, target and body of each request
   CLocalTime now_ = Time(20240311, 16);
   CWebHistory history_{[this] { return now_; }};
 };
-
-}  // namespace
-
-namespace {
 
 // A table of one row a date: the date in a `cell`, then `figures` cells.
 std::string Rows(const std::vector<const char*>& dates, const char* cell, int figures) {
@@ -307,6 +307,7 @@ TEST_F(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
   uint32_t from = 20240301;
   bool adjust = false;
   EXPECT_EQ(history_.GetPrice(from, 20240331, "1004", items, adjust), -404);
+  const std::lock_guard<std::mutex> lock(mutex_);
   EXPECT_EQ(asked_, (std::vector<std::string>{
                         "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
                         "GET /stock/7203 ",
