@@ -1,5 +1,6 @@
 #include "web/price_pages.h"
 
+#include <algorithm>
 #include <string>
 
 #include "web/page_tokens.h"
@@ -14,22 +15,28 @@ double Single(double value) { return static_cast<double>(static_cast<float>(valu
 bool ReadDate(const std::string& text, CDate& date) { return date.Parse(text); }
 
 // The code in a page title such as "サンプル(130A) 株価": the letters and
-// digits after the first "(" up to the ")". Newer codes carry a letter
-// (130A), so stopping at the first non-digit would cut them to 130.
+// digits after a "(" up to the ")". Newer codes carry a letter (130A), so
+// stopping at the first non-digit would cut them to 130. A name may hold
+// parentheses of its own ("(HD)", "(株)"), so the first "(" whose text
+// starts with a digit and runs to a ")" is the code's; false when none is.
 bool CodeInTitle(const std::string& title, std::string& code) {
-  const size_t open = title.find('(');
-  if (open == std::string::npos) return false;
-  size_t end = open + 1;
-  while (end < title.size()) {
-    const char c = title[end];
-    const bool letterOrDigit =
-        (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    if (!letterOrDigit) break;
-    ++end;
+  for (size_t open = title.find('('); open != std::string::npos;
+       open = title.find('(', open + 1)) {
+    size_t end = open + 1;
+    while (end < title.size()) {
+      const char c = title[end];
+      const bool letterOrDigit =
+          (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+      if (!letterOrDigit) break;
+      ++end;
+    }
+    const bool digitFirst = end > open + 1 && title[open + 1] >= '0' && title[open + 1] <= '9';
+    if (digitFirst && end < title.size() && title[end] == ')') {
+      code = title.substr(open + 1, end - open - 1);
+      return true;
+    }
   }
-  if (end == open + 1 || end >= title.size() || title[end] != ')') return false;
-  code = title.substr(open + 1, end - open - 1);
-  return true;
+  return false;
 }
 
 // A quote whose open is 0 (no trade yet today) shows the close as the
@@ -46,6 +53,7 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows) {
   enum { kHead, kRow, kDate, kOpen, kHigh, kLow, kClose, kVolume, kAdjusted, kRowEnd };
   int state = kHead;
   CDayRecord row;
+  bool dated = false;
   while (t.Next()) {
     switch (state) {
       case kHead:
@@ -69,7 +77,7 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows) {
         if (!t.IsText()) break;
         if (state == kDate) {
           CDate date;
-          if (!ReadDate(t.Text(), date)) return kWebErrorPage;
+          dated = ReadDate(t.Text(), date);
           row = CDayRecord();
           row.SetDate(date);
           state = kOpen;
@@ -78,6 +86,9 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows) {
         const double value = ParseWebDouble(t.Text());
         switch (state) {
           case kOpen:
+            // A row without prices is skipped whatever its first cell (a
+            // header row below the anchor); prices without a date fail.
+            if (value != 0 && !dated) return kWebErrorPage;
             row.open = value;
             state = value == 0 ? kRowEnd : kHigh;
             break;
@@ -177,7 +188,9 @@ int32_t ReadStockInfoPage(CBuffer& page, const CDate& date, CQuoteItems& items) 
       case kTitle:
         if (!t.IsText()) break;
         item = CQuoteItem();
-        if (!CodeInTitle(t.Text(), item.code)) return kWebErrorPage;
+        // A title without a code is refused only when a quote would be
+        // taken under it: a delisted issue's page still reads as no quote.
+        CodeInTitle(t.Text(), item.code);
         state = kLabel;
         break;
       case kLabel:
@@ -216,6 +229,7 @@ int32_t ReadStockInfoPage(CBuffer& page, const CDate& date, CQuoteItems& items) 
         break;
       case kPrice:
         if (!t.IsValue()) break;
+        if (item.code.empty()) return kWebErrorPage;
         r.close = r.rawClose = ParseWebDouble(t.Raw());
         r.SetDate(date);
         FillFromClose(r);
@@ -398,4 +412,11 @@ int32_t ReadDowQuotePage(CBuffer& page, CDayRecord& bar) {
     if (++read == 4) return 0;
   }
   return kWebErrorPage;
+}
+
+void OldestFirst(std::vector<CDayRecord>& bars) {
+  std::reverse(bars.begin(), bars.end());
+  std::stable_sort(bars.begin(), bars.end(), [](const CDayRecord& a, const CDayRecord& b) {
+    return a.DateNumber() < b.DateNumber();
+  });
 }

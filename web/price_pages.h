@@ -18,9 +18,10 @@
 // Every walk is a single pass over the page's tokens (CPageTokens): any
 // bytes give an answer, in time proportional to the page's size.
 //
-// A date cell that cannot be read as a date always fails the page: a row
-// whose date is unknown cannot be placed, and taking it would write bars
-// under a wrong day. A row that ends before its last figure fails the page
+// A date cell that cannot be read as a date fails the page: a row whose
+// date is unknown cannot be placed, and taking it would write bars under a
+// wrong day. (The stock history alone skips such a row when it holds no
+// prices, as it skips any row whose open is not a figure.) A row that ends before its last figure fails the page
 // too, rather than taking the missing figures from the next row. Both
 // tighten the walks beyond what a well-formed page needs, for the pages
 // whose layout has changed.
@@ -38,7 +39,8 @@ int32_t ReadStockHistoryPage(CBuffer& page, std::vector<CDayRecord>& rows);
 int32_t ReadBrokerQuotePage(CBuffer& page, const CDate& date, CQuoteItems& items);
 
 // The stock information site's page of an issue: one item under the code
-// in the page title, dated `date`; no item for a delisted issue.
+// in the page title, dated `date`; no item for a delisted issue. A title
+// without a code fails the page when a quote follows it.
 int32_t ReadStockInfoPage(CBuffer& page, const CDate& date, CQuoteItems& items);
 
 // The portal's history of an index or currency pair: one bar a table row
@@ -65,5 +67,12 @@ int32_t ReadDowDataPage(CBuffer& page, std::vector<CDayRecord>& bars);
 // The portal's Dow quote page: the figures that follow the first four
 // "用語" texts are close, open, high and low.
 int32_t ReadDowQuotePage(CBuffer& page, CDayRecord& bar);
+
+// Puts bars read in page order into ascending date order. The pages list
+// the newest day first, so that order is reversed; a page that lists the
+// oldest first (or mixes) still comes out oldest first, since the callers
+// promise ascending dates whatever the site chose. Bars of one day keep
+// their reversed page order.
+void OldestFirst(std::vector<CDayRecord>& bars);
 
 #endif  // TICKORA_WEB_PRICE_PAGES_H_

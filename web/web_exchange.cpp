@@ -33,7 +33,7 @@ int32_t CWebExchange::GetHistory(uint32_t& from, uint32_t to, const std::string&
     bars.clear();
     return kWebErrorPage;
   }
-  std::reverse(bars.begin(), bars.end());
+  OldestFirst(bars);
   from = DayAfter(to);
   adjust = true;
   return 0;

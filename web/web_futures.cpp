@@ -1,7 +1,5 @@
 #include "web/web_futures.h"
 
-#include <algorithm>
-
 #include "series/buffer_string.h"
 #include "support/text.h"
 #include "web/price_dates.h"
@@ -22,8 +20,9 @@ int32_t CWebFutures::GetFuturesHistory(uint32_t& from, uint32_t to,
   if (result < 0) return result;
   std::vector<CDayRecord> rows;
   if (ReadFuturesDataPage(page, rows) != 0) return kWebErrorPage;
-  for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-    if (it->DateNumber() >= from && it->DateNumber() <= to) bars.push_back(*it);
+  OldestFirst(rows);
+  for (const CDayRecord& row : rows) {
+    if (row.DateNumber() >= from && row.DateNumber() <= to) bars.push_back(row);
   }
   from = DayAfter(to);
   return 0;
@@ -48,7 +47,7 @@ int32_t CWebFutures::GetDowHistory(uint32_t& from, uint32_t to, std::vector<CDay
     bars.clear();
     return kWebErrorPage;
   }
-  std::reverse(bars.begin(), bars.end());
+  OldestFirst(bars);
   from = DayAfter(to);
   return 0;
 }

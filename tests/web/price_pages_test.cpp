@@ -140,6 +140,50 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
   }
 }
 
+// A row without a readable date reads as no bar when it holds no prices
+// (a header row below the anchor); with prices it fails the page.
+TEST(PricePagesTest, StockHistoryRowsWithoutADate) {
+  const std::string head = "<html><p>調整後終値*は分割を考慮した値</p><table>";
+  const std::string bar = "<td>10</td><td>12</td><td>9</td><td>11</td><td>500</td><td>11</td></tr>";
+  const struct { std::string rows; int32_t result; size_t bars; } cases[] = {
+      {"<tr><th>日付</th><th>始値</th><th>高値</th></tr><tr><td>2024/3/8</td>" + bar, 0, 1},
+      {"<tr><td>2024/3/8</td>" + bar + "<tr><td>--</td>" + bar, kWebErrorPage, 0},
+  };
+  for (const auto& c : cases) {
+    CBufferString buffer;
+    FillBuffer(buffer, Utf8FromCp932(head + c.rows + "</table></html>"));
+    std::vector<CDayRecord> rows;
+    EXPECT_EQ(ReadStockHistoryPage(buffer, rows), c.result) << c.rows;
+    if (c.result == 0) EXPECT_EQ(rows.size(), c.bars) << c.rows;
+  }
+}
+
+// The code is the first "(...)" of the title that holds one; a title
+// without a code fails a page only when it would give a quote.
+TEST(PricePagesTest, StockInfoCodeFromTheTitle) {
+  const std::string quote =
+      "<p>始値</p><p>100</p><p>高値</p><p>110</p><p>安値</p><p>90</p><p>出来高</p><p>5</p>"
+      "<span data-price=\"105\"></span></body></html>";
+  const std::string delisted = "<p>上場廃止</p>" + quote;
+  struct Case { const char* title; const std::string& body; int32_t result; const char* code; };
+  const Case cases[] = {
+      {"サンプル (7203) : 株価", quote, 0, "7203"},
+      {"サンプル(HD)(7203) : 株価", quote, 0, "7203"},
+      {"サンプル(株)(130A)", quote, 0, "130A"},
+      {"サンプル 株価", delisted, 0, nullptr},
+      {"サンプル 株価", quote, kWebErrorPage, nullptr},
+  };
+  for (const Case& c : cases) {
+    CBufferString buffer;
+    FillBuffer(buffer, Utf8FromCp932("<html><title>" + std::string(c.title) + "</title><body>" + c.body));
+    CQuoteItems items;
+    EXPECT_EQ(ReadStockInfoPage(buffer, CDate(2024, 3, 8), items), c.result) << c.title;
+    if (c.result != 0) continue;
+    ASSERT_EQ(items.size(), c.code ? 1u : 0u) << c.title;
+    if (c.code) EXPECT_EQ(items[0].code, c.code) << c.title;
+  }
+}
+
 // Pages cut at every byte, and other broken bytes, give an answer and no
 // more bars than rows were sent.
 TEST(PricePagesTest, CutAndBrokenPagesNeverOverrun) {

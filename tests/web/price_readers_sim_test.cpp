@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "support/cp932.h"
 #include "tests/web/archive_test_util.h"
 #include "web/site_urls.h"
+#include "db/private_brand.h"
 #include "web/web_history.h"
 #include "web/web_result.h"
 
@@ -220,6 +224,94 @@ TEST_F(PriceReadersSimTest, BrokerReadsAreSpaced) {
   // allow a few milliseconds between them.
   EXPECT_GE(times[1] - times[0], 295);
   EXPECT_GE(times[2] - times[1], 295);
+}
+
+}  // namespace
+
+namespace {
+
+// Fixed pages (UTF-8, by path) served on the loopback, every site pointed
+// at the server; a path without a page answers 404.
+class CannedPagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      asked_.push_back(req.method + " " + req.target + " " + req.body);
+      const auto it = pages_.find(req.path);
+      if (it == pages_.end()) {
+        res.status = 404;
+      } else {
+        res.set_content(it->second, "text/html; charset=utf-8");
+      }
+    };
+    server_.server->Get(".*", serve);
+    server_.server->Post(".*", serve);
+    ASSERT_TRUE(server_.Start());
+    for (const CSiteSetting& s : SiteSettings()) {
+      env_.push_back(std::make_unique<ScopedEnv>(s.variable, server_.Url("").c_str()));
+    }
+    history_.SetAttempts(1);
+  }
+  void Page(const std::string& path, const std::string& cp932) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pages_[path] = Utf8FromCp932(cp932);
+  }
+
+  LocalServer server_;
+  std::mutex mutex_;  // the server's thread writes, the test reads after each answer
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+  std::map<std::string, std::string> pages_;
+  std::vector<std::string> asked_;  // method, target and body of each request
+  CLocalTime now_ = Time(20240311, 16);
+  CWebHistory history_{[this] { return now_; }};
+};
+
+// A table of one row a date: the date in a `cell`, then `figures` cells.
+std::string Rows(const std::vector<const char*>& dates, const char* cell, int figures) {
+  std::string page = "<table><thead><tr><td>日付</td></tr></thead><tbody>";
+  for (const char* d : dates) {
+    page += std::string("<tr><") + cell + ">" + d + "</" + cell + ">";
+    for (int i = 1; i <= figures; ++i) page += "<td>" + std::to_string(i) + "</td>";
+    page += "</tr>";
+  }
+  return page + "</tbody></table>";
+}
+
+// Whichever order a page lists its days in, the bars come oldest first.
+TEST_F(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
+  const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
+  const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
+  const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
+  for (const auto* order : {&newest, &oldest}) {
+    Page("/nydow/data/", Rows(*order, "td", 4));
+    Page("/data/", Rows(*order, "th", 8));
+    Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    for (const char* code : {"1004", "1051", "1101"}) {
+      uint32_t from = 20240301;
+      CQuoteItems items;
+      bool adjust = false;
+      ASSERT_EQ(history_.GetPrice(from, 20240310, code, items, adjust), 0) << code;
+      ASSERT_EQ(items.size(), 3u) << code;
+      for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
+    }
+  }
+}
+
+// The broker's form goes out in its field order, the button's label as
+// its Shift_JIS bytes escaped one by one.
+TEST_F(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+  int32_t position = 0;
+  CQuoteItems items;
+  EXPECT_EQ(history_.GetPriceLast(position, {"7203"}, items), 0);  // both sites 404
+  uint32_t from = 20240301;
+  bool adjust = false;
+  EXPECT_EQ(history_.GetPrice(from, 20240331, "1004", items, adjust), -404);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  EXPECT_EQ(asked_, (std::vector<std::string>{
+                        "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
+                        "GET /stock/7203 ",
+                        "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
 }
 
 }  // namespace
