@@ -172,11 +172,12 @@ bool CSetupRun::InitDatabase(WorkerProgress& progress) {
     // The connection of an earlier run still points at the old file. The
     // old journal files go with it, so that the new database starts with
     // nothing of the old one beside it. The result is not checked: when the
-    // file stays, creating the new one fails.
+    // file stays, creating the new one fails. Only files are deleted: a
+    // folder in the way (even an empty one) is left for the user to see.
     database_->Close();
     std::error_code ec;
     for (const char* suffix : {"", "-wal", "-shm"}) {
-      fs::remove(path + suffix, ec);
+      if (!fs::is_directory(path + suffix, ec)) fs::remove(path + suffix, ec);
     }
     if (!database_->CreateDatabase(path)) {
       progress.SetError("データベースファイルを作成できませんでした");

@@ -195,16 +195,20 @@ TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
 }
 
 TEST_F(SetupRunTest, ADatabaseThatCannotBeCreatedStopsTheRunAndItsRetryStartsAfresh) {
-  // A folder named stock.mdb with something in it survives the deletion.
-  fs::create_directories(dir_.Sub("db/stock.mdb"));
-  std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
+  // Only a file is deleted: a folder named stock.mdb, empty or not, stays
+  // and the file cannot be made.
   ScriptedRun run(&choices_);
   run.realInit = true;
-  run.Run(progress_);
-  EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error());
-  EXPECT_EQ(0, progress_.stage);
-  EXPECT_EQ("", run.Log());
-  EXPECT_TRUE(fs::exists(dir_.Sub("db/stock.mdb/keep")));
+  for (const bool empty : {true, false}) {
+    fs::create_directories(dir_.Sub("db/stock.mdb"));
+    if (!empty) std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
+    progress_.ResetForFreshRun();
+    run.Run(progress_);
+    EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error()) << empty;
+    EXPECT_EQ(0, progress_.stage);
+    EXPECT_EQ("", run.Log());
+    EXPECT_TRUE(fs::is_directory(dir_.Sub("db/stock.mdb"))) << empty;
+  }
 
   // The user clears the way and presses Next again: a resume with stage 0.
   fs::remove_all(dir_.Sub("db/stock.mdb"));
