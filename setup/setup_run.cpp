@@ -59,7 +59,13 @@ void CSetupRun::ExpectIssueList(std::int32_t count, std::uint32_t hash) {
 
 bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
   if (!issueList_.empty()) return true;
-  if (!LoadIssueList(progress)) return false;
+  if (!LoadIssueList(progress)) {
+    // A list read only in part would let a resume work on the part alone
+    // and end as a success with the other issues missing from every file:
+    // it is dropped, so that the next stage that needs it reads it again.
+    issueList_.clear();
+    return false;
+  }
   issueHash_ = HashIssueList(issueList_);
   if (expectList_) {
     expectList_ = false;

@@ -115,6 +115,7 @@ class CSetupRun {
   // Fills the issue list from the database for the checked kinds.
   virtual bool LoadIssueList(WorkerProgress& progress) = 0;
   // Loads the issue list when it is empty; stages 2 to 4 start with it.
+  // A failed load leaves the list empty.
   bool EnsureIssueList(WorkerProgress& progress);
 
   // Sets the record's stage and resumeIndex as a stage starts on an issue,
