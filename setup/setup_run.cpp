@@ -215,6 +215,10 @@ void CSetupRun::Run(WorkerProgress& progress) {
     progress.resume = 0;
     progress.resumeIndex = 0;
   }
+  // A fresh run builds a new database, so an issue list read from an
+  // earlier one no longer holds: the first stage that needs it reads it
+  // again.
+  if (progress.resume == 0) issueList_.clear();
   if (!CreateFolders()) {
     progress.SetError("データベースフォルダを作成できませんでした");
     return;

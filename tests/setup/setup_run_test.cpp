@@ -198,8 +198,11 @@ TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
   EXPECT_EQ("archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete", run.Log());
   EXPECT_EQ(15u, Codes().size());
 
+  // A fresh run reads the issue list again from its new database.
   progress_.ResetForFreshRun();
+  run.log.clear();
   run.Run(progress_);
+  EXPECT_EQ(kAllSteps, run.Log());
   const std::vector<std::string> codes = Codes();
   ASSERT_EQ(14u, codes.size());  // the built-in issues only
   EXPECT_EQ("1001", codes.front());
