@@ -34,9 +34,11 @@ const char kFileWriteFailed[] =
     "DBへの書き込みに失敗したので処理を中断します";
 
 // A download that the record's cancel flag stopped: the stage ends as
-// cancelled, without an error text.
-bool Cancelled(std::int32_t status) {
-  return status == CHttpClient::kErrorCancelled;
+// cancelled, without an error text. The status alone is not taken for a
+// cancel: a run that ends without error text and without the user's
+// cancel would look finished.
+bool Cancelled(std::int32_t status, const WorkerProgress& progress) {
+  return status == CHttpClient::kErrorCancelled && progress.cancel != 0;
 }
 
 // Days from `first` to the date number `to`; a number that is no date
@@ -135,7 +137,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
   const std::vector<std::string> codes = BuildCodeList(list_status);
   if (list_status < 0) {
     EnterIssue(progress, 1, progress.resumeIndex);
-    if (Cancelled(list_status)) return false;
+    if (Cancelled(list_status, progress)) return false;
     progress.SetError(
         std::string("ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\n") +
         market_->GetMessage(list_status));
@@ -159,7 +161,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
     const std::int32_t before = index;
     const std::int32_t status = market_->GetPriceLast(index, codes, found);
     if (status < 0) {
-      if (Cancelled(status)) return false;
+      if (Cancelled(status, progress)) return false;
       progress.SetError(
           std::string("ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\n") +
           market_->GetMessage(status));
@@ -182,7 +184,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
       CBrandRecord record;
       const std::int32_t detail = market_->GetBrand(code, record);
       if (detail < 0) {
-        if (Cancelled(detail)) return false;
+        if (Cancelled(detail, progress)) return false;
         progress.SetError(
             StringFormat("ダウンロード(銘柄コード:%s)に失敗したので処理を中断します。\n\n",
                          code.c_str()) +
@@ -271,7 +273,7 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
     std::vector<CDivideRecord> splits;
     const std::int32_t status = market_->GetDivide(code, splits);
     if (status < 0) {
-      if (Cancelled(status)) return false;
+      if (Cancelled(status, progress)) return false;
       progress.SetError(kDownloadFailed + market_->GetMessage(status));
       return false;
     }
@@ -319,7 +321,7 @@ bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
       const std::int32_t status =
           market_->GetPrice(from, today_number, code, bars, adjust);
       if (status < 0) {
-        if (Cancelled(status)) return false;
+        if (Cancelled(status, progress)) return false;
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }
@@ -421,7 +423,7 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
       const std::int32_t status =
           market_->GetMargin(from, today_number, code, entries);
       if (status < 0) {
-        if (Cancelled(status)) return false;
+        if (Cancelled(status, progress)) return false;
         progress.SetError(kDownloadFailed + market_->GetMessage(status));
         return false;
       }

@@ -59,7 +59,13 @@ void CSetupRun::ExpectIssueList(std::int32_t count, std::uint32_t hash) {
 
 bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
   if (!issueList_.empty()) return true;
-  if (!LoadIssueList(progress)) return false;
+  if (!LoadIssueList(progress)) {
+    // A list read only in part would let a resume work on the part alone
+    // and end as a success with the other issues missing from every file:
+    // it is dropped, so that the next stage that needs it reads it again.
+    issueList_.clear();
+    return false;
+  }
   issueHash_ = HashIssueList(issueList_);
   if (expectList_) {
     expectList_ = false;
@@ -172,11 +178,12 @@ bool CSetupRun::InitDatabase(WorkerProgress& progress) {
     // The connection of an earlier run still points at the old file. The
     // old journal files go with it, so that the new database starts with
     // nothing of the old one beside it. The result is not checked: when the
-    // file stays, creating the new one fails.
+    // file stays, creating the new one fails. Only files are deleted: a
+    // folder in the way (even an empty one) is left for the user to see.
     database_->Close();
     std::error_code ec;
     for (const char* suffix : {"", "-wal", "-shm"}) {
-      fs::remove(path + suffix, ec);
+      if (!fs::is_directory(path + suffix, ec)) fs::remove(path + suffix, ec);
     }
     if (!database_->CreateDatabase(path)) {
       progress.SetError("データベースファイルを作成できませんでした");
@@ -208,6 +215,10 @@ void CSetupRun::Run(WorkerProgress& progress) {
     progress.resume = 0;
     progress.resumeIndex = 0;
   }
+  // A fresh run builds a new database, so an issue list read from an
+  // earlier one no longer holds: the first stage that needs it reads it
+  // again.
+  if (progress.resume == 0) issueList_.clear();
   if (!CreateFolders()) {
     progress.SetError("データベースフォルダを作成できませんでした");
     return;

@@ -78,7 +78,8 @@ class CSetupRun {
   CDBStock3* Database() const { return database_; }
 
   // The codes that stages 2 to 4 work on, ascending; empty until the first
-  // of those stages loads it, then kept for later runs.
+  // of those stages loads it, then kept for resumed runs (a fresh run
+  // empties it, as it builds a new database).
   const std::vector<std::string>& IssueList() const { return issueList_; }
 
   // The first issue index of a stage: resumeIndex when the record's resume
@@ -115,6 +116,7 @@ class CSetupRun {
   // Fills the issue list from the database for the checked kinds.
   virtual bool LoadIssueList(WorkerProgress& progress) = 0;
   // Loads the issue list when it is empty; stages 2 to 4 start with it.
+  // A failed load leaves the list empty.
   bool EnsureIssueList(WorkerProgress& progress);
 
   // Sets the record's stage and resumeIndex as a stage starts on an issue,

@@ -32,6 +32,8 @@ void WorkerProgress::ResetForFreshRun() {
 
 void WorkerProgress::ResetForResume() {
   SetError(std::string());
+  total = 100;
+  done = 0;
   cancel = 0;
   resume = 1;
 }

@@ -42,8 +42,9 @@ class WorkerProgress {
   // stage 0, resumeIndex 0, cancel and resume 0. The status is kept.
   void ResetForFreshRun();
 
-  // Prepares the record for a resumed run: error emptied, cancel 0,
-  // resume 1; stage and resumeIndex stay where the last run stopped.
+  // Prepares the record for a resumed run: error emptied, total 100, done
+  // 0, cancel 0, resume 1; stage and resumeIndex stay where the last run
+  // stopped.
   void ResetForResume();
 
  private:

@@ -288,6 +288,13 @@ TEST_F(DownloadRunTest, ADownloadStoppedByTheCancelIsNoFailure) {
     EXPECT_EQ(c.stage, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
   }
+  // The same status without a cancel from the user is a failure like any
+  // other: it must not end the run looking like a cancel or a success.
+  market_->stopped.clear();
+  market_->failWith = {{"price:7203#1", CHttpClient::kErrorCancelled}};
+  progress_.ResetForFreshRun();
+  EXPECT_FALSE(run_->DownloadPrices(progress_));
+  EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -1011", progress_.Error());
 }
 
 TEST_F(DownloadRunTest, IssueListFollowsKindsAndMarkets) {

@@ -34,6 +34,7 @@ class ScriptedRun : public CSetupRun {
   std::pair<int, int> failAt{0, -1};    // stage, issue
   std::pair<int, int> cancelAt{0, -1};  // stage, issue
   bool realInit = false;
+  bool loadFails = false;  // LoadIssueList stops after its first issue
 
   std::string Log() const { return StringJoin(log, ' '); }
 
@@ -47,10 +48,14 @@ class ScriptedRun : public CSetupRun {
   bool DownloadSplits(WorkerProgress& p) override { return Stage(2, p); }
   bool DownloadPrices(WorkerProgress& p) override { return Stage(3, p); }
   bool DownloadMargins(WorkerProgress& p) override { return Stage(4, p); }
-  bool LoadIssueList(WorkerProgress&) override {
+  bool LoadIssueList(WorkerProgress& progress) override {
     log.push_back("load");
     issueList() = {"1301", "1302", "1303"};
-    return true;
+    if (loadFails) {
+      issueList().resize(1);
+      progress.SetError("load failed");
+    }
+    return !loadFails;
   }
   void SetArchivePreference(bool use) override { log.push_back(use ? "archive:1" : "archive:0"); }
   void PostUsageLog(const std::string& event) override {
@@ -61,7 +66,8 @@ class ScriptedRun : public CSetupRun {
   bool Stage(int stage, WorkerProgress& progress) {
     if (stage > 1 && !EnsureIssueList(progress)) return false;
     const int first = TakeFirstIndex(progress);
-    for (int i = first; i < 3; ++i) {
+    const int count = stage > 1 ? static_cast<int>(IssueList().size()) : 3;
+    for (int i = first; i < count; ++i) {
       progress.stage = stage;
       progress.resumeIndex = i;
       if (progress.cancel || cancelAt == std::make_pair(stage, i)) {
@@ -157,6 +163,21 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
   run.Run(progress_);
   EXPECT_EQ("init archive:1 post:SetupComplete", run.Log());
   EXPECT_EQ(5, progress_.stage);
+
+  // An issue list that could be read only in part is not worked on: the
+  // resume reads it again rather than run the later stages over the part.
+  choices_.splits = true;
+  ScriptedRun partial(&choices_);
+  partial.loadFails = true;
+  progress_.ResetForFreshRun();
+  partial.Run(progress_);
+  EXPECT_EQ("load failed", progress_.Error());
+  partial.loadFails = false;
+  partial.log.clear();
+  progress_.ResetForResume();
+  partial.Run(progress_);
+  EXPECT_EQ("init archive:1 1:2 load 2:0 2:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete",
+            partial.Log());
 }
 
 TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
@@ -177,8 +198,11 @@ TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
   EXPECT_EQ("archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete", run.Log());
   EXPECT_EQ(15u, Codes().size());
 
+  // A fresh run reads the issue list again from its new database.
   progress_.ResetForFreshRun();
+  run.log.clear();
   run.Run(progress_);
+  EXPECT_EQ(kAllSteps, run.Log());
   const std::vector<std::string> codes = Codes();
   ASSERT_EQ(14u, codes.size());  // the built-in issues only
   EXPECT_EQ("1001", codes.front());
@@ -195,16 +219,20 @@ TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
 }
 
 TEST_F(SetupRunTest, ADatabaseThatCannotBeCreatedStopsTheRunAndItsRetryStartsAfresh) {
-  // A folder named stock.mdb with something in it survives the deletion.
-  fs::create_directories(dir_.Sub("db/stock.mdb"));
-  std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
+  // Only a file is deleted: a folder named stock.mdb, empty or not, stays
+  // and the file cannot be made.
   ScriptedRun run(&choices_);
   run.realInit = true;
-  run.Run(progress_);
-  EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error());
-  EXPECT_EQ(0, progress_.stage);
-  EXPECT_EQ("", run.Log());
-  EXPECT_TRUE(fs::exists(dir_.Sub("db/stock.mdb/keep")));
+  for (const bool empty : {true, false}) {
+    fs::create_directories(dir_.Sub("db/stock.mdb"));
+    if (!empty) std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
+    progress_.ResetForFreshRun();
+    run.Run(progress_);
+    EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error()) << empty;
+    EXPECT_EQ(0, progress_.stage);
+    EXPECT_EQ("", run.Log());
+    EXPECT_TRUE(fs::is_directory(dir_.Sub("db/stock.mdb"))) << empty;
+  }
 
   // The user clears the way and presses Next again: a resume with stage 0.
   fs::remove_all(dir_.Sub("db/stock.mdb"));

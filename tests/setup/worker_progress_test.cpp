@@ -22,7 +22,7 @@ TEST(WorkerProgressTest, FreshAndResumeResetsKeepWhatTheyShould) {
   p.SetError("boom");
   p.SetStatus("last");
   p.ResetForResume();
-  EXPECT_EQ("3 42 9 4 0 1 '' last", state());
+  EXPECT_EQ("3 42 100 0 0 1 '' last", state());
   p.cancel = 1;
   p.SetError("boom");
   p.ResetForFreshRun();
