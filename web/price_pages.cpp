@@ -39,6 +39,13 @@ bool CodeInTitle(const std::string& title, std::string& code) {
   return false;
 }
 
+// Whether a row read any price. A row whose first cell is no date and
+// which holds no figure is a heading (column names in header cells) and is
+// passed over; one that holds prices fails its page, as its day is unknown.
+bool HasFigures(const CDayRecord& bar) {
+  return bar.open != 0 || bar.high != 0 || bar.low != 0 || bar.close != 0;
+}
+
 // A quote whose open is 0 (no trade yet today) shows the close as the
 // day's only price.
 void FillFromClose(CDayRecord& record) {
@@ -247,6 +254,7 @@ int32_t ReadPortalHistoryPage(CBuffer& page, std::vector<CDayRecord>& bars) {
   enum { kRow, kHeadCell, kDate, kOpen, kHigh, kLow, kClose, kRowEnd };
   int state = kRow;
   CDayRecord bar;
+  bool dated = false;
   while (t.Next()) {
     switch (state) {
       case kRow:
@@ -258,7 +266,11 @@ int32_t ReadPortalHistoryPage(CBuffer& page, std::vector<CDayRecord>& bars) {
       case kRowEnd:
         // Further cells (a listed stock's volume) are passed over.
         if (t.IsEnd("tr")) {
-          bars.push_back(bar);
+          if (dated) {
+            bars.push_back(bar);
+          } else if (HasFigures(bar)) {
+            return kWebErrorPage;
+          }
           state = kRow;
         }
         break;
@@ -267,7 +279,7 @@ int32_t ReadPortalHistoryPage(CBuffer& page, std::vector<CDayRecord>& bars) {
         if (!t.IsText()) break;
         if (state == kDate) {
           CDate date;
-          if (!ReadDate(t.Text(), date)) return kWebErrorPage;
+          dated = ReadDate(t.Text(), date);
           bar = CDayRecord();
           bar.SetDate(date);
         } else {
@@ -323,6 +335,7 @@ int32_t ReadFuturesDataPage(CBuffer& page, std::vector<CDayRecord>& bars) {
   // -1: between rows; 0: awaiting the date; 1-8: figures read so far + 1.
   int state = -1;
   CDayRecord bar;
+  bool dated = false;
   while (t.Next()) {
     // Every "th" opens a row; a row still open then was cut short.
     if (t.IsStartExactly("th")) {
@@ -332,7 +345,7 @@ int32_t ReadFuturesDataPage(CBuffer& page, std::vector<CDayRecord>& bars) {
     if (state < 0 || !t.IsText()) continue;
     if (state == 0) {
       CDate date;
-      if (!ReadDate(t.Text(), date)) return kWebErrorPage;
+      dated = ReadDate(t.Text(), date);
       bar = CDayRecord();
       bar.SetDate(date);
       state = 1;
@@ -344,7 +357,11 @@ int32_t ReadFuturesDataPage(CBuffer& page, std::vector<CDayRecord>& bars) {
     if (state == 3) bar.low = value;
     if (state == 4) bar.close = value;
     if (++state == 9) {
-      bars.push_back(bar);
+      if (dated) {
+        bars.push_back(bar);
+      } else if (HasFigures(bar)) {
+        return kWebErrorPage;
+      }
       state = -1;
     }
   }

@@ -20,10 +20,10 @@
 //
 // A date cell that cannot be read as a date fails the page: a row whose
 // date is unknown cannot be placed, and taking it would write bars under a
-// wrong day. (The stock history alone skips such a row when it holds no
-// prices, as it skips any row whose open is not a figure.) A row that
-// ends before its last figure fails the page too, rather than taking the
-// missing figures from the next row. Both tighten the walks beyond what a
+// wrong day. A row without a date that holds no prices either is a heading
+// (column names in header cells) and is skipped. A row that ends before
+// its last figure fails the page too, rather than taking the missing
+// figures from the next row. Both tighten the walks beyond what a
 // well-formed page needs, for the pages whose layout has changed.
 
 // A listed stock's daily history: the rows of the table headed by

@@ -141,20 +141,28 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
 }
 
 // A row without a readable date reads as no bar when it holds no prices
-// (a header row below the anchor); with prices it fails the page.
-TEST(PricePagesTest, StockHistoryRowsWithoutADate) {
-  const std::string head = "<html><p>調整後終値*は分割を考慮した値</p><table>";
+// (a heading in header cells); with prices it fails the page.
+TEST(PricePagesTest, RowsWithoutADate) {
+  const std::string anchor = "<p>調整後終値*は分割を考慮した値</p><table>";
   const std::string bar = "<td>10</td><td>12</td><td>9</td><td>11</td><td>500</td><td>11</td></tr>";
-  const struct { std::string rows; int32_t result; size_t bars; } cases[] = {
-      {"<tr><th>日付</th><th>始値</th><th>高値</th></tr><tr><td>2024/3/8</td>" + bar, 0, 1},
-      {"<tr><td>2024/3/8</td>" + bar + "<tr><td>--</td>" + bar, kWebErrorPage, 0},
+  const std::string quad = "<td>10</td><td>12</td><td>9</td><td>11</td></tr>";
+  const std::string night = "<td>10</td><td>12</td><td>9</td><td>11</td>" + quad;
+  const std::string dashes = "<td>-</td><td>-</td><td>-</td><td>-</td><td>-</td><td>-</td><td>-</td><td>-</td>";
+  const struct { Walk walk; std::string rows; int32_t result; size_t bars; } cases[] = {
+      {kHistory, anchor + "<tr><th>日付</th><th>始値</th><th>高値</th></tr><tr><td>2024/3/8</td>" + bar, 0, 1},
+      {kHistory, anchor + "<tr><td>2024/3/8</td>" + bar + "<tr><td>--</td>" + bar, kWebErrorPage, 0},
+      {kPortal, "<tr><th>日付</th><th>始値</th><th>高値</th><th>安値</th><th>終値</th></tr>"
+                "<tr><th>2024/3/8</th>" + quad, 0, 1},
+      {kPortal, "<tr><th>2024/3/8</th>" + quad + "<tr><th>--</th>" + quad, kWebErrorPage, 0},
+      {kFutures, "<tr><th>合計</th>" + dashes + "</tr><tr><th>2024/3/8</th>" + night, 0, 1},
+      {kFutures, "<tr><th>2024/3/8</th>" + night + "<tr><th>--</th>" + night, kWebErrorPage, 0},
   };
   for (const auto& c : cases) {
     CBufferString buffer;
-    FillBuffer(buffer, Utf8FromCp932(head + c.rows + "</table></html>"));
-    std::vector<CDayRecord> rows;
-    EXPECT_EQ(ReadStockHistoryPage(buffer, rows), c.result) << c.rows;
-    if (c.result == 0) EXPECT_EQ(rows.size(), c.bars) << c.rows;
+    FillBuffer(buffer, Utf8FromCp932("<html>" + c.rows + "</table></html>"));
+    CQuoteItems items;
+    EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.rows;
+    if (c.result == 0) EXPECT_EQ(items.size(), c.bars) << c.rows;
   }
 }
 
