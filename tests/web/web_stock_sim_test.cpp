@@ -133,9 +133,14 @@ TEST_F(WebStockSimTest, ListSplitsAndMarginReadAsTheModel) {
   ASSERT_EQ(stock_.GetMargin(from, 20240619, issue.record.code, records), 0);
   EXPECT_EQ(from, CDate(2024, 1, 1).AddDays(140).ToNumber());
   EXPECT_EQ(records, std::vector<CMarginRecord>(model.end() - 20, model.end()));
-  from = 20240601;  // a span under twenty weeks is kept
-  ASSERT_EQ(stock_.GetMargin(from, 20240619, issue.record.code, records), 0);
-  EXPECT_EQ(from, 20240620u);
+  // Spans in days from `from` to `to`, and where `from` ends up: twenty
+  // whole weeks or more are cut to 139 days, anything shorter is kept.
+  const CDate first(2024, 1, 1);
+  for (const auto& [span, moved] : {std::pair{18, 19}, {139, 140}, {140, 140}, {200, 140}}) {
+    from = first.ToNumber();
+    ASSERT_EQ(stock_.GetMargin(from, first.AddDays(span).ToNumber(), issue.record.code, records), 0);
+    EXPECT_EQ(from, first.AddDays(moved).ToNumber()) << span;
+  }
   const CSimIssue& none = Pick([](const CSimIssue& i) { return Listed(i) && i.record.lendable == 0; });
   EXPECT_EQ(stock_.GetMargin(from, 20240619, none.record.code, records), 0);
   EXPECT_TRUE(records.empty());
