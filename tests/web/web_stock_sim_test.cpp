@@ -169,13 +169,30 @@ TEST_F(WebStockSimTest, FailuresGiveTheirCodeAndMessage) {
     ASSERT_TRUE(ParseSimFault(c.fault, fault));
     const int id = server_->AddFault(fault);
     std::uint32_t from = 20240101;
-    std::vector<CMarginRecord> records;
+    std::vector<CMarginRecord> records(1);  // emptied whatever happens
     EXPECT_EQ(stock_.GetMargin(from, 20240619, Pick(HasMargin).record.code, records), c.result);
     EXPECT_EQ(server_->FaultHits(id), c.hits);
     EXPECT_EQ(from == 20240101, c.result != 0);
     EXPECT_EQ(records.empty(), c.result != 0);
     server_->RemoveFault(id);
   }
+
+  // A missing page: the lists are emptied, the record is left as it was.
+  CSimFault missing;
+  ASSERT_TRUE(ParseSimFault("status=404@/*", missing));
+  const int missingId = server_->AddFault(missing);
+  CBrandRecord kept;
+  kept.name = "x";
+  CBrandRecord left = kept;
+  EXPECT_EQ(stock_.GetBrand(Pick(Older).record.code, left), -404);
+  EXPECT_EQ(left, kept);
+  std::vector<std::string> listed{"1301"};
+  EXPECT_EQ(stock_.GetBrandList(1, listed), -404);
+  EXPECT_TRUE(listed.empty());
+  std::vector<CDivideRecord> split(1);
+  EXPECT_EQ(stock_.GetDivide(Pick(HasSplit).record.code, split), -404);
+  EXPECT_TRUE(split.empty());
+  server_->RemoveFault(missingId);
 
   // The changed pages of the other readers, both quote layouts among them.
   CSimFault altered;
