@@ -38,7 +38,12 @@ void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Ou
     const bool file = c.page.ends_with(".html");
     SCOPED_TRACE(file ? c.page : Html(c.page));
     Out out{};
-    if constexpr (!std::is_same_v<Out, CBrandRecord>) out.resize(2);  // emptied first
+    // Emptied first, or for a record cleared first.
+    if constexpr (std::is_same_v<Out, CBrandRecord>) {
+      out = {"9", kKindEtf, "x", "x", "x", 7, 7, 7, 7, 7, 7};
+    } else {
+      out.resize(2);
+    }
     EXPECT_EQ(Walk(walk, file ? Fixture(c.page) : Html(c.page), out), c.result);
     if (c.result == 0) {
       EXPECT_EQ(out, c.expected);
@@ -67,6 +72,53 @@ TEST(StockPagesTest, QuotePagesOfBothLayouts) {
       {"quote_older_retired.html", kWebErrorRetiredMarket, {}},
       {"quote_changed.html", kWebErrorPage, {}},
       {"quote_no_such_issue.html", kWebErrorPage, {}},
+  });
+}
+
+// Small quote pages of either layout: market, industry and whatever label
+// cells come before the margin ratio cell "---"; the name is 名, the code 1301.
+std::string Older(const std::string& market, const std::string& industry,
+                  const std::string& cells = "") {
+  return "<div class='stockMainTabName'>" + market + "</div><dl class='stocksInfo clearFix'>"
+         "<dt>1301</dt><dd>" + industry + "</dd></dl><table summary='株価詳細'><tr><th>名</th>"
+         "</tr></table>" + cells + "<dt>信用買残の売残に対する割合</dt><dd>---</dd></html>";
+}
+std::string Newer(const std::string& market, const std::string& industry,
+                  const std::string& cells = "") {
+  return "<span class='PriceBoardMenu__label__3sg2'>" + market + "</span><h2 class="
+         "'PriceBoardMain__name__6uDh'>名</h2><span class='PriceBoardMain__code__2wso'>1301</span>"
+         "<a>" + industry + "</a>" + cells +
+         "<dt>信用倍率</dt><span class='StyledNumber__value__3rXW'>---</span></html>";
+}
+
+TEST(StockPagesTest, QuoteMarketsIndustriesAndExactLabels) {
+  auto record = [](std::int32_t kind, const char* market, const char* industry) {
+    return CBrandRecord{"1301", kind, market, industry, "名"};
+  };
+  const std::string ratio = "<span class='StyledNumber__value__3rXW'>3.25</span>";
+  CBrandRecord reit = record(kKindReit, "東証", "");
+  reit.unit = 1;
+  reit.sharesOutstanding = 1500000;
+  ExpectCases<CBrandRecord>(ParseBrandPage, {
+      {Older("東証1部", "水産・農林業"), kWebErrorRetiredMarket, {}},
+      {Newer("東証2部", "水産・農林業"), kWebErrorRetiredMarket, {}},
+      {Older("東証JQS", "水産・農林業"), kWebErrorRetiredMarket, {}},
+      {Newer("東証JQG", "水産・農林業"), kWebErrorRetiredMarket, {}},
+      {Older("マザーズ", "水産・農林業"), kWebErrorRetiredMarket, {}},
+      {Newer(" JQS ", "水産・農林業"), kWebErrorRetiredMarket, {}},
+      {Older("名証2部", "水産・農林業"), kWebErrorRetiredMarket, {}},
+      // Names next to the retired ones are kept.
+      {Newer("JQG", "水産・農林業"), 0, record(kKindStock, "JQG", "水産・農林業")},
+      {Older("名証メイン", "水産・農林業"), 0, record(kKindStock, "名証メイン", "水産・農林業")},
+      {Newer("自動", "ETF"), 0, record(kKindEtf, "非上場", "")},
+      {Older("東証", "REIT"), 0, record(kKindReit, "東証", "")},
+      {Newer("東証", "時刻:未定"), 0, record(kKindStock, "東証", "業種なし")},
+      {Older("東証", "-"), 0, record(kKindStock, "東証", "業種なし")},
+      {Newer("東証", "REIT", "<dt>発行済投資口数</dt><dd>?</dd><dd>1,500,000</dd>"), 0, reit},
+      // The margin ratio labels must be the whole text.
+      {Older("東証", "業", "<dt>信用買残の売残に対する割合(週)</dt><dd>3.25</dd>"), 0,
+       record(kKindStock, "東証", "業")},
+      {Newer("東証", "業", "<dt>信用倍率(週)</dt>" + ratio), 0, record(kKindStock, "東証", "業")},
   });
 }
 

@@ -133,9 +133,14 @@ TEST_F(WebStockSimTest, ListSplitsAndMarginReadAsTheModel) {
   ASSERT_EQ(stock_.GetMargin(from, 20240619, issue.record.code, records), 0);
   EXPECT_EQ(from, CDate(2024, 1, 1).AddDays(140).ToNumber());
   EXPECT_EQ(records, std::vector<CMarginRecord>(model.end() - 20, model.end()));
-  from = 20240601;  // a span under twenty weeks is kept
-  ASSERT_EQ(stock_.GetMargin(from, 20240619, issue.record.code, records), 0);
-  EXPECT_EQ(from, 20240620u);
+  // Spans in days from `from` to `to`, and where `from` ends up: twenty
+  // whole weeks or more are cut to 139 days, anything shorter is kept.
+  const CDate first(2024, 1, 1);
+  for (const auto& [span, moved] : {std::pair{18, 19}, {139, 140}, {140, 140}, {200, 140}}) {
+    from = first.ToNumber();
+    ASSERT_EQ(stock_.GetMargin(from, first.AddDays(span).ToNumber(), issue.record.code, records), 0);
+    EXPECT_EQ(from, first.AddDays(moved).ToNumber()) << span;
+  }
   const CSimIssue& none = Pick([](const CSimIssue& i) { return Listed(i) && i.record.lendable == 0; });
   EXPECT_EQ(stock_.GetMargin(from, 20240619, none.record.code, records), 0);
   EXPECT_TRUE(records.empty());
@@ -164,13 +169,30 @@ TEST_F(WebStockSimTest, FailuresGiveTheirCodeAndMessage) {
     ASSERT_TRUE(ParseSimFault(c.fault, fault));
     const int id = server_->AddFault(fault);
     std::uint32_t from = 20240101;
-    std::vector<CMarginRecord> records;
+    std::vector<CMarginRecord> records(1);  // emptied whatever happens
     EXPECT_EQ(stock_.GetMargin(from, 20240619, Pick(HasMargin).record.code, records), c.result);
     EXPECT_EQ(server_->FaultHits(id), c.hits);
     EXPECT_EQ(from == 20240101, c.result != 0);
     EXPECT_EQ(records.empty(), c.result != 0);
     server_->RemoveFault(id);
   }
+
+  // A missing page: the lists are emptied, the record is left as it was.
+  CSimFault missing;
+  ASSERT_TRUE(ParseSimFault("status=404@/*", missing));
+  const int missingId = server_->AddFault(missing);
+  CBrandRecord kept;
+  kept.name = "x";
+  CBrandRecord left = kept;
+  EXPECT_EQ(stock_.GetBrand(Pick(Older).record.code, left), -404);
+  EXPECT_EQ(left, kept);
+  std::vector<std::string> listed{"1301"};
+  EXPECT_EQ(stock_.GetBrandList(1, listed), -404);
+  EXPECT_TRUE(listed.empty());
+  std::vector<CDivideRecord> split(1);
+  EXPECT_EQ(stock_.GetDivide(Pick(HasSplit).record.code, split), -404);
+  EXPECT_TRUE(split.empty());
+  server_->RemoveFault(missingId);
 
   // The changed pages of the other readers, both quote layouts among them.
   CSimFault altered;
