@@ -406,7 +406,11 @@ int32_t ReadDowDataPage(CBuffer& page, std::vector<CDayRecord>& bars) {
     }
     ++state;
   }
-  return state == kBeforeHead || state == kRowEnd ? 0 : kWebErrorPage;
+  // Ending before the table's head, or right after a row, is a whole page
+  // only when the document came to its end: a page cut there would read as
+  // no trading, or lose the older rows, and the days asked for would never
+  // be asked again.
+  return (state == kBeforeHead || state == kRowEnd) && t.DocumentEnded() ? 0 : kWebErrorPage;
 }
 
 int32_t ReadDowQuotePage(CBuffer& page, CDayRecord& bar) {

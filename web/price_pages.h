@@ -61,7 +61,9 @@ int32_t ReadLabelledQuotePage(CBuffer& page, bool textAfterLow, CDayRecord& bar)
 int32_t ReadFuturesDataPage(CBuffer& page, std::vector<CDayRecord>& bars);
 
 // The Dow forecast site's daily table: after the table head, rows of a
-// date and open, high, low, close. Page order (newest first).
+// date and open, high, low, close. Page order (newest first). A page that
+// stops before the head or after a row without the table's end is whole
+// (no bars, or the rows so far) only when it ends with "</html>".
 int32_t ReadDowDataPage(CBuffer& page, std::vector<CDayRecord>& bars);
 
 // The portal's Dow quote page: the figures that follow the first four

@@ -86,9 +86,8 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
        {{20240308, 38803.92, 38985.55, 38592.21, 38722.69},
         {20240307, 38712.30, 38806.11, 38573.33, 38791.35},
         {20240306, 38626.01, 38802.76, 38538.93, 38661.05}}},
-      {"dow_data_ends_after_row.html", kDow, 0,
-       {{20240308, 38803.92, 38985.55, 38592.21, 38722.69},
-        {20240307, 38712.30, 38806.11, 38573.33, 38791.35}}},
+      // Cut after a row: the older rows would be lost for good.
+      {"dow_data_ends_after_row.html", kDow, kBad, {}},
       {"dow_data_no_head.html", kDow, 0, {}},
       {"dow_data_changed.html", kDow, kBad, {}},
       {"dow_data_cut_mid_row.html", kDow, kBad, {}},
@@ -163,6 +162,25 @@ TEST(PricePagesTest, RowsWithoutADate) {
     CQuoteItems items;
     EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.rows;
     if (c.result == 0) EXPECT_EQ(items.size(), c.bars) << c.rows;
+  }
+}
+
+// The Dow table read to the end of a whole document: a page that stops
+// after a row, or holds no table, is whole only with its "</html>".
+TEST(PricePagesTest, DowPagesEndWithTheDocument) {
+  const std::string rows = PageFixture("dow_data_ends_after_row.html");
+  const std::string maintenance = PageFixture("dow_data_no_head.html");
+  const struct { std::string page; int32_t result; size_t bars; } cases[] = {
+      {rows + "</body></html>", 0, 2},
+      {maintenance, 0, 0},
+      {maintenance.substr(0, maintenance.find("</body>")), kWebErrorPage, 0},
+  };
+  for (const auto& c : cases) {
+    CBufferString buffer;
+    FillBuffer(buffer, c.page);
+    std::vector<CDayRecord> bars;
+    EXPECT_EQ(ReadDowDataPage(buffer, bars), c.result) << c.page;
+    EXPECT_EQ(bars.size(), c.bars) << c.page;
   }
 }
 
