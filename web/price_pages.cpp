@@ -255,7 +255,13 @@ int32_t ReadPortalHistoryPage(CBuffer& page, std::vector<CDayRecord>& bars) {
   int state = kRow;
   CDayRecord bar;
   bool dated = false;
+  bool tableEnded = false;  // the last tag seen closed a table body
   while (t.Next()) {
+    if (t.IsEnd("tbody")) {
+      tableEnded = true;
+    } else if (!t.IsText()) {
+      tableEnded = false;
+    }
     switch (state) {
       case kRow:
         if (t.IsStart("tr")) state = kHeadCell;
@@ -293,7 +299,10 @@ int32_t ReadPortalHistoryPage(CBuffer& page, std::vector<CDayRecord>& bars) {
         break;
     }
   }
-  return state == kRow ? 0 : kWebErrorPage;
+  // Between rows the page may end, but only whole: after its table body (a
+  // currency pair's history is that fragment alone) or as a whole
+  // document. A page cut between rows would lose its older rows for good.
+  return state == kRow && (tableEnded || t.DocumentEnded()) ? 0 : kWebErrorPage;
 }
 
 int32_t ReadLabelledQuotePage(CBuffer& page, bool textAfterLow, CDayRecord& bar) {
@@ -365,7 +374,10 @@ int32_t ReadFuturesDataPage(CBuffer& page, std::vector<CDayRecord>& bars) {
       state = -1;
     }
   }
-  return 0;
+  // A row cut short at the end is dropped, and the page is whole only when
+  // the document came to its end: a page cut there would lose its older
+  // rows for good.
+  return t.DocumentEnded() ? 0 : kWebErrorPage;
 }
 
 int32_t ReadDowDataPage(CBuffer& page, std::vector<CDayRecord>& bars) {

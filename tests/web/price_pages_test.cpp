@@ -74,11 +74,8 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
         {20240307, F(149.402), F(149.590), F(147.900), F(147.980)}}},
       {"portal_history_empty.html", kPortal, 0, {}},
       {"portal_history_changed.html", kPortal, kBad, {}},
-      // The last row breaks off with the page: dropped.
-      {"futures_data_rows.html", kFutures, 0,
-       {{20240308, 39900, 40480, 39510, 39720},
-        {20240307, 39650, 39990, 39560, 39800},
-        {20240306, 40010, 40050, 39400, 39630}}},
+      // The page breaks off in its last row: the older rows would be lost.
+      {"futures_data_rows.html", kFutures, kBad, {}},
       // A row without its night session is dropped.
       {"futures_data_short_row.html", kFutures, 0, {{20240308, 39900, 40480, 39510, 39720}}},
       {"futures_data_changed.html", kFutures, kBad, {}},
@@ -165,22 +162,31 @@ TEST(PricePagesTest, RowsWithoutADate) {
   }
 }
 
-// The Dow table read to the end of a whole document: a page that stops
-// after a row, or holds no table, is whole only with its "</html>".
-TEST(PricePagesTest, DowPagesEndWithTheDocument) {
-  const std::string rows = PageFixture("dow_data_ends_after_row.html");
+// The history tables read to the end of a whole document: a page that
+// stops between or in rows, or before its table, is whole only with its
+// "</html>" (a row cut short at its end is then dropped).
+TEST(PricePagesTest, HistoryPagesEndWithTheDocument) {
+  const std::string ending = "</tbody></table></body></html>";
+  const std::string dow = PageFixture("dow_data_ends_after_row.html");
   const std::string maintenance = PageFixture("dow_data_no_head.html");
-  const struct { std::string page; int32_t result; size_t bars; } cases[] = {
-      {rows + "</body></html>", 0, 2},
-      {maintenance, 0, 0},
-      {maintenance.substr(0, maintenance.find("</body>")), kWebErrorPage, 0},
+  const std::string futures = PageFixture("futures_data_rows.html");
+  const std::string portal = PageFixture("portal_history_index.html");
+  const std::string portal_cut = portal.substr(0, portal.find("</tbody>"));
+  const struct { Walk walk; std::string page; int32_t result; size_t bars; } cases[] = {
+      {kDow, dow + ending, 0, 2},
+      {kDow, maintenance, 0, 0},
+      {kDow, maintenance.substr(0, maintenance.find("</body>")), kWebErrorPage, 0},
+      {kFutures, futures + ending, 0, 3},
+      {kPortal, portal_cut + ending, 0, 3},
+      {kPortal, portal_cut + "</tbody>\n", 0, 3},  // a table body sent alone
+      {kPortal, portal_cut, kWebErrorPage, 0},
   };
   for (const auto& c : cases) {
     CBufferString buffer;
     FillBuffer(buffer, c.page);
-    std::vector<CDayRecord> bars;
-    EXPECT_EQ(ReadDowDataPage(buffer, bars), c.result) << c.page;
-    EXPECT_EQ(bars.size(), c.bars) << c.page;
+    CQuoteItems items;
+    EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.page;
+    if (c.result == 0) EXPECT_EQ(items.size(), c.bars) << c.page;
   }
 }
 
@@ -260,7 +266,7 @@ TEST(PricePagesTest, LongTablesAndHugeFigures) {
   EXPECT_GT(rows.back().open, 9e39);
   EXPECT_TRUE(std::isfinite(rows.back().open));
   EXPECT_EQ(rows.back().rawClose, 6);
-  FillBuffer(buffer, futures);
+  FillBuffer(buffer, futures + "</html>");
   ASSERT_EQ(ReadFuturesDataPage(buffer, rows), 0);
   EXPECT_EQ(rows.size(), 10000u);
 }

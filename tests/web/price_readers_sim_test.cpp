@@ -275,7 +275,7 @@ std::string Rows(const std::vector<const char*>& dates, const char* cell, int fi
     for (int i = 1; i <= figures; ++i) page += "<td>" + std::to_string(i) + "</td>";
     page += "</tr>";
   }
-  return page + "</tbody></table>";
+  return page + "</tbody></table></html>";
 }
 
 // Whichever order a page lists its days in, the bars come oldest first.
