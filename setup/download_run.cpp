@@ -293,6 +293,33 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
   return true;
 }
 
+// ---- The span loop of stages 3 and 4 -------------------------------------
+
+bool CDownloadRun::FetchIssueSpans(
+    WorkerProgress& progress, const std::string& code, std::int32_t i, std::int32_t first,
+    std::int32_t count, const char* statusFormat,
+    const std::function<std::int32_t(std::uint32_t& from)>& fetch) {
+  const std::int32_t units = DaysInPeriod();
+  const std::uint32_t today_number = Today().ToNumber();
+  std::uint32_t from = FirstDate().ToNumber();
+  while (from <= today_number) {
+    if (progress.cancel) return false;
+    const std::uint32_t asked = from;
+    const std::int32_t status = fetch(from);
+    if (status < 0) {
+      if (Cancelled(status, progress)) return false;
+      progress.SetError(kDownloadFailed + market_->GetMessage(status));
+      return false;
+    }
+    progress.done = DaysFrom(FirstDate(), from) + (i - first) * units;
+    progress.SetStatus(StringFormat(statusFormat, code.c_str(), i + 1, count,
+                                    LastDayText(from).c_str()));
+    // A source that did not move the date has nothing more to give.
+    if (from <= asked) break;
+  }
+  return true;
+}
+
 // ---- Stage 3: prices ----------------------------------------------------
 
 bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
@@ -304,35 +331,25 @@ bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
   progress.total = (count - first) * units;
 
   const std::string daily = DailyFolder();
-  const std::uint32_t first_number = FirstDate().ToNumber();
   const std::uint32_t today_number = Today().ToNumber();
   CChartTable quick_map;
 
   for (std::int32_t i = first; i < count; ++i) {
     const std::string& code = issues[i];
     CChart chart;
-    EnterIssue(progress, 3, i);
-    std::uint32_t from = first_number;
     bool adjust = false;
-    while (from <= today_number) {
-      if (progress.cancel) return false;
-      CQuoteItems bars;
-      const std::uint32_t asked = from;
-      const std::int32_t status =
-          market_->GetPrice(from, today_number, code, bars, adjust);
-      if (status < 0) {
-        if (Cancelled(status, progress)) return false;
-        progress.SetError(kDownloadFailed + market_->GetMessage(status));
-        return false;
-      }
-      CChart::AppendRecords(bars, chart, true);
-      progress.done = DaysFrom(FirstDate(), from) + (i - first) * units;
-      progress.SetStatus(StringFormat(
-          "銘柄コード %s(%d/%d個目) の %s までの株価データをダウンロードしました",
-          code.c_str(), i + 1, count, LastDayText(from).c_str()));
-      // A source that did not move the date has nothing more to give.
-      if (from <= asked) break;
-    }
+    EnterIssue(progress, 3, i);
+    const bool fetched = FetchIssueSpans(
+        progress, code, i, first, count,
+        "銘柄コード %s(%d/%d個目) の %s までの株価データをダウンロードしました",
+        [&](std::uint32_t& from) {
+          CQuoteItems bars;
+          const std::int32_t status =
+              market_->GetPrice(from, today_number, code, bars, adjust);
+          if (status >= 0) CChart::AppendRecords(bars, chart, true);
+          return status;
+        });
+    if (!fetched) return false;
     if (chart.empty()) continue;
 
     if (adjust) {
@@ -407,7 +424,6 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
   progress.total = (count - first) * units;
 
   const std::string folder = MarginFolder();
-  const std::uint32_t first_number = FirstDate().ToNumber();
   const std::uint32_t today_number = Today().ToNumber();
   CMarginTable quick_map;
 
@@ -415,32 +431,26 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
     const std::string& code = issues[i];
     CMargin margin;
     EnterIssue(progress, 4, i);
-    std::uint32_t from = first_number;
-    while (from <= today_number) {
-      if (progress.cancel) return false;
-      std::vector<CMarginRecord> entries;
-      const std::uint32_t asked = from;
-      const std::int32_t status =
-          market_->GetMargin(from, today_number, code, entries);
-      if (status < 0) {
-        if (Cancelled(status, progress)) return false;
-        progress.SetError(kDownloadFailed + market_->GetMessage(status));
-        return false;
-      }
-      // The pages give their whole table whatever span was asked, so a
-      // later call can repeat the weeks of an earlier one: only entries
-      // after the last one held are added, keeping one entry a week in
-      // ascending order (a file with repeated weeks would be corrupt).
-      for (const CMarginRecord& entry : entries) {
-        if (margin.empty() || margin.back().date < entry.date) margin.push_back(entry);
-      }
-      progress.done = DaysFrom(FirstDate(), from) + (i - first) * units;
-      progress.SetStatus(StringFormat(
-          "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",
-          code.c_str(), i + 1, count, LastDayText(from).c_str()));
-      // A source that did not move the date has nothing more to give.
-      if (from <= asked) break;
-    }
+    const bool fetched = FetchIssueSpans(
+        progress, code, i, first, count,
+        "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",
+        [&](std::uint32_t& from) {
+          std::vector<CMarginRecord> entries;
+          const std::int32_t status =
+              market_->GetMargin(from, today_number, code, entries);
+          // The pages give their whole table whatever span was asked, so
+          // a later call can repeat the weeks of an earlier one: only
+          // entries after the last one held are added, keeping one entry a
+          // week in ascending order (a file with repeated weeks would be
+          // corrupt).
+          for (const CMarginRecord& entry : entries) {
+            if (status >= 0 && (margin.empty() || margin.back().date < entry.date)) {
+              margin.push_back(entry);
+            }
+          }
+          return status;
+        });
+    if (!fetched) return false;
     if (margin.empty()) continue;
     if (progress.cancel) return false;
     if (!margin.Save(std::make_unique<CMarginSaverFile>(folder.c_str(), code))) {

@@ -2,6 +2,7 @@
 #define TICKORA_SETUP_DOWNLOAD_RUN_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -81,6 +82,17 @@ class CDownloadRun : public CSetupRun {
   std::string DatabaseErrorText() const;
   // "%u/%u/%u" of the day before date number `from`.
   static std::string LastDayText(std::uint32_t from);
+  // The span loop of the price and margin stages for issue `i` of `count`
+  // (the stage started at `first`): calls `fetch(from)` from the first
+  // date on, which asks the source from `from` up to today, keeps what it
+  // got and returns the source's status, until `from` passes today or the
+  // source stops moving it. Each span updates the record's done figure and
+  // status (`statusFormat`: code, position, count, last day fetched).
+  // False when the stage is to stop: a cancel, or a failure, whose error
+  // text is then set.
+  bool FetchIssueSpans(WorkerProgress& progress, const std::string& code, std::int32_t i,
+                       std::int32_t first, std::int32_t count, const char* statusFormat,
+                       const std::function<std::int32_t(std::uint32_t& from)>& fetch);
 
   std::unique_ptr<CWebMarket> market_;
   CLocalClock clock_;
