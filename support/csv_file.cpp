@@ -47,9 +47,8 @@ Token Tokenizer::Next(std::string* field) {
   if (c == '\n') return Token::kLineEnd;
   if (c == ',') return Token::kSeparator;
 
-  // kAfterQuote: directly after a quote inside quotes; kClosed: the quotes
-  // have ended and the rest of the field is dropped.
-  enum { kUnquoted, kQuoted, kAfterQuote, kClosed } state = kUnquoted;
+  // kAfterQuote: after a quote that may close the quoted part.
+  enum { kUnquoted, kQuoted, kAfterQuote } state = kUnquoted;
   if (c == '"') {
     state = kQuoted;
   } else {
@@ -73,17 +72,13 @@ Token Tokenizer::Next(std::string* field) {
         }
         break;
       case kAfterQuote:
-        // "" inside quotes is one quote; anything else after the closing
-        // quote is dropped up to the next comma or line end, and a quote
-        // there does not open the field again.
+        // A quote here gives one quote and the field is quoted again, both
+        // directly ("" inside quotes) and after dropped bytes: '"ab"cd"ef"'
+        // reads as 'ab"ef'. Any other byte is dropped.
         if (c == '"') {
           field->push_back('"');
           state = kQuoted;
-        } else {
-          state = kClosed;
         }
-        break;
-      case kClosed:
         break;
     }
   }

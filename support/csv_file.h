@@ -11,9 +11,11 @@
 // callers edit them in place through GetRows() between Load and Save.
 //
 // Reading: a field that begins with a double quote is quoted; inside it ""
-// stands for one quote, a lone quote ends the quoted part and anything after
-// it up to the next comma or line end is dropped. A double quote elsewhere
-// is an ordinary byte. Fields never span lines: a line end always ends the
+// stands for one quote, a lone quote ends the quoted part and the bytes after
+// it up to the next comma or line end are dropped, except that a further
+// double quote there adds one quote and quotes the field again
+// ('"ab"cd"ef",g' reads as 'ab"ef' and 'g'). A double quote in a field that
+// does not begin with one is an ordinary byte. Fields never span lines: a line end always ends the
 // field and the row. A CR LF pair is one line end, a lone CR or LF is one
 // each. Every field becomes a text value, except "(null)", which is null.
 // Any bytes load; only an unopenable or unreadable path fails.

@@ -75,8 +75,10 @@ TEST_F(SettingsFileTest, CsvReadsFieldsQuotesAndLineEnds) {
   const std::pair<std::string, Rows> cases[] = {
       {"a,,b,\n", {{"a", "", "b", ""}}}, {"\"ab\"cd,e\n", {{"ab", "e"}}},
       {"ab\"c\n", {{"ab\"c"}}}, {"\"x,\"\"y\"\"\"\n", {{"x,\"y\""}}},
-      // Once closed, quotes never reopen: the rest of the field is dropped.
-      {"\"a\"x\"b,c\"\n", {{"a", "c\""}}}, {"\"a\" \"\"b,\"\"\"\"\n", {{"a", "\""}}},
+      // After a closing quote other bytes are dropped, but a quote adds one
+      // quote and quotes the field again.
+      {"\"ab\"cd\"ef\",g\n", {{"ab\"ef", "g"}}}, {"\"a\"x\"b,c\"\n", {{"a\"b,c"}}},
+      {"\"a\" \"\"b,\"\"\"\"\n", {{"a\"", "\""}}},
       {"\"a,b\n c\"\n", {{"a,b"}, {" c\""}}},  // a line end closes quotes
       {",\n\n(null)\n", {{"", ""}, {}, {"(null)"}}},
       {"a\r\nb\rc\n\r\r\n", {{"a"}, {"b"}, {"c"}, {}, {}}},
