@@ -29,7 +29,8 @@ class CValue {
 
   // The form written to files: "(null)" for null, the text itself, or the
   // number as "%.0f" writes it when its fractional part is zero and as "%f"
-  // otherwise (not-a-number included), always with a decimal point.
+  // otherwise (not-a-number included), with a decimal point, never a
+  // decimal comma, whatever the locale.
   std::string ToString() const;
 
   // Same state and same content. Numbers compare as doubles (so NaN is
