@@ -3,12 +3,16 @@
 #include <QFile>
 #include <QPixmap>
 
+#include <filesystem>
+#include <system_error>
+
 #include "app/choice_pages.h"
 #include "app/folder_pages.h"
 #include "app/message_box.h"
 #include "app/summary.h"
 #include "app/text_pages.h"
 #include "support/cp932.h"
+#include "web/local_clock.h"
 
 namespace {
 
@@ -89,12 +93,15 @@ void CCustomWizard::Run(WorkerProgress& progress) {
         "このプログラムにはセットアップ処理が組み込まれていません"));
     return;
   }
-  run_->SetPeriod(firstDate_, today_);
   run_->SetGapTolerance(gapTolerance_);
-  // The issue list of a continued run is loaded anew from the database; it
-  // has to be the one the interrupted run worked on.
-  if (resumeFromFile_ && progress.resume == 1 && filePosition_.stage >= 2) {
-    run_->ExpectIssueList(filePosition_.issueCount, filePosition_.issueHash);
+  if (resumeFromFile_ && progress.resume == 1) {
+    // A run kept by an earlier process goes on with its own period and
+    // clock reading, over the list it worked on.
+    run_->ContinueFrom(filePosition_);
+  } else if (progress.resume == 0) {
+    // A fresh run reads the clock once, as it starts. A resume in this
+    // process keeps the reading of the run it continues.
+    run_->SetPeriod(firstDate_, SystemLocalTime());
   }
   resumeFromFile_ = false;
   run_->Run(progress);
@@ -115,6 +122,37 @@ bool CCustomWizard::UseArchive() const { return choices_.UseArchive(); }
 void CCustomWizard::reject() {
   if (currentPage() == workerPage_ && workerPage_->Cancel()) return;
   QWizard::reject();
+}
+
+bool CCustomWizard::validateCurrentPage() {
+  if (currentPage() == messagePage_ && !lock_.Locked() && !LockFolder()) return false;
+  return QWizard::validateCurrentPage();
+}
+
+bool CCustomWizard::LockFolder() {
+  const std::string& folder = choices_.databaseFolder;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec) &&
+      !std::filesystem::create_directory(folder, ec)) {
+    ShowMessageBox(this, QStringLiteral("データベースフォルダを作成できませんでした\n\n") +
+                             QString::fromStdString(ec.message()) + QStringLiteral(" (") +
+                             QFile::decodeName(folder.c_str()) + QStringLiteral(")"));
+    return false;
+  }
+  switch (lock_.Lock(folder)) {
+    case CFolderLock::Result::kLocked:
+      return true;
+    case CFolderLock::Result::kBusy:
+      ShowMessageBox(this, QStringLiteral(
+                               "このフォルダでは別のセットアップが実行中です。\n"
+                               "そのセットアップが終わってから、もう一度「次へ」を押してください。"));
+      return false;
+    case CFolderLock::Result::kFailed:
+      break;
+  }
+  ShowMessageBox(this, QStringLiteral("データベースフォルダをロックできませんでした\n\n") +
+                           QString::fromStdString(Utf8FromCp932(lock_.Error())));
+  return false;
 }
 
 QString CCustomWizard::DatabaseFolderText() const {
@@ -187,7 +225,7 @@ bool CCustomWizard::OfferResume() {
   choices_ = position.choices;
   choices_.databaseFolder = folder;
   firstDate_ = position.firstDate;
-  today_ = position.today;
+  today_ = position.reading.date;
   workerPage_->SetStagesChosen(choices_.splits, choices_.margin);
   workerPage_->SetPendingResume(true, position.stage, position.resumeIndex);
   filePosition_ = position;

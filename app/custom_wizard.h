@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/worker_page.h"
+#include "setup/folder_lock.h"
 #include "setup/resume_file.h"
 #include "setup/run_options.h"
 #include "setup/setup_run.h"
@@ -45,8 +46,16 @@ class CYesNoPage;
 // and makes the progress page resume at the file's stage and issue;
 // "いいえ" leaves the pages' choices, and the fresh run removes the file.
 //
+// One run per folder: leaving the summary page locks the database folder
+// (setup/folder_lock.h), made there when it does not exist yet; the wizard
+// holds the lock until it closes, over the run and its resumes. A folder
+// that another setup run holds is refused with a message box, and the
+// wizard stays on the summary page.
+//
 // The options: every time the summary page is shown, the wizard takes the
-// choices from the pages' controls (and the first date and today). The run
+// choices from the pages' controls (and the first date and today). A fresh
+// run reads the clock once as it starts; that reading is the run's for its
+// whole length and its resumes. The run
 // reads that snapshot, from the worker thread, through CRunOptions. The
 // controls cannot change while a run lasts, because the progress page
 // keeps Back disabled, so the snapshot is what the controls show.
@@ -93,6 +102,9 @@ class CCustomWizard : public QWizard,
   // runs, cancels the run and stays open; otherwise closes.
   void reject() override;
 
+  // Leaving the summary page takes the folder's lock first.
+  bool validateCurrentPage() override;
+
   // The database folder as the pages show it: the command line's folder,
   // else the folder page's text.
   QString DatabaseFolderText() const;
@@ -123,6 +135,10 @@ class CCustomWizard : public QWizard,
   // Asks about a position file in the folder; true when the run is to
   // continue it (the options are then the file's).
   bool OfferResume();
+  // Makes the database folder when needed and locks it; false, after a
+  // message box saying why, when another run holds it or it cannot be made
+  // or locked.
+  bool LockFolder();
 
   CStartPage* startPage_ = nullptr;
   CFolderPage* folderPage_ = nullptr;
@@ -144,6 +160,7 @@ class CCustomWizard : public QWizard,
   // The position the next run continues, set by "はい" on the summary page.
   bool resumeFromFile_ = false;
   CResumePosition filePosition_;
+  CFolderLock lock_;
 };
 
 #endif  // TICKORA_APP_CUSTOM_WIZARD_H_

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -134,7 +135,16 @@ void CWorkerPage::Start(bool resume) {
   finished_ = false;
   try {
     thread_ = std::thread([this] {
-      if (worker_ != nullptr) worker_->Run(progress_);
+      // No exception ends the program from here: it becomes the run's
+      // failure, shown like any other.
+      try {
+        if (worker_ != nullptr) worker_->Run(progress_);
+      } catch (const std::exception& e) {
+        progress_.SetError(Cp932FromUtf8(
+            std::string("予期しないエラーが発生したので処理を中断します。\n\n") + e.what()));
+      } catch (...) {
+        progress_.SetError(Cp932FromUtf8("予期しないエラーが発生したので処理を中断します。"));
+      }
       finished_ = true;
     });
   } catch (const std::system_error&) {
@@ -183,6 +193,15 @@ bool CWorkerPage::Cancel() {
   progress_.cancel = 1;
   timer_.stop();
   thread_.join();
+  // The run may have ended before the cancel reached it: it finished or
+  // failed before the next tick showed it, or it was in its last steps
+  // (the settings file, the usage post), which run to their end. Its real
+  // outcome is shown then, not a cancel.
+  if (progress_.stage == 5 || !progress_.Error().empty()) {
+    Refresh();
+    ShowOutcome();
+    return true;
+  }
   ShowMessageBox(this,
                  QStringLiteral("ダウンロードを中断しました。\n"
                                 "もう一回キャンセルを押すと終了し、"
@@ -240,6 +259,10 @@ void CWorkerPage::Refresh() {
 void CWorkerPage::EndedRun() {
   timer_.stop();
   thread_.join();
+  ShowOutcome();
+}
+
+void CWorkerPage::ShowOutcome() {
   const std::string error = progress_.Error();
   if (!error.empty()) {
     ShowMessageBox(this, FromCp932(error));

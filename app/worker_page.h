@@ -76,8 +76,9 @@ class CWorkerPage : public QWizardPage {
   bool validatePage() override;
 
   // Cancel: with a run going on, cancels it, waits for the thread and
-  // returns true (the wizard stays open). Without one returns false: the
-  // wizard is to close.
+  // returns true (the wizard stays open). A run that ended on its own
+  // before the cancel reached it (finished or failed) shows that outcome
+  // instead. Without a run returns false: the wizard is to close.
   bool Cancel();
 
   // Cancels a running run and waits for its thread, showing nothing and
@@ -97,6 +98,9 @@ class CWorkerPage : public QWizardPage {
   // Starts a run on a new thread; nothing when one exists.
   void Start(bool resume);
   void EndedRun();
+  // Shows how the ended run went (its error, or that it finished) and
+  // sets the state and the pending resume from it.
+  void ShowOutcome();
   void SetBox(int index, bool running);
 
   std::array<QCheckBox*, 4> boxes_{};

@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
   CRunChoices choices;
   choices.databaseFolder = folder;
   CDownloadRun run(&choices, nullptr);
-  run.SetPeriod(CDate(market.firstYear, 1, 1), market.today);
+  run.SetPeriod(CDate(market.firstYear, 1, 1), CLocalTime{market.today, 16, 0});
   WorkerProgress progress;
   progress.ResetForFreshRun();
   const auto run_start = std::chrono::steady_clock::now();

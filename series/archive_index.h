@@ -56,6 +56,9 @@ class CArchiveIndex {
   // write failed (or nothing was begun); the values are then not to be
   // trusted.
   bool End();
+  // True once writing the values file has failed: the cause is local (a
+  // full or read-only temporary folder), not the archive file's.
+  bool WriteFailed() const { return out_ != nullptr && out_->Failed(); }
 
   // Whether a whole header came: without one the file does not read, as
   // the archive file readers report it.

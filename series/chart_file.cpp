@@ -10,6 +10,7 @@
 #include "series/issue_file_path.h"
 #include "series/record_file.h"
 #include "series/replace_file.h"
+#include "support/file_error.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ int32_t WriteBarsAndCommit(CReplaceFile& out, const std::string& head,
       (bytes.empty() ||
        std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
   if (!written) {
+    NoteFileError(errno, out.Target());
     out.Abandon();
     return CChartSaverFile::kCannotWrite;
   }

@@ -1,7 +1,10 @@
 #include "series/chunk_writer.h"
 
+#include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "support/file_error.h"
 
 // The replacement's destructor drops a file that was not closed.
 CChunkWriter::~CChunkWriter() = default;
@@ -51,6 +54,7 @@ void CChunkWriter::Put(const void* bytes, size_t size) {
 void CChunkWriter::WritePending() {
   if (!failed_ && file_ != nullptr && used_ > 0 &&
       std::fwrite(chunk_.get(), 1, used_, file_) != used_) {
+    NoteFileError(errno, out_.Target());
     failed_ = true;
   }
   used_ = 0;
@@ -59,7 +63,10 @@ void CChunkWriter::WritePending() {
 bool CChunkWriter::Flush() {
   if (file_ == nullptr) return false;
   WritePending();
-  if (!failed_ && std::fflush(file_) != 0) failed_ = true;
+  if (!failed_ && std::fflush(file_) != 0) {
+    NoteFileError(errno, out_.Target());
+    failed_ = true;
+  }
   return !failed_;
 }
 

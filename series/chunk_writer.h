@@ -51,6 +51,10 @@ class CChunkWriter {
   // and the new one is removed); false too when nothing was created.
   bool Close();
 
+  // True once a write has failed (or bytes were put without a file): the
+  // file cannot come out whole.
+  bool Failed() const { return failed_; }
+
  private:
   // Hands the pending bytes to the stream (unless a write failed before).
   void WritePending();

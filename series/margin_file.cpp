@@ -1,5 +1,6 @@
 #include "series/margin_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "series/margin.h"
 #include "series/record_file.h"
 #include "series/replace_file.h"
+#include "support/file_error.h"
 
 namespace {
 
@@ -73,6 +75,9 @@ int32_t CMarginSaverFile::Save(const CMargin& margin) {
   const bool written =
       bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out.File()) ==
                            bytes.size();
-  if (!written) return kCannotWrite;  // `out` removes the new file
+  if (!written) {
+    NoteFileError(errno, out.Target());
+    return kCannotWrite;  // `out` removes the new file
+  }
   return out.Commit() ? kOk : kCannotWrite;
 }

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "support/file_error.h"
+
 namespace {
 
 // Numbers the temporary names of this process; the process id keeps two
@@ -23,7 +25,10 @@ int CreateBeside(const std::string& target, std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *name = target + "." + std::to_string(getpid()) + "-" +
             std::to_string(temp_counter.fetch_add(1)) + ".tmp";
-    const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // O_EXCL refuses any name that exists, a link included, so the bytes
+    // never go through something placed there in the meantime.
+    const int fd =
+        open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -41,7 +46,10 @@ bool CReplaceFile::Open(const std::string& path) {
   if (exists && !S_ISREG(info.st_mode)) {
     // A device or a pipe is written as it is; a folder fails here.
     file_ = std::fopen(path.c_str(), "wb");
-    if (file_ == nullptr) target_.clear();
+    if (file_ == nullptr) {
+      NoteFileError(errno, path);
+      target_.clear();
+    }
     return file_ != nullptr;
   }
   struct stat link {};
@@ -49,12 +57,16 @@ bool CReplaceFile::Open(const std::string& path) {
   if (isLink && !exists) {
     // A link to nothing: writing through it makes the file it names.
     file_ = std::fopen(path.c_str(), "wb");
-    if (file_ == nullptr) target_.clear();
+    if (file_ == nullptr) {
+      NoteFileError(errno, path);
+      target_.clear();
+    }
     return file_ != nullptr;
   }
   if (isLink) {
     char* resolved = realpath(path.c_str(), nullptr);
     if (resolved == nullptr) {
+      NoteFileError(errno, path);
       target_.clear();
       return false;
     }
@@ -63,6 +75,7 @@ bool CReplaceFile::Open(const std::string& path) {
   }
   const int fd = CreateBeside(target_, &temp_);
   if (fd < 0) {
+    NoteFileError(errno, target_);
     temp_.clear();
     target_.clear();
     return false;
@@ -80,11 +93,16 @@ bool CReplaceFile::Open(const std::string& path) {
 bool CReplaceFile::Commit() {
   if (file_ == nullptr) return false;
   const bool written = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+  if (!written) NoteFileError(errno, target_);
   const bool closed = std::fclose(file_) == 0;
+  if (written && !closed) NoteFileError(errno, target_);
   file_ = nullptr;
   bool ok = written && closed;
   if (!temp_.empty()) {
-    ok = ok && std::rename(temp_.c_str(), target_.c_str()) == 0;
+    if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
+      NoteFileError(errno, target_);
+      ok = false;
+    }
     if (!ok) unlink(temp_.c_str());
     temp_.clear();
   }

@@ -19,6 +19,8 @@
 #include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
 #include "series/series_table.h"
+#include "setup/resume_file.h"
+#include "support/file_error.h"
 #include "support/text.h"
 #include "web/http_client.h"
 
@@ -52,10 +54,15 @@ std::int32_t DaysFrom(const CDate& first, std::uint32_t to) {
 }  // namespace
 
 CDownloadRun::CDownloadRun(const CRunOptions* options,
-                           std::unique_ptr<CWebMarket> market,
-                           CLocalClock clock)
-    : CSetupRun(options), market_(std::move(market)), clock_(std::move(clock)) {
-  if (!market_) market_ = std::make_unique<CWebMarket>(clock_);
+                           std::unique_ptr<CWebMarket> market)
+    : CSetupRun(options), market_(std::move(market)) {
+  // Every date rule of the source follows the run's one reading of the
+  // clock, never the live clock: a run that crosses 15:00 or 15:40, or
+  // resumes the next morning, still names the same archive files and ends
+  // every chart on the same day.
+  const CLocalClock reading = [this] { return Reading(); };
+  if (!market_) market_ = std::make_unique<CWebMarket>(reading);
+  market_->SetClock(reading);
 }
 
 CDownloadRun::~CDownloadRun() = default;
@@ -87,12 +94,6 @@ void CDownloadRun::SetArchivePreference(bool use_archive) {
 
 void CDownloadRun::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
   market_->SetCancelFlag(cancel);
-}
-
-std::string CDownloadRun::DatabaseErrorText() const {
-  std::string text;
-  if (Database() != nullptr) Database()->GetError(&text);
-  return text;
 }
 
 std::string CDownloadRun::LastDayText(std::uint32_t from) {
@@ -132,19 +133,54 @@ std::vector<std::string> CDownloadRun::BuildCodeList(std::int32_t& status) {
   return codes;
 }
 
-bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
-  std::int32_t list_status = 0;
-  const std::vector<std::string> codes = BuildCodeList(list_status);
-  if (list_status < 0) {
-    EnterIssue(progress, 1, progress.resumeIndex);
-    if (Cancelled(list_status, progress)) return false;
-    progress.SetError(
-        std::string("ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\n") +
-        market_->GetMessage(list_status));
+bool CDownloadRun::TakeKeptCodeList(const WorkerProgress& progress) {
+  std::int32_t count = 0;
+  std::uint32_t hash = 0;
+  const bool expected = TakeExpectedList(count, hash);
+  if (progress.resume != 1) return false;
+  // The same process resumes with the list it worked on; a new process
+  // with the list kept beside the position, when it is that list.
+  if (!codeList_.empty()) return !expected || (static_cast<std::int32_t>(codeList_.size()) == count &&
+                                               HashIssueList(codeList_) == hash);
+  if (!expected || !KeepsPositionFile()) return false;
+  std::vector<std::string> kept;
+  if (!ReadCodeListFile(CodeListFilePath(), kept) ||
+      static_cast<std::int32_t>(kept.size()) != count || HashIssueList(kept) != hash) {
     return false;
   }
+  codeList_ = std::move(kept);
+  return true;
+}
+
+bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
+  // A resumed stage goes on through the code list it worked on: rebuilt
+  // from the pages, the list could be another (the fixed one after a failing
+  // first page, then the real listing), and the position would point into
+  // it, so that the codes in between were never stored. Without that list
+  // the stage starts again at its first code, which stores every issue
+  // again as an update.
+  if (!TakeKeptCodeList(progress)) {
+    progress.resume = 0;
+    progress.resumeIndex = 0;
+    std::int32_t list_status = 0;
+    codeList_ = BuildCodeList(list_status);
+    if (list_status < 0) {
+      EnterIssue(progress, 1, progress.resumeIndex);
+      if (Cancelled(list_status, progress)) return false;
+      progress.SetError(
+          std::string("ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\n") +
+          market_->GetMessage(list_status));
+      return false;
+    }
+    // Kept beside the position, so that another process can resume with
+    // it. When it cannot be written, a resume starts the stage again.
+    if (KeepsPositionFile()) WriteCodeListFile(CodeListFilePath(), codeList_);
+  }
+  const std::vector<std::string>& codes = codeList_;
+  SetStageList(codes);
   const std::int32_t count = static_cast<std::int32_t>(codes.size());
-  const std::int32_t first = TakeFirstIndex(progress);
+  std::int32_t first = 0;
+  if (!TakeFirstIndex(progress, count, first)) return false;
   progress.total = count - first;
   if (first >= count) {
     progress.done = progress.total.load();
@@ -192,6 +228,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
         return false;
       }
       if (record.code.empty()) record.code = code;
+      ClearFileError();
       if (!Database()->WriteBrand(record)) {
         progress.SetError(StringFormat(
             "銘柄コード %s の情報のデータベースへの書き込みに失敗したので処理を中断します\n%s",
@@ -261,7 +298,8 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
   if (!EnsureIssueList(progress)) return false;
   const std::vector<std::string>& issues = IssueList();
   const std::int32_t count = static_cast<std::int32_t>(issues.size());
-  const std::int32_t first = TakeFirstIndex(progress);
+  std::int32_t first = 0;
+  if (!TakeFirstIndex(progress, count, first)) return false;
   progress.total = count - first;
   if (first >= count) return true;
 
@@ -296,10 +334,9 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
 // ---- The span loop of stages 3 and 4 -------------------------------------
 
 bool CDownloadRun::FetchIssueSpans(
-    WorkerProgress& progress, const std::string& code, std::int32_t i, std::int32_t first,
-    std::int32_t count, const char* statusFormat,
+    WorkerProgress& progress, const std::string& code, std::int32_t i, std::int32_t count,
+    std::int32_t doneBase, const char* statusFormat,
     const std::function<std::int32_t(std::uint32_t& from)>& fetch) {
-  const std::int32_t units = DaysInPeriod();
   const std::uint32_t today_number = Today().ToNumber();
   std::uint32_t from = FirstDate().ToNumber();
   while (from <= today_number) {
@@ -311,7 +348,7 @@ bool CDownloadRun::FetchIssueSpans(
       progress.SetError(kDownloadFailed + market_->GetMessage(status));
       return false;
     }
-    progress.done = DaysFrom(FirstDate(), from) + (i - first) * units;
+    progress.done = DaysFrom(FirstDate(), from) + doneBase;
     progress.SetStatus(StringFormat(statusFormat, code.c_str(), i + 1, count,
                                     LastDayText(from).c_str()));
     // A source that did not move the date has nothing more to give.
@@ -320,90 +357,108 @@ bool CDownloadRun::FetchIssueSpans(
   return true;
 }
 
+bool CDownloadRun::FileWriteFailed(WorkerProgress& progress) {
+  const std::string cause = LastFileError();
+  progress.SetError(cause.empty() ? std::string(kFileWriteFailed)
+                                  : std::string(kFileWriteFailed) + "\n\n" + cause);
+  return false;
+}
+
 // ---- Stage 3: prices ----------------------------------------------------
+
+bool CDownloadRun::FetchPrices(WorkerProgress& progress, std::int32_t i,
+                               std::int32_t doneBase, CChartTable& quick_map) {
+  const std::vector<std::string>& issues = IssueList();
+  const std::int32_t count = static_cast<std::int32_t>(issues.size());
+  const std::string& code = issues[i];
+  const std::uint32_t today_number = Today().ToNumber();
+  CChart chart;
+  bool adjust = false;
+  const bool fetched = FetchIssueSpans(
+      progress, code, i, count, doneBase,
+      "銘柄コード %s(%d/%d個目) の %s までの株価データをダウンロードしました",
+      [&](std::uint32_t& from) {
+        CQuoteItems bars;
+        const std::int32_t status =
+            market_->GetPrice(from, today_number, code, bars, adjust);
+        if (status >= 0) CChart::AppendRecords(bars, chart, true);
+        return status;
+      });
+  if (!fetched) return false;
+  if (chart.empty()) return true;
+
+  if (adjust) {
+    // The source gave split-adjusted bars: they are put back to the
+    // prices as traded, which is how chart files hold them.
+    CDivide splits;
+    splits.Load(std::make_unique<CDivideLoaderDB2>(code, ""));
+    splits.AdjustChart(chart, true, Today());
+  }
+  chart.FillGaps();
+  // The 15:00 rule follows the run's reading, not the live clock: every
+  // chart of the run ends on the same day.
+  chart.ExtendTo(Today(), CChart::LocalTime{Reading().date, Reading().hour});
+  const std::string daily = DailyFolder();
+  ClearFileError();
+  if (!chart.Save(std::make_unique<CChartSaverFile>(daily.c_str(), code, false))) {
+    return FileWriteFailed(progress);
+  }
+  if (!IsOutsideQuickRange(code)) {
+    quick_map[code].CopyLast(std::move(chart), kQuickPriceDepth);
+  }
+  return true;
+}
 
 bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
   if (!EnsureIssueList(progress)) return false;
   const std::vector<std::string>& issues = IssueList();
   const std::int32_t count = static_cast<std::int32_t>(issues.size());
   const std::int32_t units = DaysInPeriod();
-  const std::int32_t first = TakeFirstIndex(progress);
+  std::int32_t first = 0;
+  if (!TakeFirstIndex(progress, count, first)) return false;
   progress.total = (count - first) * units;
 
   const std::string daily = DailyFolder();
-  const std::uint32_t today_number = Today().ToNumber();
   CChartTable quick_map;
 
-  for (std::int32_t i = first; i < count; ++i) {
-    const std::string& code = issues[i];
+  // A resumed stage does not fetch the issues before its position again:
+  // their quick entries come from their chart files. It checks each file
+  // first, though: one that is gone (a deleted or replaced daily folder)
+  // or does not read is fetched again, so that the stage never ends with
+  // an issue missing. An issue for which the source has no bar has no
+  // file, and fetching it again gives nothing again, as in an undisturbed
+  // run, so the quick file comes out the same either way. The position
+  // stays at the resumed issue meanwhile.
+  if (first > 0) EnterIssue(progress, 3, first);
+  for (std::int32_t j = 0; j < first; ++j) {
+    const std::string& code = issues[j];
+    std::string path;
+    std::error_code ec;
     CChart chart;
-    bool adjust = false;
-    EnterIssue(progress, 3, i);
-    const bool fetched = FetchIssueSpans(
-        progress, code, i, first, count,
-        "銘柄コード %s(%d/%d個目) の %s までの株価データをダウンロードしました",
-        [&](std::uint32_t& from) {
-          CQuoteItems bars;
-          const std::int32_t status =
-              market_->GetPrice(from, today_number, code, bars, adjust);
-          if (status >= 0) CChart::AppendRecords(bars, chart, true);
-          return status;
-        });
-    if (!fetched) return false;
-    if (chart.empty()) continue;
-
-    if (adjust) {
-      // The source gave split-adjusted bars: they are put back to the
-      // prices as traded, which is how chart files hold them.
-      CDivide splits;
-      splits.Load(std::make_unique<CDivideLoaderDB2>(code, ""));
-      splits.AdjustChart(chart, true, Today());
-    }
-    chart.FillGaps();
-    const CLocalTime now = clock_();
-    chart.ExtendTo(Today(), CChart::LocalTime{now.date, now.hour});
-    if (!chart.Save(std::make_unique<CChartSaverFile>(daily.c_str(), code,
-                                                      false))) {
-      progress.SetError(kFileWriteFailed);
-      return false;
-    }
-    if (!IsOutsideQuickRange(code)) {
+    const bool kept = BuildChartFilePath(daily, code, path) &&
+                      std::filesystem::exists(path, ec) &&
+                      chart.Load(std::make_unique<CChartLoaderFile>(daily.c_str(), code,
+                                                                    kQuickPriceReload));
+    if (!kept) {
+      if (!FetchPrices(progress, j, 0, quick_map)) return false;
+    } else if (!IsOutsideQuickRange(code)) {
       quick_map[code].CopyLast(std::move(chart), kQuickPriceDepth);
     }
   }
 
-  // A resumed stage rebuilds the quick entries of the issues before the one
-  // it resumed at from their chart files. An issue for which the source had
-  // no bar has no chart file, and a full run leaves it out of the quick
-  // file too, so a missing file is skipped rather than failing the run: the
-  // resumed run then writes the same quick file a full run would. A file
-  // that is there but cannot be read still stops the stage.
-  for (std::int32_t j = 0; j < first && j < count; ++j) {
-    const std::string& code = issues[j];
-    if (IsOutsideQuickRange(code)) continue;
-    std::string path;
-    std::error_code ec;
-    if (!BuildChartFilePath(daily, code, path) ||
-        !std::filesystem::exists(path, ec)) {
-      continue;
-    }
-    CChart chart;
-    if (!chart.Load(std::make_unique<CChartLoaderFile>(daily.c_str(), code,
-                                                       kQuickPriceReload))) {
-      progress.SetError(StringFormat(
-          "DBから価格データ(%s)の読み込みに失敗したので処理を中断します",
-          code.c_str()));
-      return false;
-    }
-    quick_map[code].CopyLast(std::move(chart), kQuickPriceDepth);
+  for (std::int32_t i = first; i < count; ++i) {
+    EnterIssue(progress, 3, i);
+    if (!FetchPrices(progress, i, (i - first) * units, quick_map)) return false;
   }
 
   const std::string quick_path = daily + "/" + "quick2.dat";
   std::string writer_error;
+  ClearFileError();
   const std::int32_t written =
       WriteQuickPriceFile(quick_path.c_str(), quick_map, kQuickPriceDepth,
                           GapTolerance(), &writer_error);
   if (written < 0) {
+    if (writer_error.empty()) writer_error = LastFileError();
     progress.SetError(StringFormat(
         "クイックDBを作成できなかったので処理を中断します(%d)\n\n%s", written,
         writer_error.c_str()));
@@ -415,66 +470,92 @@ bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
 
 // ---- Stage 4: margin balances ------------------------------------------
 
+bool CDownloadRun::FetchMargins(WorkerProgress& progress, std::int32_t i,
+                                std::int32_t doneBase, CMarginTable& quick_map) {
+  const std::vector<std::string>& issues = IssueList();
+  const std::int32_t count = static_cast<std::int32_t>(issues.size());
+  const std::string& code = issues[i];
+  const std::uint32_t today_number = Today().ToNumber();
+  CMargin margin;
+  const bool fetched = FetchIssueSpans(
+      progress, code, i, count, doneBase,
+      "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",
+      [&](std::uint32_t& from) {
+        std::vector<CMarginRecord> entries;
+        const std::int32_t status =
+            market_->GetMargin(from, today_number, code, entries);
+        // The pages give their whole table whatever span was asked, so
+        // a later call can repeat the weeks of an earlier one: only
+        // entries after the last one held are added, keeping one entry a
+        // week in ascending order (a file with repeated weeks would be
+        // corrupt).
+        for (const CMarginRecord& entry : entries) {
+          if (status >= 0 && (margin.empty() || margin.back().date < entry.date)) {
+            margin.push_back(entry);
+          }
+        }
+        return status;
+      });
+  if (!fetched) return false;
+  if (margin.empty()) return true;
+  if (progress.cancel) return false;
+  const std::string folder = MarginFolder();
+  ClearFileError();
+  if (!margin.Save(std::make_unique<CMarginSaverFile>(folder.c_str(), code))) {
+    return FileWriteFailed(progress);
+  }
+  quick_map[code] = std::move(margin);
+  return true;
+}
+
 bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
   if (!EnsureIssueList(progress)) return false;
   const std::vector<std::string>& issues = IssueList();
   const std::int32_t count = static_cast<std::int32_t>(issues.size());
   const std::int32_t units = DaysInPeriod();
-  const std::int32_t first = TakeFirstIndex(progress);
+  std::int32_t first = 0;
+  if (!TakeFirstIndex(progress, count, first)) return false;
   progress.total = (count - first) * units;
 
   const std::string folder = MarginFolder();
-  const std::uint32_t today_number = Today().ToNumber();
   CMarginTable quick_map;
 
-  for (std::int32_t i = first; i < count; ++i) {
-    const std::string& code = issues[i];
+  // Issues before the resumed one, as in the price stage: their latest
+  // entries come back from their margin files, and a file that is gone or
+  // does not read is fetched again. Literally, a missing file would stand
+  // in the quick file with no entries; fetching it again leaves out an
+  // issue without margin balances, as an undisturbed run does, so the
+  // resumed run writes the same "quickmg2.dat" byte for byte. Every code
+  // is reloaded, as every code with entries goes into the map above.
+  if (first > 0) EnterIssue(progress, 4, first);
+  for (std::int32_t j = 0; j < first; ++j) {
+    const std::string& code = issues[j];
+    std::string path;
+    std::error_code ec;
     CMargin margin;
-    EnterIssue(progress, 4, i);
-    const bool fetched = FetchIssueSpans(
-        progress, code, i, first, count,
-        "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",
-        [&](std::uint32_t& from) {
-          std::vector<CMarginRecord> entries;
-          const std::int32_t status =
-              market_->GetMargin(from, today_number, code, entries);
-          // The pages give their whole table whatever span was asked, so
-          // a later call can repeat the weeks of an earlier one: only
-          // entries after the last one held are added, keeping one entry a
-          // week in ascending order (a file with repeated weeks would be
-          // corrupt).
-          for (const CMarginRecord& entry : entries) {
-            if (status >= 0 && (margin.empty() || margin.back().date < entry.date)) {
-              margin.push_back(entry);
-            }
-          }
-          return status;
-        });
-    if (!fetched) return false;
-    if (margin.empty()) continue;
-    if (progress.cancel) return false;
-    if (!margin.Save(std::make_unique<CMarginSaverFile>(folder.c_str(), code))) {
-      progress.SetError(kFileWriteFailed);
-      return false;
+    const bool kept = BuildMarginFilePath(folder, code, path) &&
+                      std::filesystem::exists(path, ec) &&
+                      margin.Load(std::make_unique<CMarginLoaderFile>(folder.c_str(), code,
+                                                                      kQuickMarginReload));
+    if (!kept) {
+      if (!FetchMargins(progress, j, 0, quick_map)) return false;
+    } else {
+      quick_map[code] = std::move(margin);
     }
-    quick_map[code] = std::move(margin);
   }
 
-  // Issues before the resumed one: their latest entries come back from
-  // their margin files. A missing or unreadable file is not looked at; the
-  // issue then stands in the quick file without entries.
-  for (std::int32_t j = 0; j < first && j < count; ++j) {
-    const std::string& code = issues[j];
-    if (IsOutsideQuickRange(code)) continue;
-    quick_map[code].Load(std::make_unique<CMarginLoaderFile>(
-        folder.c_str(), code, kQuickMarginReload));
+  for (std::int32_t i = first; i < count; ++i) {
+    EnterIssue(progress, 4, i);
+    if (!FetchMargins(progress, i, (i - first) * units, quick_map)) return false;
   }
 
   const std::string quick_path = folder + "/" + "quickmg2.dat";
   std::string writer_error;
+  ClearFileError();
   const std::int32_t written = WriteQuickMarginFile(
       quick_path.c_str(), quick_map, kQuickMarginDepth, &writer_error);
   if (written < 0) {
+    if (writer_error.empty()) writer_error = LastFileError();
     progress.SetError(StringFormat(
         "クイックDB(信用残)を作成できなかったので処理を中断します(%d)\n\n%s",
         written, writer_error.c_str()));

@@ -5,7 +5,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "series/series_table.h"
 #include "setup/setup_run.h"
 #include "web/local_clock.h"
 #include "web/web_market.h"
@@ -30,15 +32,15 @@
 // stops the download in progress; the stage then ends as cancelled (false,
 // no error text) at the issue it was on, which a resume fetches anew.
 //
-// The object owns its market data source. The clock gives the local time
-// that decides the last complete trading day when a chart is extended to
-// today; tests pass a fixed one together with a scripted market.
+// The object owns its market data source, whose clock is the run's one
+// reading (CSetupRun::SetPeriod): the archive's file names, the readers'
+// date rules and the last complete trading day of every chart follow it.
+// Tests pass a scripted market.
 class CDownloadRun : public CSetupRun {
  public:
-  // `market` may be null: a CWebMarket on `clock` is made then. The
-  // options object is not owned and must outlive this object.
-  CDownloadRun(const CRunOptions* options, std::unique_ptr<CWebMarket> market,
-               CLocalClock clock = SystemLocalTime);
+  // `market` may be null: a CWebMarket is made then. The options object is
+  // not owned and must outlive this object.
+  CDownloadRun(const CRunOptions* options, std::unique_ptr<CWebMarket> market);
   ~CDownloadRun() override;
 
   CWebMarket& Market() { return *market_; }
@@ -78,25 +80,39 @@ class CDownloadRun : public CSetupRun {
   // after the first failed other than by not being there (404): the
   // listing is then incomplete and the codes are not to be used.
   std::vector<std::string> BuildCodeList(std::int32_t& status);
-  // The database's last error in the form "SQLSTATE(native)message".
-  std::string DatabaseErrorText() const;
+  // For a resumed stage 1: true when the code list it worked on is at hand
+  // (kept in memory, or in the folder's code list file and matching the
+  // position), and then in codeList_.
+  bool TakeKeptCodeList(const WorkerProgress& progress);
   // "%u/%u/%u" of the day before date number `from`.
   static std::string LastDayText(std::uint32_t from);
-  // The span loop of the price and margin stages for issue `i` of `count`
-  // (the stage started at `first`): calls `fetch(from)` from the first
-  // date on, which asks the source from `from` up to today, keeps what it
-  // got and returns the source's status, until `from` passes today or the
-  // source stops moving it. Each span updates the record's done figure and
-  // status (`statusFormat`: code, position, count, last day fetched).
-  // False when the stage is to stop: a cancel, or a failure, whose error
-  // text is then set.
+  // The span loop of the price and margin stages for issue `i` of `count`:
+  // calls `fetch(from)` from the first date on, which asks the source from
+  // `from` up to today, keeps what it got and returns the source's status,
+  // until `from` passes today or the source stops moving it. Each span sets
+  // the record's done figure (`doneBase` plus the days reached) and status
+  // (`statusFormat`: code, position, count, last day fetched). False when
+  // the stage is to stop: a cancel, or a failure, whose error text is then
+  // set.
   bool FetchIssueSpans(WorkerProgress& progress, const std::string& code, std::int32_t i,
-                       std::int32_t first, std::int32_t count, const char* statusFormat,
+                       std::int32_t count, std::int32_t doneBase, const char* statusFormat,
                        const std::function<std::int32_t(std::uint32_t& from)>& fetch);
+  // Fetches issue `i` of the issue list whole, writes its chart or margin
+  // file and puts it into the quick map. True also for an issue without
+  // data (no file then); false when the stage is to stop.
+  bool FetchPrices(WorkerProgress& progress, std::int32_t i, std::int32_t doneBase,
+                   CChartTable& quick_map);
+  bool FetchMargins(WorkerProgress& progress, std::int32_t i, std::int32_t doneBase,
+                    CMarginTable& quick_map);
+  // Sets the error of a chart or margin file that could not be written,
+  // with its cause; always false.
+  static bool FileWriteFailed(WorkerProgress& progress);
 
   std::unique_ptr<CWebMarket> market_;
-  CLocalClock clock_;
   std::int32_t listPagePauseMs_ = 100;
+  // Stage 1's code list, kept while the run object lives, so that a resume
+  // in the same process goes on through the same list.
+  std::vector<std::string> codeList_;
 };
 
 #endif  // TICKORA_SETUP_DOWNLOAD_RUN_H_

@@ -1,23 +1,29 @@
 #include "setup/resume_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <iterator>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <system_error>
+#include <sstream>
 #include <vector>
 
 namespace {
 
 constexpr char kHeader[] = "[TickoraSetupResume]";
+constexpr char kTempSuffix[] = ".tmp";
+// A position file is a few hundred bytes and a code list well under a
+// megabyte: anything larger is not one of ours.
+constexpr std::size_t kMaxFileBytes = 4 << 20;
 
 // The keys in the order they are written; every one must be present.
 const char* const kKeys[] = {
-    "version", "stage",  "index", "etf",   "reit",   "prime",
-    "standard", "growth", "other", "splits", "margin", "archive",
-    "first",   "today",  "issues", "issuehash"};
+    "version", "stage",  "index",  "etf",    "reit",   "prime",
+    "standard", "growth", "other",  "splits", "margin", "archive",
+    "first",   "today",  "hour",   "minute", "issues", "issuehash"};
 
 bool ParseNumber(const std::string& text, std::uint32_t& value) {
   const char* end = text.data() + text.size();
@@ -30,20 +36,70 @@ bool ParseDate(std::uint32_t number, CDate& date) {
          date.day <= CDate::DaysInMonth(date.month, date.year);
 }
 
-}  // namespace
-
-bool CResumePosition::SameChoices(const CResumePosition& other) const {
-  const CRunChoices& a = choices;
-  const CRunChoices& b = other.choices;
-  return a.etf == b.etf && a.reit == b.reit && a.prime == b.prime &&
-         a.standard == b.standard && a.growth == b.growth &&
-         a.otherMarkets == b.otherMarkets && a.splits == b.splits &&
-         a.margin == b.margin && a.useArchive == b.useArchive &&
-         firstDate == other.firstDate && today == other.today;
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }
+
+// Writes `text` to "<path>.tmp", created anew, and renames it over `path`.
+// The temporary name is opened with O_EXCL and O_NOFOLLOW, so a file or a
+// link placed there is never written through: it is removed (a link
+// itself, not what it names) and the name created once more.
+//
+// No fsync: the file has to survive the process, not the machine. A
+// position lost with the machine leaves an older one, or a damaged one,
+// which the front ends report with the way on (--resume starts afresh).
+bool WriteAtomically(const std::string& path, const std::string& text) {
+  const std::string temp = path + kTempSuffix;
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = open(temp.c_str(), kFlags, 0644);
+  if (fd < 0 && errno == EEXIST && unlink(temp.c_str()) == 0) {
+    fd = open(temp.c_str(), kFlags, 0644);
+  }
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, text);
+  const bool closed = close(fd) == 0;
+  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+enum class ReadResult { kOk, kMissing, kFailed };
+
+// Reads a whole small file without following a link at `path`.
+ReadResult ReadSmallFile(const std::string& path, std::string& text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+  text.clear();
+  char buffer[16 * 1024];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxFileBytes) ok = false;
+    if (n <= 0 || !ok) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return ok ? ReadResult::kOk : ReadResult::kFailed;
+}
+
+}  // namespace
 
 std::string ResumeFilePath(const std::string& folder) {
   return folder + "/" + "setup-resume.ini";
+}
+
+std::string ResumeCodesPath(const std::string& folder) {
+  return folder + "/" + "setup-resume-codes.txt";
 }
 
 std::uint32_t HashIssueList(const std::vector<std::string>& codes) {
@@ -67,7 +123,9 @@ bool WriteResumeFile(const std::string& path, const CResumePosition& p) {
       static_cast<std::uint32_t>(p.resumeIndex),
       c.etf, c.reit, c.prime, c.standard, c.growth, c.otherMarkets,
       c.splits, c.margin, c.useArchive,
-      p.firstDate.ToNumber(), p.today.ToNumber(),
+      p.firstDate.ToNumber(), p.reading.date.ToNumber(),
+      static_cast<std::uint32_t>(p.reading.hour),
+      static_cast<std::uint32_t>(p.reading.minute),
       static_cast<std::uint32_t>(p.issueCount), p.issueHash};
   std::string text = std::string(kHeader) + "\n";
   for (std::size_t i = 0; i < std::size(kKeys); ++i) {
@@ -75,29 +133,15 @@ bool WriteResumeFile(const std::string& path, const CResumePosition& p) {
     auto [end, ec] = std::to_chars(number, number + sizeof number, values[i]);
     text += std::string(kKeys[i]) + "=" + std::string(number, end) + "\n";
   }
-  // No fsync: the file has to survive the process, not the machine. A
-  // position lost with the machine leaves an older one (or none), and an
-  // older position only makes the next run fetch again what is there.
-  const std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) return false;
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) std::filesystem::remove(temp, ec);
-  return !ec;
+  return WriteAtomically(path, text);
 }
 
 ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& position) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec) ? ResumeFileResult::kDamaged
-                                             : ResumeFileResult::kMissing;
-  }
+  std::string text;
+  const ReadResult got = ReadSmallFile(path, text);
+  if (got == ReadResult::kMissing) return ResumeFileResult::kMissing;
+  if (got != ReadResult::kOk) return ResumeFileResult::kDamaged;
+  std::istringstream in(text);
   std::string line;
   if (!std::getline(in, line) || line != kHeader) return ResumeFileResult::kDamaged;
   std::map<std::string, std::uint32_t> values;
@@ -127,12 +171,21 @@ ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& positi
   }
   CResumePosition read;
   if (values["stage"] < 1 || values["stage"] > 4 || values["index"] > INT32_MAX ||
-      values["issues"] > INT32_MAX || !ParseDate(values["first"], read.firstDate) ||
-      !ParseDate(values["today"], read.today) || read.today < read.firstDate) {
+      values["issues"] > INT32_MAX || values["hour"] > 23 || values["minute"] > 59 ||
+      !ParseDate(values["first"], read.firstDate) ||
+      !ParseDate(values["today"], read.reading.date) ||
+      read.reading.date < read.firstDate) {
+    return ResumeFileResult::kDamaged;
+  }
+  // A stage the run's own choices leave out is never where it stopped.
+  if ((values["stage"] == 2 && values["splits"] == 0) ||
+      (values["stage"] == 4 && values["margin"] == 0)) {
     return ResumeFileResult::kDamaged;
   }
   read.stage = static_cast<std::int32_t>(values["stage"]);
   read.resumeIndex = static_cast<std::int32_t>(values["index"]);
+  read.reading.hour = static_cast<int>(values["hour"]);
+  read.reading.minute = static_cast<int>(values["minute"]);
   read.issueCount = static_cast<std::int32_t>(values["issues"]);
   read.issueHash = values["issuehash"];
   CRunChoices& c = read.choices;
@@ -147,4 +200,40 @@ ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& positi
   c.useArchive = values["archive"];
   position = read;
   return ResumeFileResult::kOk;
+}
+
+bool WriteCodeListFile(const std::string& path, const std::vector<std::string>& codes) {
+  std::string text;
+  for (const std::string& code : codes) {
+    // A code with a line break could not be read back as one code.
+    if (code.find('\n') != std::string::npos) return false;
+    text += code + "\n";
+  }
+  return WriteAtomically(path, text);
+}
+
+bool ReadCodeListFile(const std::string& path, std::vector<std::string>& codes) {
+  std::string text;
+  if (ReadSmallFile(path, text) != ReadResult::kOk) return false;
+  if (!text.empty() && text.back() != '\n') return false;  // cut short
+  codes.clear();
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    codes.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return true;
+}
+
+void RemoveResumeLeftovers(const std::string& folder) {
+  for (const std::string& path : {ResumeFilePath(folder), ResumeCodesPath(folder)}) {
+    unlink((path + kTempSuffix).c_str());
+  }
+}
+
+void RemoveResumeFiles(const std::string& folder) {
+  RemoveResumeLeftovers(folder);
+  unlink(ResumeFilePath(folder).c_str());
+  unlink(ResumeCodesPath(folder).c_str());
 }

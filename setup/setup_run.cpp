@@ -1,14 +1,17 @@
 #include "setup/setup_run.h"
 
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
 #include "series/replace_file.h"
 #include "setup/resume_file.h"
 #include "support/app_paths.h"
+#include "support/cp932.h"
 #include "support/settings_file.h"
 #include "support/text.h"
 #include "web/usage_log.h"
+#include "web/web_archive.h"
 
 namespace fs = std::filesystem;
 
@@ -30,13 +33,13 @@ std::string CSetupRun::MarginFolder() const {
   return DatabaseFolder() + "/" + "margin";
 }
 
-void CSetupRun::SetPeriod(const CDate& first_date, const CDate& today) {
+void CSetupRun::SetPeriod(const CDate& first_date, const CLocalTime& reading) {
   firstDate_ = first_date;
-  today_ = today;
+  reading_ = reading;
 }
 
 std::int32_t CSetupRun::DaysInPeriod() const {
-  return today_.DaysBetween(firstDate_) + 1;
+  return Today().DaysBetween(firstDate_) + 1;
 }
 
 std::int32_t CSetupRun::TakeFirstIndex(WorkerProgress& progress) {
@@ -47,18 +50,61 @@ std::int32_t CSetupRun::TakeFirstIndex(WorkerProgress& progress) {
   return 0;
 }
 
+bool CSetupRun::TakeFirstIndex(WorkerProgress& progress, std::int32_t count,
+                               std::int32_t& first) {
+  const bool resumed = progress.resume == 1;
+  first = TakeFirstIndex(progress);
+  if (!resumed || first == 0 || (first > 0 && first < count)) return true;
+  // Every position a run writes names an item of its stage's list, so one
+  // at or past the end was not written by a run: taking it as "the stage
+  // is done" would skip the stage's work without a word.
+  progress.SetError(StringFormat(
+      "再開する位置(%d件目)が銘柄リスト(%d件)の範囲外なので処理を中断します",
+      first + 1, count));
+  return false;
+}
+
 std::string CSetupRun::PositionFilePath() const {
   return ResumeFilePath(DatabaseFolder());
 }
 
-void CSetupRun::ExpectIssueList(std::int32_t count, std::uint32_t hash) {
+std::string CSetupRun::CodeListFilePath() const {
+  return ResumeCodesPath(DatabaseFolder());
+}
+
+void CSetupRun::ContinueFrom(const CResumePosition& position) {
+  SetPeriod(position.firstDate, position.reading);
   expectList_ = true;
-  expectedCount_ = count;
-  expectedHash_ = hash;
+  expectedCount_ = position.issueCount;
+  expectedHash_ = position.issueHash;
+}
+
+bool CSetupRun::TakeExpectedList(std::int32_t& count, std::uint32_t& hash) {
+  if (!expectList_) return false;
+  expectList_ = false;
+  count = expectedCount_;
+  hash = expectedHash_;
+  return true;
+}
+
+void CSetupRun::SetStageList(const std::vector<std::string>& list) {
+  listCount_ = static_cast<std::int32_t>(list.size());
+  listHash_ = HashIssueList(list);
+}
+
+bool CSetupRun::IssueListAsExpected() {
+  std::int32_t count = 0;
+  std::uint32_t hash = 0;
+  if (!TakeExpectedList(count, hash)) return true;
+  return static_cast<std::int32_t>(issueList_.size()) == count &&
+         HashIssueList(issueList_) == hash;
 }
 
 bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
-  if (!issueList_.empty()) return true;
+  if (!issueList_.empty()) {
+    SetStageList(issueList_);
+    return true;
+  }
   if (!LoadIssueList(progress)) {
     // A list read only in part would let a resume work on the part alone
     // and end as a success with the other issues missing from every file:
@@ -66,18 +112,65 @@ bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
     issueList_.clear();
     return false;
   }
-  issueHash_ = HashIssueList(issueList_);
-  if (expectList_) {
-    expectList_ = false;
-    if (static_cast<std::int32_t>(issueList_.size()) != expectedCount_ ||
-        issueHash_ != expectedHash_) {
-      issueList_.clear();
-      progress.SetError(
-          "データベースの銘柄リストが中断したときと異なるので処理を中断します");
+  if (!IssueListAsExpected()) {
+    issueList_.clear();
+    progress.SetError(
+        "データベースの銘柄リストが中断したときと異なるので処理を中断します");
+    return false;
+  }
+  SetStageList(issueList_);
+  return true;
+}
+
+bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason) {
+  const std::int32_t index = position.resumeIndex;
+  if (position.stage == 1) {
+    // Stage 1 continues through its kept code list; without one (or with
+    // one that is not the list of the position) it starts again at its
+    // first code, which stores every issue again and loses nothing.
+    std::vector<std::string> codes;
+    if (ReadCodeListFile(CodeListFilePath(), codes) &&
+        static_cast<std::int32_t>(codes.size()) == position.issueCount &&
+        HashIssueList(codes) == position.issueHash && index >= position.issueCount &&
+        index > 0) {
+      reason = "holds a position (issue " + std::to_string(index + 1) +
+               ") past the end of the code list of stage 1 (" +
+               std::to_string(codes.size()) + " codes); delete the folder to start afresh";
       return false;
     }
+    return true;
+  }
+  database_ = &CDBStock3::Instance();
+  WorkerProgress progress;
+  issueList_.clear();
+  if (!database_->Open(DatabaseFilePath()) || !LoadIssueList(progress)) {
+    issueList_.clear();
+    reason = "holds an interrupted setup whose database (stock.mdb) does not read; "
+             "delete the folder to start afresh";
+    return false;
+  }
+  if (!IssueListAsExpected()) {
+    issueList_.clear();
+    reason = "holds an interrupted setup whose issue list differs from the one in its "
+             "database; delete the folder to start afresh";
+    return false;
+  }
+  if (index > 0 && index >= static_cast<std::int32_t>(issueList_.size())) {
+    reason = "holds a position (issue " + std::to_string(index + 1) +
+             ") past the end of the issue list (" + std::to_string(issueList_.size()) +
+             " issues); delete the folder to start afresh";
+    issueList_.clear();
+    return false;
   }
   return true;
+}
+
+std::string CSetupRun::DatabaseErrorText() const {
+  std::string text;
+  if (database_ != nullptr) database_->GetError(&text);
+  // The engine's text says what failed ("database or disk is full",
+  // "attempt to write a readonly database"); the path says where.
+  return text + "\n" + Cp932FromUtf8(DatabaseFilePath());
 }
 
 void CSetupRun::EnterIssue(WorkerProgress& progress, std::int32_t stage,
@@ -101,11 +194,9 @@ void CSetupRun::EnterIssue(WorkerProgress& progress, std::int32_t stage,
   position.choices.margin = options_->MarginChosen();
   position.choices.useArchive = options_->UseArchive();
   position.firstDate = firstDate_;
-  position.today = today_;
-  if (stage >= 2) {
-    position.issueCount = static_cast<std::int32_t>(issueList_.size());
-    position.issueHash = issueHash_;
-  }
+  position.reading = reading_;
+  position.issueCount = listCount_;
+  position.issueHash = listHash_;
   // A position that cannot be written leaves the last one written, which
   // lies behind the real one: a later resume then fetches some issues
   // again, which stores the same data. The run itself goes on.
@@ -206,7 +297,37 @@ bool CSetupRun::InitDatabase(WorkerProgress& progress) {
   return true;
 }
 
+void CSetupRun::RemoveLeftovers() {
+  // Chart, margin and quick files are written under a temporary name and
+  // renamed; a run killed in between leaves the temporary file behind, and
+  // the archive client's private folder (up to the size of the unpacked
+  // archive) in the temporary directory.
+  RemoveLeftReplacements(DailyFolder());
+  RemoveLeftReplacements(MarginFolder());
+  RemoveResumeLeftovers(DatabaseFolder());
+  CWebArchive::RemoveStaleFolders();
+}
+
 void CSetupRun::Run(WorkerProgress& progress) {
+  // No exception leaves the worker thread: one that reaches here (a page
+  // too large for memory, say) ends the run as a failure of the stage it
+  // was in, whose position stays for a resume. A run that had finished
+  // stays finished.
+  const auto fail = [&progress](const std::string& what) {
+    if (progress.stage == 5) return;
+    progress.SetError("予期しないエラーが発生したので処理を中断します。\n\n" +
+                      Cp932FromUtf8(what));
+  };
+  try {
+    RunSteps(progress);
+  } catch (const std::exception& e) {
+    fail(e.what());
+  } catch (...) {
+    fail("unknown exception");
+  }
+}
+
+void CSetupRun::RunSteps(WorkerProgress& progress) {
   // A run that stopped before its first stage began (the folders or the
   // database could not be made) has nothing to continue: the gates would
   // open for no stage and the database may be missing or half built. Such
@@ -224,18 +345,12 @@ void CSetupRun::Run(WorkerProgress& progress) {
     return;
   }
   writtenStage_ = writtenIndex_ = -1;
-  std::error_code ec;
+  listCount_ = 0;
+  listHash_ = 0;
   // A fresh run throws the old database away, and with it the position
   // that pointed into it.
-  // A temporary file left by a kill between writing and renaming goes too.
-  if (keepPosition_ && progress.resume == 0) {
-    fs::remove(PositionFilePath(), ec);
-    fs::remove(PositionFilePath() + ".tmp", ec);
-  }
-  // Chart, margin and quick files are written under a temporary name and
-  // renamed; a run killed in between leaves the temporary file behind.
-  RemoveLeftReplacements(DailyFolder());
-  RemoveLeftReplacements(MarginFolder());
+  if (keepPosition_ && progress.resume == 0) RemoveResumeFiles(DatabaseFolder());
+  RemoveLeftovers();
   if (!InitDatabase(progress)) return;
 
   SetArchivePreference(options_->UseArchive());
@@ -261,10 +376,7 @@ void CSetupRun::Run(WorkerProgress& progress) {
   }
 
   WriteSettings();
-  if (keepPosition_) {
-    fs::remove(PositionFilePath(), ec);
-    fs::remove(PositionFilePath() + ".tmp", ec);
-  }
+  if (keepPosition_) RemoveResumeFiles(DatabaseFolder());
   progress.stage = 5;
   PostUsageLog("SetupComplete");
 }

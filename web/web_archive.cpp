@@ -1,6 +1,11 @@
 #include "web/web_archive.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +16,7 @@
 #include "series/chunk_writer.h"
 #include "series/temp_file.h"
 #include "support/app_paths.h"
+#include "support/file_error.h"
 #include "web/inflate_buffer.h"
 #include "web/site_urls.h"
 
@@ -21,16 +27,22 @@ class CFileSink : public CInflateSink {
  public:
   explicit CFileSink(std::string path) : path_(std::move(path)) {}
 
-  bool Begin() override { return out_.Create(path_.c_str()); }
+  bool Begin() override {
+    beginFailed_ = !out_.Create(path_.c_str());
+    return !beginFailed_;
+  }
   void Add(const unsigned char* bytes, size_t size) override {
     out_.Put(bytes, size);
   }
   // True when every byte reached the file.
   bool Finish() { return out_.Close(); }
+  // True when the file could not be made or written: a local cause.
+  bool LocalFault() const { return beginFailed_ || out_.Failed(); }
 
  private:
   std::string path_;
   CChunkWriter out_;
+  bool beginFailed_ = false;
 };
 
 // Unpacks into an index and its values file, for the kinds kept by year.
@@ -39,14 +51,20 @@ class CIndexSink : public CInflateSink {
   CIndexSink(CArchiveIndex& index, std::string path)
       : index_(index), path_(std::move(path)) {}
 
-  bool Begin() override { return index_.Begin(path_); }
+  bool Begin() override {
+    beginFailed_ = !index_.Begin(path_);
+    return !beginFailed_;
+  }
   void Add(const unsigned char* bytes, size_t size) override {
     index_.Add(bytes, size);
   }
+  // True when the values file could not be made or written: a local cause.
+  bool LocalFault() const { return beginFailed_ || index_.WriteFailed(); }
 
  private:
   CArchiveIndex& index_;
   std::string path_;
+  bool beginFailed_ = false;
 };
 
 std::string Dated(const char* kind, const CDate& date) {
@@ -88,10 +106,50 @@ CWebArchive::~CWebArchive() {
 
 const std::string& CWebArchive::Folder() {
   if (folder_.empty()) {
-    std::string pattern = TempFolder() + "tickora-archive-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) folder_ = pattern + "/";
+    // The process id in the name lets a later run tell the folder of a
+    // process that was killed (and so never removed it) from a live one.
+    std::string pattern = TempFolder() + kFolderPrefix + std::to_string(getpid()) + "-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) {
+      folder_ = pattern + "/";
+    } else {
+      NoteFileError(errno, TempFolder());
+    }
   }
   return folder_;
+}
+
+int32_t CWebArchive::LocalFault() {
+  localError_ = LastFileError();
+  return kErrorLocal;
+}
+
+int CWebArchive::RemoveStaleFolders() {
+  namespace fs = std::filesystem;
+  const std::string prefix = kFolderPrefix;
+  const uid_t uid = getuid();
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(TempFolder(), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    // "<prefix><pid>-XXXXXX": only a folder of this user whose process is
+    // gone. A folder of another naming, or whose process still runs (or
+    // cannot be asked), is left alone.
+    const char* digits = name.c_str() + prefix.size();
+    char* after = nullptr;
+    errno = 0;
+    const long pid = std::strtol(digits, &after, 10);
+    if (after == digits || *after != '-' || errno != 0 || pid <= 0) continue;
+    struct stat info {};
+    if (lstat(it->path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != uid) {
+      continue;
+    }
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    std::error_code gone;
+    if (fs::remove_all(it->path(), gone) > 0 && !gone) ++removed;
+  }
+  return removed;
 }
 
 // ---- Names ------------------------------------------------------------------
@@ -120,6 +178,7 @@ CDate CWebArchive::PriceCutoff(const CLocalTime& now, int hour, int minute) {
 // ---- Fetching ---------------------------------------------------------------
 
 int32_t CWebArchive::Download(const std::string& name, CInflateSink& sink) {
+  ClearFileError();
   CInflateBuffer buffer(sink);
   const int32_t code =
       client_.Get(SiteAddress(Site::kArchive, std::string(kPathPrefix) + name),
@@ -134,12 +193,13 @@ int32_t CWebArchive::FetchWhole(const std::string& name, const char* local,
   // Without a private folder there is nowhere to unpack: the buffer would
   // not open, so nothing is requested.
   const std::string& folder = Folder();
-  if (folder.empty()) return CHttpClient::kErrorBufferOpen;
+  if (folder.empty()) return LocalFault();
   const CTempFile unpacked(folder + local);  // gone on every path
   CFileSink sink(unpacked);
   const int32_t code = Download(name, sink);
+  if (sink.LocalFault()) return LocalFault();
   if (code != kOk) return code;
-  if (!sink.Finish()) return kErrorRead;
+  if (!sink.Finish()) return LocalFault();
   return read(static_cast<const std::string&>(unpacked)) ? kOk : kErrorRead;
 }
 
@@ -147,19 +207,24 @@ int32_t CWebArchive::FetchYear(Years& years, int32_t year,
                                const std::string& name, const char* local,
                                size_t valueBytes) {
   const std::string& folder = Folder();
-  if (folder.empty()) return CHttpClient::kErrorBufferOpen;
+  if (folder.empty()) return LocalFault();
   // The index deletes its values file when it goes, so a year that is not
   // kept leaves nothing behind.
   auto index = std::make_unique<CArchiveIndex>(valueBytes);
   CIndexSink sink(*index, folder + local + std::to_string(year) + ".bin");
   const int32_t code = Download(name, sink);
+  // A values file that could not be written says nothing about the
+  // archive: the question must not go on to the pages, which hold far less
+  // history, as if the file were broken.
+  if (sink.LocalFault()) return LocalFault();
   if (code != kOk) return code;
+  if (!index->End()) return LocalFault();
   // A year whose file did not even hold its header (an empty or cut answer
   // that still unpacked) is not kept either: kept empty, it would answer
   // every later issue with no bars for the year and their charts would
   // silently lack it. Each question then tries the file again and, while
   // it stays broken, goes on to the pages.
-  if (!index->End() || !index->HasHeader()) return kErrorRead;
+  if (!index->HasHeader()) return kErrorRead;
   years[year] = std::move(index);
   return kOk;
 }
@@ -292,6 +357,8 @@ std::string CWebArchive::GetArchiveMessage(int32_t result) {
       return "アーカイブがありません。";
     case kErrorNoSeries:
       return "該当の時系列データがありません。";
+    case kErrorLocal:
+      return "一時フォルダのファイルを作成または書き込みできませんでした。";
     default:
       return "不明なエラーが発生しました。";
   }

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/brand_map.h"
@@ -56,7 +57,9 @@ class CInflateSink;
 // The private folder is made with mkdtemp under the temporary directory on
 // the first fetch (and tried again on a later fetch when that failed), so
 // two runs never share a file; the object removes it, with every file in
-// it, when it goes. No file name is ever put on a command line, so a
+// it, when it goes. Its name holds the process id ("tickora-archive-<pid>-
+// XXXXXX"), so that RemoveStaleFolders can remove those of processes that
+// were killed. No file name is ever put on a command line, so a
 // temporary directory with blanks in its path works.
 //
 // Result codes:
@@ -64,12 +67,16 @@ class CInflateSink;
 //   1          the archive is loaded but holds no entry for the issue
 //              (GetBrand and GetDivide only)
 //   -1 to -599, -1000 to -1011
-//              the download failed: the HTTP client's code. -1000 also when
-//              the private folder cannot be made (nothing is requested then);
-//              -1011 when the client's cancel flag stopped it
+//              the download failed: the HTTP client's code; -1011 when the
+//              client's cancel flag stopped it
 //   -20000     the download did not unpack: a damaged, cut or empty gzip
 //   -20001     the unpacked file did not read (no whole header, or a kept
-//              year's values could not be written or read back)
+//              year's values could not be read back)
+//   -20004     a local fault: the private folder, or a file in it, could
+//              not be made or written (a full or read-only temporary
+//              folder). Nothing is known about the archive then, so unlike
+//              the others this is not a reason to ask the pages instead;
+//              LastLocalError names the cause.
 //
 // What stays after a failure: a failed or cancelled download, or a failed
 // unpack, leaves the kind's table as it was, so the next question fetches
@@ -97,7 +104,10 @@ class CWebArchive {
     kErrorRead = -20001,
     kErrorNoArchive = -20002,
     kErrorNoSeries = -20003,
+    kErrorLocal = -20004,
   };
+  // The start of the private folder's name.
+  static constexpr const char* kFolderPrefix = "tickora-archive-";
 
   explicit CWebArchive(CLocalClock clock = SystemLocalTime);
   virtual ~CWebArchive();
@@ -138,6 +148,17 @@ class CWebArchive {
   // cancel flag.
   CHttpClient& Client() { return client_; }
 
+  // The clock that the file names are dated by, from the next question on.
+  void SetClock(CLocalClock clock) { clock_ = std::move(clock); }
+
+  // The cause of the last kErrorLocal ("<system text> (<path>)", CP932).
+  const std::string& LastLocalError() const { return localError_; }
+
+  // Removes the private folders, under the temporary directory, that
+  // processes of this user left behind when they were killed (their
+  // process no longer exists). Answers how many were removed.
+  static int RemoveStaleFolders();
+
  private:
   using Years = std::map<int32_t, std::unique_ptr<CArchiveIndex>>;
 
@@ -154,10 +175,13 @@ class CWebArchive {
   // The private folder with a trailing "/", made on first use; empty when
   // it cannot be made.
   const std::string& Folder();
+  // Notes the cause of a local fault and answers kErrorLocal.
+  int32_t LocalFault();
 
   CLocalClock clock_;
   CHttpClient client_;
   std::string folder_;
+  std::string localError_;
   CBrandMap brands_;
   CDivideMap divides_;
   Years priceYears_;

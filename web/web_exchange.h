@@ -7,6 +7,7 @@
 
 #include "series/day_record.h"
 #include "web/http_client.h"
+#include <utility>
 #include "web/local_clock.h"
 
 // CWebExchange reads the built-in indices (1001-1003) and currency pairs
@@ -22,6 +23,9 @@
 class CWebExchange {
  public:
   explicit CWebExchange(CLocalClock clock = SystemLocalTime);
+
+  // The clock of the date rules, from the next question on.
+  void SetClock(CLocalClock clock) { clock_ = std::move(clock); }
   virtual ~CWebExchange();
   CWebExchange(const CWebExchange&) = delete;
   CWebExchange& operator=(const CWebExchange&) = delete;

@@ -6,6 +6,7 @@
 
 #include "series/day_record.h"
 #include "web/http_client.h"
+#include <utility>
 #include "web/local_clock.h"
 
 // CWebFutures reads the Nikkei 225 future (code 1051) and the Dow average
@@ -25,6 +26,9 @@ class CWebFutures {
   static constexpr int32_t kDowDaysPerRequest = 20;
 
   explicit CWebFutures(CLocalClock clock = SystemLocalTime);
+
+  // The clock of the date rules, from the next question on.
+  void SetClock(CLocalClock clock) { clock_ = std::move(clock); }
   virtual ~CWebFutures();
   CWebFutures(const CWebFutures&) = delete;
   CWebFutures& operator=(const CWebFutures&) = delete;

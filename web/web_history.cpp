@@ -59,6 +59,12 @@ void AppendBars(const std::string& code, const std::vector<CDayRecord>& bars,
 CWebHistory::CWebHistory(CLocalClock clock)
     : clock_(clock), exchange_(clock), futures_(clock) {}
 
+void CWebHistory::SetClock(const CLocalClock& clock) {
+  clock_ = clock;
+  exchange_.SetClock(clock);
+  futures_.SetClock(clock);
+}
+
 CWebHistory::~CWebHistory() = default;
 
 void CWebHistory::SetAttempts(int32_t attempts) {

@@ -46,6 +46,10 @@ class CWebHistory {
   static constexpr uint32_t kBrokerSpacingMs = 300;
 
   CWebHistory(CLocalClock clock = SystemLocalTime);
+
+  // The clock of the date rules (its own and its readers'), from the next
+  // question on.
+  void SetClock(const CLocalClock& clock);
   virtual ~CWebHistory();
   CWebHistory(const CWebHistory&) = delete;
   CWebHistory& operator=(const CWebHistory&) = delete;

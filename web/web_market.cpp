@@ -28,6 +28,16 @@ CWebMarket::CWebMarket(CLocalClock clock)
 
 CWebMarket::~CWebMarket() = default;
 
+void CWebMarket::SetClock(const CLocalClock& clock) {
+  history_->SetClock(clock);
+  archive_->SetClock(clock);
+}
+
+bool CWebMarket::IsFinal(std::int32_t archive_result) {
+  return archive_result >= 0 || archive_result == CHttpClient::kErrorCancelled ||
+         archive_result == CWebArchive::kErrorLocal;
+}
+
 void CWebMarket::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
   archive_->Client().SetCancelFlag(cancel);
   stock_->Client().SetCancelFlag(cancel);
@@ -41,7 +51,7 @@ void CWebMarket::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
 std::int32_t CWebMarket::GetBrand(const std::string& code, CBrandRecord& record) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetBrand(code, record);
-    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
+    if (result != CWebArchive::kNoEntry && IsFinal(result)) return result;
   }
   return stock_->GetBrand(code, record);
 }
@@ -54,7 +64,7 @@ std::int32_t CWebMarket::GetDivide(const std::string& code,
                                    std::vector<CDivideRecord>& splits) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetDivide(code, splits);
-    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
+    if (IsFinal(result)) return result;
   }
   return stock_->GetDivide(code, splits);
 }
@@ -64,7 +74,7 @@ std::int32_t CWebMarket::GetPrice(std::uint32_t& from, std::uint32_t to,
                                   bool& adjust) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetPrice(from, to, code, records, adjust);
-    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
+    if (IsFinal(result)) return result;
   }
   const std::int32_t result = history_->GetPrice(from, to, code, records, adjust);
   AsWebRecords(records);
@@ -76,7 +86,7 @@ std::int32_t CWebMarket::GetPriceLast(std::int32_t& position,
                                       CQuoteItems& records) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetPriceLast(position, codes, records);
-    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
+    if (IsFinal(result)) return result;
   }
   const std::int32_t result = history_->GetPriceLast(position, codes, records);
   AsWebRecords(records);
@@ -88,7 +98,7 @@ std::int32_t CWebMarket::GetMargin(std::uint32_t& from, std::uint32_t to,
                                    std::vector<CMarginRecord>& records) {
   if (useArchive_) {
     const std::int32_t result = archive_->GetMargin(from, to, code, records);
-    if (result >= 0 || result == CHttpClient::kErrorCancelled) return result;
+    if (IsFinal(result)) return result;
   }
   return stock_->GetMargin(from, to, code, records);
 }
@@ -96,6 +106,9 @@ std::int32_t CWebMarket::GetMargin(std::uint32_t& from, std::uint32_t to,
 std::string CWebMarket::GetMessage(std::int32_t result) const {
   if (result >= 0) return "成功";
   if (result == CHttpClient::kErrorCancelled) return CHttpClient::GetMessage(result);
+  if (result == CWebArchive::kErrorLocal) {
+    return CWebArchive::GetArchiveMessage(result) + "\n" + archive_->LastLocalError();
+  }
   if (result >= kArchiveCodesFirst && result <= kArchiveCodesLast) {
     return CWebArchive::GetArchiveMessage(result);
   }

@@ -39,6 +39,13 @@ class CWebStock;
 // advanced past the days an answer covers, so a caller loops while from is
 // not after to. Outputs are emptied before they are filled.
 //
+// An issue missing from a loaded issue file (GetBrand's 1) is asked of the
+// pages too: stored as a blank row it would have no kind and drop out of
+// every later stage. A local fault of the archive client (a full or
+// read-only temporary folder, CWebArchive::kErrorLocal) is final like a
+// cancel: it says nothing about the archive, and the pages hold far less
+// history.
+//
 // The object owns its archive client and page readers; the archive keeps
 // every file it has loaded until the object goes. One thread at a time.
 // The operations are virtual so that tests can script a source.
@@ -77,6 +84,12 @@ class CWebMarket {
   // The Japanese text (CP932) of a result code.
   virtual std::string GetMessage(std::int32_t result) const;
 
+  // The clock of every date rule of the archive client and the page
+  // readers, from the next question on: a setup run hands them its one
+  // reading of the clock, so that every file name, cut-off and "today" of
+  // the run agrees, however long it lasts.
+  void SetClock(const CLocalClock& clock);
+
   void SetArchivePreference(bool use_archive) { useArchive_ = use_archive; }
   bool ArchivePreference() const { return useArchive_; }
 
@@ -95,6 +108,10 @@ class CWebMarket {
   std::unique_ptr<CWebHistory> history_;
   std::unique_ptr<CWebArchive> archive_;
   bool useArchive_ = true;
+
+  // True when an archive result stands as the answer: an answer (0 or 1),
+  // a cancel or a local fault. Other failures go on to the pages.
+  static bool IsFinal(std::int32_t archive_result);
 };
 
 #endif  // TICKORA_WEB_WEB_MARKET_H_

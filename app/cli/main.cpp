@@ -21,20 +21,27 @@
 #include "app/cli/progress_line.h"
 #include "db/db_stock3.h"
 #include "setup/download_run.h"
+#include "setup/folder_lock.h"
 #include "setup/resume_file.h"
 #include "setup/run_options.h"
 #include "support/app_paths.h"
 #include "support/cp932.h"
 #include "support/date.h"
+#include "web/local_clock.h"
 
 namespace {
 
 constexpr char kVersion[] = "tickora-setup-cli 1.0";
 
 volatile sig_atomic_t g_stopSignal = 0;
+// The run's cancel flag once the run exists: the handler sets it itself, so
+// the run stops at the very next issue or request rather than at the next
+// look of the display loop. Lock-free atomics may be used in a handler.
+std::atomic<std::atomic<std::uint8_t>*> g_cancelFlag{nullptr};
 
 void OnStopSignal(int signal_number) {
   g_stopSignal = signal_number;
+  if (std::atomic<std::uint8_t>* cancel = g_cancelFlag.load()) cancel->store(1);
   // A second Ctrl-C ends the process at once.
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
@@ -94,15 +101,25 @@ std::string Where(const CSetupRun& run, const WorkerProgress& progress) {
   return text;
 }
 
+// Prints a refusal of the command line: one line, nothing touched.
+int Refuse(const std::string& folder, const std::string& what) {
+  std::fprintf(stderr, "tickora-setup-cli: '%s' %s\n", folder.c_str(), what.c_str());
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The handlers come first: a stop signal at any moment from here on ends
+  // the program with 130 and a word, never by the signal's default action.
+  InstallStopHandlers();
   std::setlocale(LC_ALL, "");
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const CDate today = CDate::Today();
+  // The run's one reading of the clock, for a fresh run.
+  const CLocalTime now = SystemLocalTime();
   CCliOptions options;
   std::string error;
-  if (!ParseCliOptions(args, static_cast<std::int32_t>(today.year), options, error)) {
+  if (!ParseCliOptions(args, static_cast<std::int32_t>(now.date.year), options, error)) {
     std::fprintf(stderr, "tickora-setup-cli: %s\n", error.c_str());
     return 2;
   }
@@ -115,12 +132,37 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // One run per folder: the folder is locked before anything in it is
+  // read or written, and stays locked until this process ends. A fresh run
+  // makes the folder itself first (its parent exists: the options said so).
+  std::error_code ec;
+  if (!options.resume && !std::filesystem::is_directory(options.folder, ec) &&
+      !std::filesystem::create_directory(options.folder, ec)) {
+    std::fprintf(stderr, "tickora-setup-cli: %s\n%s\n",
+                 "データベースフォルダを作成できませんでした",
+                 (ec.message() + " (" + options.folder + ")").c_str());
+    return 1;
+  }
+  CFolderLock lock;
+  if (std::filesystem::is_directory(options.folder, ec)) {
+    const CFolderLock::Result locked = lock.Lock(options.folder);
+    if (locked == CFolderLock::Result::kBusy) {
+      return Refuse(options.folder, "is in use by another setup run (setup.lock is locked); "
+                                    "wait until it ends");
+    }
+    if (locked == CFolderLock::Result::kFailed) {
+      std::fprintf(stderr, "tickora-setup-cli: cannot lock '%s': %s\n", options.folder.c_str(),
+                   Utf8FromCp932(lock.Error()).c_str());
+      return 1;
+    }
+  }
+
   // An interrupted run keeps its position in the folder. A new run would
   // throw away the database it has built so far, so one is only started
   // into such a folder once the user has removed it; --resume continues.
   const std::string position_path = ResumeFilePath(options.folder);
   CResumePosition position;
-  const ResumeFileResult read = ReadResumeFile(position_path, position);
+  ResumeFileResult read = ReadResumeFile(position_path, position);
   const char* refusal = nullptr;
   if (options.resume) {
     if (read == ResumeFileResult::kMissing) {
@@ -129,19 +171,25 @@ int main(int argc, char** argv) {
       refusal = "holds an interrupted setup of another version of tickora-setup-cli, "
                 "which this one cannot continue; delete the folder to start afresh";
     } else if (read == ResumeFileResult::kDamaged) {
-      refusal = "holds a damaged setup-resume.ini; delete the folder to start afresh";
+      // Where the run stopped is lost (a cut or emptied position file):
+      // nothing in the folder proves a later stage, so the setup starts
+      // again from the beginning with the command line's choices, which
+      // loses nothing that cannot be fetched again.
+      std::fprintf(stderr, "tickora-setup-cli: '%s': setup-resume.ini is damaged; the setup "
+                           "starts again from the beginning\n", options.folder.c_str());
     } else if (!TakeResumeChoices(position, options, error)) {
       std::fprintf(stderr, "tickora-setup-cli: %s\n", error.c_str());
       return 2;
     }
+  } else if (read == ResumeFileResult::kDamaged) {
+    refusal = "holds an interrupted setup whose setup-resume.ini is damaged: run again "
+              "with --resume to start it again from the beginning, or delete the folder";
   } else if (read != ResumeFileResult::kMissing) {
     refusal = "holds an interrupted setup: continue it with --resume, "
               "or delete the folder to start afresh";
   }
-  if (refusal != nullptr) {
-    std::fprintf(stderr, "tickora-setup-cli: '%s' %s\n", options.folder.c_str(), refusal);
-    return 2;
-  }
+  if (refusal != nullptr) return Refuse(options.folder, refusal);
+  const bool resume = options.resume && read == ResumeFileResult::kOk;
 
   CRunChoices choices;
   // Paths are byte strings handed to the file system as they are: the
@@ -161,18 +209,23 @@ int main(int argc, char** argv) {
   run.SetGapTolerance(options.gapTolerance);
   run.KeepPositionFile(true);
   WorkerProgress progress;
-  if (options.resume) {
-    run.SetPeriod(position.firstDate, position.today);
-    if (position.stage >= 2) run.ExpectIssueList(position.issueCount, position.issueHash);
+  if (resume) {
+    run.ContinueFrom(position);
+    std::string reason;
+    if (!run.CheckResume(position, reason)) return Refuse(options.folder, reason);
     progress.ResetForResume();
     progress.stage = position.stage;
     progress.resumeIndex = position.resumeIndex;
   } else {
-    run.SetPeriod(CDate(options.fromYear, 1, 1), today);
+    run.SetPeriod(CDate(options.fromYear, 1, 1), now);
     progress.ResetForFreshRun();
   }
 
-  InstallStopHandlers();
+  g_cancelFlag = &progress.cancel;
+  if (g_stopSignal != 0) {
+    std::fprintf(stderr, "tickora-setup-cli: 開始前に中断しました。\n");
+    return 130;
+  }
   const bool terminal = isatty(STDERR_FILENO) == 1;
   const auto start = std::chrono::steady_clock::now();
   auto elapsed = [&start] {
@@ -188,7 +241,13 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    run.Run(progress);
+    // The run turns its own exceptions into a failure; this is the last
+    // guard, so that none ends the program with the folder half written.
+    try {
+      run.Run(progress);
+    } catch (...) {
+      progress.SetError(Cp932FromUtf8("予期しないエラーが発生したので処理を中断します。"));
+    }
     finished = true;
   });
 
@@ -197,7 +256,7 @@ int main(int argc, char** argv) {
   std::int32_t last_stage = -1;
   while (!finished) {
     if (g_stopSignal != 0 && !cancel_sent) {
-      progress.cancel = 1;
+      progress.cancel = 1;  // set by the handler already
       cancel_sent = true;
       std::fprintf(stderr, "%sキャンセルしています。処理中の銘柄が終わるまでお待ちください…\n",
                    terminal && !options.quiet ? "\r\x1b[K" : "");
@@ -246,7 +305,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   // A run that stopped before its first stage kept no position.
-  std::error_code ec;
   const bool kept = std::filesystem::exists(position_path, ec);
   const std::string run_error = progress.Error();
   if (!run_error.empty()) {

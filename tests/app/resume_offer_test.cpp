@@ -52,7 +52,7 @@ class ResumeOfferTest : public WizardFixture {
     position_.choices.splits = true;
     position_.choices.margin = true;  // the table page leaves it out
     position_.firstDate = CDate(2021, 1, 1);
-    position_.today = CDate(2024, 3, 15);
+    position_.reading.date = CDate(2024, 3, 15);
   }
   ~ResumeOfferTest() override { SetQuestionBoxHandler(nullptr); }
 
@@ -97,7 +97,7 @@ TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
     }
     EXPECT_EQ(c.starts, starts_) << c.readable << c.answer;
     EXPECT_EQ(continued, wizard_->FirstDate() == position_.firstDate);
-    EXPECT_EQ(continued, wizard_->Today() == position_.today);
+    EXPECT_EQ(continued, wizard_->Today() == position_.reading.date);
     EXPECT_FALSE(std::filesystem::exists(ResumeFilePath(folder_)));
   }
 }

@@ -50,10 +50,9 @@ inline std::map<std::string, std::vector<std::string>> ReadTables(const std::str
   return tables;
 }
 
-// The entries of a quick margin file, issues listed without entries left
-// out. A margin stage resumed at issue i lists each issue before i that has
-// no margin file without entries, where a whole run leaves it out, so two
-// such files are compared by what this gives.
+// The entries of a quick margin file by issue, issues listed without
+// entries left out: for comparing a file whose issues came from different
+// sources issue by issue.
 inline CMarginTable QuickMarginEntries(const std::filesystem::path& path) {
   CMarginTable table;
   ReadQuickMarginFile(path.string().c_str(), table);

@@ -56,10 +56,10 @@ std::string ReadBytes(const std::string& path) {
 class NoPostRun : public CDownloadRun {
  public:
   NoPostRun(CRunChoices* choices, const std::string& folder, bool use_archive)
-      : CDownloadRun(choices, nullptr, [] { return CLocalTime{kToday, 16, 0}; }) {
+      : CDownloadRun(choices, nullptr) {
     choices->databaseFolder = folder;
     choices->useArchive = use_archive;
-    SetPeriod(kFirst, kToday);
+    SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
     SetListPagePause(0);
   }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,10 +34,9 @@ constexpr int kUnits = 89;  // 1 January to 29 March 2024
 class TestRun : public CDownloadRun {
  public:
   TestRun(const CRunOptions* options, ScriptedMarket* market)
-      : CDownloadRun(options, std::unique_ptr<CWebMarket>(market),
-                     [] { return CLocalTime{kToday, 16, 0}; }) {
+      : CDownloadRun(options, std::unique_ptr<CWebMarket>(market)) {
     SetListPagePause(0);
-    SetPeriod(kFirst, kToday);
+    SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
   }
   using CDownloadRun::DownloadIssues;
   using CDownloadRun::DownloadMargins;
@@ -365,15 +366,22 @@ TEST_F(DownloadRunTest, PriceStageWritesChartsAsTradedAndTheQuickFileAtTheEnd) {
   EXPECT_EQ(20240329u, chart.back().DateNumber());
   EXPECT_EQ(chart[chart.size() - 2].close, chart.back().close);
 
-  // Resumed at 130A: the issues before it are not fetched again (1305 has
-  // no chart file), and the quick file comes out the same.
+  // Resumed at 130A: the issues before it with a chart file are not
+  // fetched again; a file that is gone (1301's) or was never written
+  // (1305, which has no bars) is asked for again, so the folder and the
+  // quick file come out as an undisturbed run leaves them.
   const std::string quick = ReadBytes(Daily("quick2.dat"));
+  const std::string lost = ReadBytes(Daily("1301.dat"));
   fs::remove(Daily("quick2.dat"));
+  fs::remove(Daily("1301.dat"));
   market_->calls.clear();
   Resume(3);
   ASSERT_TRUE(run_->DownloadPrices(progress_));
   EXPECT_EQ(3 * kUnits, progress_.total);
-  EXPECT_EQ(0, market_->Calls("price:1301") + market_->Calls("price:1305"));
+  EXPECT_EQ(0, market_->Calls("price:1001"));
+  EXPECT_EQ(3, market_->Calls("price:1301"));
+  EXPECT_EQ(3, market_->Calls("price:1305"));
+  EXPECT_EQ(lost, ReadBytes(Daily("1301.dat")));
   EXPECT_EQ(quick, ReadBytes(Daily("quick2.dat")));
 }
 
@@ -392,10 +400,10 @@ TEST_F(DownloadRunTest, PriceStageFailuresKeepTheOldQuickFile) {
        "ダウンロードに失敗したので処理を中断します。\n\nmessage -404", 3},
       {"cancel", "", "price:7203#2", "", 0, "", 4},
       {"chart file", "", "", "130A.dat", 0, "DBへの書き込みに失敗したので処理を中断します", 3},
-      {"reload", "", "", "1301.dat", 3,
-       "DBから価格データ(1301)の読み込みに失敗したので処理を中断します", 5},
+      // An earlier issue whose file does not read is fetched again.
+      {"reload", "", "", "1301.dat", 3, "DBへの書き込みに失敗したので処理を中断します", 3},
       {"quick file", "", "", "quick2.dat", 0,
-       "クイックDBを作成できなかったので処理を中断します(-102)\n\n", 5},
+       "クイックDBを作成できなかったので処理を中断します(-102)", 5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -408,7 +416,10 @@ TEST_F(DownloadRunTest, PriceStageFailuresKeepTheOldQuickFile) {
     progress_.ResetForFreshRun();
     if (c.resume) Resume(c.resume);
     EXPECT_FALSE(run_->DownloadPrices(progress_));
-    EXPECT_EQ(c.error, progress_.Error());
+    // A file that cannot be written is named with the system's cause.
+    const std::string cause =
+        *c.directory ? "\n\n" + std::string(strerror(EISDIR)) + " (" + Daily(c.directory) + ")" : "";
+    EXPECT_EQ(c.error + cause, progress_.Error());
     EXPECT_EQ(3, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
     if (std::string(c.directory) != "quick2.dat") {
@@ -430,14 +441,18 @@ TEST_F(DownloadRunTest, MarginStageKeepsWholeSeriesAndToleratesMissingFilesOnRes
   EXPECT_EQ(market_->margins["7203"], margin);
   EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
 
-  // Resumed at 130A with the margin file of 1301 gone: 1301 and 1305 are
-  // listed without entries, 1001 stays out.
+  // Resumed at 130A with the margin file of 1301 gone: it is fetched
+  // again, and the quick file is the undisturbed run's byte for byte (an
+  // issue without entries, 1305, stays out of it as there).
+  const std::string quick = ReadBytes(Margin("quickmg2.dat"));
   fs::remove(Margin("mg1301.dat"));
+  fs::remove(Margin("quickmg2.dat"));
   market_->calls.clear();
   Resume(3);
   ASSERT_TRUE(run_->DownloadMargins(progress_));
-  EXPECT_EQ(0, market_->Calls("margin:1301"));
-  EXPECT_EQ((std::vector<std::string>{"1301", "1305", "7203"}), QuickCodes(false));
+  EXPECT_EQ(3, market_->Calls("margin:1301"));
+  EXPECT_TRUE(fs::exists(Margin("mg1301.dat")));
+  EXPECT_EQ(quick, ReadBytes(Margin("quickmg2.dat")));
 
   market_->calls.clear();
   market_->fail = {"margin:7203#1"};
@@ -449,7 +464,9 @@ TEST_F(DownloadRunTest, MarginStageKeepsWholeSeriesAndToleratesMissingFilesOnRes
   market_->fail.clear();
   progress_.ResetForFreshRun();
   EXPECT_FALSE(run_->DownloadMargins(progress_));
-  EXPECT_EQ("クイックDB(信用残)を作成できなかったので処理を中断します(-102)\n\n", progress_.Error());
+  EXPECT_EQ("クイックDB(信用残)を作成できなかったので処理を中断します(-102)\n\n" +
+                std::string(strerror(EISDIR)) + " (" + Margin("quickmg2.dat") + ")",
+            progress_.Error());
 }
 
 }  // namespace
