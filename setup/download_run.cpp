@@ -411,11 +411,24 @@ bool CDownloadRun::FetchPrices(WorkerProgress& progress, std::int32_t i,
 
 bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
   if (!EnsureIssueList(progress)) return false;
+  const std::int32_t count = static_cast<std::int32_t>(IssueList().size());
+  std::int32_t first = 0;
+  if (!TakeFirstIndex(progress, count, first)) return false;
+  // The position stays at the resumed issue while the earlier ones are
+  // checked.
+  if (first > 0) EnterIssue(progress, 3, first);
+  return PriceStage(progress, first);
+}
+
+bool CDownloadRun::CheckPriceFiles(WorkerProgress& progress) {
+  if (!EnsureIssueList(progress)) return false;
+  return PriceStage(progress, static_cast<std::int32_t>(IssueList().size()));
+}
+
+bool CDownloadRun::PriceStage(WorkerProgress& progress, std::int32_t first) {
   const std::vector<std::string>& issues = IssueList();
   const std::int32_t count = static_cast<std::int32_t>(issues.size());
   const std::int32_t units = DaysInPeriod();
-  std::int32_t first = 0;
-  if (!TakeFirstIndex(progress, count, first)) return false;
   progress.total = (count - first) * units;
 
   const std::string daily = DailyFolder();
@@ -427,9 +440,7 @@ bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
   // or does not read is fetched again, so that the stage never ends with
   // an issue missing. An issue for which the source has no bar has no
   // file, and fetching it again gives nothing again, as in an undisturbed
-  // run, so the quick file comes out the same either way. The position
-  // stays at the resumed issue meanwhile.
-  if (first > 0) EnterIssue(progress, 3, first);
+  // run, so the quick file comes out the same either way.
   for (std::int32_t j = 0; j < first; ++j) {
     const std::string& code = issues[j];
     std::string path;

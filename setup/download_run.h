@@ -69,6 +69,7 @@ class CDownloadRun : public CSetupRun {
   bool DownloadIssues(WorkerProgress& progress) override;
   bool DownloadSplits(WorkerProgress& progress) override;
   bool DownloadPrices(WorkerProgress& progress) override;
+  bool CheckPriceFiles(WorkerProgress& progress) override;
   bool DownloadMargins(WorkerProgress& progress) override;
   bool LoadIssueList(WorkerProgress& progress) override;
   void SetArchivePreference(bool use_archive) override;
@@ -104,6 +105,10 @@ class CDownloadRun : public CSetupRun {
                    CChartTable& quick_map);
   bool FetchMargins(WorkerProgress& progress, std::int32_t i, std::int32_t doneBase,
                     CMarginTable& quick_map);
+  // The price stage from issue `first` on: the issues before it are only
+  // checked (their chart files read back, fetched again when gone), the
+  // rest fetched; then "quick2.dat" from all of them.
+  bool PriceStage(WorkerProgress& progress, std::int32_t first);
   // Sets the error of a chart or margin file that could not be written,
   // with its cause; always false.
   static bool FileWriteFailed(WorkerProgress& progress);

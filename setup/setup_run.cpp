@@ -371,6 +371,9 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
     return;
   }
   if (gate_open(3) && !DownloadPrices(progress)) return;
+  // Resumed in the margin stage: the price stage's files are not taken on
+  // trust, as the daily folder may have been lost since.
+  if (progress.resume == 1 && progress.stage > 3 && !CheckPriceFiles(progress)) return;
   if (gate_open(4) && options_->MarginChosen() && !DownloadMargins(progress)) {
     return;
   }

@@ -149,6 +149,12 @@ class CSetupRun {
   virtual bool DownloadSplits(WorkerProgress& progress) = 0;
   virtual bool DownloadPrices(WorkerProgress& progress) = 0;
   virtual bool DownloadMargins(WorkerProgress& progress) = 0;
+  // For a run resumed after the price stage: checks the chart file of
+  // every issue, fetches again those that are gone or do not read, and
+  // writes "quick2.dat" anew, so that a daily folder lost since the
+  // interruption does not end in a folder without charts. Leaves the
+  // record's stage, index and resume flag as they are.
+  virtual bool CheckPriceFiles(WorkerProgress& /*progress*/) { return true; }
   // Fills the issue list from the database for the checked kinds.
   virtual bool LoadIssueList(WorkerProgress& progress) = 0;
   // Loads the issue list when it is empty; stages 2 to 4 start with it.

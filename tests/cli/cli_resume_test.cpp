@@ -28,19 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The files of a folder by relative path, with their bytes; the database
-// files are compared by their rows instead.
-std::map<std::string, std::string> Files(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    const std::string name = fs::relative(entry.path(), folder).string();
-    if (entry.is_regular_file() && name.rfind("stock.mdb", 0) != 0) {
-      files[name] = ReadFile(entry.path().string());
-    }
-  }
-  return files;
-}
-
 // A market on loopback for the runs of one test, and the kill loop they
 // share. Page mode reads every issue through a page answered a little late,
 // so each stage lasts long enough to be killed in; archive mode answers
@@ -148,8 +135,8 @@ class CliResumeTest : public ::testing::Test {
     EXPECT_FALSE(fs::exists(position));
     if (fs::exists(dir_.Sub("outside.txt"))) EXPECT_EQ("keep", ReadFile(dir_.Sub("outside.txt")));
 
-    const auto expected_files = Files(dir_.Sub("ref"));
-    const auto files = Files(dir_.Sub("killed"));
+    const auto expected_files = FolderFiles(dir_.Sub("ref"));
+    const auto files = FolderFiles(dir_.Sub("killed"));
     ASSERT_EQ(expected_files.size(), files.size());
     for (const auto& [name, bytes] : expected_files) {
       EXPECT_TRUE(files.count(name) && bytes == files.at(name)) << name << " differs";

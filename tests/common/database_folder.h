@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,6 +50,21 @@ inline std::map<std::string, std::vector<std::string>> ReadTables(const std::str
   }
   sqlite3_close(db);
   return tables;
+}
+
+// The files of a folder by relative path, with their bytes; the database
+// files are left out (compare them with ReadTables).
+inline std::map<std::string, std::string> FolderFiles(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(entry.path(), folder).string();
+    if (entry.is_regular_file() && name.rfind("stock.mdb", 0) != 0) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      files[name] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+  }
+  return files;
 }
 
 // The entries of a quick margin file by issue, issues listed without

@@ -1,0 +1,315 @@
+// A run that reports success has built a complete, well-formed folder, and
+// one that cannot finish says why and can be continued: tickora-setup-cli
+// against the simulated market in this process, its clock set by
+// libfaketime from a file the test rewrites (frozen at the time written).
+
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "setup/resume_file.h"
+#include "tests/cli/cli_process.h"
+#include "tests/common/database_folder.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_dir.h"
+#include "tools/market-sim/sim_market.h"
+#include "tools/market-sim/sim_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kFaketime[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+
+// A Friday: before 15:00 its charts end the day before, after 15:40 the
+// latest-price file is its own, after 15:50 the year's price file too.
+const CDate kMarketDay(2026, 12, 4);
+
+class CliTrustTest : public ::testing::Test {
+ protected:
+  static CSimMarketOptions MarketOptions() {
+    CSimMarketOptions options;
+    options.seed = 31;
+    options.issueCount = 300;
+    options.today = kMarketDay;
+    options.firstYear = 2026;
+    return options;
+  }
+  CliTrustTest() : market_(MarketOptions()), server_(market_, CSimServerOptions()) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(kFaketime)) << "libfaketime is missing: run scripts/install-deps";
+    ASSERT_TRUE(server_.Start());
+    for (const auto& [name, value] : server_.Environment()) Env(name, value);
+    Env("XDG_CONFIG_HOME", dir_.Sub("config"));
+    Env("LC_ALL", "C.UTF-8");  // the system's error texts in English
+    Env("LD_PRELOAD", kFaketime);
+    Env("FAKETIME_TIMESTAMP_FILE", dir_.Sub("clock"));
+    Env("FAKETIME_NO_CACHE", "1");
+    Env("FAKETIME_DONT_FAKE_MONOTONIC", "1");
+    // A sanitizer build wants its runtime first; libfaketime comes first.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    Env("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
+    SetClock("2026-12-04 14:00:00");
+  }
+  void Env(const std::string& name, const std::string& value) {
+    env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+  }
+  // The local time every later moment of the programs' clocks shows.
+  void SetClock(const std::string& when) {
+    const std::string temp = dir_.Sub("clock.new");
+    std::ofstream(temp) << when << "\n";
+    fs::rename(temp, dir_.Sub("clock"));
+  }
+  std::vector<std::string> Args(const std::string& folder) const {
+    return {"--from-year", "2026", "--kinds", "etf,reit,prime,standard,growth,other",
+            "--margin", "--quiet", folder};
+  }
+  std::vector<std::string> Resume(const std::string& folder) const {
+    return {"--resume", "--quiet", folder};
+  }
+  // Runs into `folder` until its position reaches `stage` at `index` or
+  // later, calls `at` then (with the position), and waits for the end.
+  int RunUntil(const std::vector<std::string>& args, const std::string& folder,
+               std::int32_t stage, std::int32_t index,
+               const std::function<void(CliProcess&, const CResumePosition&)>& at,
+               std::string* err = nullptr) {
+    CliProcess cli(dir_, args);
+    const std::string position = ResumeFilePath(folder);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    CResumePosition p;
+    while (cli.Wait(false) < 0 && std::chrono::steady_clock::now() < give_up) {
+      if (ReadResumeFile(position, p) == ResumeFileResult::kOk &&
+          (p.stage > stage || (p.stage == stage && p.resumeIndex >= index))) {
+        at(cli, p);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const int status = cli.Wait();
+    if (err != nullptr) *err = cli.Err();
+    return status;
+  }
+  int KillAt(const std::vector<std::string>& args, const std::string& folder, std::int32_t stage,
+             std::int32_t index) {
+    return RunUntil(args, folder, stage, index, [&](CliProcess& cli, const CResumePosition& p) {
+      cli.Signal(SIGKILL);
+      EXPECT_EQ(stage, p.stage) << "killed too late";
+    });
+  }
+  // An undisturbed run at the fixture's first clock reading.
+  std::string Reference() {
+    const std::string folder = dir_.Sub("ref");
+    CliProcess ref(dir_, Args(folder), dir_.Sub("ref-err.txt"));
+    EXPECT_EQ(0, ref.Wait()) << ref.Err();
+    return folder;
+  }
+  void ExpectSameFolder(const std::string& want, const std::string& got) {
+    EXPECT_FALSE(fs::exists(ResumeFilePath(got)));
+    const auto want_files = FolderFiles(want);
+    const auto got_files = FolderFiles(got);
+    EXPECT_EQ(want_files.size(), got_files.size());
+    EXPECT_GT(want_files.size(), 300u);
+    for (const auto& [name, bytes] : want_files) {
+      EXPECT_TRUE(got_files.count(name) && got_files.at(name) == bytes) << name << " differs";
+    }
+    EXPECT_EQ(ReadTables(want + "/stock.mdb"), ReadTables(got + "/stock.mdb"));
+  }
+
+  TempDir dir_;
+  CSimMarket market_;
+  CSimServer server_;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+};
+
+// Killed at 14:00 in the price stage, resumed at 16:00 (after both price
+// cut-offs) and killed again, then resumed the next morning: every resume
+// goes on with the reading of 14:00, so the folder is the undisturbed 14:00
+// run's. A run whose clock passes 15:00 in the price stage ends every chart
+// on the day its first reading gave.
+TEST_F(CliTrustTest, OneClockReadingPerRunWhenResumedLaterOrCrossingThreePm) {
+  const std::string ref = Reference();
+  const std::string killed = dir_.Sub("killed");
+  EXPECT_EQ(128 + SIGKILL, KillAt(Args(killed), killed, 3, 100));
+  SetClock("2026-12-04 16:00:00");
+  EXPECT_EQ(128 + SIGKILL, KillAt(Resume(killed), killed, 3, 200));
+  SetClock("2026-12-05 09:00:00");
+  CliProcess last(dir_, Resume(killed));
+  ASSERT_EQ(0, last.Wait()) << last.Err();
+  ExpectSameFolder(ref, killed);
+
+  SetClock("2026-12-04 14:59:00");
+  const std::string crossing = dir_.Sub("crossing");
+  std::string err;
+  EXPECT_EQ(0, RunUntil(Args(crossing), crossing, 3, 5,
+                        [&](CliProcess&, const CResumePosition&) {
+                          SetClock("2026-12-04 15:30:00");
+                        },
+                        &err))
+      << err;
+  ExpectSameFolder(ref, crossing);
+}
+
+// One run per folder: a second run started while the first is still
+// reading the issue list pages (before any position exists) is refused at
+// once, and so is the second of two resumes; the folder ends as an
+// undisturbed run's.
+TEST_F(CliTrustTest, ASecondRunIntoALockedFolderIsRefused) {
+  CSimFault slow;
+  ASSERT_TRUE(ParseSimFault("delay=300@stock-list:/*", slow));
+  server_.AddFault(slow);
+  const std::string ref = Reference();
+  const std::string folder = dir_.Sub("db");
+  CliProcess first(dir_, Args(folder), dir_.Sub("first-err.txt"));
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!fs::exists(folder + "/setup.lock") && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_FALSE(fs::exists(ResumeFilePath(folder)));
+  CliProcess second(dir_, Args(folder), dir_.Sub("second-err.txt"));
+  EXPECT_EQ(2, second.Wait());
+  EXPECT_NE(std::string::npos, second.Err().find("in use by another setup run")) << second.Err();
+  EXPECT_EQ(0, first.Wait()) << first.Err();
+  ExpectSameFolder(ref, folder);
+
+  const std::string killed = dir_.Sub("killed");
+  EXPECT_EQ(128 + SIGKILL, KillAt(Args(killed), killed, 3, 10));
+  CliProcess a(dir_, Resume(killed), dir_.Sub("a-err.txt"));
+  CliProcess b(dir_, Resume(killed), dir_.Sub("b-err.txt"));
+  const int sa = a.Wait();
+  const int sb = b.Wait();
+  EXPECT_TRUE((sa == 0 && sb == 2) || (sa == 2 && sb == 0)) << sa << " " << sb;
+  ExpectSameFolder(ref, killed);
+}
+
+// Ctrl-C is seen at the next issue, not at the next refresh of the display.
+TEST_F(CliTrustTest, AStopSignalStopsAtTheNextIssue) {
+  const std::string folder = dir_.Sub("db");
+  std::int32_t signalled = -1;
+  std::string err;
+  EXPECT_EQ(130, RunUntil(Args(folder), folder, 3, 50,
+                          [&](CliProcess& cli, const CResumePosition& p) {
+                            signalled = p.resumeIndex;
+                            cli.Signal(SIGINT);
+                          },
+                          &err))
+      << err;
+  CResumePosition stopped;
+  ASSERT_EQ(ResumeFileResult::kOk, ReadResumeFile(ResumeFilePath(folder), stopped));
+  EXPECT_EQ(3, stopped.stage);
+  EXPECT_LE(stopped.resumeIndex, signalled + 3);
+  EXPECT_NE(std::string::npos, err.find("--resume")) << err;
+}
+
+// Files lost while a run was interrupted are fetched again by the resume:
+// chart files of issues the price stage had finished (the whole daily
+// folder, for a run interrupted in the margin stage) and margin files of
+// issues before the position.
+TEST_F(CliTrustTest, AResumeFetchesAgainTheFilesLostSinceTheInterruption) {
+  const std::string ref = Reference();
+  const std::string killed = dir_.Sub("killed");
+  EXPECT_EQ(128 + SIGKILL, KillAt(Args(killed), killed, 3, 150));
+  for (const char* code : {"1001", "1301", "1305"}) fs::remove(killed + "/daily/" + code + ".dat");
+  EXPECT_EQ(128 + SIGKILL, KillAt(Resume(killed), killed, 4, 150));
+  fs::remove_all(killed + "/daily");
+  std::vector<fs::path> margins;
+  for (const auto& entry : fs::directory_iterator(killed + "/margin")) margins.push_back(entry.path());
+  ASSERT_GT(margins.size(), 20u);
+  for (size_t i = 0; i < margins.size(); i += 3) fs::remove(margins[i]);
+  fs::create_directory(killed + "/daily");
+  CliProcess last(dir_, Resume(killed));
+  ASSERT_EQ(0, last.Wait()) << last.Err();
+  ExpectSameFolder(ref, killed);
+}
+
+// A full temporary folder or database folder: the run stops naming the
+// system's cause and the path, never takes the archive for broken (which
+// would fill the charts from the pages' shorter history), and a resume
+// after space was made ends in the undisturbed run's folder. Each folder is
+// a small tmpfs in a mount namespace of this test's own.
+class CliLocalFaultTest : public CliTrustTest {
+ protected:
+  static void SetUpTestSuite() {
+    privateMounts_ = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  }
+  void SetUp() override {
+    if (!privateMounts_) GTEST_SKIP() << "needs root for a private mount namespace";
+    CliTrustTest::SetUp();
+  }
+  void TearDown() override {
+    for (const std::string& path : mounts_) umount2(path.c_str(), MNT_DETACH);
+  }
+  std::string SmallDisk(const std::string& name, const std::string& size) {
+    const std::string path = dir_.Sub(name);
+    fs::create_directory(path);
+    EXPECT_EQ(0, mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()))
+        << std::strerror(errno);
+    mounts_.push_back(path);
+    return path;
+  }
+  void Grow(const std::string& path) {
+    EXPECT_EQ(0, mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT, "size=256m"))
+        << std::strerror(errno);
+  }
+
+  static inline bool privateMounts_ = false;
+  std::vector<std::string> mounts_;
+};
+
+TEST_F(CliLocalFaultTest, AFullFolderIsNamedAndAResumeAfterMoreSpaceFinishes) {
+  const std::string ref = Reference();
+  const std::string full = std::strerror(ENOSPC);
+
+  const std::string temp = SmallDisk("tmp", "256k");
+  const std::string folder = dir_.Sub("db");
+  {
+    ScopedEnv tmpdir("TMPDIR", temp.c_str());
+    CliProcess cli(dir_, Args(folder));
+    EXPECT_EQ(1, cli.Wait());
+    const std::string err = cli.Err();
+    EXPECT_NE(std::string::npos, err.find(full)) << err;
+    EXPECT_NE(std::string::npos, err.find(temp)) << err;
+    EXPECT_NE(std::string::npos, err.find("--resume")) << err;
+    // The price stage stopped at its first issue rather than going on to
+    // the pages.
+    CResumePosition at;
+    ASSERT_EQ(ResumeFileResult::kOk, ReadResumeFile(ResumeFilePath(folder), at));
+    EXPECT_EQ(3, at.stage);
+    EXPECT_EQ(0, at.resumeIndex);
+    Grow(temp);
+    CliProcess resumed(dir_, Resume(folder));
+    EXPECT_EQ(0, resumed.Wait()) << resumed.Err();
+  }
+  ExpectSameFolder(ref, folder);
+
+  const std::string disk = SmallDisk("disk", "2m");
+  const std::string small = disk + "/db";
+  CliProcess cli(dir_, Args(small));
+  EXPECT_EQ(1, cli.Wait());
+  const std::string err = cli.Err();
+  EXPECT_TRUE(err.find(full) != std::string::npos ||
+              err.find("database or disk is full") != std::string::npos)
+      << err;
+  EXPECT_NE(std::string::npos, err.find(small)) << err;
+  Grow(disk);
+  CliProcess resumed(dir_, Resume(small));
+  EXPECT_EQ(0, resumed.Wait()) << resumed.Err();
+  ExpectSameFolder(ref, small);
+}
+
+}  // namespace
