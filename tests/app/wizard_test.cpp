@@ -21,6 +21,7 @@
 
 #include "app/choice_pages.h"
 #include "app/command_line.h"
+#include "setup/folder_lock.h"
 #include "app/folder_pages.h"
 #include "app/setup_run_factory.h"
 #include "app/summary.h"
@@ -243,6 +244,30 @@ TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
   EXPECT_FALSE(wizard_->isVisible());
   EXPECT_EQ(wizard_->result(), QDialog::Rejected);
   EXPECT_TRUE(boxes_.empty());
+}
+
+// Leaving the summary locks the folder (made there when it is new); one
+// that another run holds is refused with a message, and the wizard stays.
+TEST_F(WizardTest, AFolderAnotherRunHoldsIsRefusedOnTheSummary) {
+  const std::string folder = temp_.Sub("held");
+  ScriptedWorker worker([](WorkerProgress& p, int) { p.stage = 5; });
+  Make({folder});
+  wizard_->WorkerPage()->SetWorker(&worker);
+  GoToSummary();
+  std::filesystem::create_directory(folder);
+  CFolderLock other;
+  ASSERT_EQ(other.Lock(folder), CFolderLock::Result::kLocked);
+  Next();
+  EXPECT_EQ(wizard_->currentId(), Id::kMessagePage);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_TRUE(boxes_[0].text.startsWith(QStringLiteral("このフォルダでは別のセットアップが実行中です。")));
+  EXPECT_EQ(worker.calls, 0);
+  other.Unlock();
+  Next();
+  EXPECT_EQ(wizard_->currentId(), Id::kWorkerPage);
+  TickUntilEnded();
+  // Held by the wizard now, for its run and any resume.
+  EXPECT_EQ(other.Lock(folder), CFolderLock::Result::kBusy);
 }
 
 // The whole wizard with the real run against a small simulated market on

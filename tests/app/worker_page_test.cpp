@@ -229,6 +229,48 @@ TEST_F(WorkerPageTest, CancelWhileRunningThenResumeThenClose) {
   EXPECT_FALSE(wizard_->isVisible());
 }
 
+// Cancel pressed after the run ended on its own, before a tick showed it,
+// or while the run was in its last steps (which do not look at the flag):
+// the page shows the real outcome, and only a failure leaves a resume.
+TEST_F(WorkerPageTest, CancelAfterTheRunEndedShowsItsRealOutcome) {
+  const struct {
+    const char* name;
+    bool waitsForCancel;
+    const char* error;
+    State state;
+    std::vector<std::pair<std::string, bool>> messages;
+  } cases[] = {
+      {"finished", false, "", State::kFinished, {{"ダウンロードを完了しました", true}}},
+      {"failed", false, "書き込めませんでした", State::kFailed,
+       {{"書き込めませんでした", false},
+        {"ダウンロードはエラーのため中断しました。\nもう一回キャンセルを押すと終了し、"
+         "次へを押すと続きから再試行します。",
+         true}}},
+      {"last steps", true, "", State::kFinished, {{"ダウンロードを完了しました", true}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes_.clear();
+    ScriptedWorker worker([&](WorkerProgress& p, int) {
+      p.stage = 4;
+      if (c.waitsForCancel) {
+        held_ = true;
+        while (p.cancel == 0) std::this_thread::yield();
+      }
+      if (*c.error) p.SetError(Cp932FromUtf8(c.error));
+      else p.stage = 5;
+    });
+    Start(&worker);
+    if (c.waitsForCancel) AwaitHeld();
+    else ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
+    Cancel();
+    EXPECT_EQ(page_->state(), c.state);
+    EXPECT_EQ(page_->ResumePending(), c.state == State::kFailed);
+    ExpectMessages(c.messages);
+    held_ = false;
+  }
+}
+
 TEST_F(WorkerPageTest, ElapsedAndRemainingInDurationForm) {
   ScriptedWorker worker([&](WorkerProgress& p, int) {
     p.stage = 3;

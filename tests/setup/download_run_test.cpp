@@ -18,6 +18,7 @@
 #include "series/margin_file.h"
 #include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
+#include "setup/resume_file.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 #include "tests/setup/scripted_market.h"
@@ -260,6 +261,43 @@ TEST_F(DownloadRunTest, IssueStageFailuresStopAtTheirBatchAndResumeThere) {
   EXPECT_FALSE(run_->DownloadIssues(progress_));
   EXPECT_EQ(0u, progress_.Error().find(
                     "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
+}
+
+// A resumed stage 1 goes on through the code list it worked on, also in
+// another process: here the fixed list (the first list page failed once),
+// where the real listing would put the position past its end. Without the
+// kept list the stage starts again at its first code.
+TEST_F(DownloadRunTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
+  run_->KeepPositionFile(true);
+  market_->pages = {{"1301", "7203"}};
+  market_->existing = {"1301", "7203", "9984"};
+  market_->fail = {"list:1#1", "last:6000#1"};
+  progress_.ResetForFreshRun();
+  EXPECT_FALSE(run_->DownloadIssues(progress_));
+  CResumePosition position;
+  ASSERT_EQ(ResumeFileResult::kOk, ReadResumeFile(run_->PositionFilePath(), position));
+  EXPECT_EQ(6000, position.resumeIndex);
+  EXPECT_EQ(8700, position.issueCount);
+
+  for (const bool kept : {true, false}) {
+    SCOPED_TRACE(kept);
+    if (!kept) fs::remove(run_->CodeListFilePath());
+    auto* market = new ScriptedMarket;
+    market->pages = market_->pages;
+    market->existing = market_->existing;
+    TestRun other(&choices_, market);
+    other.KeepPositionFile(true);
+    other.ContinueFrom(position);
+    WorkerProgress progress;
+    progress.ResetForResume();
+    progress.stage = 1;
+    progress.resumeIndex = position.resumeIndex;
+    ASSERT_TRUE(other.InitDatabase(progress));
+    ASSERT_TRUE(other.DownloadIssues(progress)) << progress.Error();
+    EXPECT_EQ(kept ? 8700 - 6000 : 2, progress.total);
+    EXPECT_EQ(kept ? 0 : 1, market->Calls("list:1"));
+    EXPECT_EQ(1, market->Calls("brand:9984") + market->Calls("brand:1301"));
+  }
 }
 
 // A download that the cancel stopped ends its stage as a cancel: no error

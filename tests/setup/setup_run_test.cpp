@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,7 @@ class ScriptedRun : public CSetupRun {
   std::vector<std::string> log;
   std::pair<int, int> failAt{0, -1};    // stage, issue
   std::pair<int, int> cancelAt{0, -1};  // stage, issue
+  std::pair<int, int> throwAt{0, -1};   // stage, issue: std::bad_alloc
   bool realInit = false;
   bool loadFails = false;  // LoadIssueList stops after its first issue
 
@@ -74,6 +76,7 @@ class ScriptedRun : public CSetupRun {
         progress.cancel = 1;
         return false;
       }
+      if (throwAt == std::make_pair(stage, i)) throw std::bad_alloc();
       if (failAt == std::make_pair(stage, i)) {
         progress.SetError("stage " + std::to_string(stage) + " failed");
         return false;
@@ -178,6 +181,26 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
   partial.Run(progress_);
   EXPECT_EQ("init archive:1 1:2 load 2:0 2:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete",
             partial.Log());
+}
+
+// An exception in a stage (a page too large for memory, say) ends the run
+// as a failure of that stage, with a message and the position kept: the
+// resume goes on from the issue where it happened.
+TEST_F(SetupRunTest, AnExceptionFailsItsStageAndTheResumeGoesOnFromThere) {
+  ScriptedRun run(&choices_);
+  run.throwAt = {3, 1};
+  progress_.ResetForFreshRun();
+  run.Run(progress_);
+  EXPECT_EQ(0u, progress_.Error().find("予期しないエラーが発生したので処理を中断します。\n\n"))
+      << progress_.Error();
+  EXPECT_EQ(3, progress_.stage);
+  EXPECT_EQ(1, progress_.resumeIndex);
+  run.throwAt = {0, -1};
+  run.log.clear();
+  progress_.ResetForResume();
+  run.Run(progress_);
+  EXPECT_EQ("", progress_.Error());
+  EXPECT_EQ("init archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete", run.Log());
 }
 
 TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {

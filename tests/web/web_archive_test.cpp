@@ -1,10 +1,12 @@
 #include "web/web_archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "tests/web/archive_test_util.h"
 
@@ -166,6 +168,28 @@ TEST_F(WebArchiveTest, TemporaryFolderReadOnlyOrWithBlanks) {
   EXPECT_EQ(ArchiveFiles(spaced).size(), 3u);  // the folder, a price and a margin year
   archive.reset();
   EXPECT_TRUE(ArchiveFiles(spaced).empty());
+}
+
+// The private folder of a killed process is removed by a later run; that
+// of a live process, or of another naming, stays.
+TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
+  TempDir tmp;
+  ScopedEnv tmpdir("TMPDIR", tmp.path().c_str());
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string prefix = CWebArchive::kFolderPrefix;
+  const std::vector<std::string> names = {prefix + std::to_string(gone) + "-AbC123",
+                                          prefix + std::to_string(getpid()) + "-XyZ789",
+                                          prefix + "QwErTy", "other-" + std::to_string(gone)};
+  for (const std::string& name : names) {
+    std::filesystem::create_directory(tmp.Sub(name));
+    std::ofstream(tmp.Sub(name + "/tmpprice2024.bin")) << "values";
+  }
+  EXPECT_EQ(1, CWebArchive::RemoveStaleFolders());
+  for (const std::string& name : names) {
+    EXPECT_EQ(name != names[0], std::filesystem::exists(tmp.Sub(name))) << name;
+  }
 }
 
 // The dates in the names on each day of one week, Sunday 2024-06-16 to
