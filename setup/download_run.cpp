@@ -140,14 +140,13 @@ bool CDownloadRun::TakeKeptCodeList(const WorkerProgress& progress) {
   if (progress.resume != 1) return false;
   // The same process resumes with the list it worked on; a new process
   // with the list kept beside the position, when it is that list.
-  if (!codeList_.empty()) return !expected || (static_cast<std::int32_t>(codeList_.size()) == count &&
-                                               HashIssueList(codeList_) == hash);
+  const auto matches = [&](const std::vector<std::string>& codes) {
+    return static_cast<std::int32_t>(codes.size()) == count && HashIssueList(codes) == hash;
+  };
+  if (!codeList_.empty()) return !expected || matches(codeList_);
   if (!expected || !KeepsPositionFile()) return false;
   std::vector<std::string> kept;
-  if (!ReadCodeListFile(CodeListFilePath(), kept) ||
-      static_cast<std::int32_t>(kept.size()) != count || HashIssueList(kept) != hash) {
-    return false;
-  }
+  if (!ReadCodeListFile(CodeListFilePath(), kept) || !matches(kept)) return false;
   codeList_ = std::move(kept);
   return true;
 }
@@ -228,7 +227,6 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
         return false;
       }
       if (record.code.empty()) record.code = code;
-      ClearFileError();
       if (!Database()->WriteBrand(record)) {
         progress.SetError(StringFormat(
             "銘柄コード %s の情報のデータベースへの書き込みに失敗したので処理を中断します\n%s",
