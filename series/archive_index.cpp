@@ -34,6 +34,8 @@ void CArchiveIndex::Reset() {
   headerDone_ = false;
   header_ = CArchiveFileHeader();
   stopped_ = false;
+  tooManyRuns_ = false;
+  runCount_ = 0;
   pending_.clear();
   index_.clear();
   records_ = 0;
@@ -109,7 +111,7 @@ const unsigned char* CArchiveIndex::TakeRecords(const unsigned char* at,
                                                 const unsigned char* end) {
   if (header_.IsOldLayout()) {
     const size_t size = kIssueNumberBytes + valueBytes_;
-    while (static_cast<size_t>(end - at) >= size) {
+    while (static_cast<size_t>(end - at) >= size && !stopped_) {
       const int32_t number = at[0] | at[1] << 8;
       if (number != lastNumber_) {
         char text[8];
@@ -123,7 +125,7 @@ const unsigned char* CArchiveIndex::TakeRecords(const unsigned char* at,
     }
     return at;
   }
-  while (at < end) {
+  while (at < end && !stopped_) {
     const size_t left = static_cast<size_t>(end - at);
     const void* z = std::memchr(at, 0, std::min(left, kMaxCodeBytes + 1));
     if (z == nullptr) {
@@ -144,6 +146,7 @@ const unsigned char* CArchiveIndex::TakeRecords(const unsigned char* at,
 
 void CArchiveIndex::Record(const char* code, size_t codeSize,
                            const unsigned char* values) {
+  if (stopped_) return;
   if (lastRuns_ == nullptr || std::string_view(lastCode_) != std::string_view(code, codeSize)) {
     lastCode_.assign(code, codeSize);
     lastRuns_ = &index_[lastCode_];
@@ -152,6 +155,13 @@ void CArchiveIndex::Record(const char* code, size_t codeSize,
   if (!runs.empty() && runs.back().first + runs.back().count == records_) {
     ++runs.back().count;
   } else {
+    // Runs cost memory whatever the file's size on disk: a file whose
+    // codes alternate from record to record would take an entry each.
+    if (++runCount_ > kMaxRuns) {
+      tooManyRuns_ = true;
+      stopped_ = true;
+      return;
+    }
     runs.push_back(Run{records_, 1});
   }
   ++records_;

@@ -40,6 +40,10 @@
 class CArchiveIndex {
  public:
   static constexpr size_t kMaxCodeBytes = 1024;
+  // The most runs (stretches of one issue's records one after another) an
+  // index keeps: a real file has one an issue; past this the file is
+  // taken as damaged (TooManyRuns), bounding the index's memory.
+  static constexpr uint64_t kMaxRuns = 1u << 21;
 
   // `valueBytes` is kArchivePriceValueBytes or kArchiveMarginValueBytes.
   explicit CArchiveIndex(size_t valueBytes);
@@ -59,6 +63,9 @@ class CArchiveIndex {
   // True once writing the values file has failed: the cause is local (a
   // full or read-only temporary folder), not the archive file's.
   bool WriteFailed() const { return out_ != nullptr && out_->Failed(); }
+  // True when the records stopped at kMaxRuns: nothing of the file is to
+  // be trusted.
+  bool TooManyRuns() const { return tooManyRuns_; }
 
   // Whether a whole header came: without one the file does not read, as
   // the archive file readers report it.
@@ -106,6 +113,8 @@ class CArchiveIndex {
   bool headerDone_ = false;
   CArchiveFileHeader header_;
   bool stopped_ = false;  // a damaged record ended the records
+  bool tooManyRuns_ = false;
+  uint64_t runCount_ = 0;
   std::string pending_;   // bytes of a record begun in an earlier piece
 
   std::unordered_map<std::string, std::vector<Run>> index_;

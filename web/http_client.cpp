@@ -178,6 +178,13 @@ struct Transfer {
   CBuffer::Handle handle = nullptr;  // open while a 200 body is received
   const std::atomic<std::uint8_t>* cancel = nullptr;  // the owner's flag
   bool cancelled = false;  // the progress callback abandoned the transfer
+  uint64_t maxBody = 0;     // the size cap of the body
+  uint64_t received = 0;    // body bytes taken so far
+  bool tooLarge = false;    // the body passed maxBody
+  bool writeFailed = false; // the buffer refused bytes
+  bool tooSlow = false;     // the least average rate was not kept
+  int64_t startMs = 0;
+  int64_t graceMs = 0;
 
   bool headersDone = false;  // the headers of the final answer are complete
   long status = 0;           // its status
@@ -190,10 +197,14 @@ struct Transfer {
   // through libcurl's C frames, so it is carried out and thrown again.
   std::exception_ptr exception;
 
-  void Flush() {
-    if (filled == 0) return;
-    buffer->Write(handle, receive, static_cast<int32_t>(filled));
+  // Hands the waiting bytes to the buffer; false (and writeFailed) when
+  // it refuses them.
+  bool Flush() {
+    if (filled == 0) return true;
+    const bool written = buffer->Write(handle, receive, static_cast<int32_t>(filled));
     filled = 0;
+    if (!written) writeFailed = true;
+    return written;
   }
 };
 
@@ -262,11 +273,16 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   // Only a 200 answer has a body worth keeping; the body of any other is
   // not read, which ends the exchange at once.
   if (t.handle == nullptr) return 0;
+  t.received += length;
+  if (t.received > t.maxBody) {
+    t.tooLarge = true;
+    return 0;
+  }
   try {
     const size_t capacity = CHttpClient::kReceiveBufferSize;
     size_t done = 0;
     while (done < length) {
-      if (t.filled == capacity) t.Flush();
+      if (t.filled == capacity && !t.Flush()) return 0;
       const size_t piece = std::min(length - done, capacity - t.filled);
       std::memcpy(t.receive + t.filled, data + done, piece);
       t.filled += piece;
@@ -283,9 +299,18 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 // return abandons the transfer (CURLE_ABORTED_BY_CALLBACK).
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   Transfer& t = *static_cast<Transfer*>(user);
-  if (!Cancelled(t.cancel)) return 0;
-  t.cancelled = true;
-  return 1;
+  if (Cancelled(t.cancel)) {
+    t.cancelled = true;
+    return 1;
+  }
+  const int64_t elapsed = NowMs() - t.startMs;
+  if (elapsed > t.graceMs &&
+      t.received * 1000 < static_cast<uint64_t>(elapsed) *
+                              CHttpClient::kMinAverageBytesPerSecond) {
+    t.tooSlow = true;
+    return 1;
+  }
+  return 0;
 }
 
 // Runs the transfer of `t` to its end and gives its outcome. A multi
@@ -387,6 +412,8 @@ struct HopSettings {
   long stallTimeoutS;
   long stallBytesPerSecond;
   long exchangeTimeoutMs;  // 0 for none
+  uint64_t maxBody;
+  int64_t graceMs;
   char* receive;
   const std::atomic<std::uint8_t>* cancel;  // may be null
 };
@@ -412,6 +439,9 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
   t.buffer = &buffer;
   t.receive = settings.receive;
   t.cancel = settings.cancel;
+  t.maxBody = settings.maxBody;
+  t.graceMs = settings.graceMs;
+  t.startMs = NowMs();
 
   const std::string ca_file = ExtraCaFile();
   // The extra file replaces only libcurl's default CA file; its default CA
@@ -462,14 +492,17 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
     result.code = CHttpClient::kErrorHeader;
   } else {
     const CURLcode rc = Perform(t);
-    if (t.handle != nullptr && rc == CURLE_OK) {
+    bool whole = t.handle != nullptr && rc == CURLE_OK;
+    if (whole) {
       // A 200 answer whose body came whole, marked by a last, empty piece.
       try {
-        t.Flush();
-        buffer.Write(t.handle, t.receive, 0);
+        whole = t.Flush() && buffer.Write(t.handle, t.receive, 0);
+        if (!whole) t.writeFailed = true;
       } catch (...) {
         t.exception = std::current_exception();
       }
+    }
+    if (whole || (t.handle != nullptr && t.exception)) {
       buffer.Close(t.handle);
       result.code = CHttpClient::kOk;
     } else if (t.handle != nullptr) {
@@ -485,12 +518,17 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
           t.exception = std::current_exception();
         }
       }
-      result.code = t.cancelled ? CHttpClient::kErrorCancelled
-                                : CHttpClient::kErrorSend;
+      result.code = t.cancelled     ? CHttpClient::kErrorCancelled
+                    : t.tooLarge    ? CHttpClient::kErrorTooLarge
+                    : t.writeFailed ? CHttpClient::kErrorWrite
+                    : t.tooSlow     ? CHttpClient::kErrorTooSlow
+                                    : CHttpClient::kErrorSend;
     } else if (t.cancelled) {
       result.code = CHttpClient::kErrorCancelled;
     } else if (t.openFailed) {
       result.code = CHttpClient::kErrorBufferOpen;
+    } else if (t.tooSlow) {
+      result.code = CHttpClient::kErrorTooSlow;
     } else if (t.headersDone && IsRedirect(t.status)) {
       result.redirect = true;
       result.hasLocation = t.hasLocation;
@@ -528,7 +566,8 @@ int32_t CHttpClient::Post(const std::string& url,
 }
 
 bool CHttpClient::IsTransient(int32_t code) {
-  return code == kErrorSend || code == kErrorConnect || code == -500;
+  return code == kErrorSend || code == kErrorConnect || code == kErrorTooSlow ||
+         code == -500;
 }
 
 int32_t CHttpClient::Run(const std::string& url,
@@ -559,7 +598,7 @@ int32_t CHttpClient::Request(const std::string& url,
   HopSettings settings = {
       agentName_.c_str(), connectTimeoutMs_,
       std::max<long>(stallTimeoutS_, 1), kStallBytesPerSecond, 0,
-      receive_.get(), cancel_};
+      maxBodyBytes_, rateGraceMs_, receive_.get(), cancel_};
   const int64_t deadline = NowMs() + exchangeTimeoutMs_;
 
   // The verb, the body and the headers stay the same on every hop.
@@ -613,6 +652,12 @@ std::string CHttpClient::GetMessage(int32_t code) {
       return "サーバーの証明書を検証できませんでした";
     case kErrorCancelled:
       return "ダウンロードを中止しました";
+    case kErrorTooLarge:
+      return "サーバーの応答が大きすぎるので受信を中止しました";
+    case kErrorWrite:
+      return "受信したデータを書き込めないので受信を中止しました";
+    case kErrorTooSlow:
+      return "サーバーの応答が遅すぎるので受信を中止しました";
     default:
       break;
   }

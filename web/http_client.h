@@ -17,6 +17,12 @@
 // each with the same verb, body and headers), retries transient failures,
 // and reports every outcome as one signed result code (below).
 //
+// Every exchange is bounded in size (SetMaxBodyBytes) and in time (the
+// limits below and a least average rate after a grace period), and a buffer
+// that refuses bytes (CBuffer::Write false: a full disk, an unpacked size
+// cap) ends the exchange at once with kErrorWrite, so no server can make
+// the client take more memory, disk or time than these bounds.
+//
 // The client owns a receive buffer of 1 MiB, allocated by the constructor;
 // every body passes through it on its way to the CBuffer, so a body of any
 // size is written out in pieces of at most 1 MiB and never held whole. A
@@ -63,9 +69,24 @@ class CHttpClient {
     kErrorTooManyRedirects = -1009,  // more than kMaxRedirects hops
     kErrorCertificate = -1010,    // the server's certificate did not verify
     kErrorCancelled = -1011,      // the owner's cancel flag was set
+    kErrorTooLarge = -1012,       // the body passed the size cap: not retried
+    kErrorWrite = -1013,          // the buffer refused the body's bytes
+    kErrorTooSlow = -1014,        // the body came slower than the least rate
   };
 
   static constexpr int32_t kDefaultAttempts = 5;
+  // The most bytes of one answer's body by default: a page of the sites is
+  // well under a megabyte, so tens of megabytes is room enough for any real
+  // one and bounds the memory an endless or absurd answer can take. The
+  // archive client sets a cap of its own.
+  static constexpr uint64_t kDefaultMaxBodyBytes = 32ull << 20;
+  // After this long an exchange must have moved kMinAverageBytesPerSecond
+  // on average, or it is abandoned (kErrorTooSlow, retried like a stall):
+  // a server that dribbles just above the stall rate can no longer hold a
+  // run for ever, while a large archive file on a slow line (a megabit a
+  // second moves about 120 KB) still comes through.
+  static constexpr int32_t kDefaultRateGraceMs = 60000;
+  static constexpr uint32_t kMinAverageBytesPerSecond = 4096;
   static constexpr uint32_t kDefaultRetryPauseMs = 3000;
   static constexpr int32_t kReceiveBufferSize = 0x100000;
   static constexpr int32_t kMaxRedirects = 10;
@@ -133,6 +154,15 @@ class CHttpClient {
   // lost, such as the usage record.
   void SetExchangeTimeout(int32_t milliseconds) { exchangeTimeoutMs_ = milliseconds; }
   int32_t ExchangeTimeout() const { return exchangeTimeoutMs_; }
+  // The size cap of one body: passing it abandons the exchange with
+  // kErrorTooLarge, which is not retried (the same server would send the
+  // same again). The bytes taken so far are emptied out of the buffer as
+  // for a cut body.
+  void SetMaxBodyBytes(uint64_t bytes) { maxBodyBytes_ = bytes; }
+  uint64_t MaxBodyBytes() const { return maxBodyBytes_; }
+  // The time after which the least average rate applies (kErrorTooSlow).
+  void SetRateGrace(int32_t milliseconds) { rateGraceMs_ = milliseconds; }
+  int32_t RateGrace() const { return rateGraceMs_; }
 
   // The cancel flag: not owned, null (the default) for none; it must stay
   // valid while a request runs. Another thread sets it to non-zero to stop
@@ -148,7 +178,7 @@ class CHttpClient {
   // The longest time between two looks at the cancel flag.
   static constexpr int32_t kCancelPollMs = 50;
 
-  // -1004, -1002 and -500: worth another attempt. A certificate that does
+  // -1004, -1002, -1014 and -500: worth another attempt. A certificate that does
   // not verify (-1010) will not verify a few seconds later either, and a
   // cancel (-1011) is the owner's wish, not a failure.
   static bool IsTransient(int32_t code);
@@ -188,6 +218,8 @@ class CHttpClient {
   int32_t connectTimeoutMs_ = kDefaultConnectTimeoutMs;
   int32_t stallTimeoutS_ = kDefaultStallTimeoutS;
   int32_t exchangeTimeoutMs_ = 0;
+  uint64_t maxBodyBytes_ = kDefaultMaxBodyBytes;
+  int32_t rateGraceMs_ = kDefaultRateGraceMs;
   const std::atomic<std::uint8_t>* cancel_ = nullptr;
   std::unique_ptr<char[]> receive_;
 };

@@ -22,6 +22,8 @@ void CInflateBuffer::EndStream() {
 CBuffer::Handle CInflateBuffer::OpenWrite() {
   EndStream();
   *z_ = z_stream_s{};
+  // tooLarge_ stays: the client opens the buffer once more after a failed
+  // exchange to empty it, and a body too large is not tried again.
   failed_ = false;
   inMember_ = false;
   members_ = 0;
@@ -60,7 +62,18 @@ bool CInflateBuffer::Write(Handle handle, const char* bytes, int32_t length) {
     const size_t made = kOutSize - z.avail_out;
     if (made > 0) {
       unpacked_ += made;
-      sink_.Add(out_.get(), made);
+      // A bomb (a small file that unpacks to far more than any real one)
+      // is refused as soon as it passes the cap, before it fills the disk.
+      if (unpacked_ > maxUnpacked_ ||
+          unpacked_ > kBombSlack + compressed_ * kBombRatio) {
+        tooLarge_ = true;
+        failed_ = true;
+        return false;
+      }
+      if (!sink_.Add(out_.get(), made)) {
+        failed_ = true;
+        return false;
+      }
     }
     if (rc == Z_STREAM_END) {
       inMember_ = false;

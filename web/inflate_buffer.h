@@ -16,8 +16,9 @@ class CInflateSink {
   // A new pass begins: whatever came before is void. False when the sink
   // cannot take bytes; the buffer then does not open.
   virtual bool Begin() = 0;
-  // The next unpacked bytes, in order.
-  virtual void Add(const unsigned char* bytes, size_t size) = 0;
+  // The next unpacked bytes, in order. False when the sink cannot take
+  // them (a write failed): the buffer then takes no more.
+  virtual bool Add(const unsigned char* bytes, size_t size) = 0;
 };
 
 // CInflateBuffer is a CBuffer that a download of a gzip file is written
@@ -31,6 +32,11 @@ class CInflateSink {
 // nothing else. A stream that is damaged, cut short, empty or followed by
 // other bytes is not complete; after the first damage the buffer takes
 // no more bytes (Write gives false) and hands nothing more to the sink.
+//
+// The unpacked size is bounded: at most SetMaxUnpacked bytes, and at most
+// kBombSlack plus kBombRatio times the bytes written so far, far more than
+// real archive files unpack to (about twice) and far less than a gzip bomb.
+// Past either bound, Write gives false and TooLarge tells why.
 //
 // The buffer cannot be read: OpenRead gives null. It refers to the sink,
 // which must outlive it. One handle at a time; not copyable.
@@ -49,6 +55,14 @@ class CInflateBuffer : public CBuffer {
   void Unget(Handle) override {}
 
   bool Complete() const;
+  // True once a pass stopped at the unpacked size cap (kept over later
+  // passes: the client empties the buffer by opening it once more).
+  bool TooLarge() const { return tooLarge_; }
+
+  static constexpr uint64_t kBombSlack = 64ull << 20;
+  static constexpr uint64_t kBombRatio = 32;
+  // The absolute cap of one pass; 1 GiB unless set.
+  void SetMaxUnpacked(uint64_t bytes) { maxUnpacked_ = bytes; }
   // Bytes written and bytes unpacked since the last OpenWrite.
   uint64_t CompressedBytes() const { return compressed_; }
   uint64_t UnpackedBytes() const { return unpacked_; }
@@ -62,7 +76,9 @@ class CInflateBuffer : public CBuffer {
   std::unique_ptr<z_stream_s> z_;
   std::unique_ptr<unsigned char[]> out_;
   bool open_ = false;     // an inflate stream is set up in z_
-  bool failed_ = false;   // damaged, or the sink would not begin
+  bool failed_ = false;   // damaged, too large, or the sink failed
+  bool tooLarge_ = false; // stopped at the unpacked size cap
+  uint64_t maxUnpacked_ = 1ull << 30;
   bool inMember_ = false; // within a member (its end not yet seen)
   int members_ = 0;       // whole members seen
   uint64_t compressed_ = 0;

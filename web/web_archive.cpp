@@ -28,21 +28,25 @@ class CFileSink : public CInflateSink {
   explicit CFileSink(std::string path) : path_(std::move(path)) {}
 
   bool Begin() override {
-    beginFailed_ = !out_.Create(path_.c_str());
-    return !beginFailed_;
+    if (!out_.Create(path_.c_str())) localFault_ = true;
+    return !localFault_;
   }
-  void Add(const unsigned char* bytes, size_t size) override {
+  bool Add(const unsigned char* bytes, size_t size) override {
     out_.Put(bytes, size);
+    if (out_.Failed()) localFault_ = true;
+    return !localFault_;
   }
   // True when every byte reached the file.
   bool Finish() { return out_.Close(); }
-  // True when the file could not be made or written: a local cause.
-  bool LocalFault() const { return beginFailed_ || out_.Failed(); }
+  // True once the file could not be made or written: a local cause. It
+  // stays true over the client's emptying of the buffer after the failed
+  // exchange, which begins the sink again.
+  bool LocalFault() const { return localFault_; }
 
  private:
   std::string path_;
   CChunkWriter out_;
-  bool beginFailed_ = false;
+  bool localFault_ = false;
 };
 
 // Unpacks into an index and its values file, for the kinds kept by year.
@@ -52,19 +56,25 @@ class CIndexSink : public CInflateSink {
       : index_(index), path_(std::move(path)) {}
 
   bool Begin() override {
-    beginFailed_ = !index_.Begin(path_);
-    return !beginFailed_;
+    if (!index_.Begin(path_)) localFault_ = true;
+    return !localFault_;
   }
-  void Add(const unsigned char* bytes, size_t size) override {
+  bool Add(const unsigned char* bytes, size_t size) override {
     index_.Add(bytes, size);
+    if (index_.WriteFailed()) localFault_ = true;
+    if (index_.TooManyRuns()) tooManyRuns_ = true;
+    return !localFault_ && !tooManyRuns_;
   }
-  // True when the values file could not be made or written: a local cause.
-  bool LocalFault() const { return beginFailed_ || index_.WriteFailed(); }
+  // Sticky as in CFileSink: true once the values file could not be made or
+  // written, and once the codes alternated past the index's bound.
+  bool LocalFault() const { return localFault_; }
+  bool TooManyRuns() const { return tooManyRuns_; }
 
  private:
   CArchiveIndex& index_;
   std::string path_;
-  bool beginFailed_ = false;
+  bool localFault_ = false;
+  bool tooManyRuns_ = false;
 };
 
 std::string Dated(const char* kind, const CDate& date) {
@@ -93,7 +103,9 @@ uint32_t Advance(int32_t year, uint32_t to) {
 
 }  // namespace
 
-CWebArchive::CWebArchive(CLocalClock clock) : clock_(std::move(clock)) {}
+CWebArchive::CWebArchive(CLocalClock clock) : clock_(std::move(clock)) {
+  client_.SetMaxBodyBytes(kMaxPackedBytes);
+}
 
 CWebArchive::~CWebArchive() {
   priceYears_.clear();
@@ -177,26 +189,32 @@ CDate CWebArchive::PriceCutoff(const CLocalTime& now, int hour, int minute) {
 
 // ---- Fetching ---------------------------------------------------------------
 
-int32_t CWebArchive::Download(const std::string& name, CInflateSink& sink) {
+int32_t CWebArchive::Download(const std::string& name, CInflateSink& sink,
+                              uint64_t maxUnpacked) {
   ClearFileError();
   CInflateBuffer buffer(sink);
+  buffer.SetMaxUnpacked(maxUnpacked);
   const int32_t code =
       client_.Get(SiteAddress(Site::kArchive, std::string(kPathPrefix) + name),
                   buffer, {kAcceptHeader});
+  if (buffer.TooLarge()) return CHttpClient::kErrorTooLarge;
+  // The buffer refused bytes: a damaged stream, or a sink that failed
+  // (which the callers tell apart first).
+  if (code == CHttpClient::kErrorWrite) return kErrorUnpack;
   if (code < 0) return code;
   return buffer.Complete() ? kOk : kErrorUnpack;
 }
 
 template <typename Read>
 int32_t CWebArchive::FetchWhole(const std::string& name, const char* local,
-                                Read read) {
+                                uint64_t maxUnpacked, Read read) {
   // Without a private folder there is nowhere to unpack: the buffer would
   // not open, so nothing is requested.
   const std::string& folder = Folder();
   if (folder.empty()) return LocalFault();
   const CTempFile unpacked(folder + local);  // gone on every path
   CFileSink sink(unpacked);
-  const int32_t code = Download(name, sink);
+  const int32_t code = Download(name, sink, maxUnpacked);
   if (sink.LocalFault()) return LocalFault();
   if (code != kOk) return code;
   if (!sink.Finish()) return LocalFault();
@@ -212,11 +230,12 @@ int32_t CWebArchive::FetchYear(Years& years, int32_t year,
   // kept leaves nothing behind.
   auto index = std::make_unique<CArchiveIndex>(valueBytes);
   CIndexSink sink(*index, folder + local + std::to_string(year) + ".bin");
-  const int32_t code = Download(name, sink);
+  const int32_t code = Download(name, sink, kMaxYearBytes);
   // A values file that could not be written says nothing about the
   // archive: the question must not go on to the pages, which hold far less
   // history, as if the file were broken.
   if (sink.LocalFault()) return LocalFault();
+  if (sink.TooManyRuns()) return kErrorRead;
   if (code != kOk) return code;
   if (!index->End()) return LocalFault();
   // A year whose file did not even hold its header (an empty or cut answer
@@ -234,8 +253,9 @@ int32_t CWebArchive::FetchYear(Years& years, int32_t year,
 int32_t CWebArchive::GetBrand(const std::string& code, CBrandRecord& record) {
   if (brands_.Empty()) {
     const std::string name = Dated("brand", LatestSaturday(clock_().date));
-    const int32_t result = FetchWhole(
-        name, "tmpbrand.bin", [this](const std::string& path) { return brands_.Load(path); });
+    const int32_t result =
+        FetchWhole(name, "tmpbrand.bin", kMaxListBytes,
+                   [this](const std::string& path) { return brands_.Load(path); });
     if (result != kOk) return result;
   }
   const CBrandRecord* found = brands_.Find(code);
@@ -249,8 +269,9 @@ int32_t CWebArchive::GetDivide(const std::string& code,
   splits.clear();
   if (divides_.Empty()) {
     const std::string name = Dated("divide", LatestSaturday(clock_().date));
-    const int32_t result = FetchWhole(
-        name, "tmpdivide.bin", [this](const std::string& path) { return divides_.Load(path); });
+    const int32_t result =
+        FetchWhole(name, "tmpdivide.bin", kMaxListBytes,
+                   [this](const std::string& path) { return divides_.Load(path); });
     if (result != kOk) return result;
   }
   const CDivide* found = divides_.Find(code);
@@ -295,7 +316,7 @@ int32_t CWebArchive::GetPriceLast(int32_t& position,
   if (latest_.empty()) {
     const std::string name = Dated("pricelast", PriceCutoff(clock_(), 15, 40));
     const int32_t result = FetchWhole(
-        name, "tmppricelast.bin", [this](const std::string& path) {
+        name, "tmppricelast.bin", kMaxLatestBytes, [this](const std::string& path) {
           return ReadArchivePriceFile(path.c_str(), latest_);
         });
     if (result != kOk) return result;

@@ -70,8 +70,10 @@ class CInflateSink;
 //              the download failed: the HTTP client's code; -1011 when the
 //              client's cancel flag stopped it
 //   -20000     the download did not unpack: a damaged, cut or empty gzip
-//   -20001     the unpacked file did not read (no whole header, or a kept
-//              year's values could not be read back)
+//   -20001     the unpacked file did not read (no whole header, codes that
+//              alternate past CArchiveIndex::kMaxRuns, or a kept year's
+//              values could not be read back)
+//   -1012      a size cap was passed (see the caps below)
 //   -20004     a local fault: the private folder, or a file in it, could
 //              not be made or written (a full or read-only temporary
 //              folder). Nothing is known about the archive then, so unlike
@@ -106,6 +108,20 @@ class CWebArchive {
     kErrorNoSeries = -20003,
     kErrorLocal = -20004,
   };
+  // Size caps. A file is downloaded packed (kMaxPackedBytes at most) and
+  // unpacked while it arrives, at most a kind's cap (and kBombRatio times
+  // its packed size plus 64 MiB, see CInflateBuffer). The kinds read whole
+  // into memory have small caps: a real issue or split list of the whole
+  // market is about a megabyte, a latest-price file a few hundred
+  // kilobytes. A year file goes to the private folder, and a real one
+  // unpacks to some tens of megabytes. Passing a cap gives
+  // CHttpClient::kErrorTooLarge: the file counts as broken (the pages are
+  // asked), and memory and the temporary folder stay bounded whatever a
+  // server sends.
+  static constexpr uint64_t kMaxPackedBytes = 256ull << 20;
+  static constexpr uint64_t kMaxListBytes = 16ull << 20;
+  static constexpr uint64_t kMaxLatestBytes = 8ull << 20;
+  static constexpr uint64_t kMaxYearBytes = 1ull << 30;
   // The start of the private folder's name.
   static constexpr const char* kFolderPrefix = "tickora-archive-";
 
@@ -164,11 +180,12 @@ class CWebArchive {
 
   // Downloads kPathPrefix + `name` and unpacks it into `sink`. 0, a
   // download code, or kErrorUnpack.
-  int32_t Download(const std::string& name, CInflateSink& sink);
+  int32_t Download(const std::string& name, CInflateSink& sink, uint64_t maxUnpacked);
   // Fetches `name` into a file of the private folder, `local`, which is
   // gone again when the call returns, and reads it with `read(path)`.
   template <typename Read>
-  int32_t FetchWhole(const std::string& name, const char* local, Read read);
+  int32_t FetchWhole(const std::string& name, const char* local, uint64_t maxUnpacked,
+                     Read read);
   // Fetches the year `year` of a price or margin kind into `years`.
   int32_t FetchYear(Years& years, int32_t year, const std::string& name,
                     const char* local, size_t valueBytes);

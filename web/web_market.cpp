@@ -105,7 +105,10 @@ std::int32_t CWebMarket::GetMargin(std::uint32_t& from, std::uint32_t to,
 
 std::string CWebMarket::GetMessage(std::int32_t result) const {
   if (result >= 0) return "成功";
-  if (result == CHttpClient::kErrorCancelled) return CHttpClient::GetMessage(result);
+  if (result == CHttpClient::kErrorCancelled ||
+      (result <= CHttpClient::kErrorTooLarge && result >= CHttpClient::kErrorTooSlow)) {
+    return CHttpClient::GetMessage(result);
+  }
   if (result == CWebArchive::kErrorLocal) {
     return CWebArchive::GetArchiveMessage(result) + "\n" + archive_->LastLocalError();
   }

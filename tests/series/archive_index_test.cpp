@@ -59,6 +59,35 @@ TEST(ArchiveIndexTest, TakesWhatTheFileReaderTakesInPiecesOfAnySize) {
   }
 }
 
+// Codes that alternate from record to record cost a run each: past
+// kMaxRuns the index stops and says so, whatever the file's length; codes
+// that stay together cost one run an issue however many records they have.
+TEST(ArchiveIndexTest, AlternatingCodesStopAtTheRunBound) {
+  TempDir dir;
+  std::string pair = Rec("1301", 20240104) + Rec("1302", 20240104);
+  std::string chunk;
+  while (chunk.size() < (1u << 20)) chunk += pair;
+  const uint64_t perChunk = chunk.size() / pair.size() * 2;
+  for (const bool alternate : {true, false}) {
+    SCOPED_TRACE(alternate);
+    CArchiveIndex index(kArchivePriceValueBytes);
+    ASSERT_TRUE(index.Begin(dir.Sub("values")));
+    const std::string head = Head(2);
+    index.Add(head.data(), head.size());
+    std::string together;
+    if (!alternate) {
+      for (uint64_t i = 0; i < perChunk; ++i) together += Rec("1301", 20240104);
+    }
+    const std::string& piece = alternate ? chunk : together;
+    for (uint64_t fed = 0; fed <= CArchiveIndex::kMaxRuns + perChunk; fed += perChunk) {
+      index.Add(piece.data(), piece.size());
+    }
+    EXPECT_EQ(alternate, index.TooManyRuns());
+    EXPECT_EQ(alternate ? 2u : 1u, index.Issues());
+    if (alternate) EXPECT_LE(index.Records(), CArchiveIndex::kMaxRuns);
+  }
+}
+
 TEST(ArchiveIndexTest, ReadsMarginsAndOwnsItsValuesFile) {
   TempDir dir;
   CMarginTable table;

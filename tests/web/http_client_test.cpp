@@ -251,6 +251,54 @@ TEST(HttpClientScriptedTest, ABodyThatBreaksOffIsATransientFailureAndLeavesNothi
   }
 }
 
+// No answer can take more than the client's bounds: a body past the size
+// cap (announced, or chunked without end) and a buffer that refuses bytes
+// end the exchange at once and are not retried; a body that dribbles in
+// below the least average rate is abandoned after the grace period and
+// retried like a stall. Nothing of such a body stays in the buffer.
+TEST(HttpClientScriptedTest, EveryBodyIsBoundedInSizeRateAndWhatTheBufferTakes) {
+  struct Refusing : CBufferString {
+    bool Write(Handle handle, const char* data, int32_t length) override {
+      return length == 0 && CBufferString::Write(handle, data, length);
+    }
+  };
+  const std::string big(5000, 'x');
+  const struct {
+    const char* name;
+    std::string answer;
+    bool hold, refuse;
+    Code code;
+    int connections;
+  } cases[] = {
+      {"announced too large", "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + big, false,
+       false, CHttpClient::kErrorTooLarge, 1},
+      {"chunked without end", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1388\r\n" + big + "\r\n",
+       true, false, CHttpClient::kErrorTooLarge, 1},
+      {"refused by the buffer", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789", false,
+       true, CHttpClient::kErrorWrite, 1},
+      {"too slow", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234", true, false,
+       CHttpClient::kErrorTooSlow, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server({c.answer}, c.hold);
+    ASSERT_TRUE(server.Start());
+    CHttpClient client;
+    client.SetAttempts(2);
+    client.SetRetryPause(1);
+    client.SetMaxBodyBytes(1000);
+    client.SetRateGrace(300);
+    Refusing refusing;
+    CBufferString memory;
+    CBuffer& buffer = c.refuse ? static_cast<CBuffer&>(refusing) : memory;
+    FillBuffer(buffer, "an earlier, complete page");
+    EXPECT_EQ(c.code, client.Get(server.Url("/page"), buffer));
+    EXPECT_EQ(c.connections, server.Connections());
+    EXPECT_EQ("", Contents(buffer));
+    EXPECT_FALSE(CHttpClient::GetMessage(c.code).empty());
+  }
+}
+
 TEST(HttpClientScriptedTest, EveryAttemptOnAServerThatNeverAnswersIsBounded) {
   // The server accepts and then says nothing: a plain exchange waits for
   // an answer, a secure one for the end of its TLS handshake.

@@ -143,6 +143,25 @@ TEST(WebArchiveFileTest, AFileThatDoesNotReadGivesMinus20001) {
   for (const std::string& accept : server.Accept()) EXPECT_EQ(accept, "gzip, deflat");
 }
 
+// A gzip bomb (a tenth of a megabyte that unpacks to 100 MiB) passes the
+// unpacked caps of every kind: the file counts as too large, not one byte
+// past the cap reaches memory or the temporary folder, and the next
+// question asks again.
+TEST(WebArchiveFileTest, AGzipBombIsTooLargeForEveryKind) {
+  TempDir tmp;
+  ScopedEnv tmpdir("TMPDIR", tmp.path().c_str());
+  std::string bomb = std::string("\0\0\0@", 4) + std::string(4, '\0');
+  bomb.resize(100u << 20, '\0');
+  FixedArchive server(bomb);
+  CWebArchive archive(At(kToday, 16, 0));
+  for (int k = 0; k < 5; ++k) {
+    SCOPED_TRACE(kFiles[k]);
+    EXPECT_EQ(Ask(k, archive, "0000").result, CHttpClient::kErrorTooLarge);
+    EXPECT_EQ(ArchiveFiles(tmp.path()).size(), 1u);  // the folder alone
+  }
+  EXPECT_EQ(server.Accept().size(), 5u);
+}
+
 TEST_F(WebArchiveTest, TemporaryFolderReadOnlyOrWithBlanks) {
   TempDir locked;
   chmod(locked.path().c_str(), 0555);
