@@ -1,6 +1,7 @@
 #include "setup/download_run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -18,9 +19,11 @@
 #include "series/margin_file.h"
 #include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
+#include "series/record_checks.h"
 #include "series/series_table.h"
 #include "setup/resume_file.h"
 #include "support/file_error.h"
+#include "support/issue_code.h"
 #include "support/text.h"
 #include "web/http_client.h"
 
@@ -123,7 +126,9 @@ std::vector<std::string> CDownloadRun::BuildCodeList(std::int32_t& status) {
       return {};
     }
     if (result < 0 || page_codes.empty()) break;
-    codes.insert(codes.end(), page_codes.begin(), page_codes.end());
+    for (const std::string& code : page_codes) {
+      if (Acceptable(code)) codes.push_back(code);
+    }
     page_gave_codes = true;
     if (listPagePauseMs_ > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(listPagePauseMs_));
@@ -131,6 +136,12 @@ std::vector<std::string> CDownloadRun::BuildCodeList(std::int32_t& status) {
   }
   if (!page_gave_codes || codes.empty()) return FixedCodeList();
   return codes;
+}
+
+bool CDownloadRun::Acceptable(const std::string& code) {
+  if (IsAcceptableIssueCode(code)) return true;
+  rejectedCodes_.insert(code);
+  return false;
 }
 
 bool CDownloadRun::TakeKeptCodeList(const WorkerProgress& progress) {
@@ -214,7 +225,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
     for (std::int32_t pos = 0; pos < batch; ++pos) {
       if (progress.cancel) return false;
       const std::string& code = found[pos].code;
-      if (seen[code]++ > 0) continue;
+      if (!Acceptable(code) || seen[code]++ > 0) continue;
 
       CBrandRecord record;
       const std::int32_t detail = market_->GetBrand(code, record);
@@ -226,7 +237,13 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
             market_->GetMessage(detail));
         return false;
       }
-      if (record.code.empty()) record.code = code;
+      // The row's key is the code that was asked for, whatever the page
+      // or file said; a number that is not finite is stored as 0 (a
+      // statement cannot hold it, and 0 is what an absent figure reads as).
+      record.code = code;
+      for (double* value : {&record.sharesOutstanding, &record.dividend, &record.eps, &record.bps}) {
+        if (!std::isfinite(*value)) *value = 0.0;
+      }
       if (!Database()->WriteBrand(record)) {
         progress.SetError(StringFormat(
             "銘柄コード %s の情報のデータベースへの書き込みに失敗したので処理を中断します\n%s",
@@ -314,6 +331,14 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
       return false;
     }
     for (const CDivideRecord& split : splits) {
+      // A split on a day that does not exist, or whose ratio is not a
+      // positive number, would turn every adjusted price into nonsense: it
+      // is refused and counted.
+      if (!IsCalendarDate(split.date.ToNumber()) || !std::isfinite(split.ratio) ||
+          split.ratio <= 0.0) {
+        ++refusedRecords_;
+        continue;
+      }
       if (!Database()->WriteDivide(code, split)) {
         progress.SetError(StringFormat(
             "銘柄コード%sの分割情報のDBへの書き込みに失敗したので処理を中断します\n%s",
@@ -377,9 +402,25 @@ bool CDownloadRun::FetchPrices(WorkerProgress& progress, std::int32_t i,
       "銘柄コード %s(%d/%d個目) の %s までの株価データをダウンロードしました",
       [&](std::uint32_t& from) {
         CQuoteItems bars;
+        const std::uint32_t asked = from;
         const std::int32_t status =
             market_->GetPrice(from, today_number, code, bars, adjust);
-        if (status >= 0) CChart::AppendRecords(bars, chart, true);
+        if (status < 0) return status;
+        // Only bars a chart file can hold, inside the span asked for and
+        // after the last one kept: a date out of the span (a far future one
+        // would make the chart end there, filled up with copies), a repeated
+        // or earlier date, or a value that is not a finite, non-negative
+        // number is refused and counted. The chart stays strictly ascending.
+        for (const CQuoteItem& item : bars) {
+          const std::uint32_t date = item.record.DateNumber();
+          if (!IsStorableBar(item.record) || date < asked || date > today_number ||
+              (!chart.empty() && date <= chart.back().DateNumber())) {
+            ++refusedRecords_;
+            continue;
+          }
+          chart.push_back(item.record);
+          chart.back().rawClose = 0.0;
+        }
         return status;
       });
   if (!fetched) return false;
@@ -497,9 +538,14 @@ bool CDownloadRun::FetchMargins(WorkerProgress& progress, std::int32_t i,
         // a later call can repeat the weeks of an earlier one: only
         // entries after the last one held are added, keeping one entry a
         // week in ascending order (a file with repeated weeks would be
-        // corrupt).
+        // corrupt); those weeks are not counted as refused. An entry a
+        // margin file cannot hold, or dated after today, is refused and
+        // counted.
+        if (status < 0) return status;
         for (const CMarginRecord& entry : entries) {
-          if (status >= 0 && (margin.empty() || margin.back().date < entry.date)) {
+          if (!IsStorableEntry(entry) || entry.date.ToNumber() > today_number) {
+            ++refusedRecords_;
+          } else if (margin.empty() || margin.back().date < entry.date) {
             margin.push_back(entry);
           }
         }

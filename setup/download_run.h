@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,16 @@ class CDownloadRun : public CSetupRun {
   static constexpr std::int32_t kQuickMarginDepth = 50;
   static constexpr std::int32_t kQuickMarginReload = 60;
 
+  // Records from the sources that no file or row may hold, refused since
+  // the object was made: bars and margin entries on a day that does not
+  // exist, out of their span, repeated or out of order, or with a value
+  // that is not a finite non-negative number; splits with such a date or
+  // ratio.
+  std::int64_t RefusedRecords() const { return refusedRecords_; }
+  // Issue codes from the list pages or the existence check that broke the
+  // code rule (support/issue_code.h): left out, never stored.
+  std::size_t RejectedCodes() const { return rejectedCodes_.size(); }
+
   // True when the code is all decimal digits and its value is below 1300 or
   // above 9999: such issues (the built-in ones) stay out of "quick2.dat".
   static bool IsOutsideQuickRange(const std::string& code);
@@ -85,6 +96,8 @@ class CDownloadRun : public CSetupRun {
   // (kept in memory, or in the folder's code list file and matching the
   // position), and then in codeList_.
   bool TakeKeptCodeList(const WorkerProgress& progress);
+  // True when `code` keeps the code rule; otherwise notes it as rejected.
+  bool Acceptable(const std::string& code);
   // "%u/%u/%u" of the day before date number `from`.
   static std::string LastDayText(std::uint32_t from);
   // The span loop of the price and margin stages for issue `i` of `count`:
@@ -118,6 +131,8 @@ class CDownloadRun : public CSetupRun {
   // Stage 1's code list, kept while the run object lives, so that a resume
   // in the same process goes on through the same list.
   std::vector<std::string> codeList_;
+  std::int64_t refusedRecords_ = 0;
+  std::set<std::string> rejectedCodes_;
 };
 
 #endif  // TICKORA_SETUP_DOWNLOAD_RUN_H_

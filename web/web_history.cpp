@@ -11,6 +11,7 @@
 #include "web/price_dates.h"
 #include "web/price_pages.h"
 #include "web/site_urls.h"
+#include "web/url_encode.h"
 #include "web/web_result.h"
 
 namespace {
@@ -126,7 +127,7 @@ int32_t CWebHistory::GetStockHistory(uint32_t& from, uint32_t to, const std::str
   }
   CBufferString page;
   const std::string path =
-      StringFormat("/quote/%s/history?from=%u&to=%u&timeFrame=d&page=1", code.c_str(),
+      StringFormat("/quote/%s/history?from=%u&to=%u&timeFrame=d&page=1", UrlEncode(code).c_str(),
                    first.ToNumber(), last.ToNumber());
   const int32_t result = stock_.Client().Get(SiteAddress(Site::kFinance, path), page);
   if (result < 0) return result;
@@ -202,7 +203,7 @@ int32_t CWebHistory::GetStockInfoQuote(const std::string& code, CQuoteItems& rec
   records.clear();
   CBufferString page;
   const int32_t result =
-      stock_.Client().Get(SiteAddress(Site::kStockInfo, "/stock/" + code), page);
+      stock_.Client().Get(SiteAddress(Site::kStockInfo, "/stock/" + UrlEncode(code)), page);
   if (result == -404) return 0;  // no page: no quote
   if (result < 0) return result;
   if (ReadStockInfoPage(page, StockQuoteDate(clock_()), records) != 0) {

@@ -6,11 +6,12 @@
 #include "support/date.h"
 #include "support/text.h"
 #include "web/site_urls.h"
+#include "web/url_encode.h"
 #include "web/stock_pages.h"
 
 std::int32_t CWebStock::GetBrand(const std::string& code, CBrandRecord& record) {
   CBufferString page;
-  const std::int32_t result = client_.Get(SiteAddress(Site::kFinance, "/quote/" + code), page);
+  const std::int32_t result = client_.Get(SiteAddress(Site::kFinance, "/quote/" + UrlEncode(code)), page);
   if (result < 0) return result;
   return ParseBrandPage(page, record);
 }
@@ -29,7 +30,7 @@ std::int32_t CWebStock::GetDivide(const std::string& code, std::vector<CDivideRe
   splits.clear();
   CBufferString page;
   const std::int32_t result =
-      client_.Get(SiteAddress(Site::kFinanceStocks, "/stocks/chart/?code=" + code), page);
+      client_.Get(SiteAddress(Site::kFinanceStocks, "/stocks/chart/?code=" + UrlEncode(code)), page);
   if (result < 0) return result;
   return ParseDividePage(page, splits);
 }
@@ -47,7 +48,7 @@ std::int32_t CWebStock::GetMargin(std::uint32_t& from, std::uint32_t to, const s
 
   CBufferString page;
   const std::int32_t result = client_.Get(
-      SiteAddress(Site::kFinance, "/quote/" + code + "/history?styl=margin&page=1"), page);
+      SiteAddress(Site::kFinance, "/quote/" + UrlEncode(code) + "/history?styl=margin&page=1"), page);
   if (result < 0) return result;
   const std::int32_t parsed = ParseMarginPage(page, records);
   if (parsed < 0) return parsed;

@@ -95,7 +95,7 @@ std::string Where(const CSetupRun& run, const WorkerProgress& progress) {
   if (stage >= 1 && stage <= 4) {
     text += " の " + std::to_string(index + 1) + " 件目";
     if (stage >= 2 && index < static_cast<std::int32_t>(run.IssueList().size())) {
-      text += " (銘柄コード " + Utf8FromCp932(run.IssueList()[index]) + ")";
+      text += " (銘柄コード " + TerminalText(run.IssueList()[index]) + ")";
     }
   }
   return text;
@@ -263,7 +263,7 @@ int main(int argc, char** argv) {
     }
     if (!options.quiet && !cancel_sent) {
       const double now = elapsed();
-      const std::string status = Utf8FromCp932(progress.Status());
+      const std::string status = TerminalText(progress.Status());
       if (terminal) {
         const std::string line = FormatProgressLine(progress.stage, progress.done, progress.total,
                                                     now, status, 20, TerminalColumns() - 1);
@@ -295,13 +295,23 @@ int main(int argc, char** argv) {
     for (const std::string& name : files.quickFiles) {
       quick += (quick.empty() ? "" : "、") + name;
     }
+    // What the sources sent that no file or row may hold is left out and
+    // said, never stored: codes that break the code rule, records that are
+    // no real day or no finite number, repeated or out of order.
+    std::string refused;
+    if (run.RejectedCodes() > 0) {
+      refused += "不正なコードの銘柄 " + std::to_string(run.RejectedCodes()) + " 件を除外しました。";
+    }
+    if (run.RefusedRecords() > 0) {
+      refused += "不正なデータ " + std::to_string(run.RefusedRecords()) + " 件を除外しました。";
+    }
     std::printf(
         "セットアップが完了しました。銘柄 %zu 件をデータベースに登録し、"
         "チャートファイル %d 個、信用残ファイル %d 個、クイックファイル %s を書き出しました"
-        "(%d年1月1日から%u年%u月%u日まで、所要時間 %s)。データベースフォルダ: %s\n",
+        "(%d年1月1日から%u年%u月%u日まで、所要時間 %s)。%sデータベースフォルダ: %s\n",
         codes.size(), files.charts, files.margins, quick.empty() ? "なし" : quick.c_str(),
         options.fromYear, run.Today().year, run.Today().month, run.Today().day,
-        FormatDuration(elapsed()).c_str(), folder.c_str());
+        FormatDuration(elapsed()).c_str(), refused.c_str(), folder.c_str());
     return 0;
   }
   // A run that stopped before its first stage kept no position.
@@ -309,7 +319,7 @@ int main(int argc, char** argv) {
   const std::string run_error = progress.Error();
   if (!run_error.empty()) {
     std::fprintf(stderr, "tickora-setup-cli: %s で失敗しました。\n%s\n%s",
-                 Where(run, progress).c_str(), Utf8FromCp932(run_error).c_str(),
+                 Where(run, progress).c_str(), TerminalText(run_error, true).c_str(),
                  kept ? "原因を取り除いてから --resume で続きから再開できます。\n" : "");
     return 1;
   }

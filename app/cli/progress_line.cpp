@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "support/cp932.h"
+
 std::string StageName(std::int32_t stage) {
   switch (stage) {
     case 0: return "準備中";
@@ -88,4 +90,26 @@ std::string FormatProgressLine(std::int32_t stage, std::int32_t done,
                 FormatDuration(elapsed).c_str(),
                 remaining < 0 ? "-:--:--" : FormatDuration(remaining).c_str());
   return CutToWidth(StageName(stage) + " " + bar + numbers + status, columns);
+}
+
+std::string TerminalText(const std::string& cp932, bool keepLineFeeds) {
+  const std::string utf8 = Utf8FromCp932(cp932);
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c == '\n' && keepLineFeeds) {
+      out += '\n';
+    } else if (c < 0x20 || c == 0x7F) {
+      out += '?';
+    } else if (c == 0xC2 && i + 1 < utf8.size() &&
+               static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      out += '?';  // U+0080 to U+009F
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }

@@ -12,6 +12,13 @@
 // issue list pages being read) is "準備中", 5 the end of the run.
 std::string StageName(std::int32_t stage);
 
+// CP932 text that may hold bytes from a server (a code, a page's text), as
+// UTF-8 for the terminal with every control character replaced by "?":
+// C0 controls (line feeds too, unless `keepLineFeeds`), DEL and the C1
+// controls, so that no server can move the cursor, recolour the screen or
+// set the window title of the user's terminal.
+std::string TerminalText(const std::string& cp932, bool keepLineFeeds = false);
+
 // "H:MM:SS" of a number of seconds (negative counts as 0).
 std::string FormatDuration(double seconds);
 

@@ -97,3 +97,15 @@ TEST(ProgressLineTest, LineShowsStageBarTimesAndFitsTheTerminal) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text from servers reaches the terminal without a control character: no
+// escape sequence can set the window title, move the cursor or recolour.
+TEST(ProgressLineTest, ServerTextReachesTheTerminalWithoutControlCharacters) {
+  const std::string hostile = "7203\x1b]0;owned\x07\x1b[31mred\r\x7f\x1b[2J end\nnext";
+  EXPECT_EQ("7203?]0;owned??[31mred???[2J end?next", TerminalText(hostile));
+  EXPECT_EQ("a\nb", TerminalText("a\nb", true));
+}
+
+}  // namespace

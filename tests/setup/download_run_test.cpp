@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -261,6 +262,76 @@ TEST_F(DownloadRunTest, IssueStageFailuresStopAtTheirBatchAndResumeThere) {
   EXPECT_FALSE(run_->DownloadIssues(progress_));
   EXPECT_EQ(0u, progress_.Error().find(
                     "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
+}
+
+// Codes from the pages that break the code rule are left out and counted,
+// never stored nor asked for; a row is keyed by the code asked for, and a
+// figure that is not a finite number is stored as 0.
+TEST_F(DownloadRunTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
+  market_->pages = {{"1301", "quick2", "QUICKMG2", "../x", "\x1b]0;t\x07", "1234567890123", ""}};
+  market_->existing = {"1301", "quick2"};
+  market_->extraFound = {"a/b"};
+  CBrandRecord odd = Brand("9999", kKindStock, "東証プライム");
+  odd.dividend = std::numeric_limits<double>::quiet_NaN();
+  odd.eps = -std::numeric_limits<double>::infinity();
+  odd.bps = 12.5;
+  market_->brands["1301"] = odd;
+  ASSERT_TRUE(run_->DownloadIssues(progress_)) << progress_.Error();
+  EXPECT_EQ(7u, run_->RejectedCodes());
+  EXPECT_EQ(1, progress_.total);
+  EXPECT_EQ(0, market_->Calls("brand:quick2") + market_->Calls("brand:a/b"));
+  CBrandRecord stored;
+  ASSERT_TRUE(CDBStock3::Instance().GetBrand("1301", stored));
+  EXPECT_EQ("1301", stored.code);
+  EXPECT_EQ(0.0, stored.dividend);
+  EXPECT_EQ(0.0, stored.eps);
+  EXPECT_EQ(12.5, stored.bps);
+  EXPECT_FALSE(CDBStock3::Instance().GetBrand("9999", stored));
+}
+
+// Records no file may hold are refused and counted: the files come out as
+// if the source had never sent them.
+TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
+  StockMarket();
+  ASSERT_TRUE(run_->DownloadPrices(progress_));
+  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  const std::string chart = ReadBytes(Daily("1301.dat"));
+  const std::string margin = ReadBytes(Margin("mg1301.dat"));
+  EXPECT_EQ(0, run_->RefusedRecords());
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  auto bar = [](std::uint32_t date, double close, double volume) {
+    CDayRecord b;
+    b.SetDateNumber(date);
+    b.open = b.high = b.low = 100;
+    b.close = close;
+    b.volume = volume;
+    return b;
+  };
+  market_->extraBars["1301"] = {bar(0, 100, 1), bar(99999999, 100, 1), bar(20241301, 100, 1),
+                                bar(20240230, 100, 1), bar(20240131, nan, 1),
+                                bar(20240131, 100, inf), bar(20240131, 100, -1),
+                                bar(20240131, 1e39, 1), bar(20991231, 100, 1),
+                                bar(20240104, 100, 1)};  // repeats the first day
+  market_->extraEntries["1301"] = {{CDate(2024, 2, 30), 1, 1}, {CDate(2024, 1, 31), nan, 1},
+                                   {CDate(2024, 1, 31), 1, -inf}, {CDate(2099, 1, 2), 1, 1}};
+  market_->divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
+                              {CDate(2024, 1, 11), -1.0}, {CDate(2024, 1, 12), 3.0}};
+  market_->calls.clear();
+  progress_.ResetForFreshRun();
+  ASSERT_TRUE(run_->DownloadSplits(progress_));
+  progress_.ResetForFreshRun();
+  ASSERT_TRUE(run_->DownloadPrices(progress_));
+  progress_.ResetForFreshRun();
+  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  EXPECT_EQ(chart, ReadBytes(Daily("1301.dat")));
+  EXPECT_EQ(margin, ReadBytes(Margin("mg1301.dat")));
+  std::vector<CDBStock3::CodeDivide> rows;
+  ASSERT_TRUE(CDBStock3::Instance().GetDivides("1301", rows));
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ(3.0, rows[0].second.ratio);
+  EXPECT_EQ(10 + 4 + 3, run_->RefusedRecords());
 }
 
 // A resumed stage 1 goes on through the code list it worked on, also in

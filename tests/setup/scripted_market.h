@@ -31,6 +31,10 @@ class ScriptedMarket : public CWebMarket {
   std::map<std::string, std::vector<CDivideRecord>> divides;
   std::map<std::string, std::vector<CDayRecord>> prices;
   std::set<std::string> adjusted;               // answered with adjust set
+  // Added as they are to the first answer of a code's history, whatever
+  // their dates: what a broken or hostile source sends.
+  std::map<std::string, std::vector<CDayRecord>> extraBars;
+  std::map<std::string, std::vector<CMarginRecord>> extraEntries;
   std::map<std::string, std::vector<CMarginRecord>> margins;
   std::set<std::string> wholeMargins;           // every entry at every call
   std::set<std::string> fail, cancel, stopped;
@@ -74,6 +78,9 @@ class ScriptedMarket : public CWebMarket {
     for (const CDayRecord& bar : prices[code]) {
       if (InMonth(bar.DateNumber(), from, to)) records.push_back({code, bar});
     }
+    if (Calls("price:" + code) == 0) {
+      for (const CDayRecord& bar : extraBars[code]) records.push_back({code, bar});
+    }
     adjust = adjusted.count(code) > 0;
     from = NextMonth(from);
     return Count("price:" + code);
@@ -85,6 +92,9 @@ class ScriptedMarket : public CWebMarket {
       if (wholeMargins.count(code) || InMonth(entry.date.ToNumber(), from, to)) {
         records.push_back(entry);
       }
+    }
+    if (Calls("margin:" + code) == 0) {
+      records.insert(records.end(), extraEntries[code].begin(), extraEntries[code].end());
     }
     from = NextMonth(from);
     return Count("margin:" + code);
