@@ -191,13 +191,20 @@ CDate CWebArchive::PriceCutoff(const CLocalTime& now, int hour, int minute) {
 
 int32_t CWebArchive::Download(const std::string& name, CInflateSink& sink,
                               uint64_t maxUnpacked) {
+  // A file refused for its size (or its codes' order) is refused again
+  // without a request: it would only be downloaded up to its cap once
+  // more for every issue, and the pages answer meanwhile.
+  if (const auto it = refused_.find(name); it != refused_.end()) return it->second;
   ClearFileError();
   CInflateBuffer buffer(sink);
   buffer.SetMaxUnpacked(maxUnpacked);
   const int32_t code =
       client_.Get(SiteAddress(Site::kArchive, std::string(kPathPrefix) + name),
                   buffer, {kAcceptHeader});
-  if (buffer.TooLarge()) return CHttpClient::kErrorTooLarge;
+  // Too large packed (the client's cap) or unpacked (the buffer's).
+  if (buffer.TooLarge() || code == CHttpClient::kErrorTooLarge) {
+    return refused_[name] = CHttpClient::kErrorTooLarge;
+  }
   // The buffer refused bytes: a damaged stream, or a sink that failed
   // (which the callers tell apart first).
   if (code == CHttpClient::kErrorWrite) return kErrorUnpack;
@@ -235,7 +242,7 @@ int32_t CWebArchive::FetchYear(Years& years, int32_t year,
   // archive: the question must not go on to the pages, which hold far less
   // history, as if the file were broken.
   if (sink.LocalFault()) return LocalFault();
-  if (sink.TooManyRuns()) return kErrorRead;
+  if (sink.TooManyRuns()) return refused_[name] = kErrorRead;
   if (code != kOk) return code;
   if (!index->End()) return LocalFault();
   // A year whose file did not even hold its header (an empty or cut answer

@@ -199,6 +199,9 @@ class CWebArchive {
   CHttpClient client_;
   std::string folder_;
   std::string localError_;
+  // Files refused for their size or the order of their codes, by name,
+  // with the code they gave: asked again, they give it without a request.
+  std::map<std::string, int32_t> refused_;
   CBrandMap brands_;
   CDivideMap divides_;
   Years priceYears_;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,11 +42,15 @@ class CliProcess {
   // the program runs and `hang` is false.
   int Wait(bool hang = true) {
     int raw = 0;
-    if (status_ < 0 && waitpid(pid_, &raw, hang ? 0 : WNOHANG) == pid_) {
+    rusage usage{};
+    if (status_ < 0 && wait4(pid_, &raw, hang ? 0 : WNOHANG, &usage) == pid_) {
       status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      peakKb_ = usage.ru_maxrss;
     }
     return status_;
   }
+  // The program's peak resident size in KiB, once it has ended.
+  long PeakKb() const { return peakKb_; }
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
 
@@ -53,6 +58,7 @@ class CliProcess {
   std::string out_, err_;
   pid_t pid_;
   int status_ = -1;
+  long peakKb_ = 0;
 };
 
 #endif  // TICKORA_TESTS_CLI_CLI_PROCESS_H_

@@ -1,5 +1,8 @@
 #include "tools/market-sim/sim_server.h"
 
+#include "series/archive_file.h"
+#include "tools/market-sim/sim_hostile.h"
+
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -238,6 +241,18 @@ bool ParseSimFault(const std::string& text, CSimFault& fault) {
     f.kind = CSimFault::Kind::kAlteredStructure;
   } else if (kind == "short-rows" && !hasValue) {
     f.kind = CSimFault::Kind::kShortRows;
+  } else if (kind == "bad-records" && !hasValue) {
+    f.kind = CSimFault::Kind::kBadRecords;
+  } else if (kind == "alternating-codes" && !hasValue) {
+    f.kind = CSimFault::Kind::kAlternatingCodes;
+  } else if (kind == "gzip-bomb") {
+    if (!ParseInt(value, 0, 1LL << 40, n)) return false;
+    f.kind = CSimFault::Kind::kGzipBomb;
+    f.bytes = static_cast<size_t>(n);
+  } else if (kind == "endless" && !hasValue) {
+    f.kind = CSimFault::Kind::kEndless;
+  } else if (kind == "hostile-codes" && !hasValue) {
+    f.kind = CSimFault::Kind::kHostileCodes;
   } else {
     return false;
   }
@@ -604,8 +619,85 @@ void CSimServer::Handle(Site site, const std::string& base, const httplib::Reque
     case CSimFault::Kind::kShortRows:
       Answer(site, request.method, record.path, record.query, request, false, response, true);
       break;
+    case CSimFault::Kind::kBadRecords:
+    case CSimFault::Kind::kAlternatingCodes:
+    case CSimFault::Kind::kGzipBomb:
+    case CSimFault::Kind::kEndless:
+    case CSimFault::Kind::kHostileCodes:
+      Answer(site, request.method, record.path, record.query, request, false, response);
+      if (response.status == 200) Hostile(site, fault, record.path, response);
+      break;
   }
   finish();
+}
+
+void CSimServer::Hostile(Site site, const CSimFault& fault, const std::string& path,
+                         httplib::Response& response) {
+  using Kind = CSimFault::Kind;
+  // The archive file's name tells its records: prices, or margin balances.
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const size_t valueBytes = name.rfind("price", 0) == 0    ? kArchivePriceValueBytes
+                            : name.rfind("margin", 0) == 0 ? kArchiveMarginValueBytes
+                                                           : 0;
+  if (site != Site::kArchive) {
+    if (fault.kind == Kind::kHostileCodes) {
+      // Rows whose codes the list reader takes but the code rule refuses.
+      std::string rows;
+      for (const char* code : {"quick2", "QUICKMG2", "1234567890123"}) {
+        rows += std::string("<tr>\n  <td class=\"name\">\n    <a href=\"/x/\">x</a><br />\n    (") +
+                code + "/東証プライム)\n  </td>\n</tr>\n";
+      }
+      const size_t end = response.body.find("</table>");
+      if (end != std::string::npos) response.body.insert(end, rows);
+    } else if (fault.kind == Kind::kEndless) {
+      const std::string type = response.get_header_value("Content-Type");
+      std::string filler;
+      for (int i = 0; i < 4096; ++i) filler += "<p>endless</p>\n";
+      response.body.clear();
+      response.set_chunked_content_provider(
+          type, [this, filler](size_t offset, httplib::DataSink& sink) {
+            if (Stopping()) return false;
+            const std::string& piece = offset == 0 ? std::string("<html><body>\n") : filler;
+            return sink.write(piece.data(), piece.size());
+          });
+    }
+    return;
+  }
+  std::string file;
+  if (!Unpack(response.body, file) || file.size() < kArchiveHeaderBytes) return;
+  if (fault.kind == Kind::kBadRecords || fault.kind == Kind::kAlternatingCodes) {
+    if (valueBytes == 0) return;
+    std::string packed;
+    // Past the index's bound of two million runs.
+    constexpr size_t kAlternating = 2200000;
+    if (CSimArchive::Gzip(fault.kind == Kind::kBadRecords
+                              ? WithBadRecords(file, valueBytes)
+                              : WithAlternatingCodes(file, valueBytes, kAlternating),
+                          packed)) {
+      response.set_content(packed, "application/octet-stream");
+    }
+    return;
+  }
+  if (fault.kind == Kind::kGzipBomb || fault.kind == Kind::kEndless) {
+    auto stream = std::make_shared<CGzipStream>(file.substr(0, kArchiveHeaderBytes), fault.bytes,
+                                                fault.kind == Kind::kEndless);
+    response.body.clear();
+    response.set_chunked_content_provider(
+        "application/octet-stream", [this, stream](size_t, httplib::DataSink& sink) {
+          if (Stopping()) return false;
+          const std::string piece = stream->Next();
+          if (piece.empty()) {
+            sink.done();
+            return true;
+          }
+          return sink.write(piece.data(), piece.size());
+        });
+  }
+}
+
+bool CSimServer::Stopping() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopping_;
 }
 
 void CSimServer::Answer(Site site, const std::string& method, const std::string& path,

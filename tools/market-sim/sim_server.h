@@ -36,6 +36,11 @@ struct CSimFault {
     kRedirectLoop,   // redirect back and forth without end
     kAlteredStructure,  // the page with its structure changed
     kShortRows,      // a table page that breaks off inside its rows
+    kBadRecords,     // archive year files: records no file may hold added
+    kAlternatingCodes,  // archive files: two codes alternating, record by record
+    kGzipBomb,       // archive files: the header and `bytes` zeros, packed
+    kEndless,        // a body without end (chunked): random gzip, or a page
+    kHostileCodes,   // issue list pages: rows with codes the rule refuses
   };
 
   Kind kind = Kind::kStatus;
@@ -55,7 +60,8 @@ struct CSimFault {
 //   KIND[=VALUE]@[SITE:]PATH[*]
 // KIND and VALUE: status=CODE, fail-first=N or fail-first=N/CODE (500
 // when no CODE), cut=BYTES, corrupt-gzip, delay=MILLISECONDS, hang,
-// redirect=HOPS, redirect-loop, altered, short-rows. SITE is a name of SimSiteName;
+// redirect=HOPS, redirect-loop, altered, short-rows, bad-records,
+// alternating-codes, gzip-bomb=BYTES, endless, hostile-codes. SITE is a name of SimSiteName;
 // a trailing "*" makes the path a prefix. False for any other text.
 bool ParseSimFault(const std::string& text, CSimFault& fault);
 
@@ -166,6 +172,11 @@ class CSimServer {
   void Answer(Site site, const std::string& method, const std::string& path,
               const std::string& query, const httplib::Request& request,
               bool altered, httplib::Response& response, bool shortRows = false);
+  // Turns the normal answer into what a hostile server sends (the fault
+  // kinds from kBadRecords on).
+  void Hostile(Site site, const CSimFault& fault, const std::string& path,
+               httplib::Response& response);
+  bool Stopping() const;
   // The first fault matching the request, counted as a hit; false when none.
   bool MatchFault(Site site, const std::string& path, const std::string& query,
                   CSimFault& fault, int& hit);

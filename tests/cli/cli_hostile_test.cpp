@@ -1,0 +1,137 @@
+// tickora-setup-cli against servers that send what broken or hostile ones
+// send: the run finishes with only valid data in the folder, or stops with
+// its cause, and its memory stays within 256 MiB whatever was sent.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/cli/cli_process.h"
+#include "tests/common/database_folder.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_dir.h"
+#include "tools/market-sim/sim_market.h"
+#include "tools/market-sim/sim_server.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr long kMemoryBoundKb = 256 * 1024;
+
+class CliHostileTest : public ::testing::Test {
+ protected:
+  static CSimMarketOptions MarketOptions() {
+    CSimMarketOptions options;
+    options.seed = 41;
+    options.issueCount = 40;
+    options.today = CDate::Today();
+    options.firstYear = options.today.year - 1;
+    return options;
+  }
+  CliHostileTest() : market_(MarketOptions()), server_(market_, CSimServerOptions()) {}
+  void SetUp() override {
+    ASSERT_TRUE(server_.Start());
+    for (const auto& [name, value] : server_.Environment()) {
+      env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+    }
+    env_.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", dir_.Sub("config").c_str()));
+    env_.push_back(std::make_unique<ScopedEnv>("TMPDIR", dir_.path().c_str()));
+  }
+  std::vector<int> Faults(const std::vector<std::string>& specs) {
+    std::vector<int> ids;
+    for (const std::string& spec : specs) {
+      CSimFault fault;
+      EXPECT_TRUE(ParseSimFault(spec, fault)) << spec;
+      ids.push_back(server_.AddFault(fault));
+    }
+    return ids;
+  }
+  std::vector<std::string> Args(const std::string& folder, bool archive = true) const {
+    std::vector<std::string> args = {"--from-year", std::to_string(market_.Today().year - 1),
+                                     "--kinds", "etf,reit,prime,standard,growth,other",
+                                     "--margin", "--quiet", folder};
+    if (!archive) args.insert(args.begin(), "--no-archive");
+    return args;
+  }
+  // Runs the CLI into `name`; its exit status, output and peak memory.
+  struct Result {
+    int status;
+    std::string out, err;
+    long peakKb;
+  };
+  Result Run(const std::string& name, bool archive = true) {
+    CliProcess cli(dir_, Args(dir_.Sub(name), archive), dir_.Sub(name + "-err.txt"));
+    const int status = cli.Wait();
+    return {status, cli.Out(), cli.Err(), cli.PeakKb()};
+  }
+
+  TempDir dir_;
+  CSimMarket market_;
+  CSimServer server_;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+};
+
+const std::string kArchive = std::string("archive:") + "/market/archive/v2/";
+
+// Records no file may hold in every year file (non-calendar days, a far
+// future day, repeats, NaN, infinity, negative values) and list rows whose
+// codes name the folder's own files: all of it is refused and counted, and
+// the folder is the undisturbed run's, byte for byte.
+TEST_F(CliHostileTest, InvalidRecordsAndCodesNeverReachTheFolder) {
+  const Result ref = Run("ref");
+  ASSERT_EQ(0, ref.status) << ref.err;
+  Faults({"bad-records@" + kArchive + "price*", "bad-records@" + kArchive + "margin*",
+          "hostile-codes@stock-list:/*"});
+  const Result got = Run("got");
+  ASSERT_EQ(0, got.status) << got.err;
+  EXPECT_NE(std::string::npos, got.out.find("不正なコードの銘柄 3 件を除外しました")) << got.out;
+  EXPECT_NE(std::string::npos, got.out.find("不正なデータ ")) << got.out;
+  const auto want = FolderFiles(dir_.Sub("ref"));
+  const auto files = FolderFiles(dir_.Sub("got"));
+  EXPECT_EQ(want.size(), files.size());
+  for (const auto& [name, bytes] : want) {
+    EXPECT_TRUE(files.count(name) && files.at(name) == bytes) << name << " differs";
+  }
+  EXPECT_EQ(ReadTables(dir_.Sub("ref/stock.mdb")), ReadTables(dir_.Sub("got/stock.mdb")));
+  EXPECT_LT(got.peakKb, kMemoryBoundKb);
+}
+
+// A gzip bomb, a body without end and a year whose codes alternate record
+// by record: each file counts as broken once (the pages answer for it) and
+// the run finishes within its memory bound, with nothing of them left in
+// the temporary folder.
+TEST_F(CliHostileTest, BombsEndlessBodiesAndAlternatingCodesStayWithinBounds) {
+  const int year = static_cast<int>(market_.Today().year) - 1;
+  Faults({"gzip-bomb=536870912@" + kArchive + "price-" + std::to_string(year) + ".bin",
+          "endless@" + kArchive + "priceyear-*",
+          "alternating-codes@" + kArchive + "margin-" + std::to_string(year) + ".bin"});
+  const Result got = Run("got");
+  EXPECT_EQ(0, got.status) << got.err;
+  EXPECT_LT(got.peakKb, kMemoryBoundKb);
+  int requests = 0;
+  for (const CSimRequestRecord& r : server_.Requests()) {
+    requests += r.path.find("/price-") != std::string::npos ||
+                r.path.find("/priceyear-") != std::string::npos;
+  }
+  EXPECT_LE(requests, 2);  // each refused once, never asked again
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    EXPECT_EQ(std::string::npos, entry.path().filename().string().find("tickora-archive-"));
+  }
+}
+
+// A page without end in page mode: the exchange stops at the page cap, the
+// run stops with its cause, within its memory bound.
+TEST_F(CliHostileTest, APageWithoutEndStopsTheRunWithItsCause) {
+  Faults({"endless@finance:/quote/*"});
+  const Result got = Run("got", false);
+  EXPECT_EQ(1, got.status) << got.err;
+  EXPECT_NE(std::string::npos, got.err.find("サーバーの応答が大きすぎるので受信を中止しました"))
+      << got.err;
+  EXPECT_LT(got.peakKb, kMemoryBoundKb);
+}
+
+}  // namespace
