@@ -3,7 +3,13 @@
 // inflating the same archive files with libcurl and zlib, and writing the
 // same number of bytes into the same number of files.
 //
-//   setup_run_bench [--issues N] [--first-year Y] [--folder DIR]
+//   setup_run_bench [--issues N] [--first-year Y] [--folder DIR] [--fault SPEC]...
+//
+// --fault makes the simulated market fail as market-sim's option of that
+// name does (e.g. gzip-bomb=536870912@archive:/market/archive/v2/price-2024.bin,
+// alternating-codes@archive:/market/archive/v2/margin-2024.bin), so that
+// the peak memory of the run against a hostile server shows beside its
+// bound.
 //
 // The market is served by a child process (forked before anything else
 // starts), so its series and caches do not count in the peak resident
@@ -50,7 +56,7 @@ long VmHwmKib() {
 // The child: serves the market until SIGTERM, then writes the archive
 // paths it was asked for and the number of requests to `report`.
 [[noreturn]] void ServeMarket(const CSimMarketOptions& options, const std::string& env_file,
-                              const std::string& report) {
+                              const std::string& report, const std::vector<CSimFault>& faults) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
@@ -62,6 +68,7 @@ long VmHwmKib() {
     std::fprintf(stderr, "market: %s\n", error.c_str());
     _exit(1);
   }
+  for (const CSimFault& fault : faults) server.AddFault(fault);
   {
     std::ofstream env(env_file + ".part");
     for (const auto& [name, value] : server.Environment()) env << name << "=" << value << "\n";
@@ -116,11 +123,20 @@ int main(int argc, char** argv) {
   market.firstYear = 2000;
   market.today = CDate::Today();
   std::string folder;
+  std::vector<CSimFault> faults;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
     if (arg == "--issues") market.issueCount = std::atoi(argv[i + 1]);
     else if (arg == "--first-year") market.firstYear = std::atoi(argv[i + 1]);
     else if (arg == "--folder") folder = argv[i + 1];
+    else if (arg == "--fault") {
+      CSimFault fault;
+      if (!ParseSimFault(argv[i + 1], fault)) {
+        std::fprintf(stderr, "bad fault: %s\n", argv[i + 1]);
+        return 2;
+      }
+      faults.push_back(fault);
+    }
   }
   const fs::path work = fs::temp_directory_path() / ("setup-run-bench-" + std::to_string(getpid()));
   fs::create_directories(work);
@@ -129,7 +145,7 @@ int main(int argc, char** argv) {
   const std::string report = (work / "requests").string();
 
   const pid_t child = fork();
-  if (child == 0) ServeMarket(market, env_file, report);
+  if (child == 0) ServeMarket(market, env_file, report, faults);
   while (!fs::exists(env_file)) {
     int status = 0;
     if (waitpid(child, &status, WNOHANG) == child) return 1;
@@ -182,7 +198,7 @@ int main(int argc, char** argv) {
   // the downloads.
   fs::remove(env_file);
   const pid_t again = fork();
-  if (again == 0) ServeMarket(market, env_file, report);
+  if (again == 0) ServeMarket(market, env_file, report, faults);
   while (!fs::exists(env_file)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   std::string archive_base;
   {
@@ -227,16 +243,16 @@ int main(int argc, char** argv) {
   waitpid(again, nullptr, 0);
 
   std::printf(
-      "setup run, archive mode, %d issues from %u, splits and margin\n"
+      "setup run, archive mode, %d issues from %u, splits and margin, %zu faults\n"
       "  result          stage %d%s\n"
       "  wall time       %.1f s\n"
-      "  VmHWM           %.1f MiB (%.1f MiB before the run; limit 512 MiB)\n"
+      "  VmHWM           %.1f MiB (%.1f MiB before the run; bound 256 MiB)\n"
       "  requests        %ld (%zu archive files, %.1f MiB packed, %.1f MiB unpacked)\n"
       "  bytes written   %.1f MiB in %zu files\n"
       "limit: download + inflate the same files, write the same bytes\n"
       "  wall time       %.1f s\n"
       "  ratio           %.2fx\n",
-      market.issueCount, market.firstYear, progress.stage.load(),
+      market.issueCount, market.firstYear, faults.size(), progress.stage.load(),
       progress.stage == 5 ? "" : " (failed)", run_seconds, hwm_run / 1024.0, hwm_before / 1024.0,
       requests, urls.size(), packed / 1048576.0, unpacked / 1048576.0, written / 1048576.0,
       sizes.size(), base_seconds, run_seconds / base_seconds);

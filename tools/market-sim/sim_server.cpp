@@ -1,8 +1,5 @@
 #include "tools/market-sim/sim_server.h"
 
-#include "series/archive_file.h"
-#include "tools/market-sim/sim_hostile.h"
-
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -17,6 +14,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "series/archive_file.h"
+#include "tools/market-sim/sim_hostile.h"
 #include "tools/market-sim/sim_pages.h"
 
 namespace {
