@@ -100,6 +100,26 @@ TEST_F(CliHostileTest, InvalidRecordsAndCodesNeverReachTheFolder) {
   EXPECT_LT(got.peakKb, kMemoryBoundKb);
 }
 
+// NaN and infinity in the archive's issue and split files: the figures
+// are stored as 0, the splits refused and counted, and no statement fails.
+TEST_F(CliHostileTest, NumbersThatAreNotFiniteNeverReachAStatement) {
+  Faults({"non-finite@" + kArchive + "brand-*", "non-finite@" + kArchive + "divide-*"});
+  const Result got = Run("got");
+  ASSERT_EQ(0, got.status) << got.err;
+  EXPECT_NE(std::string::npos, got.out.find("不正なデータ ")) << got.out;
+  const auto tables = ReadTables(dir_.Sub("got/stock.mdb"));
+  size_t rows = 0;
+  for (const auto& [name, table] : tables) {
+    for (const std::string& row : table) {
+      ++rows;
+      EXPECT_EQ(std::string::npos, row.find("nan")) << row;
+      EXPECT_EQ(std::string::npos, row.find("inf")) << row;
+    }
+  }
+  EXPECT_GT(rows, 40u);
+  EXPECT_LT(got.peakKb, kMemoryBoundKb);
+}
+
 // A gzip bomb, a body without end and a year whose codes alternate record
 // by record: each file counts as broken once (the pages answer for it) and
 // the run finishes within its memory bound, with nothing of them left in

@@ -113,6 +113,35 @@ std::string WithBadRecords(const std::string& file, std::size_t valueBytes) {
   return out;
 }
 
+std::string WithNonFiniteNumbers(const std::string& file, bool brand) {
+  std::string out = file;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::size_t at = kArchiveHeaderBytes;
+  // Past a text and its zero byte; npos when the file ends first.
+  const auto skipText = [&out](std::size_t from) {
+    const std::size_t zero = out.find('\0', from);
+    return zero == std::string::npos ? zero : zero + 1;
+  };
+  while (at < out.size()) {
+    at = skipText(at);  // the code
+    if (brand) {
+      if (at == std::string::npos || at + 4 > out.size()) break;
+      at += 4;  // kind
+      for (int text = 0; text < 3 && at != std::string::npos; ++text) at = skipText(at);
+      if (at == std::string::npos || at + 8 + 32 > out.size()) break;
+      at += 8;  // unit, lendable
+      PutF64(out, at + 8, nan);  // dividend
+      PutF64(out, at + 16, std::numeric_limits<double>::infinity());  // EPS
+      at += 32;
+    } else {
+      if (at == std::string::npos || at + 8 > out.size()) break;
+      PutF32(out, at + 4, static_cast<float>(nan));  // ratio
+      at += 8;
+    }
+  }
+  return out;
+}
+
 std::string WithAlternatingCodes(const std::string& file, std::size_t valueBytes,
                                  std::size_t count) {
   std::string out = file.substr(0, kArchiveHeaderBytes);

@@ -21,6 +21,11 @@ bool Unpack(const std::string& gzip, std::string& out);
 // and values that are NaN, infinite or negative.
 std::string WithBadRecords(const std::string& file, std::size_t valueBytes);
 
+// The unpacked issue list file (`brand` true) or split file with numbers
+// that are not finite: every issue's dividend NaN and EPS infinite, every
+// split's ratio NaN.
+std::string WithNonFiniteNumbers(const std::string& file, bool brand);
+
 // The archive file's header followed by `records` records whose code
 // alternates between the file's first two issues, so that an index that
 // keeps a run per change of code grows with every record.

@@ -252,6 +252,8 @@ bool ParseSimFault(const std::string& text, CSimFault& fault) {
     f.kind = CSimFault::Kind::kEndless;
   } else if (kind == "hostile-codes" && !hasValue) {
     f.kind = CSimFault::Kind::kHostileCodes;
+  } else if (kind == "non-finite" && !hasValue) {
+    f.kind = CSimFault::Kind::kNonFinite;
   } else {
     return false;
   }
@@ -623,6 +625,7 @@ void CSimServer::Handle(Site site, const std::string& base, const httplib::Reque
     case CSimFault::Kind::kGzipBomb:
     case CSimFault::Kind::kEndless:
     case CSimFault::Kind::kHostileCodes:
+    case CSimFault::Kind::kNonFinite:
       Answer(site, request.method, record.path, record.query, request, false, response);
       if (response.status == 200) Hostile(site, fault, record.path, response);
       break;
@@ -664,6 +667,15 @@ void CSimServer::Hostile(Site site, const CSimFault& fault, const std::string& p
   }
   std::string file;
   if (!Unpack(response.body, file) || file.size() < kArchiveHeaderBytes) return;
+  if (fault.kind == Kind::kNonFinite) {
+    const bool brand = name.rfind("brand", 0) == 0;
+    std::string packed;
+    if ((brand || name.rfind("divide", 0) == 0) &&
+        CSimArchive::Gzip(WithNonFiniteNumbers(file, brand), packed)) {
+      response.set_content(packed, "application/octet-stream");
+    }
+    return;
+  }
   if (fault.kind == Kind::kBadRecords || fault.kind == Kind::kAlternatingCodes) {
     if (valueBytes == 0) return;
     std::string packed;

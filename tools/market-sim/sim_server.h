@@ -41,6 +41,7 @@ struct CSimFault {
     kGzipBomb,       // archive files: the header and `bytes` zeros, packed
     kEndless,        // a body without end (chunked): random gzip, or a page
     kHostileCodes,   // issue list pages: rows with codes the rule refuses
+    kNonFinite,      // archive issue and split files: NaN and infinite numbers
   };
 
   Kind kind = Kind::kStatus;
@@ -61,7 +62,7 @@ struct CSimFault {
 // KIND and VALUE: status=CODE, fail-first=N or fail-first=N/CODE (500
 // when no CODE), cut=BYTES, corrupt-gzip, delay=MILLISECONDS, hang,
 // redirect=HOPS, redirect-loop, altered, short-rows, bad-records,
-// alternating-codes, gzip-bomb=BYTES, endless, hostile-codes. SITE is a name of SimSiteName;
+// alternating-codes, gzip-bomb=BYTES, endless, hostile-codes, non-finite. SITE is a name of SimSiteName;
 // a trailing "*" makes the path a prefix. False for any other text.
 bool ParseSimFault(const std::string& text, CSimFault& fault);
 
