@@ -79,6 +79,26 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   Check(ReadBytes(first) == ReadBytes(second));
 }
 
+// What a stage keeps of a table's records (series/record_checks.h: a day
+// that exists, values a file can hold, dates strictly ascending) the
+// issue's own file holds exactly: saved with `save(series)` and read back
+// with `load(series)`, the same records. Whatever a server sends, the
+// files stay well-formed.
+template <typename Table, typename Keep, typename Save, typename Load>
+void CheckKeptRecords(Table& table, Keep keep, Save save, Load load) {
+  for (auto& [code, series] : table) {
+    typename Table::mapped_type kept;
+    for (const auto& record : series) {
+      if (keep(record, kept)) kept.push_back(record);
+    }
+    if (kept.empty()) continue;
+    Check(save(kept));
+    typename Table::mapped_type again;
+    Check(load(again));
+    Check(again == kept);
+  }
+}
+
 }  // namespace fuzz
 
 #endif  // TICKORA_FUZZ_ARCHIVE_FILE_CHECK_H_

@@ -3,15 +3,41 @@
 // reader (see archive_file_check.h). Written once, the values are float32
 // again (a signalling NaN comes back quiet), so a bar read again is checked
 // by its date.
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <memory>
 
 #include "fuzz/archive_file_check.h"
 #include "series/archive_price_file.h"
+#include "series/chart.h"
+#include "series/chart_file.h"
+#include "series/record_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::CheckArchiveFile<CChartTable>(
       data, size, kArchivePriceValueBytes, ReadArchivePriceFile, WriteArchivePriceFile,
       [](const CDayRecord& bar) { return bar.DateNumber(); },
       [](const CDayRecord& a, const CDayRecord& b) { return a.DateNumber() == b.DateNumber(); });
+
+  static const std::string input = fuzz::TempPath("kept.bin");
+  static const std::string folder = fuzz::TempPath("kept");
+  mkdir(folder.c_str(), 0700);
+  CChartTable table;
+  if (!fuzz::WriteBytes(input, data, size) || !ReadArchivePriceFile(input.c_str(), table)) return 0;
+  fuzz::CheckKeptRecords(
+      table,
+      [](const CDayRecord& bar, const CChart& kept) {
+        // A chart file drops leading bars with a zero price: none is kept.
+        return IsStorableBar(bar) && bar.open > 0 && bar.high > 0 && bar.low > 0 &&
+               bar.close > 0 &&
+               (kept.empty() || bar.DateNumber() > kept.back().DateNumber());
+      },
+      [](CChart& kept) {
+        return kept.Save(std::make_unique<CChartSaverFile>(folder.c_str(), "K", false));
+      },
+      [](CChart& again) {
+        return again.Load(std::make_unique<CChartLoaderFile>(folder.c_str(), "K", 0));
+      });
   return 0;
 }

@@ -84,7 +84,9 @@ TEST(ArchiveIndexTest, AlternatingCodesStopAtTheRunBound) {
     }
     EXPECT_EQ(alternate, index.TooManyRuns());
     EXPECT_EQ(alternate ? 2u : 1u, index.Issues());
-    if (alternate) EXPECT_LE(index.Records(), CArchiveIndex::kMaxRuns);
+    if (alternate) {
+      EXPECT_LE(index.Records(), CArchiveIndex::kMaxRuns);
+    }
   }
 }
 
