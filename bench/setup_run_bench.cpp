@@ -33,6 +33,7 @@
 
 #include "db/db_stock3.h"
 #include "setup/download_run.h"
+#include "web/web_archive.h"
 #include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
 
@@ -99,6 +100,11 @@ struct Inflater {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   Inflater& inf = *static_cast<Inflater*>(user);
   inf.packed += size * count;
+  // The plain download stops where the run's own caps stop it: a body
+  // without end (an `endless` fault) would otherwise fill the disk.
+  if (inf.packed > CWebArchive::kMaxPackedBytes || inf.unpacked > CWebArchive::kMaxYearBytes) {
+    return 0;
+  }
   inf.z.next_in = reinterpret_cast<Bytef*>(data);
   inf.z.avail_in = static_cast<uInt>(size * count);
   unsigned char chunk[1 << 16];
