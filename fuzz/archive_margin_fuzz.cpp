@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       },
       [](CMargin& again) {
         return again.Load(std::make_unique<CMarginLoaderFile>(folder.c_str(), "K", 0));
-      });
+      },
+      [](const CMarginRecord& a, const CMarginRecord& b) { return a == b; });
   return 0;
 }
