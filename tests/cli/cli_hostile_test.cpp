@@ -143,6 +143,19 @@ TEST_F(CliHostileTest, BombsEndlessBodiesAndAlternatingCodesStayWithinBounds) {
   }
 }
 
+// A quote page whose code carries terminal escapes: the issue is left out
+// and counted, and not one escape byte reaches the user's terminal.
+TEST_F(CliHostileTest, ACodeWithTerminalEscapesNeverReachesTheTerminal) {
+  Faults({"hostile-codes@broker-mobile:/*"});
+  CliProcess cli(dir_, {"--no-archive", "--kinds", "prime", dir_.Sub("got")},
+                 dir_.Sub("got-err.txt"));
+  ASSERT_EQ(0, cli.Wait()) << cli.Err();
+  EXPECT_NE(std::string::npos, cli.Out().find("不正なコードの銘柄 ")) << cli.Out();
+  EXPECT_EQ(std::string::npos, (cli.Out() + cli.Err()).find('\x1b'));
+  EXPECT_EQ(std::string::npos, (cli.Out() + cli.Err()).find('\x07'));
+  EXPECT_LT(cli.PeakKb(), kMemoryBoundKb);
+}
+
 // A page without end in page mode: the exchange stops at the page cap, the
 // run stops with its cause, within its memory bound.
 TEST_F(CliHostileTest, APageWithoutEndStopsTheRunWithItsCause) {

@@ -642,7 +642,14 @@ void CSimServer::Hostile(Site site, const CSimFault& fault, const std::string& p
                             : name.rfind("margin", 0) == 0 ? kArchiveMarginValueBytes
                                                            : 0;
   if (site != Site::kArchive) {
-    if (fault.kind == Kind::kHostileCodes) {
+    if (fault.kind == Kind::kHostileCodes && site != Site::kStockList) {
+      // A quote page whose code carries terminal escapes (the window
+      // title, a colour) after the real one.
+      const std::string field = "name=\"ipm_product_code\" value=\"";
+      const size_t at = response.body.find(field);
+      const size_t end = at == std::string::npos ? at : response.body.find('"', at + field.size());
+      if (end != std::string::npos) response.body.insert(end, "\x1b]0;owned\x07\x1b[31m");
+    } else if (fault.kind == Kind::kHostileCodes) {
       // Rows whose codes the list reader takes but the code rule refuses.
       std::string rows;
       for (const char* code : {"quick2", "QUICKMG2", "1234567890123"}) {

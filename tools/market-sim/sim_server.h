@@ -40,7 +40,8 @@ struct CSimFault {
     kAlternatingCodes,  // archive files: two codes alternating, record by record
     kGzipBomb,       // archive files: the header and `bytes` zeros, packed
     kEndless,        // a body without end (chunked): random gzip, or a page
-    kHostileCodes,   // issue list pages: rows with codes the rule refuses
+    kHostileCodes,   // list pages: rows with codes the rule refuses; the
+                     // broker's quote page: a code with terminal escapes
     kNonFinite,      // archive issue and split files: NaN and infinite numbers
   };
 
