@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -234,8 +235,13 @@ bool CDBStock3::UpdateBrand(const CBrandRecord& b) {
 }
 
 bool CDBStock3::WriteBrand(const CBrandRecord& brand) {
-  // Unlike InsertBrand, the margin status goes in unchanged.
+  // Unlike InsertBrand, the margin status goes in unchanged. A number that
+  // is not finite would be written into the statement as "nan" or "inf":
+  // such a record is refused (the stages store 0 in its place before).
   if (!CodeFits(brand.code)) return false;
+  for (const double value : {brand.sharesOutstanding, brand.dividend, brand.eps, brand.bps}) {
+    if (!std::isfinite(value)) return false;
+  }
   if (Run(InsertBrandSql(brand, brand.lendable))) return true;
   return UpdateBrand(brand);
 }
@@ -337,7 +343,8 @@ bool CDBStock3::GetMarkets(std::vector<std::string>& markets) {
 // ---- Splits ---------------------------------------------------------------
 
 bool CDBStock3::WriteDivide(const std::string& code, const CDivideRecord& d) {
-  if (!CodeFits(code)) return false;
+  // As in WriteBrand: no statement holds a ratio that is not finite.
+  if (!CodeFits(code) || !std::isfinite(d.ratio)) return false;
   const std::string quoted = Quote(code);
   const int date = static_cast<int>(d.date.ToNumber());
   if (Run(Sql("INSERT INTO 分割 VALUES ('%s', %d, %f)", quoted.c_str(), date,

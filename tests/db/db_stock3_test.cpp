@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -219,6 +220,11 @@ TEST_F(DBStock3Test, CodesLongerThanTheColumnAreRefused) {
   ASSERT_TRUE(db_.GetCodesFrom(codes, ""));
   EXPECT_TRUE(codes.empty() && db_.GetLastDateAll() == 0);
   EXPECT_EQ(std::vector<bool>(8, true), writes(std::string(20, '1')));
+  // No statement holds a number that is not finite.
+  CBrandRecord odd = Brand("7203", "n");
+  odd.eps = std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(db_.WriteBrand(odd));
+  EXPECT_FALSE(db_.WriteDivide("7203", {Day(20240301), std::numeric_limits<double>::quiet_NaN()}));
 }
 
 TEST_F(DBStock3Test, AbsentRowsAndAClosedDatabaseGiveTheFailureValues) {
