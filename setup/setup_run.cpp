@@ -54,7 +54,7 @@ bool CSetupRun::TakeFirstIndex(WorkerProgress& progress, std::int32_t count,
                                std::int32_t& first) {
   const bool resumed = progress.resume == 1;
   first = TakeFirstIndex(progress);
-  if (!resumed || first == 0 || (first > 0 && first < count)) return true;
+  if (!resumed || first == 0 || first < count) return true;
   // Every position a run writes names an item of its stage's list, so one
   // at or past the end was not written by a run: taking it as "the stage
   // is done" would skip the stage's work without a word.
