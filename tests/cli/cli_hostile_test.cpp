@@ -5,16 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/cli/cli_process.h"
+#include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
-#include "tests/common/scoped_env.h"
-#include "tests/common/temp_dir.h"
-#include "tools/market-sim/sim_market.h"
-#include "tools/market-sim/sim_server.h"
 
 namespace fs = std::filesystem;
 
@@ -22,40 +17,15 @@ namespace {
 
 constexpr long kMemoryBoundKb = 256 * 1024;
 
-class CliHostileTest : public ::testing::Test {
+class CliHostileTest : public CliMarketTest {
  protected:
-  static CSimMarketOptions MarketOptions() {
-    CSimMarketOptions options;
-    options.seed = 41;
-    options.issueCount = 40;
-    options.today = CDate::Today();
-    options.firstYear = options.today.year - 1;
-    return options;
-  }
-  CliHostileTest() : market_(MarketOptions()), server_(market_, CSimServerOptions()) {}
+  CliHostileTest() : CliMarketTest(CliMarketOptions(41, 40)) {}
   void SetUp() override {
-    ASSERT_TRUE(server_.Start());
-    for (const auto& [name, value] : server_.Environment()) {
-      env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
-    }
-    env_.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", dir_.Sub("config").c_str()));
-    env_.push_back(std::make_unique<ScopedEnv>("TMPDIR", dir_.path().c_str()));
+    CliMarketTest::SetUp();
+    Env("TMPDIR", dir_.path().string());
   }
-  std::vector<int> Faults(const std::vector<std::string>& specs) {
-    std::vector<int> ids;
-    for (const std::string& spec : specs) {
-      CSimFault fault;
-      EXPECT_TRUE(ParseSimFault(spec, fault)) << spec;
-      ids.push_back(server_.AddFault(fault));
-    }
-    return ids;
-  }
-  std::vector<std::string> Args(const std::string& folder, bool archive = true) const {
-    std::vector<std::string> args = {"--from-year", std::to_string(market_.Today().year - 1),
-                                     "--kinds", "etf,reit,prime,standard,growth,other",
-                                     "--margin", "--quiet", folder};
-    if (!archive) args.insert(args.begin(), "--no-archive");
-    return args;
+  void Faults(const std::vector<std::string>& specs) {
+    for (const std::string& spec : specs) Fault(spec);
   }
   // Runs the CLI into `name`; its exit status, output and peak memory.
   struct Result {
@@ -68,11 +38,6 @@ class CliHostileTest : public ::testing::Test {
     const int status = cli.Wait();
     return {status, cli.Out(), cli.Err(), cli.PeakKb()};
   }
-
-  TempDir dir_;
-  CSimMarket market_;
-  CSimServer server_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
 };
 
 const std::string kArchive = std::string("archive:") + "/market/archive/v2/";
@@ -90,13 +55,7 @@ TEST_F(CliHostileTest, InvalidRecordsAndCodesNeverReachTheFolder) {
   ASSERT_EQ(0, got.status) << got.err;
   EXPECT_NE(std::string::npos, got.out.find("不正なコードの銘柄 3 件を除外しました")) << got.out;
   EXPECT_NE(std::string::npos, got.out.find("不正なデータ ")) << got.out;
-  const auto want = FolderFiles(dir_.Sub("ref"));
-  const auto files = FolderFiles(dir_.Sub("got"));
-  EXPECT_EQ(want.size(), files.size());
-  for (const auto& [name, bytes] : want) {
-    EXPECT_TRUE(files.count(name) && files.at(name) == bytes) << name << " differs";
-  }
-  EXPECT_EQ(ReadTables(dir_.Sub("ref/stock.mdb")), ReadTables(dir_.Sub("got/stock.mdb")));
+  EXPECT_EQ("", FolderDifferences(dir_.Sub("got"), dir_.Sub("ref")));
   EXPECT_LT(got.peakKb, kMemoryBoundKb);
 }
 

@@ -16,18 +16,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "db/db_stock3.h"
 #include "setup/resume_file.h"
-#include "tests/cli/cli_process.h"
+#include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
-#include "tests/common/scoped_env.h"
-#include "tests/common/temp_dir.h"
-#include "tools/market-sim/sim_market.h"
-#include "tools/market-sim/sim_server.h"
 
 namespace fs = std::filesystem;
 
@@ -39,23 +35,13 @@ constexpr char kFaketime[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.
 // latest-price file is its own, after 15:50 the year's price file too.
 const CDate kMarketDay(2026, 12, 4);
 
-class CliTrustTest : public ::testing::Test {
+class CliTrustTest : public CliMarketTest {
  protected:
-  static CSimMarketOptions MarketOptions() {
-    CSimMarketOptions options;
-    options.seed = 31;
-    options.issueCount = 300;
-    options.today = kMarketDay;
-    options.firstYear = 2026;
-    return options;
-  }
-  CliTrustTest() : market_(MarketOptions()), server_(market_, CSimServerOptions()) {}
+  CliTrustTest() : CliMarketTest(CliMarketOptions(31, 300, kMarketDay, 2026)) {}
 
   void SetUp() override {
     ASSERT_TRUE(fs::exists(kFaketime)) << "libfaketime is missing: run scripts/install-deps";
-    ASSERT_TRUE(server_.Start());
-    for (const auto& [name, value] : server_.Environment()) Env(name, value);
-    Env("XDG_CONFIG_HOME", dir_.Sub("config"));
+    CliMarketTest::SetUp();
     Env("LC_ALL", "C.UTF-8");  // the system's error texts in English
     Env("LD_PRELOAD", kFaketime);
     Env("FAKETIME_TIMESTAMP_FILE", dir_.Sub("clock"));
@@ -66,21 +52,11 @@ class CliTrustTest : public ::testing::Test {
     Env("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
     SetClock("2026-12-04 14:00:00");
   }
-  void Env(const std::string& name, const std::string& value) {
-    env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
-  }
   // The local time every later moment of the programs' clocks shows.
   void SetClock(const std::string& when) {
     const std::string temp = dir_.Sub("clock.new");
     std::ofstream(temp) << when << "\n";
     fs::rename(temp, dir_.Sub("clock"));
-  }
-  std::vector<std::string> Args(const std::string& folder) const {
-    return {"--from-year", "2026", "--kinds", "etf,reit,prime,standard,growth,other",
-            "--margin", "--quiet", folder};
-  }
-  std::vector<std::string> Resume(const std::string& folder) const {
-    return {"--resume", "--quiet", folder};
   }
   // Runs into `folder` until its position reaches `stage` at `index` or
   // later, calls `at` then (with the position), and waits for the end.
@@ -120,20 +96,9 @@ class CliTrustTest : public ::testing::Test {
   }
   void ExpectSameFolder(const std::string& want, const std::string& got) {
     EXPECT_FALSE(fs::exists(ResumeFilePath(got)));
-    const auto want_files = FolderFiles(want);
-    const auto got_files = FolderFiles(got);
-    EXPECT_EQ(want_files.size(), got_files.size());
-    EXPECT_GT(want_files.size(), 300u);
-    for (const auto& [name, bytes] : want_files) {
-      EXPECT_TRUE(got_files.count(name) && got_files.at(name) == bytes) << name << " differs";
-    }
-    EXPECT_EQ(ReadTables(want + "/stock.mdb"), ReadTables(got + "/stock.mdb"));
+    EXPECT_GT(FolderFiles(want).size(), 300u);
+    EXPECT_EQ("", FolderDifferences(got, want));
   }
-
-  TempDir dir_;
-  CSimMarket market_;
-  CSimServer server_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
 };
 
 // Killed at 14:00 in the price stage, resumed at 16:00 (after both price
@@ -169,9 +134,7 @@ TEST_F(CliTrustTest, OneClockReadingPerRunWhenResumedLaterOrCrossingThreePm) {
 // once, and so is the second of two resumes; the folder ends as an
 // undisturbed run's.
 TEST_F(CliTrustTest, ASecondRunIntoALockedFolderIsRefused) {
-  CSimFault slow;
-  ASSERT_TRUE(ParseSimFault("delay=300@stock-list:/*", slow));
-  server_.AddFault(slow);
+  Fault("delay=300@stock-list:/*");
   const std::string ref = Reference();
   const std::string folder = dir_.Sub("db");
   CliProcess first(dir_, Args(folder), dir_.Sub("first-err.txt"));
@@ -196,9 +159,13 @@ TEST_F(CliTrustTest, ASecondRunIntoALockedFolderIsRefused) {
   ExpectSameFolder(ref, killed);
 }
 
-// Ctrl-C is seen at the next issue, not at the next refresh of the display.
+// Ctrl-C is seen at the next issue, not at the next refresh of the display,
+// and leaves a usable database and the charting application's data, which
+// only a finished run removes.
 TEST_F(CliTrustTest, AStopSignalStopsAtTheNextIssue) {
   const std::string folder = dir_.Sub("db");
+  const std::string data = dir_.Sub("config/Zelvane/Tickora/data");
+  fs::create_directories(data);
   std::int32_t signalled = -1;
   std::string err;
   EXPECT_EQ(130, RunUntil(Args(folder), folder, 3, 50,
@@ -213,6 +180,15 @@ TEST_F(CliTrustTest, AStopSignalStopsAtTheNextIssue) {
   EXPECT_EQ(3, stopped.stage);
   EXPECT_LE(stopped.resumeIndex, signalled + 3);
   EXPECT_NE(std::string::npos, err.find("--resume")) << err;
+  EXPECT_NE(std::string::npos, err.find("(3) 株価データのダウンロード の ")) << err;
+  EXPECT_NE(std::string::npos, err.find("で中断しました。")) << err;
+  EXPECT_FALSE(fs::exists(folder + "/daily/quick2.dat"));
+  EXPECT_TRUE(fs::exists(data));
+  CDBStock3 db;
+  ASSERT_TRUE(db.Open(folder + "/stock.mdb"));
+  std::vector<std::string> codes;
+  EXPECT_TRUE(db.GetCodesFrom(codes, ""));
+  EXPECT_LT(14u, codes.size());
 }
 
 // Files lost while a run was interrupted are fetched again by the resume:

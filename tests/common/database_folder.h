@@ -2,13 +2,15 @@
 #define TICKORA_TESTS_COMMON_DATABASE_FOLDER_H_
 
 // Reading a finished database folder back for comparison with another:
-// the database's tables row by row and the quick margin file by entries.
+// the database's tables row by row, the other files byte for byte and the
+// quick margin file by entries.
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <string>
@@ -57,7 +59,8 @@ inline std::map<std::string, std::vector<std::string>> ReadTables(const std::str
 inline std::map<std::string, std::string> FolderFiles(const std::string& folder) {
   namespace fs = std::filesystem;
   std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+  std::error_code ec;  // a folder that is not there has no files
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
     const std::string name = fs::relative(entry.path(), folder).string();
     if (entry.is_regular_file() && name.rfind("stock.mdb", 0) != 0) {
       std::ifstream in(entry.path(), std::ios::binary);
@@ -65,6 +68,36 @@ inline std::map<std::string, std::string> FolderFiles(const std::string& folder)
     }
   }
   return files;
+}
+
+// What differs between the folders `got` and `want`: files missing, extra
+// or with other bytes, and tables with other rows; empty when they are the
+// same. `keep` picks the files (by relative path, `table` false) and the
+// tables (by name, `table` true) that are compared.
+inline std::string FolderDifferences(
+    const std::string& got, const std::string& want,
+    const std::function<bool(const std::string& name, bool table)>& keep =
+        [](const std::string&, bool) { return true; }) {
+  std::map<std::string, std::string> files[2] = {FolderFiles(got), FolderFiles(want)};
+  for (auto& folder : files) std::erase_if(folder, [&](const auto& f) { return !keep(f.first, false); });
+  std::string out;
+  for (const auto& [name, bytes] : files[1]) {
+    if (!files[0].count(name)) out += " missing " + name;
+    else if (files[0][name] != bytes) out += " differs " + name;
+  }
+  for (const auto& entry : files[0]) {
+    if (!files[1].count(entry.first)) out += " extra " + entry.first;
+  }
+  auto got_tables = ReadTables(got + "/stock.mdb");
+  const auto want_tables = ReadTables(want + "/stock.mdb");
+  if (want_tables.empty()) out += " no tables";
+  for (const auto& [name, rows] : want_tables) {
+    if (keep(name, true) && got_tables[name] != rows) {
+      out += " table " + name + ": " + std::to_string(got_tables[name].size()) + " rows, want " +
+             std::to_string(rows.size());
+    }
+  }
+  return out;
 }
 
 // The entries of a quick margin file by issue, issues listed without

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,6 @@
 #include "series/chart_file.h"
 #include "series/margin.h"
 #include "series/margin_file.h"
-#include "series/quick_margin_file.h"
-#include "series/quick_price_file.h"
 #include "setup/resume_file.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
@@ -131,24 +131,23 @@ class DownloadRunTest : public ::testing::Test {
     ASSERT_EQ((std::vector<std::string>{"1001", "1301", "1305", "130A", "7203", "8801"}),
               run_->IssueList());
   }
-  void Resume(int index) {
+  // A fresh run of a stage, the market's scripted failures replaced and its
+  // calls counted afresh; with `index`, a resume there instead.
+  void Again(std::set<std::string> fail = {}, std::set<std::string> cancel = {},
+             int index = -1) {
+    market_->calls.clear();
+    market_->fail = std::move(fail);
+    market_->cancel = std::move(cancel);
+    market_->stopped.clear();
+    market_->failWith.clear();
+    progress_.ResetForFreshRun();
+    if (index < 0) return;
     progress_.resumeIndex = index;
     progress_.ResetForResume();
   }
+  void Resume(int index) { Again({}, {}, index); }
   std::string Daily(const std::string& name) const { return run_->DailyFolder() + "/" + name; }
   std::string Margin(const std::string& name) const { return run_->MarginFolder() + "/" + name; }
-  std::vector<std::string> QuickCodes(bool prices) const {
-    std::vector<std::string> codes;
-    CChartTable charts;
-    CMarginTable margins;
-    if (prices ? ReadQuickPriceFile(Daily("quick2.dat").c_str(), charts)
-               : ReadQuickMarginFile(Margin("quickmg2.dat").c_str(), margins)) {
-      for (const auto& entry : charts) codes.push_back(entry.first);
-      for (const auto& entry : margins) codes.push_back(entry.first);
-    }
-    return codes;
-  }
-
   TempDir dir_;
   ScopedEnv config_;
   CRunChoices choices_;
@@ -179,46 +178,39 @@ TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsB
     EXPECT_EQ(std::string("名") + code, stored.name);
   }
 
-  // A failing first page: the fixed codes. Pages without end: 100 of them.
-  market_->calls.clear();
-  market_->fail = {"list:1#1"};
-  market_->existing = {"1300", "9999"};
-  market_->batch = 500;
-  progress_.ResetForFreshRun();
-  ASSERT_TRUE(run_->DownloadIssues(progress_));
-  EXPECT_EQ(8700, progress_.total);
-  EXPECT_EQ(1, market_->Calls("last:8500"));  // the 18th and last check
-  EXPECT_EQ(0, market_->Calls("last:8700"));
-  EXPECT_EQ(1, market_->Calls("brand:1300"));
-  EXPECT_EQ(1, market_->Calls("brand:9999"));
-
-  // A later page that fails other than by being missing leaves the listing
-  // incomplete: the stage stops rather than drop the later pages' issues.
-  market_->calls.clear();
-  market_->fail.clear();
-  market_->failWith = {{"list:2#1", -500}};
-  market_->existing = {"1301", "1305", "7203", "8801"};
-  progress_.ResetForFreshRun();
-  EXPECT_FALSE(run_->DownloadIssues(progress_));
-  EXPECT_EQ("ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\nmessage -500",
-            progress_.Error());
-  EXPECT_EQ(1, progress_.stage);
-  EXPECT_EQ(0, market_->Calls("last:0"));
-  market_->failWith = {{"list:2#1", -404}};  // a missing page only ends the list
-  market_->calls.clear();
-  progress_.ResetForFreshRun();
-  EXPECT_TRUE(run_->DownloadIssues(progress_));
-  EXPECT_EQ(3, progress_.total);
-  market_->failWith.clear();
-
-  market_->endlessPages = true;
-  market_->fail.clear();
-  market_->calls.clear();
-  progress_.ResetForFreshRun();
-  ASSERT_TRUE(run_->DownloadIssues(progress_));
-  EXPECT_EQ(1, market_->Calls("list:100"));
-  EXPECT_EQ(0, market_->Calls("list:101"));
-  EXPECT_EQ(100, progress_.total);
+  // A failing first page gives the fixed codes; a later page that fails
+  // other than by being missing leaves the listing incomplete, so the stage
+  // stops rather than drop the later pages' issues; pages without end stop
+  // at 100.
+  const struct {
+    const char* name;
+    std::map<std::string, std::int32_t> failWith;
+    std::int32_t batch;
+    bool endless;
+    int total;
+    std::map<std::string, int> calls;
+    const char* error;
+  } cases[] = {
+      {"first page", {{"list:1#1", -404}}, 500, false, 8700,
+       {{"last:8500", 1}, {"last:8700", 0}, {"brand:1300", 1}, {"brand:9999", 1}}, ""},
+      {"page broken", {{"list:2#1", -500}}, 2, false, 100, {{"last:0", 0}},
+       "ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\nmessage -500"},
+      {"page missing", {{"list:2#1", -404}}, 2, false, 3, {}, ""},
+      {"endless", {}, 2, true, 100, {{"list:100", 1}, {"list:101", 0}}, ""},
+  };
+  market_->existing.insert({"1300", "9999"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Again();
+    market_->failWith = c.failWith;
+    market_->batch = c.batch;
+    market_->endlessPages = c.endless;
+    EXPECT_EQ(!*c.error, run_->DownloadIssues(progress_));
+    EXPECT_EQ(c.error, progress_.Error());
+    EXPECT_EQ(1, progress_.stage);
+    EXPECT_EQ(c.total, progress_.total);
+    for (const auto& [call, count] : c.calls) EXPECT_EQ(count, market_->Calls(call)) << call;
+  }
 }
 
 // One failure or cancel per row, then a resume that finishes the stage.
@@ -240,25 +232,18 @@ TEST_F(DownloadRunTest, IssueStageFailuresStopAtTheirBatchAndResumeThere) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fail) + c.cancel);
-    market_->calls.clear();
-    market_->fail = {c.fail};
-    market_->cancel = {c.cancel};
-    progress_.ResetForFreshRun();
+    Again({c.fail}, {c.cancel});
     EXPECT_FALSE(run_->DownloadIssues(progress_));
     EXPECT_EQ(c.error, progress_.Error());
     EXPECT_EQ(1, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
-
-    market_->fail.clear();
-    market_->cancel.clear();
-    market_->calls.clear();
     Resume(progress_.resumeIndex);
     ASSERT_TRUE(run_->DownloadIssues(progress_));
     EXPECT_EQ(4 - c.index, progress_.total);
     EXPECT_EQ(c.index == 0 ? 1 : 0, market_->Calls("brand:1301"));
   }
   CDBStock3::Instance().Close();
-  progress_.ResetForFreshRun();
+  Again();
   EXPECT_FALSE(run_->DownloadIssues(progress_));
   EXPECT_EQ(0u, progress_.Error().find(
                     "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
@@ -318,13 +303,10 @@ TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
                                    {CDate(2024, 1, 31), 1, -inf}, {CDate(2099, 1, 2), 1, 1}};
   market_->divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
                               {CDate(2024, 1, 11), -1.0}, {CDate(2024, 1, 12), 3.0}};
-  market_->calls.clear();
-  progress_.ResetForFreshRun();
-  ASSERT_TRUE(run_->DownloadSplits(progress_));
-  progress_.ResetForFreshRun();
-  ASSERT_TRUE(run_->DownloadPrices(progress_));
-  progress_.ResetForFreshRun();
-  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  for (auto stage : {&TestRun::DownloadSplits, &TestRun::DownloadPrices, &TestRun::DownloadMargins}) {
+    Again();
+    ASSERT_TRUE(((*run_).*stage)(progress_));
+  }
   EXPECT_EQ(chart, ReadBytes(Daily("1301.dat")));
   EXPECT_EQ(margin, ReadBytes(Margin("mg1301.dat")));
   std::vector<CDBStock3::CodeDivide> rows;
@@ -390,9 +372,8 @@ TEST_F(DownloadRunTest, ADownloadStoppedByTheCancelIsNoFailure) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.call);
-    market_->calls.clear();
+    Again();
     market_->stopped = {c.call};
-    progress_.ResetForFreshRun();
     EXPECT_FALSE(((*run_).*c.run)(progress_));
     EXPECT_EQ("", progress_.Error());
     EXPECT_EQ(c.stage, progress_.stage);
@@ -400,9 +381,8 @@ TEST_F(DownloadRunTest, ADownloadStoppedByTheCancelIsNoFailure) {
   }
   // The same status without a cancel from the user is a failure like any
   // other: it must not end the run looking like a cancel or a success.
-  market_->stopped.clear();
+  Again();
   market_->failWith = {{"price:7203#1", CHttpClient::kErrorCancelled}};
-  progress_.ResetForFreshRun();
   EXPECT_FALSE(run_->DownloadPrices(progress_));
   EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -1011", progress_.Error());
 }
@@ -430,7 +410,7 @@ TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume
   StockMarket();
   market_->divides["1301"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 2, 1), 3.0}};
   market_->divides["7203"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 3, 1), 1.5}};
-  market_->fail = {"divide:8801#1"};
+  Again({"divide:8801#1"});
   EXPECT_FALSE(run_->DownloadSplits(progress_));
   EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -404", progress_.Error());
   EXPECT_EQ(2, progress_.stage);
@@ -441,7 +421,7 @@ TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume
   Resume(4);  // 7203 again: its rows are updated, not added
   ASSERT_TRUE(run_->DownloadSplits(progress_));
   EXPECT_EQ(2, progress_.total);
-  EXPECT_EQ(1, market_->Calls("divide:1301"));
+  EXPECT_EQ(0, market_->Calls("divide:1301"));
   std::vector<CDBStock3::CodeDivide> rows;
   ASSERT_TRUE(CDBStock3::Instance().GetDivides("1301", rows));
   ASSERT_EQ(1u, rows.size());
@@ -450,7 +430,9 @@ TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume
   EXPECT_EQ(2u, rows.size());
 }
 
-TEST_F(DownloadRunTest, PriceStageWritesChartsAsTradedAndTheQuickFileAtTheEnd) {
+// The price and margin stages count a unit per issue and day, report the
+// last issue and day, and write a file only for an issue with data.
+TEST_F(DownloadRunTest, PriceAndMarginStagesCountEveryIssueAndDay) {
   StockMarket();
   ASSERT_TRUE(run_->DownloadPrices(progress_));
   EXPECT_EQ(6 * kUnits, progress_.total);
@@ -460,44 +442,27 @@ TEST_F(DownloadRunTest, PriceStageWritesChartsAsTradedAndTheQuickFileAtTheEnd) {
   EXPECT_EQ(3, market_->Calls("price:1305"));  // one call a month
   EXPECT_FALSE(fs::exists(Daily("1305.dat")));
   EXPECT_TRUE(fs::exists(Daily("1001.dat")));
-  EXPECT_EQ((std::vector<std::string>{"1301", "130A", "7203", "8801"}), QuickCodes(true));
 
-  CChart chart;
-  ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(run_->DailyFolder().c_str(), "7203", 0)));
-  const std::vector<CDayRecord> traded = TradedBars(1000);
-  ASSERT_EQ(traded.size() + 1, chart.size());  // extended to 29 March
-  for (size_t i = 0; i < traded.size(); ++i) {
-    const bool filled = traded[i].DateNumber() == 20240214;  // from the day before
-    EXPECT_EQ(traded[i].DateNumber(), chart[i].DateNumber());
-    EXPECT_EQ(filled ? chart[i - 1].close : traded[i].open, chart[i].open) << i;
-    EXPECT_EQ(filled ? 0.0 : traded[i].volume, chart[i].volume) << i;
-  }
-  EXPECT_EQ(20240329u, chart.back().DateNumber());
-  EXPECT_EQ(chart[chart.size() - 2].close, chart.back().close);
-
-  // Resumed at 130A: the issues before it with a chart file are not
-  // fetched again; a file that is gone (1301's) or was never written
-  // (1305, which has no bars) is asked for again, so the folder and the
-  // quick file come out as an undisturbed run leaves them.
-  const std::string quick = ReadBytes(Daily("quick2.dat"));
-  const std::string lost = ReadBytes(Daily("1301.dat"));
-  fs::remove(Daily("quick2.dat"));
-  fs::remove(Daily("1301.dat"));
-  market_->calls.clear();
-  Resume(3);
-  ASSERT_TRUE(run_->DownloadPrices(progress_));
-  EXPECT_EQ(3 * kUnits, progress_.total);
-  EXPECT_EQ(0, market_->Calls("price:1001"));
-  EXPECT_EQ(3, market_->Calls("price:1301"));
-  EXPECT_EQ(3, market_->Calls("price:1305"));
-  EXPECT_EQ(lost, ReadBytes(Daily("1301.dat")));
-  EXPECT_EQ(quick, ReadBytes(Daily("quick2.dat")));
+  Again();
+  market_->wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
+  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  EXPECT_EQ(6 * kUnits, progress_.done);
+  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",
+            progress_.Status());
+  CMargin margin;
+  ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(run_->MarginFolder().c_str(), "7203", 0)));
+  EXPECT_EQ(market_->margins["7203"], margin);
+  EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
 }
 
-TEST_F(DownloadRunTest, PriceStageFailuresKeepTheOldQuickFile) {
+// A failure or cancel in the price or margin stage stops it at its issue
+// and leaves the old quick file; a file that cannot be written is named
+// with the system's cause.
+TEST_F(DownloadRunTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
   StockMarket();
   const struct {
     const char* name;
+    bool margin;
     const char* fail;
     const char* cancel;
     const char* directory;  // a folder where a file is to go
@@ -505,77 +470,37 @@ TEST_F(DownloadRunTest, PriceStageFailuresKeepTheOldQuickFile) {
     std::string error;
     int index;
   } cases[] = {
-      {"history", "price:130A#2", "", "", 0,
+      {"history", false, "price:130A#2", "", "", 0,
        "ダウンロードに失敗したので処理を中断します。\n\nmessage -404", 3},
-      {"cancel", "", "price:7203#2", "", 0, "", 4},
-      {"chart file", "", "", "130A.dat", 0, "DBへの書き込みに失敗したので処理を中断します", 3},
+      {"cancel", false, "", "price:7203#2", "", 0, "", 4},
+      {"chart file", false, "", "", "130A.dat", 0, "DBへの書き込みに失敗したので処理を中断します", 3},
       // An earlier issue whose file does not read is fetched again.
-      {"reload", "", "", "1301.dat", 3, "DBへの書き込みに失敗したので処理を中断します", 3},
-      {"quick file", "", "", "quick2.dat", 0,
+      {"reload", false, "", "", "1301.dat", 3, "DBへの書き込みに失敗したので処理を中断します", 3},
+      {"quick file", false, "", "", "quick2.dat", 0,
        "クイックDBを作成できなかったので処理を中断します(-102)", 5},
+      {"margins", true, "margin:7203#1", "", "", 0,
+       "ダウンロードに失敗したので処理を中断します。\n\nmessage -404", 4},
+      {"quick margin file", true, "", "", "quickmg2.dat", 0,
+       "クイックDB(信用残)を作成できなかったので処理を中断します(-102)", 5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(run_->DailyFolder());
-    fs::create_directory(run_->DailyFolder());
-    if (*c.directory) fs::create_directory(Daily(c.directory));
-    if (std::string(c.directory) != "quick2.dat") std::ofstream(Daily("quick2.dat")) << "old";
-    market_->fail = {c.fail};
-    market_->cancel = {c.cancel};
-    progress_.ResetForFreshRun();
-    if (c.resume) Resume(c.resume);
-    EXPECT_FALSE(run_->DownloadPrices(progress_));
-    // A file that cannot be written is named with the system's cause.
-    const std::string cause =
-        *c.directory ? "\n\n" + std::string(strerror(EISDIR)) + " (" + Daily(c.directory) + ")" : "";
+    const std::string folder = c.margin ? run_->MarginFolder() : run_->DailyFolder();
+    const std::string quick = folder + (c.margin ? "/quickmg2.dat" : "/quick2.dat");
+    fs::remove_all(folder);
+    fs::create_directory(folder);
+    if (*c.directory) fs::create_directory(folder + "/" + c.directory);
+    if (!fs::exists(quick)) std::ofstream(quick) << "old";
+    Again({c.fail}, {c.cancel}, c.resume ? c.resume : -1);
+    EXPECT_FALSE(c.margin ? run_->DownloadMargins(progress_) : run_->DownloadPrices(progress_));
+    const std::string cause = *c.directory ? "\n\n" + std::string(strerror(EISDIR)) + " (" +
+                                                 folder + "/" + c.directory + ")"
+                                           : "";
     EXPECT_EQ(c.error + cause, progress_.Error());
-    EXPECT_EQ(3, progress_.stage);
+    EXPECT_EQ(c.margin ? 4 : 3, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
-    if (std::string(c.directory) != "quick2.dat") {
-      EXPECT_EQ("old", ReadBytes(Daily("quick2.dat")));
-    }
+    if (fs::is_regular_file(quick)) EXPECT_EQ("old", ReadBytes(quick));
   }
-}
-
-TEST_F(DownloadRunTest, MarginStageKeepsWholeSeriesAndToleratesMissingFilesOnResume) {
-  StockMarket();
-  market_->wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
-  ASSERT_TRUE(run_->DownloadMargins(progress_));
-  EXPECT_EQ(6 * kUnits, progress_.done);
-  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",
-            progress_.Status());
-  EXPECT_EQ((std::vector<std::string>{"1301", "7203"}), QuickCodes(false));
-  CMargin margin;
-  ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(run_->MarginFolder().c_str(), "7203", 0)));
-  EXPECT_EQ(market_->margins["7203"], margin);
-  EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
-
-  // Resumed at 130A with the margin file of 1301 gone: it is fetched
-  // again, and the quick file is the undisturbed run's byte for byte (an
-  // issue without entries, 1305, stays out of it as there).
-  const std::string quick = ReadBytes(Margin("quickmg2.dat"));
-  fs::remove(Margin("mg1301.dat"));
-  fs::remove(Margin("quickmg2.dat"));
-  market_->calls.clear();
-  Resume(3);
-  ASSERT_TRUE(run_->DownloadMargins(progress_));
-  EXPECT_EQ(3, market_->Calls("margin:1301"));
-  EXPECT_TRUE(fs::exists(Margin("mg1301.dat")));
-  EXPECT_EQ(quick, ReadBytes(Margin("quickmg2.dat")));
-
-  market_->calls.clear();
-  market_->fail = {"margin:7203#1"};
-  progress_.ResetForFreshRun();
-  EXPECT_FALSE(run_->DownloadMargins(progress_));
-  EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -404", progress_.Error());
-  fs::remove(Margin("quickmg2.dat"));
-  fs::create_directory(Margin("quickmg2.dat"));
-  market_->fail.clear();
-  progress_.ResetForFreshRun();
-  EXPECT_FALSE(run_->DownloadMargins(progress_));
-  EXPECT_EQ("クイックDB(信用残)を作成できなかったので処理を中断します(-102)\n\n" +
-                std::string(strerror(EISDIR)) + " (" + Margin("quickmg2.dat") + ")",
-            progress_.Error());
 }
 
 }  // namespace

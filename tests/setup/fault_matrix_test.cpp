@@ -16,15 +16,23 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "db/db_stock3.h"
+#include "series/chart.h"
+#include "series/chart_file.h"
+#include "series/margin.h"
+#include "series/margin_file.h"
+#include "series/quick_margin_file.h"
+#include "series/quick_price_file.h"
 #include "setup/download_run.h"
 #include "support/cp932.h"
 #include "support/text.h"
 #include "tests/common/database_folder.h"
+#include "tests/common/monotonic_ms.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
@@ -37,7 +45,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const CDate kToday(2024, 3, 13);  // a Wednesday
+const CDate kToday(2024, 6, 19);  // a Wednesday
 const CDate kFirst(2023, 1, 1);
 
 // The parts of a database folder, each filled by one stage, and the rest.
@@ -59,43 +67,15 @@ std::string ReadBytes(const fs::path& path) {
 // What differs between two database folders in the chosen parts; empty
 // when they are the same.
 std::string Differences(const std::string& got, const std::string& want, unsigned parts) {
-  std::string out;
-  for (const auto& [sub, part] : {std::pair{"daily", kDaily}, std::pair{"margin", kMargin}}) {
-    if (!(parts & part)) continue;
-    std::map<std::string, std::string> files[2];
-    for (int i = 0; i < 2; ++i) {
-      std::error_code ec;
-      for (const auto& entry : fs::directory_iterator(fs::path(i ? want : got) / sub, ec)) {
-        files[i][entry.path().filename().string()] = ReadBytes(entry.path());
-      }
-    }
-    for (const auto& [name, bytes] : files[1]) {
-      const auto it = files[0].find(name);
-      if (it == files[0].end()) {
-        out += " missing " + std::string(sub) + "/" + name;
-      } else if (it->second != bytes) {
-        out += " differs " + std::string(sub) + "/" + name;
-      }
-    }
-    for (const auto& entry : files[0]) {
-      if (!files[1].count(entry.first)) out += " extra " + std::string(sub) + "/" + entry.first;
-    }
-  }
-  const auto got_tables = ReadTables(got + "/stock.mdb");
-  const auto want_tables = ReadTables(want + "/stock.mdb");
-  if (want_tables.empty()) out += " no tables";
-  for (const auto& [name, rows] : want_tables) {
-    const unsigned part = name == Utf8FromCp932("銘柄")   ? kBrandTable
+  return FolderDifferences(got, want, [parts](const std::string& name, bool table) {
+    const unsigned part = !table ? (name.starts_with("daily/")    ? kDaily
+                                    : name.starts_with("margin/") ? kMargin
+                                                                  : 0u)
+                          : name == Utf8FromCp932("銘柄") ? kBrandTable
                           : name == Utf8FromCp932("分割") ? kSplitTable
                                                           : kOtherTables;
-    if (!(parts & part)) continue;
-    const auto it = got_tables.find(name);
-    if (it == got_tables.end() || it->second != rows) {
-      out += StringFormat(" table %s: %zu rows, want %zu", name.c_str(),
-                          it == got_tables.end() ? 0 : it->second.size(), rows.size());
-    }
-  }
-  return out;
+    return (parts & part) != 0;
+  });
 }
 
 // What differs in the sub-folder `sub` of `got` when each issue's file may
@@ -138,10 +118,12 @@ std::string MixedDifferences(const std::string& got, const std::string& a, const
 // of that stage.
 class MatrixRun : public CDownloadRun {
  public:
-  explicit MatrixRun(const CRunChoices* choices)
+  // With `shortWaits` false the clients keep their own attempts and limits.
+  explicit MatrixRun(const CRunChoices* choices, bool shortWaits = true)
       : CDownloadRun(choices, nullptr) {
     SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
     SetListPagePause(0);
+    if (!shortWaits) return;
     for (CHttpClient* client : {&Market().Archive().Client(), &Market().Stock().Client()}) {
       client->SetAttempts(2);
       client->SetRetryPause(1);
@@ -214,19 +196,33 @@ class FaultMatrixTest : public ::testing::Test {
     CSimServer sim;
   };
 
-  static void SetUpTestSuite() { market_ = new CSimMarket(MarketOptions()); }
+  // The undisturbed run of a mode: its folder, and copies of the folder
+  // that a second run, halting before stages 2, 3 and 4, left at each.
+  struct Reference {
+    std::string folder;
+    std::string before[5];
+  };
+
+  static void SetUpTestSuite() {
+    market_ = new CSimMarket(MarketOptions());
+    dir_ = new TempDir;
+  }
   static void TearDownTestSuite() {
     delete market_;
+    delete dir_;
     market_ = nullptr;
+    dir_ = nullptr;
   }
 
-  // An undisturbed run into `name`; with `snapshots`, a second run that
-  // halts before stages 2, 3 and 4 and keeps a copy of the folder at each,
-  // and then finishes to the same folder.
-  std::string Reference(const std::string& name, bool use_archive, bool snapshots) {
+  // The mode's reference, made once for the suite; the halting run then
+  // finishes, to the same folder as the undisturbed one.
+  static const Reference& Undisturbed(bool use_archive) {
+    Reference& ref = references_[use_archive];
+    if (!ref.folder.empty()) return ref;
+    const std::string name = use_archive ? "archive" : "pages";
     Server server(*market_);
     CRunChoices choices;
-    choices.databaseFolder = dir_.Sub(name);
+    choices.databaseFolder = dir_->Sub(name);
     choices.useArchive = use_archive;
     {
       MatrixRun run(&choices);
@@ -238,9 +234,8 @@ class FaultMatrixTest : public ::testing::Test {
       issues_ = run.IssueList();
       CDBStock3::Instance().Close();
     }
-    if (!snapshots) return choices.databaseFolder;
     CRunChoices chain = choices;
-    chain.databaseFolder = dir_.Sub(name + "-chain");
+    chain.databaseFolder = dir_->Sub(name + "-chain");
     MatrixRun run(&chain);
     WorkerProgress progress;
     progress.ResetForFreshRun();
@@ -250,19 +245,20 @@ class FaultMatrixTest : public ::testing::Test {
       CDBStock3::Instance().Close();
       if (stage == 5) break;
       EXPECT_EQ(stage, progress.stage);
-      snapshot_[stage] = dir_.Sub(name + "-before" + std::to_string(stage));
-      fs::copy(chain.databaseFolder, snapshot_[stage], fs::copy_options::recursive);
+      ref.before[stage] = dir_->Sub(name + "-before" + std::to_string(stage));
+      fs::copy(chain.databaseFolder, ref.before[stage], fs::copy_options::recursive);
       progress.ResetForResume();
     }
     EXPECT_EQ(5, progress.stage);
     EXPECT_EQ("", Differences(chain.databaseFolder, choices.databaseFolder, kAll));
-    return choices.databaseFolder;
+    ref.folder = choices.databaseFolder;
+    return ref;
   }
 
   // A listed stock with splits and margin balances, from the middle of the
   // issue list: the page-mode faults aim at its requests, and a page read
   // wrongly as empty would lose its data.
-  std::string TargetStock() const {
+  static std::string TargetStock() {
     std::vector<std::string> stocks;
     for (const std::string& code : issues_) {
       const auto series = market_->Series(code);
@@ -294,24 +290,26 @@ class FaultMatrixTest : public ::testing::Test {
     }
   }
 
-  // Runs one cell and checks it; `want` is the folder of the undisturbed
-  // run, `pages` that of page mode for a stage sent to the pages. With
-  // `pagesToo` an archive-mode cell has the fault on the stock's pages as
-  // well, so the stage stops there as in page mode.
-  void RunCell(const FaultKind& kind, bool archive, int stage, const std::string& want,
-               const std::string& pages, bool pagesToo = false) {
+  // Runs one cell and checks it against the undisturbed run of its mode,
+  // or of page mode for a stage sent to the pages. With `pagesToo` an
+  // archive-mode cell has the fault on the stock's pages as well, so the
+  // stage stops there as in page mode.
+  void RunCell(const FaultKind& kind, bool archive, int stage, bool pagesToo = false) {
+    const std::string& want = Undisturbed(archive).folder;
+    const std::string& pages = Undisturbed(false).folder;
     const std::string code = TargetStock();
     SCOPED_TRACE(StringFormat("%s, stage %d, %s mode, stock %s", kind.text, stage,
                               pagesToo ? "archive and page" : archive ? "archive" : "page",
                               code.c_str()));
     Server server(*market_);
     CRunChoices choices;
-    choices.databaseFolder = dir_.Sub(StringFormat("cell%d", cells_++));
+    choices.databaseFolder = dir_->Sub(StringFormat("cell%d", cells_++));
     choices.useArchive = archive;
     WorkerProgress progress;
     progress.ResetForFreshRun();
     if (stage > 1) {
-      fs::copy(snapshot_[stage], choices.databaseFolder, fs::copy_options::recursive);
+      fs::copy(Undisturbed(archive).before[stage], choices.databaseFolder,
+               fs::copy_options::recursive);
       progress.stage = stage;
       progress.ResetForResume();
     }
@@ -388,26 +386,24 @@ class FaultMatrixTest : public ::testing::Test {
   }
 
   static inline CSimMarket* market_ = nullptr;
-  TempDir dir_;
-  std::vector<std::string> issues_;
-  std::string snapshot_[5];
-  int cells_ = 0;
+  static inline TempDir* dir_ = nullptr;
+  static inline Reference references_[2];  // page mode, archive mode
+  static inline std::vector<std::string> issues_;
+  static inline int cells_ = 0;
 };
 
 TEST_F(FaultMatrixTest, PageMode) {
-  const std::string want = Reference("pages", false, true);
+  Undisturbed(false);
   ASSERT_FALSE(TargetStock().empty());
   for (int stage = 1; stage <= 4; ++stage) {
-    for (const FaultKind& kind : kKinds) RunCell(kind, false, stage, want, "");
+    for (const FaultKind& kind : kKinds) RunCell(kind, false, stage);
   }
 }
 
 TEST_F(FaultMatrixTest, ArchiveModeFallingBackToPages) {
-  const std::string pages = Reference("pages", false, false);
-  const std::string want = Reference("archive", true, true);
   for (int stage = 1; stage <= 4; ++stage) {
     for (const FaultKind& kind : kKinds) {
-      if (kind.archive != FaultKind::kNotApplicable) RunCell(kind, true, stage, want, pages);
+      if (kind.archive != FaultKind::kNotApplicable) RunCell(kind, true, stage);
     }
   }
 }
@@ -415,13 +411,151 @@ TEST_F(FaultMatrixTest, ArchiveModeFallingBackToPages) {
 // A lasting fault on the archive and on the pages at once: the stage stops
 // at the stock whose pages fail, and a resume takes it up from there.
 TEST_F(FaultMatrixTest, ArchiveAndPagesFailingTogether) {
-  const std::string pages = Reference("pages", false, false);
-  const std::string want = Reference("archive", true, true);
   for (int stage = 1; stage <= 4; ++stage) {
     for (const FaultKind& kind : kKinds) {
-      if (kind.archive == FaultKind::kFallsBack) RunCell(kind, true, stage, want, pages, true);
+      if (kind.archive == FaultKind::kFallsBack) RunCell(kind, true, stage, true);
     }
   }
+}
+
+// The undisturbed runs against the market and each other. The archive
+// run has a row for every listed issue, and chart and margin files byte for
+// byte those of the market's series within the period (bars as traded,
+// gap-filled and carried to today). The market's archive and its pages
+// express the same records, so with the clock after the close both runs
+// store the same database and the same files. The built-in issues are the
+// exception: their portal pages show only about the last three months, so
+// the page run's chart file of such an issue holds just those days - byte
+// for byte the tail of the archive run's file. The margin pages likewise
+// show only the recent weeks, which are the tail of the archive run's
+// margin file.
+TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAlike) {
+  const std::string& archive = Undisturbed(true).folder;
+  const std::string& pages = Undisturbed(false).folder;
+  std::vector<CBrandRecord> brands;
+  {
+    CDBStock3 db;
+    ASSERT_TRUE(db.Open(archive + "/stock.mdb"));
+    ASSERT_TRUE(db.GetAllBrands(brands));
+  }
+  std::set<std::string> stored;
+  for (const CBrandRecord& brand : brands) stored.insert(brand.code);
+  int listed = 0;
+  for (const CSimIssue& issue : market_->Issues()) {
+    if (issue.builtIn || !issue.IsListedOn(kToday)) continue;
+    ++listed;
+    EXPECT_TRUE(stored.count(issue.record.code)) << issue.record.code;
+  }
+  EXPECT_LT(8, listed);
+  const auto tables = ReadTables(archive + "/stock.mdb");
+  size_t rows = 0;
+  for (const auto& table : tables) rows += table.second.size();
+  EXPECT_LT(brands.size(), rows);
+  EXPECT_EQ(tables, ReadTables(pages + "/stock.mdb"));
+
+  CChartTable quick_prices;
+  CMarginTable quick_margins;
+  ASSERT_TRUE(ReadQuickPriceFile((archive + "/daily/quick2.dat").c_str(), quick_prices));
+  ASSERT_TRUE(ReadQuickMarginFile((archive + "/margin/quickmg2.dat").c_str(), quick_margins));
+  const std::string expected_dir = dir_->Sub("expected");
+  fs::create_directories(expected_dir);
+  int charts = 0, margin_files = 0, built_in_days = 0, margin_weeks = 0;
+  for (const std::string& code : issues_) {
+    SCOPED_TRACE(code);
+    const auto series = market_->Series(code);
+    const CSimIssue* issue = market_->Find(code);
+    ASSERT_TRUE(series != nullptr && issue != nullptr);
+    CChart bars;
+    for (const CDayRecord& bar : series->raw) {
+      if (bar.DateNumber() >= kFirst.ToNumber() && bar.DateNumber() <= kToday.ToNumber()) {
+        bars.push_back(bar);
+      }
+    }
+    CMargin margin;
+    for (const CMarginRecord& entry : series->margin) {
+      if (entry.date >= kFirst && entry.date <= kToday) margin.push_back(entry);
+    }
+    const std::string chart = "/daily/" + code + ".dat", weeks = "/margin/mg" + code + ".dat";
+    if (!bars.empty()) {
+      ++charts;
+      bars.FillGaps();
+      bars.ExtendTo(kToday, CChart::LocalTime{kToday, 16});
+      ASSERT_TRUE(bars.Save(std::make_unique<CChartSaverFile>(expected_dir.c_str(), code, false)));
+    }
+    const std::string from_archive = ReadBytes(archive + chart);
+    const std::string from_pages = ReadBytes(pages + chart);
+    EXPECT_TRUE(ReadBytes(expected_dir + "/" + code + ".dat") == from_archive);
+    EXPECT_EQ(!CDownloadRun::IsOutsideQuickRange(code) && !bars.empty(), quick_prices.count(code) == 1);
+    if (!margin.empty()) {
+      ++margin_files;
+      ASSERT_TRUE(margin.Save(std::make_unique<CMarginSaverFile>(expected_dir.c_str(), code)));
+    }
+    const std::string archive_weeks = ReadBytes(archive + weeks);
+    const std::string page_weeks = ReadBytes(pages + weeks);
+    EXPECT_TRUE(ReadBytes(expected_dir + "/mg" + code + ".dat") == archive_weeks);
+    EXPECT_EQ(!margin.empty(), quick_margins.count(code) == 1);
+
+    if (!issue->builtIn) {
+      EXPECT_TRUE(from_archive == from_pages);
+    } else {
+      ASSERT_LT(0u, from_pages.size());
+      ASSERT_LE(from_pages.size(), from_archive.size());
+      EXPECT_TRUE(from_archive.compare(from_archive.size() - from_pages.size(),
+                                       from_pages.size(), from_pages) == 0);
+      built_in_days += static_cast<int>(from_pages.size() / 24);
+    }
+    EXPECT_EQ(archive_weeks.empty(), page_weeks.empty());
+    ASSERT_LE(page_weeks.size(), archive_weeks.size());
+    EXPECT_TRUE(archive_weeks.compare(archive_weeks.size() - page_weeks.size(), page_weeks.size(),
+                                      page_weeks) == 0);
+    margin_weeks += !page_weeks.empty();
+  }
+  EXPECT_LT(20, charts);
+  EXPECT_LT(5, margin_files);
+  EXPECT_LT(100, built_in_days);
+  EXPECT_LT(5, margin_weeks);
+  // The quick price file leaves the built-in issues out, so it is the same;
+  // the quick margin file holds more weeks than the margin pages show.
+  EXPECT_TRUE(ReadBytes(archive + "/daily/quick2.dat") == ReadBytes(pages + "/daily/quick2.dat"));
+}
+
+// A cancel while an archive file hangs ends the run within moments, as a
+// cancel; the resume fetches that file again and leaves the same files as
+// the undisturbed run.
+TEST_F(FaultMatrixTest, ACancelDuringAHangingDownloadResumesToTheSameFiles) {
+  const std::string& want = Undisturbed(true).folder;
+  Server server(*market_);
+  CSimFault fault;
+  ASSERT_TRUE(ParseSimFault("hang@archive:/market/archive/v2/price-2023.bin", fault));
+  const int hang = server.sim.AddFault(fault);
+  CRunChoices choices;
+  choices.databaseFolder = dir_->Sub("cancelled");
+  choices.useArchive = true;
+  MatrixRun run(&choices, false);
+  WorkerProgress progress;
+  progress.ResetForFreshRun();
+  std::atomic<int64_t> cancelledAt{0};
+  std::thread canceller([&] {
+    for (int i = 0; i < 30000 && server.sim.FaultHits(hang) == 0; ++i) usleep(1000);
+    usleep(200000);
+    cancelledAt = MonotonicMs();
+    progress.cancel = 1;
+  });
+  run.Run(progress);
+  const int64_t stoppedAt = MonotonicMs();
+  canceller.join();
+  EXPECT_LT(stoppedAt - cancelledAt, 3000);  // the stall limit is 10 s
+  EXPECT_EQ("", progress.Error());
+  EXPECT_EQ(3, progress.stage);
+  EXPECT_EQ(1, server.sim.FaultHits(hang));
+
+  server.sim.RemoveFault(hang);
+  progress.ResetForResume();
+  run.Run(progress);
+  EXPECT_EQ("", progress.Error());
+  EXPECT_EQ(5, progress.stage);
+  CDBStock3::Instance().Close();
+  EXPECT_EQ("", Differences(choices.databaseFolder, want, kDaily | kMargin));
 }
 
 }  // namespace

@@ -114,23 +114,29 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
   const struct {
     const char* name;
     bool splits, margin, archive;
-    std::pair<int, int> fail, cancel;
+    std::pair<int, int> fail, cancel, thrown;  // stage, issue
     std::string first;    // log of the first run
     int stage, index;     // where it left the record
     const char* error;
     std::string resumed;  // log of the resume, "" for none
   } cases[] = {
-      {"fresh", true, true, true, {0, -1}, {0, -1}, all, 5, 2, "", ""},
-      {"no splits or margin", false, false, false, {0, -1}, {0, -1},
+      {"fresh", true, true, true, {0, -1}, {0, -1}, {0, -1}, all, 5, 2, "", ""},
+      {"no splits or margin", false, false, false, {0, -1}, {0, -1}, {0, -1},
        "init archive:0 1:0 1:1 1:2 load 3:0 3:1 3:2 post:SetupComplete", 5, 2, "", ""},
       // Stages 1 and 2 do not run again although splits are chosen; stage 3
       // restarts at the failed issue and stage 4 runs in full.
-      {"failure", true, true, true, {3, 1}, {0, -1},
+      {"failure", true, true, true, {3, 1}, {0, -1}, {0, -1},
        "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0", 3, 1, "stage 3 failed",
        "init archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete"},
-      {"cancel before the first issue", true, true, true, {0, -1}, {1, 0}, "init archive:1", 1, 0,
-       "", all},
-      {"cancel at the last issue", true, true, true, {0, -1}, {2, 2},
+      // An exception in a stage (a page too large for memory, say) fails
+      // that stage like any other failure.
+      {"exception", true, true, true, {0, -1}, {0, -1}, {3, 1},
+       "init archive:1 1:0 1:1 1:2 load 2:0 2:1 2:2 3:0", 3, 1,
+       "予期しないエラーが発生したので処理を中断します。\n\nstd::bad_alloc",
+       "init archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete"},
+      {"cancel before the first issue", true, true, true, {0, -1}, {1, 0}, {0, -1},
+       "init archive:1", 1, 0, "", all},
+      {"cancel at the last issue", true, true, true, {0, -1}, {2, 2}, {0, -1},
        "init archive:1 1:0 1:1 1:2 load 2:0 2:1", 2, 2, "",
        "init archive:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete"},
   };
@@ -142,6 +148,7 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
     ScriptedRun run(&choices_);
     run.failAt = c.fail;
     run.cancelAt = c.cancel;
+    run.throwAt = c.thrown;
     progress_.ResetForFreshRun();
     run.Run(progress_);
     EXPECT_EQ(c.first, run.Log());
@@ -149,7 +156,7 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
     EXPECT_EQ(c.index, progress_.resumeIndex);
     EXPECT_EQ(c.error, progress_.Error());
     if (c.resumed.empty()) continue;
-    run.failAt = run.cancelAt = {0, -1};
+    run.failAt = run.cancelAt = run.throwAt = {0, -1};
     run.log.clear();
     progress_.ResetForResume();
     run.Run(progress_);
@@ -181,26 +188,6 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
   partial.Run(progress_);
   EXPECT_EQ("init archive:1 1:2 load 2:0 2:1 2:2 3:0 3:1 3:2 4:0 4:1 4:2 post:SetupComplete",
             partial.Log());
-}
-
-// An exception in a stage (a page too large for memory, say) ends the run
-// as a failure of that stage, with a message and the position kept: the
-// resume goes on from the issue where it happened.
-TEST_F(SetupRunTest, AnExceptionFailsItsStageAndTheResumeGoesOnFromThere) {
-  ScriptedRun run(&choices_);
-  run.throwAt = {3, 1};
-  progress_.ResetForFreshRun();
-  run.Run(progress_);
-  EXPECT_EQ(0u, progress_.Error().find("予期しないエラーが発生したので処理を中断します。\n\n"))
-      << progress_.Error();
-  EXPECT_EQ(3, progress_.stage);
-  EXPECT_EQ(1, progress_.resumeIndex);
-  run.throwAt = {0, -1};
-  run.log.clear();
-  progress_.ResetForResume();
-  run.Run(progress_);
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_EQ("init archive:1 3:1 3:2 4:0 4:1 4:2 post:SetupComplete", run.Log());
 }
 
 TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {

@@ -1,0 +1,126 @@
+#ifndef TICKORA_TESTS_COMMON_CLI_MARKET_H_
+#define TICKORA_TESTS_COMMON_CLI_MARKET_H_
+
+// tickora-setup-cli as a program (the test target defines TICKORA_CLI_PATH),
+// run against a simulated market served in the test's process.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/common/scoped_env.h"
+#include "tests/common/temp_dir.h"
+#include "tools/market-sim/sim_market.h"
+#include "tools/market-sim/sim_server.h"
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// tickora-setup-cli started with `args`, its output going to "out.txt" and
+// "err.txt" in `dir` (or `err` for standard error when given).
+class CliProcess {
+ public:
+  CliProcess(const TempDir& dir, const std::vector<std::string>& args,
+             const std::string& err = std::string())
+      : out_(dir.Sub("out.txt")), err_(err.empty() ? dir.Sub("err.txt") : err) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      std::vector<char*> argv{const_cast<char*>(TICKORA_CLI_PATH)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(TICKORA_CLI_PATH, argv.data());
+      _exit(127);
+    }
+  }
+  void Signal(int number) { kill(pid_, number); }
+  // The exit status, 128 + the signal's number when one ended it; -1 while
+  // the program runs and `hang` is false.
+  int Wait(bool hang = true) {
+    int raw = 0;
+    rusage usage{};
+    if (status_ < 0 && wait4(pid_, &raw, hang ? 0 : WNOHANG, &usage) == pid_) {
+      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      peakKb_ = usage.ru_maxrss;
+    }
+    return status_;
+  }
+  // The program's peak resident size in KiB, once it has ended.
+  long PeakKb() const { return peakKb_; }
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
+
+ private:
+  std::string out_, err_;
+  pid_t pid_;
+  int status_ = -1;
+  long peakKb_ = 0;
+};
+
+// A market of `issues` issues from `seed`, dated `today` (by default the
+// real today, which the front end takes for its own), with a history from
+// `firstYear` (by default the year before).
+inline CSimMarketOptions CliMarketOptions(std::uint32_t seed, std::int32_t issues,
+                                          const CDate& today = CDate::Today(),
+                                          std::int32_t firstYear = 0) {
+  CSimMarketOptions options;
+  options.seed = seed;
+  options.issueCount = issues;
+  options.today = today;
+  options.firstYear = firstYear ? firstYear : today.year - 1;
+  return options;
+}
+
+// The market served from SetUp, its addresses and a settings folder of the
+// test's own in the programs' environment, and what the runs are given.
+class CliMarketTest : public ::testing::Test {
+ protected:
+  explicit CliMarketTest(const CSimMarketOptions& options)
+      : firstYear_(options.firstYear), market_(options), server_(market_, CSimServerOptions()) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(server_.Start());
+    for (const auto& [name, value] : server_.Environment()) Env(name, value);
+    Env("XDG_CONFIG_HOME", dir_.Sub("config"));
+  }
+  void Env(const std::string& name, const std::string& value) {
+    env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+  }
+  int Fault(const std::string& spec) {
+    CSimFault fault;
+    EXPECT_TRUE(ParseSimFault(spec, fault)) << spec;
+    return server_.AddFault(fault);
+  }
+  // Every kind of issue with margin balances from the market's first year
+  // into `folder`, printing no progress.
+  std::vector<std::string> Args(const std::string& folder, bool archive = true) const {
+    std::vector<std::string> args = {"--from-year", std::to_string(firstYear_), "--kinds",
+                                     "etf,reit,prime,standard,growth,other", "--margin",
+                                     "--quiet", folder};
+    if (!archive) args.insert(args.begin(), "--no-archive");
+    return args;
+  }
+  std::vector<std::string> Resume(const std::string& folder) const {
+    return {"--resume", "--quiet", folder};
+  }
+
+  const std::int32_t firstYear_;
+  TempDir dir_;
+  CSimMarket market_;
+  CSimServer server_;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+};
+
+#endif  // TICKORA_TESTS_COMMON_CLI_MARKET_H_
