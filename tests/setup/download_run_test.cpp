@@ -442,6 +442,20 @@ TEST_F(DownloadRunTest, PriceAndMarginStagesCountEveryIssueAndDay) {
   EXPECT_EQ(3, market_->Calls("price:1305"));  // one call a month
   EXPECT_FALSE(fs::exists(Daily("1305.dat")));
   EXPECT_TRUE(fs::exists(Daily("1001.dat")));
+  // 7203's bars came adjusted: they are stored as traded, the missing day
+  // filled from the day before, and carried to today.
+  CChart chart;
+  ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(run_->DailyFolder().c_str(), "7203", 0)));
+  const std::vector<CDayRecord> traded = TradedBars(1000);
+  ASSERT_EQ(traded.size() + 1, chart.size());
+  for (size_t i = 0; i < traded.size(); ++i) {
+    const bool filled = traded[i].DateNumber() == 20240214;
+    EXPECT_EQ(traded[i].DateNumber(), chart[i].DateNumber());
+    EXPECT_EQ(filled ? chart[i - 1].close : traded[i].open, chart[i].open) << i;
+    EXPECT_EQ(filled ? 0.0 : traded[i].volume, chart[i].volume) << i;
+  }
+  EXPECT_EQ(20240329u, chart.back().DateNumber());
+  EXPECT_EQ(chart[chart.size() - 2].close, chart.back().close);
 
   Again();
   market_->wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
