@@ -32,7 +32,6 @@
 #include "support/cp932.h"
 #include "support/text.h"
 #include "tests/common/database_folder.h"
-#include "tests/common/monotonic_ms.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
@@ -118,12 +117,10 @@ std::string MixedDifferences(const std::string& got, const std::string& a, const
 // of that stage.
 class MatrixRun : public CDownloadRun {
  public:
-  // With `shortWaits` false the clients keep their own attempts and limits.
-  explicit MatrixRun(const CRunChoices* choices, bool shortWaits = true)
+  explicit MatrixRun(const CRunChoices* choices)
       : CDownloadRun(choices, nullptr) {
     SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
     SetListPagePause(0);
-    if (!shortWaits) return;
     for (CHttpClient* client : {&Market().Archive().Client(), &Market().Stock().Client()}) {
       client->SetAttempts(2);
       client->SetRetryPause(1);
@@ -517,45 +514,6 @@ TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAl
   // The quick price file leaves the built-in issues out, so it is the same;
   // the quick margin file holds more weeks than the margin pages show.
   EXPECT_TRUE(ReadBytes(archive + "/daily/quick2.dat") == ReadBytes(pages + "/daily/quick2.dat"));
-}
-
-// A cancel while an archive file hangs ends the run within moments, as a
-// cancel; the resume fetches that file again and leaves the same files as
-// the undisturbed run.
-TEST_F(FaultMatrixTest, ACancelDuringAHangingDownloadResumesToTheSameFiles) {
-  const std::string& want = Undisturbed(true).folder;
-  Server server(*market_);
-  CSimFault fault;
-  ASSERT_TRUE(ParseSimFault("hang@archive:/market/archive/v2/price-2023.bin", fault));
-  const int hang = server.sim.AddFault(fault);
-  CRunChoices choices;
-  choices.databaseFolder = dir_->Sub("cancelled");
-  choices.useArchive = true;
-  MatrixRun run(&choices, false);
-  WorkerProgress progress;
-  progress.ResetForFreshRun();
-  std::atomic<int64_t> cancelledAt{0};
-  std::thread canceller([&] {
-    for (int i = 0; i < 30000 && server.sim.FaultHits(hang) == 0; ++i) usleep(1000);
-    usleep(200000);
-    cancelledAt = MonotonicMs();
-    progress.cancel = 1;
-  });
-  run.Run(progress);
-  const int64_t stoppedAt = MonotonicMs();
-  canceller.join();
-  EXPECT_LT(stoppedAt - cancelledAt, 3000);  // the stall limit is 10 s
-  EXPECT_EQ("", progress.Error());
-  EXPECT_EQ(3, progress.stage);
-  EXPECT_EQ(1, server.sim.FaultHits(hang));
-
-  server.sim.RemoveFault(hang);
-  progress.ResetForResume();
-  run.Run(progress);
-  EXPECT_EQ("", progress.Error());
-  EXPECT_EQ(5, progress.stage);
-  CDBStock3::Instance().Close();
-  EXPECT_EQ("", Differences(choices.databaseFolder, want, kDaily | kMargin));
 }
 
 }  // namespace
