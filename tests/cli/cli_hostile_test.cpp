@@ -24,8 +24,8 @@ class CliHostileTest : public CliMarketTest {
     CliMarketTest::SetUp();
     Env("TMPDIR", dir_.path().string());
   }
-  void Faults(const std::vector<std::string>& specs) {
-    for (const std::string& spec : specs) Fault(spec);
+  void Faults(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) Fault(text);
   }
   // Runs the CLI into `name`; its exit status, output and peak memory.
   struct Result {

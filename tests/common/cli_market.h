@@ -98,9 +98,9 @@ class CliMarketTest : public ::testing::Test {
   void Env(const std::string& name, const std::string& value) {
     env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
   }
-  int Fault(const std::string& spec) {
+  int Fault(const std::string& text) {
     CSimFault fault;
-    EXPECT_TRUE(ParseSimFault(spec, fault)) << spec;
+    EXPECT_TRUE(ParseSimFault(text, fault)) << text;
     return server_.AddFault(fault);
   }
   // Every kind of issue with margin balances from the market's first year
