@@ -129,27 +129,6 @@ TEST(BulkFileDamageTest, ReadersTakeOnlyWhatIsWhole) {
   }
 }
 
-// Records that alternate between one issue and ever new ones: the room
-// reserved for the new issues stays within what the file can hold in total
-// instead of growing with the square of the file.
-TEST(BulkFileDamageTest, InterleavedIssuesReserveNoMoreThanTheFileHolds) {
-  constexpr int kNewIssues = 1500;
-  TempDir dir;
-  for (const Format& f : kFormats) {
-    Sample s = f.sample;
-    s.bytes.resize(f.headerBytes);
-    if (s.quick) s.bytes.replace(16, 4, Le(0, 4));  // no directory
-    for (int i = 0; i < 2 * kNewIssues; ++i) s.Add(std::to_string(i % 2 ? i : 0), 20240104, 1);
-    const std::string path = dir.Sub("interleaved.bin");
-    WriteBytes(path, s.bytes);
-    Summary out;
-    size_t room;
-    EXPECT_TRUE(f.read(path, out, room)) << f.name;
-    EXPECT_EQ(out.size(), kNewIssues + 1u) << f.name;
-    EXPECT_LE(room, 4u * 2 * kNewIssues) << f.name;
-  }
-}
-
 // Layouts 1.0 and 1.5 are the old one; NaN, like 2.0 and 2.5, is not
 // below 2.0 and so the current one, as for the issue and split lists. The writers put the records
 // dated within the range issue by issue, in code order; records of one
