@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <limits>
 #include <string>
 #include <vector>
@@ -121,23 +120,18 @@ TEST_F(DBStock3Test, ApostrophesBackslashes5CTrailBytesAndLoneLeadBytesStayInThe
   EXPECT_EQ("", db_.GetName("13'A\\"));
 }
 
-// Texts of random bytes, rich in lead bytes and apostrophes and often ending
-// in a lead byte, go through every statement that quotes a text. Each must
-// run and touch the rows of its own code only.
-TEST_F(DBStock3Test, RandomByteTextsGoThroughEveryQuotingStatement) {
+// Codes made of apostrophes, lead bytes (before an apostrophe, before a
+// byte that cannot follow one, at the end) and 0x5C trail bytes go through
+// every statement that quotes a text. Each must run and touch the rows of
+// its own code only.
+TEST_F(DBStock3Test, OddCodesGoThroughEveryQuotingStatement) {
   const CBrandRecord keep = Brand("0000", "keep");
   const CDivideRecord split{Day(20240301), 1.5};
   const CMarginRecord margin{Day(20240301), 10, 20};
   ASSERT_TRUE(db_.WriteBrand(keep) && db_.WriteDivide("0000", split) &&
               db_.WriteMargin("0000", margin) && db_.WriteChart("0000", Bar(20240305, 5)));
-  std::mt19937 rng(11);
-  for (int round = 0; round < 150; ++round) {
-    std::string text(1 + rng() % kMaxCodeBytes, '\0');
-    for (char& c : text) {
-      const unsigned pick = rng() % 4;  // an apostrophe, a lead byte, any but NUL
-      c = static_cast<char>(pick == 0 ? '\'' : pick == 1 ? 0x81 + rng() % 31 : 1 + rng() % 255);
-    }
-    if (round % 2 == 0) text.back() = static_cast<char>(0xE0 + rng() % 29);
+  for (const std::string text : {"'", "''0000", "\x82'", "\x82\x01'", "a\xE0", "\x95\x5C'",
+                                 "\\'", "\xFF\x81", "0000'--"}) {
     SCOPED_TRACE(::testing::PrintToString(text));
     const CBrandRecord b = Brand(text, text, text, text);
     ASSERT_TRUE(db_.InsertBrand(b) && db_.UpdateBrand(b) && db_.WriteBrand(b));

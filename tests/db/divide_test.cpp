@@ -60,12 +60,6 @@ F Factors(const CDivide& splits, const Dates& dates, const CDate& today) {
   return factors;
 }
 
-struct FakeLoader : CDivideLoader {
-  explicit FakeLoader(int32_t status) : status(status) {}
-  int32_t Load(CDivide& divide) override { divide.push_back(Split(20240101, 2)); return status; }
-  int32_t status;
-};
-
 }  // namespace
 
 TEST(DivideAdjustTest, FactorsOfChartsAndMargins) {
@@ -94,20 +88,6 @@ TEST(DivideAdjustTest, FactorsOfChartsAndMargins) {
     SCOPED_TRACE(&c - cases);
     EXPECT_EQ(c.factors, Factors(c.splits, c.dates, c.today));
   }
-}
-
-TEST(DivideTest, SortAndLoad) {
-  CDivide splits = {Split(20240606, 2), Split(20230101, 3), Split(20240606, 4)};
-  splits.Sort();  // equal dates keep their order
-  EXPECT_EQ((CDivide{Split(20230101, 3), Split(20240606, 2), Split(20240606, 4)}), splits);
-  EXPECT_TRUE(splits.Load(std::make_unique<FakeLoader>(1)));
-  EXPECT_EQ((CDivide{Split(20240101, 2)}), splits);
-  // A failing loader leaves nothing behind, whatever it appended.
-  EXPECT_FALSE(splits.Load(std::make_unique<FakeLoader>(-5)));
-  EXPECT_TRUE(splits.empty());
-  splits.push_back(Split(20240101, 2));
-  EXPECT_FALSE(splits.Load(nullptr));
-  EXPECT_TRUE(splits.empty());
 }
 
 TEST(DivideLoaderDB2Test, PrivateAndProcessWideDatabase) {

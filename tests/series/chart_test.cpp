@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <memory>
 
 #include "series/chart.h"
 #include "series/margin.h"
@@ -38,17 +37,6 @@ CDayRecord Folded(uint32_t date, double open, double high, double low, double cl
   bar.rawClose = close;
   return bar;
 }
-
-// Loads one bar into an empty series, saves by trimming, and tells that
-// it was destroyed.
-struct FakeStore : CChartLoader, CChartSaver {
-  FakeStore(int32_t status, bool* destroyed) : status(status), destroyed(destroyed) {}
-  ~FakeStore() override { *destroyed = true; }
-  int32_t Load(CChart& c) override { EXPECT_TRUE(c.empty()); c.push_back(Flat(20240104, 10)); return status; }
-  int32_t Save(CChart& chart) override { chart.TrimLeading(); return status; }
-  int32_t status;
-  bool* destroyed;
-};
 
 }  // namespace
 
@@ -89,22 +77,6 @@ TEST(SeriesStepTest, DatesPastTheEndStepByTradingDaysWeeksAndMonths) {
                      margin.DateAt(3), margin.DateAt(INT32_MAX), CMargin().FirstDate(),
                      CMargin().LastDate()}));
   EXPECT_EQ("日週月", CChart().UnitName() + week.UnitName() + month.UnitName());
-}
-
-TEST(ChartTest, LoadAndSaveCallTheStrategyOnceAndReduceItsStatus) {
-  CChart chart = ChartOn({20230104, 20230105});
-  for (int32_t status : {0, -1}) {
-    bool loaded = false, saved = false;
-    EXPECT_EQ(status >= 0, chart.Load(std::make_unique<FakeStore>(status, &loaded)));
-    EXPECT_EQ(DateList{20240104}, Dates(chart));  // kept even on failure
-    chart.insert(chart.begin(), Bar(20240101, 1, 1, 0, 1));
-    EXPECT_EQ(status >= 0, chart.Save(std::make_unique<FakeStore>(status, &saved)));
-    EXPECT_EQ(DateList{20240104}, Dates(chart));  // the saver changed it
-    EXPECT_TRUE(loaded && saved);
-  }
-  EXPECT_FALSE(chart.Save(nullptr));
-  EXPECT_FALSE(chart.Load(nullptr));
-  EXPECT_TRUE(chart.empty());
 }
 
 TEST(ChartTest, AppendCopyAndTrim) {
@@ -188,25 +160,23 @@ TEST(ChartGapsTest, ExtendStopsAtTheLastCompleteTradingDay) {
   EXPECT_EQ(0, CChart().ExtendTo(tuesday, {tuesday, 16}));
 }
 
-TEST(PeriodChartTest, WeeksFoldTheirDaysAndAnOpenZeroBarStartsNothing) {
+// Weeks and months fold their days; an open-zero bar starts nothing, a
+// Sunday at either end of a week counts, and a year apart is another month.
+TEST(PeriodChartTest, WeeksAndMonthsFoldTheirDays) {
   const CChart daily{Bar(20240104, 0, 9, 9, 9, 50),  // replaced by the next
                      Bar(20240105, 11, 15, 10, 14, 200), Bar(20240109, 14, 14, 6, 7, 300),
                      Bar(20240112, 7, 8, 7, 8, 400),
                      Bar(20240115, 0, 9, 8, 9, 500)};  // open 0 at the end
   EXPECT_EQ((CChart{Folded(20240105, 11, 15, 10, 14, 200), Folded(20240109, 14, 14, 6, 8, 700)}),
             daily.ToWeekChart());
-  // A Sunday at either end counts, so a bar on a Sunday stands alone.
-  EXPECT_EQ(2u, ChartOn({20240113, 20240115}).ToWeekChart().size());
-  EXPECT_EQ(1u, ChartOn({20240115, 20240120}).ToWeekChart().size());
-  EXPECT_EQ(2u, ChartOn({20240111, 20240118}).ToWeekChart().size());
-  EXPECT_EQ(3u, ChartOn({20240113, 20240114, 20240115}).ToWeekChart().size());
-}
-
-TEST(PeriodChartTest, MonthsFoldTheirDaysAndAYearApartIsAnotherMonth) {
-  const CChart daily{Bar(20240130, 10, 12, 9, 11, 1), Bar(20240131, 11, 13, 8, 12, 2),
-                     Bar(20240201, 12, 20, 12, 19, 3), Bar(20240229, 19, 19, 15, 16, 4),
-                     Bar(20250205, 30, 30, 30, 30, 5)};
-  const CMonthChart monthly = daily.ToMonthChart();
+  const std::pair<DateList, size_t> weeks[] = {
+      {{20240113, 20240115}, 2}, {{20240115, 20240120}, 1}, {{20240111, 20240118}, 2},
+      {{20240113, 20240114, 20240115}, 3}};
+  for (const auto& [dates, count] : weeks) EXPECT_EQ(count, DayBars(dates).ToWeekChart().size());
+  const CChart days{Bar(20240130, 10, 12, 9, 11, 1), Bar(20240131, 11, 13, 8, 12, 2),
+                    Bar(20240201, 12, 20, 12, 19, 3), Bar(20240229, 19, 19, 15, 16, 4),
+                    Bar(20250205, 30, 30, 30, 30, 5)};
+  const CChart monthly = days.ToMonthChart();
   ASSERT_EQ((DateList{20240130, 20240201, 20250205}), Dates(monthly));
   EXPECT_EQ(Folded(20240130, 10, 13, 8, 12, 3), monthly[0]);
   EXPECT_EQ(Folded(20240201, 12, 20, 12, 16, 7), monthly[1]);

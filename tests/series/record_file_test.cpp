@@ -71,22 +71,6 @@ const Format kFormats[] = {
 
 }  // namespace
 
-// Random bytes cut after every byte: the whole records are kept, with the
-// dates the bytes hold; 1-3 bytes after them are no date and end the file
-// cleanly, 4 or more are a date without its values.
-TEST(RecordFileTest, CutRandomFilesGiveTheirWholeRecords) {
-  const std::string noise = Noise(250);
-  for (const Format& f : kFormats) {
-    TempDir dir;
-    for (size_t n = 0; n <= noise.size(); ++n) {
-      WriteBytes(dir.Sub(f.file), noise.substr(0, n));
-      const Loaded loaded = f.load(dir, 0);
-      EXPECT_EQ(n % f.recordBytes < 4 ? 0 : -2, loaded.status) << f.file << n;
-      EXPECT_EQ(DateBytes(noise.substr(0, n), f.recordBytes), loaded.dates) << f.file << n;
-    }
-  }
-}
-
 TEST(RecordFileTest, LastRecordsOnlyAndFailures) {
   // `extra` bytes after the whole records: the last records are still
   // counted from the start of the file, not shifted by them.
@@ -217,6 +201,7 @@ TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
   EXPECT_TRUE(BuildChartFilePath("d", std::string(20, 'z'), path));
   EXPECT_FALSE(BuildChartFilePath("", "1301", path));  // would be "/1301.dat"
   EXPECT_FALSE(BuildChartFilePath(std::string("a\0b", 3), "1301", path));
+  EXPECT_FALSE(BuildMarginFilePath(std::string("a\0b", 3), "", path));  // no code: the whole path
   TempDir root;
   const std::string folder = root.Sub("daily");
   fs::create_directory(folder);
@@ -240,36 +225,6 @@ TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
   }
   EXPECT_TRUE(fs::is_empty(folder));
   EXPECT_EQ(1, std::distance(fs::directory_iterator(root.path()), {}));
-}
-
-// Without a code the folder argument is the whole path of the file.
-TEST(IssueFilePathTest, AnEmptyCodeMakesTheFolderTheWholePath) {
-  EXPECT_FALSE(IsSafeIssueFileCode(""));  // no file name of its own
-  std::string path = "old";
-  EXPECT_FALSE(BuildChartFilePath("", "", path));
-  EXPECT_EQ("", path);
-  EXPECT_FALSE(BuildMarginFilePath(std::string("a\0b", 3), "", path));
-  TempDir dir;
-  const std::string chartFile = dir.Sub("prices.bin");
-  const std::string marginFile = dir.Sub("balances.bin");
-  EXPECT_TRUE(BuildChartFilePath(chartFile, "", path));
-  EXPECT_EQ(chartFile, path);
-  EXPECT_TRUE(BuildMarginFilePath(marginFile, "", path));
-  EXPECT_EQ(marginFile, path);
-
-  CChart chart = ChartOn({20240104, 20240105});
-  ASSERT_EQ(0, CChartSaverFile(chartFile.c_str(), "", false).Save(chart));
-  CChart more = ChartOn({20240104, 20240105, 20240108});
-  ASSERT_EQ(0, CChartSaverFile(chartFile.c_str(), "", true).Save(more));
-  CChart loaded;
-  ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(chartFile.c_str(), "", 0)));
-  EXPECT_EQ(3u, loaded.size());
-  CMargin margin{Entry(20240104, 1, 2)};
-  ASSERT_EQ(0, CMarginSaverFile(marginFile.c_str(), "").Save(margin));
-  CMargin back;
-  ASSERT_TRUE(back.Load(std::make_unique<CMarginLoaderFile>(marginFile.c_str(), "", 0)));
-  EXPECT_EQ(margin, back);
-  EXPECT_EQ(2, std::distance(fs::directory_iterator(dir.path()), {}));
 }
 
 // Pieces of every size around the chunk's growth steps and its full size

@@ -3,8 +3,6 @@
 // are real ones: a file size limit (RLIMIT_FSIZE) makes the kernel refuse
 // the bytes beyond it, as a full disk would.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +20,6 @@
 #include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
 #include "series/replace_file.h"
-#include "support/date.h"
 #include "tests/common/temp_dir.h"
 #include "tests/series/series_test_util.h"
 
@@ -40,35 +37,9 @@ std::vector<std::string> Names(const TempDir& dir) {
   return names;
 }
 
-// Runs `write` with files limited to `bytes`; writes beyond fail with EFBIG.
-template <typename Write>
-auto WithFileLimit(rlim_t bytes, Write write) {
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  struct rlimit limited = old;
-  limited.rlim_cur = bytes;
-  const auto previous = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &limited);
-  auto result = write();
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, previous);
-  return result;
-}
-
-// Trading days from 2024/3/4 on.
-std::vector<uint32_t> TradingDays(int count) {
-  std::vector<uint32_t> days;
-  for (CDate day(2024, 3, 4); static_cast<int>(days.size()) < count; day.NextBusinessDay()) {
-    days.push_back(day.ToNumber());
-  }
-  return days;
-}
-
 CChartTable QuickPrices() {
-  CChartTable table;
-  table["1301"] = DayBars(TradingDays(20));
-  table["7203"] = DayBars(TradingDays(20));
-  return table;
+  const CChart bars = DayBars(TradingDays(CDate(2024, 3, 4), 20));
+  return {{"1301", bars}, {"7203", bars}};
 }
 
 CMarginTable QuickMargins() {
@@ -88,7 +59,7 @@ TEST(ReplaceFileTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
     const char* file;
     std::function<bool(const std::string& folder, const std::string& path)> write;
   };
-  const CChart chart = DayBars(TradingDays(40));
+  const CChart chart = DayBars(TradingDays(CDate(2024, 3, 4), 40));
   const Case cases[] = {
       {"chart", "1301.dat",
        [&](const std::string& folder, const std::string&) {
@@ -124,8 +95,12 @@ TEST(ReplaceFileTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
     TempDir dir;
     const std::string path = dir.Sub(c.file);
     WriteBytes(path, old);
-    EXPECT_FALSE(WithFileLimit(old.size() + 8, [&] { return c.write(dir.path().string(), path); }))
-        << c.name;
+    bool written;
+    {
+      FileSizeLimit limit(old.size() + 8);
+      written = c.write(dir.path().string(), path);
+    }
+    EXPECT_FALSE(written) << c.name;
     EXPECT_EQ(old, ReadBytes(path)) << c.name;
     EXPECT_EQ(std::vector<std::string>{c.file}, Names(dir)) << c.name;
 

@@ -48,6 +48,12 @@ inline CChart DayBars(const std::vector<uint32_t>& dates) {
   for (uint32_t date : dates) chart.push_back(DayBar(date));
   return chart;
 }
+// `count` trading days from `first` on.
+inline DateList TradingDays(CDate first, int count) {
+  DateList dates;
+  for (int i = 0; i < count; ++i, first.NextBusinessDay()) dates.push_back(first.ToNumber());
+  return dates;
+}
 inline CMarginRecord Entry(uint32_t date, double buy = 0, double sell = 0) {
   return {CDate(date / 10000, date / 100 % 100, date % 100), buy, sell};
 }

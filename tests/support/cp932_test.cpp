@@ -69,14 +69,3 @@ TEST(Cp932Test, KeptConverterMatchesOneShotConversion) {
     EXPECT_LE(Utf8FromCp932(bytes).size(), bytes.size() * 3);
   }
 }
-
-TEST(Cp932Test, PrintWritesTheLocaleCharset) {
-  char* data = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&data, &size);
-  ASSERT_NE(nullptr, out);
-  PrintCp932(out, "株");
-  std::fclose(out);
-  EXPECT_EQ("\xE6\xA0\xAA", std::string(data, size));
-  std::free(data);
-}

@@ -7,15 +7,6 @@
 
 using Parts = std::vector<std::string>;
 
-TEST(StringFormatTest, FormatsAndCutsAtTheWorkArea) {
-  EXPECT_EQ("7203 1.50 x", StringFormat("%s %.2f %c", "7203", 1.5, 'x'));
-  EXPECT_EQ("", StringFormat("%s", ""));
-  std::string long_text(2000, 'a');
-  EXPECT_EQ(1023u, StringFormat("%s", long_text.c_str()).size());
-  std::string fits(1023, 'b');
-  EXPECT_EQ(fits, StringFormat("%s", fits.c_str()));
-}
-
 TEST(StringSplitJoinTest, RunsOfDelimitersCountAsOneEmptyFieldsVanishJoinPutsOneBetween) {
   EXPECT_EQ((Parts{"a", "b"}), StringSplit(",a,,b,", ","));
   EXPECT_EQ((Parts{"2024", "3", "15"}), StringSplit("2024/3-15", "/-"));
