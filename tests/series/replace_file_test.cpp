@@ -21,7 +21,7 @@
 #include "series/quick_file.h"
 #include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
-#include "series/replace_file.h"
+#include "support/replace_file.h"
 #include "support/date.h"
 #include "tests/common/temp_dir.h"
 #include "tests/series/series_test_util.h"
