@@ -35,13 +35,13 @@ namespace {
 class CScriptedRun : public CWorkerPage::CWorker {
  public:
   void Run(WorkerProgress& progress) override {
-    progress.stage = 3;
+    progress.stage = kStagePrices;
     progress.total = 4000;
     progress.done = 1460;
     progress.SetStatus(Cp932FromUtf8("株価データ 6758 を保存しました (1460/4000)"));
     holding_ = true;
     while (!release_ && progress.cancel == 0) QThread::msleep(5);
-    progress.stage = 5;
+    progress.stage = kStageFinished;
     progress.done = progress.total.load();
     progress.SetStatus(Cp932FromUtf8("全ての銘柄のダウンロードが終わりました"));
   }

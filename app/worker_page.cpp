@@ -117,7 +117,7 @@ void CWorkerPage::SetPendingResume(bool pending, std::int32_t stage,
                                    std::int32_t index) {
   if (thread_.joinable()) return;
   resumePending_ = pending;
-  progress_.stage = pending ? stage : 0;
+  progress_.stage = pending ? stage : kStageNone;
   progress_.resumeIndex = pending ? index : 0;
 }
 
@@ -129,7 +129,7 @@ void CWorkerPage::Start(bool resume) {
   progress_.done = 0;
   progress_.resume = resume ? 1 : 0;
   if (!resume) {
-    progress_.stage = 0;
+    progress_.stage = kStageNone;
     progress_.resumeIndex = 0;
   }
   finished_ = false;
@@ -197,7 +197,7 @@ bool CWorkerPage::Cancel() {
   // failed before the next tick showed it, or it was in its last steps
   // (the settings file, the usage post), which run to their end. Its real
   // outcome is shown then, not a cancel.
-  if (progress_.stage == 5 || !progress_.Error().empty()) {
+  if (progress_.stage == kStageFinished || !progress_.Error().empty()) {
     Refresh();
     ShowOutcome();
     return true;
@@ -248,10 +248,10 @@ void CWorkerPage::Refresh() {
   }
 
   const std::int32_t stage = progress_.stage;
-  if (stage >= 1) SetBox(0, stage == 1);
-  if (stage >= 2 && splitsChosen_) SetBox(1, stage == 2);
-  if (stage >= 3) SetBox(2, stage == 3);
-  if (stage >= 4 && marginChosen_) SetBox(3, stage == 4);
+  if (stage >= kStageIssues) SetBox(0, stage == kStageIssues);
+  if (stage >= kStageSplits && splitsChosen_) SetBox(1, stage == kStageSplits);
+  if (stage >= kStagePrices) SetBox(2, stage == kStagePrices);
+  if (stage >= kStageMargin && marginChosen_) SetBox(3, stage == kStageMargin);
 
   if (ended) EndedRun();
 }

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -207,7 +208,9 @@ void BM_GetAllBrands(benchmark::State& state) {
   FreshDatabase fresh;
   CDBStock3 db;
   fresh.Remake(db);
-  for (int i = 0; i < kIssues; ++i) db.WriteBrand(Brand(i));
+  for (int i = 0; i < kIssues; ++i) {
+    if (!db.WriteBrand(Brand(i))) std::abort();
+  }
   std::vector<CBrandRecord> brands;
   for (auto _ : state) {
     if (!db.GetAllBrands(brands) || brands.size() != kIssues) {

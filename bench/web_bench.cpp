@@ -48,7 +48,7 @@ void Tokenize(benchmark::State& state, const std::string& page) {
   int64_t tokens = 0;
   for (auto _ : state) {
     CHtmlTokenizer tokenizer;
-    tokenizer.Open(buffer);
+    if (!tokenizer.Open(buffer)) std::abort();
     int32_t kind = 0;
     std::string text;
     while (tokenizer.Next(kind, text)) ++tokens;

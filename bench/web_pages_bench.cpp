@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,7 @@ void Fill(CBufferString& buffer, const std::string& bytes) {
 
 int64_t TokenizeOnce(CBuffer& buffer) {
   CHtmlTokenizer tokenizer;
-  tokenizer.Open(buffer);
+  if (!tokenizer.Open(buffer)) std::abort();
   int32_t kind = 0;
   std::string text;
   int64_t tokens = 0;

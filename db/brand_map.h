@@ -46,14 +46,14 @@ class CBrandMap {
   // dropped: one that the end of the file cuts. Returns false only when the
   // file cannot be opened or holds less than the 8-byte header; true also
   // when it holds no record.
-  bool Load(const std::string& path);
+  [[nodiscard]] bool Load(const std::string& path);
 
   // Writes every record in code order as a version 2 file dated today (or
   // `written`). Before the file is touched, returns false when a text of a
   // record holds a NUL byte, which the file cannot carry. Returns false on
   // the first write that does not complete; the file is then incomplete.
-  bool Save(const std::string& path) const;
-  bool Save(const std::string& path, const CDate& written) const;
+  [[nodiscard]] bool Save(const std::string& path) const;
+  [[nodiscard]] bool Save(const std::string& path, const CDate& written) const;
 
   // Prints every record in code order, then "銘柄数=<count>", converted for
   // the terminal. Brief prints one line a record; otherwise the line is
@@ -64,17 +64,17 @@ class CBrandMap {
   // Stores a copy of `record` under its code, replacing any record with the
   // same code whole. Returns false and stores nothing when the code is
   // longer than kMaxCodeBytes or holds a NUL byte.
-  bool Insert(const CBrandRecord& record);
+  [[nodiscard]] bool Insert(const CBrandRecord& record);
 
   // The record with `code`, or nullptr. The pointer lives as an iterator.
   const CBrandRecord* Find(const std::string& code) const;
 
   // Removes the record with `code`; false when there was none.
-  bool Erase(const std::string& code);
+  [[nodiscard]] bool Erase(const std::string& code);
 
   void Clear() { records_.clear(); }
   std::size_t Size() const { return records_.size(); }
-  bool Empty() const { return records_.empty(); }
+  [[nodiscard]] bool Empty() const { return records_.empty(); }
   const_iterator begin() const { return records_.begin(); }
   const_iterator end() const { return records_.end(); }
 
@@ -82,12 +82,12 @@ class CBrandMap {
   // double-byte character ("東" 1, "マ" 2, "名" 3, "札" 4, "福" 5, any
   // other, or a name shorter than two bytes, 10), equal ranks by byte-wise
   // text.
-  static bool MarketBefore(const std::string& a, const std::string& b);
+  [[nodiscard]] static bool MarketBefore(const std::string& a, const std::string& b);
   static void SortMarkets(std::vector<std::string>& markets);
 
   // The order in which industry names are listed: descending byte-wise
   // text, except that "業種なし" comes after every other industry.
-  static bool IndustryBefore(const std::string& a, const std::string& b);
+  [[nodiscard]] static bool IndustryBefore(const std::string& a, const std::string& b);
   static void SortIndustries(std::vector<std::string>& industries);
 
  private:

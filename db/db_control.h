@@ -60,23 +60,23 @@ class CDBControl {
   // (a file of any kind, open or locked by anyone, or a folder) already
   // exists at the path, which is never overwritten. The object's own
   // connection is not touched.
-  bool CreateDatabase(const std::string& path);
+  [[nodiscard]] bool CreateDatabase(const std::string& path);
 
   // Connects to the existing database file at `path` (any name).
-  bool Open(const std::string& path);
+  [[nodiscard]] bool Open(const std::string& path);
 
   // Connects to the file named by `text`: a path ending in ".mdb", or a
   // connection string (see above).
-  bool Connect(const std::string& text);
+  [[nodiscard]] bool Connect(const std::string& text);
 
   // Releases the connection. Nothing when closed.
   void Close();
 
-  bool IsOpen() const { return engine_.IsOpen(); }
+  [[nodiscard]] bool IsOpen() const { return engine_.IsOpen(); }
 
   // Runs one statement, given up to its terminating NUL (nullptr fails).
-  bool Execute(const char* sql);
-  bool Execute(const std::string& sql) { return Execute(sql.c_str()); }
+  [[nodiscard]] bool Execute(const char* sql);
+  [[nodiscard]] bool Execute(const std::string& sql) { return Execute(sql.c_str()); }
 
   // Empties `rows`, then reads every row of the statement last run, each
   // with `columnCount` cells in the order of the select list (none when
@@ -85,13 +85,13 @@ class CDBControl {
   // as an empty text. True when all rows were read, also when there were
   // none or the statement returned no rows; false when reading failed or the
   // object is closed, with the rows read before the failure kept in `rows`.
-  bool Fetch(int32_t columnCount, Rows& rows);
+  [[nodiscard]] bool Fetch(int32_t columnCount, Rows& rows);
 
   // The most recent failure: sets `text` (when given) to "%s(%d)%*s" of the
   // five-character state, the native error and the message (at most 255
   // bytes), e.g. "23000(1555)UNIQUE constraint failed: 分割.銘柄コード, 分割.日付",
   // and returns the native error. The states are those of CSqliteEngine.
-  int32_t GetError(std::string* text = nullptr) const;
+  [[nodiscard]] int32_t GetError(std::string* text = nullptr) const;
 
  protected:
   // Makes GetError describe a failure found before any statement ran.

@@ -154,7 +154,9 @@ bool CDBStock3::QueryMargins(const std::string& sql,
   margins.reserve(rows.size());
   for (const auto& row : rows) {
     CMarginRecord margin;
-    margin.date.FromNumber(static_cast<std::uint32_t>(row[0].ToInt()));
+    // A number that is no date leaves the empty date, which no caller
+    // takes for a week.
+    (void)margin.date.FromNumber(static_cast<std::uint32_t>(row[0].ToInt()));
     margin.buy = row[1].ToDouble();
     margin.sell = row[2].ToDouble();
     margins.push_back(margin);
@@ -174,7 +176,8 @@ bool CDBStock3::QueryDivides(const std::string& sql, const std::string* code,
     std::size_t c = code ? 0 : 1;
     CodeDivide entry;
     entry.first = code ? *code : row[0].ToString();
-    entry.second.date.FromNumber(static_cast<std::uint32_t>(row[c].ToInt()));
+    // As for margins: a number that is no date leaves the empty date.
+    (void)entry.second.date.FromNumber(static_cast<std::uint32_t>(row[c].ToInt()));
     entry.second.ratio = row[c + 1].ToDouble();
     divides.push_back(entry);
   }

@@ -50,69 +50,69 @@ class CDBStock3 : public CDBControl {
   static CDBStock3& Instance();
 
   // Schema and bulk operations.
-  bool CreateTables();  // stops at the first table that cannot be created
-  bool RegisterPrivateBrands();
-  bool DeleteAllBrands();
-  bool DeleteAllDivides();
-  bool DeleteAllMargins();
-  bool DeleteAllCharts();
+  [[nodiscard]] bool CreateTables();  // stops at the first table that cannot be created
+  [[nodiscard]] bool RegisterPrivateBrands();
+  [[nodiscard]] bool DeleteAllBrands();
+  [[nodiscard]] bool DeleteAllDivides();
+  [[nodiscard]] bool DeleteAllMargins();
+  [[nodiscard]] bool DeleteAllCharts();
 
   // Issues (銘柄).
-  bool InsertBrand(const CBrandRecord& brand);  // lendable stored as 0 or 1
-  bool UpdateBrand(const CBrandRecord& brand);
-  bool WriteBrand(const CBrandRecord& brand);
-  bool DeleteBrand(const std::string& code);
+  [[nodiscard]] bool InsertBrand(const CBrandRecord& brand);  // lendable stored as 0 or 1
+  [[nodiscard]] bool UpdateBrand(const CBrandRecord& brand);
+  [[nodiscard]] bool WriteBrand(const CBrandRecord& brand);
+  [[nodiscard]] bool DeleteBrand(const std::string& code);
   // True when the code was found; `brand` then holds its row.
-  bool GetBrand(const std::string& code, CBrandRecord& brand);
-  bool GetAllBrands(std::vector<CBrandRecord>& brands);
-  bool GetCodesFrom(std::vector<std::string>& codes, const std::string& first);
-  bool GetStockCodes(std::vector<std::string>& codes);
-  bool GetCurrencyCodes(std::vector<std::string>& codes);
-  bool GetPrivateCodes(std::vector<std::string>& codes);
+  [[nodiscard]] bool GetBrand(const std::string& code, CBrandRecord& brand);
+  [[nodiscard]] bool GetAllBrands(std::vector<CBrandRecord>& brands);
+  [[nodiscard]] bool GetCodesFrom(std::vector<std::string>& codes, const std::string& first);
+  [[nodiscard]] bool GetStockCodes(std::vector<std::string>& codes);
+  [[nodiscard]] bool GetCurrencyCodes(std::vector<std::string>& codes);
+  [[nodiscard]] bool GetPrivateCodes(std::vector<std::string>& codes);
   std::string GetName(const std::string& code);      // empty when absent
   std::string GetMarket(const std::string& code);    // empty when absent
   std::string GetIndustry(const std::string& code);  // empty when absent
-  std::int32_t GetUnit(const std::string& code);     // -1 when absent
+  [[nodiscard]] std::int32_t GetUnit(const std::string& code);     // -1 when absent
   // Distinct industries, greatest text first, "業種なし" last.
-  bool GetIndustries(std::vector<std::string>& industries);
+  [[nodiscard]] bool GetIndustries(std::vector<std::string>& industries);
   // Distinct markets in market order (Tokyo first).
-  bool GetMarkets(std::vector<std::string>& markets);
+  [[nodiscard]] bool GetMarkets(std::vector<std::string>& markets);
 
   // Splits (分割).
-  bool WriteDivide(const std::string& code, const CDivideRecord& divide);
-  bool DeleteDivides(const std::string& code);
+  [[nodiscard]] bool WriteDivide(const std::string& code, const CDivideRecord& divide);
+  [[nodiscard]] bool DeleteDivides(const std::string& code);
   // The splits of one issue in date order; each pair carries `code`.
-  bool GetDivides(const std::string& code, std::vector<CodeDivide>& divides);
-  bool GetAllDivides(std::vector<CodeDivide>& divides);
+  [[nodiscard]] bool GetDivides(const std::string& code, std::vector<CodeDivide>& divides);
+  [[nodiscard]] bool GetAllDivides(std::vector<CodeDivide>& divides);
 
   // Margin balances (信用残).
-  bool WriteMargin(const std::string& code, const CMarginRecord& margin);
-  bool DeleteMargins(const std::string& code);
-  bool DeleteMarginRange(const CDate& first, const CDate& last);
-  bool GetMargins(const std::string& code, std::vector<CMarginRecord>& margins);
-  bool GetMarginRange(const std::string& code, const CDate& first,
+  [[nodiscard]] bool WriteMargin(const std::string& code, const CMarginRecord& margin);
+  [[nodiscard]] bool DeleteMargins(const std::string& code);
+  [[nodiscard]] bool DeleteMarginRange(const CDate& first, const CDate& last);
+  [[nodiscard]] bool GetMargins(const std::string& code, std::vector<CMarginRecord>& margins);
+  [[nodiscard]] bool GetMarginRange(const std::string& code, const CDate& first,
                       const CDate& last, std::vector<CMarginRecord>& margins);
 
   // Daily bars (時系列, bar interval 0).
-  bool InsertChart(const std::string& code, const CDayRecord& bar);
-  bool UpdateChart(const std::string& code, const CDayRecord& bar);
-  bool WriteChart(const std::string& code, const CDayRecord& bar);
-  bool DeleteCharts(const std::string& code);
-  bool DeleteChartRange(const CDate& first, const CDate& last);
-  bool DeleteChartDay(const CDate& date);
+  [[nodiscard]] bool InsertChart(const std::string& code, const CDayRecord& bar);
+  [[nodiscard]] bool UpdateChart(const std::string& code, const CDayRecord& bar);
+  [[nodiscard]] bool WriteChart(const std::string& code, const CDayRecord& bar);
+  [[nodiscard]] bool DeleteCharts(const std::string& code);
+  [[nodiscard]] bool DeleteChartRange(const CDate& first, const CDate& last);
+  [[nodiscard]] bool DeleteChartDay(const CDate& date);
   // `exists` tells whether the issue has a bar on the date.
-  bool HasChart(const std::string& code, const CDate& date, bool& exists);
-  bool GetCharts(const std::string& code, std::vector<CDayRecord>& bars);
-  bool GetChartRange(const std::string& code, const CDate& first,
+  [[nodiscard]] bool HasChart(const std::string& code, const CDate& date, bool& exists);
+  [[nodiscard]] bool GetCharts(const std::string& code, std::vector<CDayRecord>& bars);
+  [[nodiscard]] bool GetChartRange(const std::string& code, const CDate& first,
                      const CDate& last, std::vector<CDayRecord>& bars);
   // Every issue's bar of one day; each bar carries `date`.
-  bool GetChartsOfDay(const CDate& date, std::vector<CodeBar>& bars);
+  [[nodiscard]] bool GetChartsOfDay(const CDate& date, std::vector<CodeBar>& bars);
   // True when the issue has a bar; `bar` then holds its latest.
-  bool GetLastChart(const std::string& code, CDayRecord& bar);
+  [[nodiscard]] bool GetLastChart(const std::string& code, CDayRecord& bar);
   double GetLastClose(const std::string& code);        // 0.0 when absent
-  std::uint32_t GetLastDate(const std::string& code);  // 0 when absent
-  std::uint32_t GetReferenceLastDate();                // 0 when absent
-  std::uint32_t GetLastDateAll();                      // 0 when absent
+  [[nodiscard]] std::uint32_t GetLastDate(const std::string& code);  // 0 when absent
+  [[nodiscard]] std::uint32_t GetReferenceLastDate();                // 0 when absent
+  [[nodiscard]] std::uint32_t GetLastDateAll();                      // 0 when absent
 
  private:
   using Rows = std::vector<std::vector<CDBVar>>;
@@ -127,22 +127,22 @@ class CDBStock3 : public CDBControl {
   static std::string DateText(const CDate& date);
   // True when the code fits the code columns (kMaxCodeBytes); otherwise
   // records the failure for GetError (state 22001) and answers false.
-  bool CodeFits(const std::string& code);
+  [[nodiscard]] bool CodeFits(const std::string& code);
 
-  bool Run(const std::string& sql) { return Execute(sql.c_str()); }
+  [[nodiscard]] bool Run(const std::string& sql) { return Execute(sql.c_str()); }
   // Runs a query and fetches `columns` columns of every row.
-  bool Query(const std::string& sql, std::int32_t columns, Rows& rows);
-  bool QueryCodes(const std::string& sql, std::vector<std::string>& codes);
+  [[nodiscard]] bool Query(const std::string& sql, std::int32_t columns, Rows& rows);
+  [[nodiscard]] bool QueryCodes(const std::string& sql, std::vector<std::string>& codes);
   // The first cell of the first row of a query; false when the query
   // failed or gave no row.
-  bool QueryCell(const std::string& sql, CDBVar& cell);
+  [[nodiscard]] bool QueryCell(const std::string& sql, CDBVar& cell);
   // One column of the issue row of `code`.
-  bool QueryBrandColumn(const char* column, const std::string& code,
+  [[nodiscard]] bool QueryBrandColumn(const char* column, const std::string& code,
                         CDBVar& cell);
-  bool QueryBars(const std::string& sql, std::vector<CDayRecord>& bars);
-  bool QueryMargins(const std::string& sql,
+  [[nodiscard]] bool QueryBars(const std::string& sql, std::vector<CDayRecord>& bars);
+  [[nodiscard]] bool QueryMargins(const std::string& sql,
                     std::vector<CMarginRecord>& margins);
-  bool QueryDivides(const std::string& sql, const std::string* code,
+  [[nodiscard]] bool QueryDivides(const std::string& sql, const std::string* code,
                     std::vector<CodeDivide>& divides);
   std::string InsertBrandSql(const CBrandRecord& brand,
                              std::uint32_t lendable) const;

@@ -26,7 +26,7 @@ class CDBVar {
   // The decimal integer at the start of the text, after white space and
   // with an optional sign; 0 when there is none. A value beyond the 32-bit
   // range gives the nearest end of the range.
-  int32_t ToInt() const;
+  [[nodiscard]] int32_t ToInt() const;
 
   // The floating-point number at the start of the text as strtod reads it
   // (white space and a sign allowed, "1.5", "-2e3", "inf"); 0.0 when there
@@ -35,7 +35,7 @@ class CDBVar {
 
   // The text read by the date parser (CDate::Parse) as a date number
   // (20240315 for "2024-03-15 00:00:00"); 0 when it is no date.
-  int32_t ToDate() const;
+  [[nodiscard]] int32_t ToDate() const;
 
  private:
   std::string text_;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "db/divide_loader.h"
+#include "series/series_store.h"
 #include "db/divide_record.h"
 #include "support/date.h"
 
@@ -46,7 +46,7 @@ class CDivide : public std::vector<CDivideRecord> {
   // Empties the list, lets the loader fill it, destroys the loader. True
   // when the loader's status is 0 or more; otherwise (and for a null
   // loader) false with the list left empty.
-  bool Load(std::unique_ptr<CDivideLoader> loader);
+  [[nodiscard]] bool Load(std::unique_ptr<CDivideLoader> loader);
 
   // Orders the splits by date number, ascending; splits of the same date
   // keep their order.

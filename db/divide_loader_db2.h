@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "db/divide_loader.h"
+#include "series/series_store.h"
 
 // CDivideLoaderDB2 reads the splits of one issue from a stock database, in
 // date order, for CDivide::Load. With an empty path it asks the
@@ -24,7 +24,7 @@ class CDivideLoaderDB2 : public CDivideLoader {
 
   // On success empties `divide` and appends one split a row. On failure
   // leaves `divide` as it was.
-  int32_t Load(CDivide& divide) override;
+  [[nodiscard]] int32_t Load(CDivide& divide) override;
 
  private:
   std::string code_;

@@ -46,15 +46,15 @@ class CDivideMap {
   // builders, CDBStock3). Returns false only when the file cannot be
   // opened or holds less than the 8-byte header; true also when it holds no
   // record.
-  bool Load(const std::string& path);
+  [[nodiscard]] bool Load(const std::string& path);
 
   // Writes every split of every code, codes in map order and splits in
   // list order, as a version 2 file dated today (or `written`); the ratio
   // is narrowed to a float. A code without splits writes nothing. Returns
   // false when the file cannot be made or a write does not complete (the
   // file is then incomplete).
-  bool Save(const std::string& path) const;
-  bool Save(const std::string& path, const CDate& written) const;
+  [[nodiscard]] bool Save(const std::string& path) const;
+  [[nodiscard]] bool Save(const std::string& path, const CDate& written) const;
 
   // Prints "[<code>] Num=<splits>" for each code, " [<date number>]<ratio>"
   // for each of its splits, and last "銘柄数=<codes>", in the terminal's
@@ -64,15 +64,15 @@ class CDivideMap {
   // Appends `split` to the list of `code`, making the list when it is new.
   // The list is not re-sorted. False, and nothing stored, for a code longer
   // than kMaxCodeBytes or holding a NUL byte, which the file cannot carry.
-  bool Add(const std::string& code, const CDivideRecord& split);
+  [[nodiscard]] bool Add(const std::string& code, const CDivideRecord& split);
 
   // The list of `code`, or nullptr. The pointer lives as an iterator.
   const CDivide* Find(const std::string& code) const;
 
-  bool Erase(const std::string& code) { return lists_.erase(code) > 0; }
+  [[nodiscard]] bool Erase(const std::string& code) { return lists_.erase(code) > 0; }
   void Clear() { lists_.clear(); }
   std::size_t Size() const { return lists_.size(); }
-  bool Empty() const { return lists_.empty(); }
+  [[nodiscard]] bool Empty() const { return lists_.empty(); }
   const_iterator begin() const { return lists_.begin(); }
   const_iterator end() const { return lists_.end(); }
 

@@ -19,34 +19,34 @@ class CFieldReader {
   CFieldReader(const CFieldReader&) = delete;
   CFieldReader& operator=(const CFieldReader&) = delete;
 
-  bool ReadBytes(unsigned char* out, std::size_t count) {
+  [[nodiscard]] bool ReadBytes(unsigned char* out, std::size_t count) {
     return std::fread(out, 1, count, file_) == count;
   }
-  bool ReadI16(std::int16_t& value) {
+  [[nodiscard]] bool ReadI16(std::int16_t& value) {
     unsigned char b[2];
     if (!ReadBytes(b, sizeof(b))) return false;
     value = static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | b[1] << 8));
     return true;
   }
-  bool ReadU32(std::uint32_t& value) {
+  [[nodiscard]] bool ReadU32(std::uint32_t& value) {
     unsigned char b[4];
     if (!ReadBytes(b, sizeof(b))) return false;
     value = GetLittleU32(b);
     return true;
   }
-  bool ReadI32(std::int32_t& value) {
+  [[nodiscard]] bool ReadI32(std::int32_t& value) {
     std::uint32_t bits;
     if (!ReadU32(bits)) return false;
     value = static_cast<std::int32_t>(bits);
     return true;
   }
-  bool ReadF32(float& value) {
+  [[nodiscard]] bool ReadF32(float& value) {
     unsigned char b[4];
     if (!ReadBytes(b, sizeof(b))) return false;
     value = GetLittleF32(b);
     return true;
   }
-  bool ReadF64(double& value) {
+  [[nodiscard]] bool ReadF64(double& value) {
     unsigned char b[8];
     if (!ReadBytes(b, sizeof(b))) return false;
     value = GetLittleF64(b);
@@ -55,7 +55,7 @@ class CFieldReader {
 
   // Reads bytes up to and without their NUL, however many. False when the
   // file ends first. The text never grows longer than the file.
-  bool ReadText(std::string& text) {
+  [[nodiscard]] bool ReadText(std::string& text) {
     text.clear();
     for (;;) {
       const int c = std::getc(file_);
@@ -75,29 +75,29 @@ class CFieldWriter {
   CFieldWriter(const CFieldWriter&) = delete;
   CFieldWriter& operator=(const CFieldWriter&) = delete;
 
-  bool WriteBytes(const void* data, std::size_t count) {
+  [[nodiscard]] bool WriteBytes(const void* data, std::size_t count) {
     return std::fwrite(data, 1, count, file_) == count;
   }
-  bool WriteU32(std::uint32_t value) {
+  [[nodiscard]] bool WriteU32(std::uint32_t value) {
     unsigned char b[4];
     PutLittleU32(b, value);
     return WriteBytes(b, sizeof(b));
   }
-  bool WriteI32(std::int32_t value) {
+  [[nodiscard]] bool WriteI32(std::int32_t value) {
     return WriteU32(static_cast<std::uint32_t>(value));
   }
-  bool WriteF32(float value) {
+  [[nodiscard]] bool WriteF32(float value) {
     unsigned char b[4];
     PutLittleF32(b, value);
     return WriteBytes(b, sizeof(b));
   }
-  bool WriteF64(double value) {
+  [[nodiscard]] bool WriteF64(double value) {
     unsigned char b[8];
     PutLittleF64(b, value);
     return WriteBytes(b, sizeof(b));
   }
   // The text's bytes and one NUL.
-  bool WriteText(const std::string& text) {
+  [[nodiscard]] bool WriteText(const std::string& text) {
     return WriteBytes(text.data(), text.size()) && WriteBytes("", 1);
   }
 

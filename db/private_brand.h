@@ -50,17 +50,17 @@ class CPrivateBrand {
   static std::string KindName(std::int32_t kind);
 
   // The whole text is one or more ASCII digits (regular expression \d+).
-  static bool IsNumericCode(const std::string& code);
+  [[nodiscard]] static bool IsNumericCode(const std::string& code);
   // The whole text is three or four digits, optionally followed by one
   // capital letter (\d{3,4}[A-Z]?), the form of a listed issue's code.
-  static bool IsStockCode(const std::string& code);
+  [[nodiscard]] static bool IsStockCode(const std::string& code);
   // Exactly 4 bytes long and a decimal value from 1100 to 1199.
-  static bool IsCurrencyCode(const std::string& code);
+  [[nodiscard]] static bool IsCurrencyCode(const std::string& code);
   // Numeric, with a value below 1300 or above 9999.
-  static bool IsPrivateCode(const std::string& code);
+  [[nodiscard]] static bool IsPrivateCode(const std::string& code);
   // A currency code, or a decimal value from 1001 to 1003: the codes whose
   // prices are read from the portal.
-  static bool HasPortalPage(const std::string& code);
+  [[nodiscard]] static bool HasPortalPage(const std::string& code);
 
   // The value read from the start of the text: optional white space and
   // sign, then the leading digits; 0 when there are none. Values beyond

@@ -84,25 +84,25 @@ class CSqliteEngine {
   // holds and whoever has it open. Fails also when the folder is missing or
   // not writable. On failure nothing is left at the path. The connection of
   // this object is not touched.
-  bool CreateDatabase(const std::string& path);
+  [[nodiscard]] bool CreateDatabase(const std::string& path);
 
   // Closes any open connection, then connects to the existing database file
   // at `path`. The file is read at once, so a file that is no SQLite
   // database, or one that another connection holds locked beyond the busy
   // timeout, fails here; the object then stays closed. A file that cannot be
   // written is opened for reading: queries work, writes fail.
-  bool Open(const std::string& path);
+  [[nodiscard]] bool Open(const std::string& path);
 
   // Drops the unread rows and closes the connection. Nothing when closed.
   void Close();
 
-  bool IsOpen() const { return db_ != nullptr; }
+  [[nodiscard]] bool IsOpen() const { return db_ != nullptr; }
 
   // Runs one statement (CP932). Rows left unread from the previous statement
   // are dropped first. A statement that returns rows stops before its first
   // row; read them with NextRow. Only one statement may be given: text after
   // it other than blanks and semicolons fails with 42000. False when closed.
-  bool Execute(const std::string& sql);
+  [[nodiscard]] bool Execute(const std::string& sql);
 
   // Reads the next row of the statement last run into `cells`: `columns`
   // cells (CP932), beyond the result's width as empty texts. kDone when
@@ -127,10 +127,10 @@ class CSqliteEngine {
   // Records the connection's current error; `preparing` tells whether it
   // came from preparing a statement (42000) or from running one (HY000).
   void SetErrorFromDb(bool preparing);
-  bool Configure();
+  [[nodiscard]] bool Configure();
   // Prepares and starts one statement (UTF-8).
-  bool Run(const std::string& utf8);
-  bool ExecuteCreateTable(const std::string& statement,
+  [[nodiscard]] bool Run(const std::string& utf8);
+  [[nodiscard]] bool ExecuteCreateTable(const std::string& statement,
                           const std::vector<std::string>& triggers);
   // Drops the statement whose rows are being read.
   void Finish();

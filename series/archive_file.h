@@ -7,6 +7,7 @@
 
 #include "series/chunk_reader.h"
 #include "series/chunk_writer.h"
+#include "series/record_codec.h"
 #include "series/record_file.h"
 
 // The archive data files carry the prices or margin balances of all issues
@@ -37,15 +38,15 @@ inline constexpr float kArchiveVersion = 2.0f;
 // The version the writers put on old-layout files.
 inline constexpr float kArchiveOldVersion = 1.0f;
 inline constexpr size_t kArchiveHeaderBytes = 8;
-inline constexpr size_t kArchivePriceValueBytes = 24;
-inline constexpr size_t kArchiveMarginValueBytes = 20;
+inline constexpr size_t kArchivePriceValueBytes = kBarBytes;
+inline constexpr size_t kArchiveMarginValueBytes = kMarginEntryBytes;
 
 struct CArchiveFileHeader {
   float version = kArchiveVersion;
   uint32_t madeDate = 0;
 
   // Below 2.0; a version that is not a number is not old.
-  bool IsOldLayout() const { return IsOldFormatVersion(version); }
+  [[nodiscard]] bool IsOldLayout() const { return IsOldFormatVersion(version); }
 };
 
 // CArchiveFileReader reads an archive file record by record: Open takes
@@ -58,7 +59,7 @@ class CArchiveFileReader {
   CArchiveFileReader& operator=(const CArchiveFileReader&) = delete;
 
   // False when the file cannot be opened or holds less than a header.
-  bool Open(const char* path);
+  [[nodiscard]] bool Open(const char* path);
   const CArchiveFileHeader& Header() const { return header_; }
 
   // The values (`valueBytes` of them) of the next whole record, whose code
@@ -92,18 +93,18 @@ class CArchiveFileWriter {
   // Whether a layout can hold `code` so that a reader gets it back: the
   // current layout any code without a zero byte; the old layout only the
   // decimal text of a number from 0 to 65535 without leading zeros.
-  static bool CanHold(const std::string& code, bool oldLayout);
+  [[nodiscard]] static bool CanHold(const std::string& code, bool oldLayout);
 
   // Creates the file and writes the header. False when it cannot be
   // created.
-  bool Create(const char* path, const CArchiveFileHeader& header);
+  [[nodiscard]] bool Create(const char* path, const CArchiveFileHeader& header);
   // The code of the records that follow; it must pass CanHold.
   void BeginIssue(const std::string& code);
   // Writes the code part of one record and gives room for its
   // `valueBytes` values, which the caller fills.
   unsigned char* PutRecord(size_t valueBytes);
   // Writes what is pending and closes. True when every write succeeded.
-  bool Finish();
+  [[nodiscard]] bool Finish();
 
  private:
   CChunkWriter out_;

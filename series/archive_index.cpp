@@ -9,8 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "series/archive_margin_file.h"
-#include "series/archive_price_file.h"
+#include "series/record_codec.h"
 #include "series/record_file.h"
 
 namespace {
@@ -201,7 +200,7 @@ bool ReadIndexedBars(const CArchiveIndex& index, const std::string& code,
                      CChart& out) {
   out.clear();
   return index.ForEach(code, [&out](const unsigned char* values) {
-    out.push_back(DecodeArchivePriceValues(values));
+    out.push_back(DecodeBar(values));
   });
 }
 
@@ -209,6 +208,6 @@ bool ReadIndexedMargins(const CArchiveIndex& index, const std::string& code,
                         CMargin& out) {
   out.clear();
   return index.ForEach(code, [&out](const unsigned char* values) {
-    out.push_back(DecodeArchiveMarginValues(values));
+    out.push_back(DecodeMarginEntry(values));
   });
 }

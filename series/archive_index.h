@@ -53,36 +53,36 @@ class CArchiveIndex {
 
   // Forgets everything and creates the values file at `path`. False when
   // it cannot be created.
-  bool Begin(const std::string& path);
+  [[nodiscard]] bool Begin(const std::string& path);
   // The next `size` bytes of the archive file.
   void Add(const void* bytes, size_t size);
   // Ends the input and closes the values file for writing. False when a
   // write failed (or nothing was begun); the values are then not to be
   // trusted.
-  bool End();
+  [[nodiscard]] bool End();
   // True once writing the values file has failed: the cause is local (a
   // full or read-only temporary folder), not the archive file's.
-  bool WriteFailed() const { return out_ != nullptr && out_->Failed(); }
+  [[nodiscard]] bool WriteFailed() const { return out_ != nullptr && out_->Failed(); }
   // True when the records stopped at kMaxRuns: nothing of the file is to
   // be trusted.
-  bool TooManyRuns() const { return tooManyRuns_; }
+  [[nodiscard]] bool TooManyRuns() const { return tooManyRuns_; }
 
   // Whether a whole header came: without one the file does not read, as
   // the archive file readers report it.
-  bool HasHeader() const { return headerDone_; }
+  [[nodiscard]] bool HasHeader() const { return headerDone_; }
   const CArchiveFileHeader& Header() const { return header_; }
 
   // Issues and records indexed.
   size_t Issues() const { return index_.size(); }
   uint64_t Records() const { return records_; }
-  bool Contains(const std::string& code) const { return index_.count(code) > 0; }
+  [[nodiscard]] bool Contains(const std::string& code) const { return index_.count(code) > 0; }
 
   // The values of every record of `code`, in file order, handed one by one
   // to take(const unsigned char* values). False when the values file
   // cannot be read (after End only); an unknown code hands nothing and
   // gives true.
   template <typename Take>
-  bool ForEach(const std::string& code, Take take) const;
+  [[nodiscard]] bool ForEach(const std::string& code, Take take) const;
 
  private:
   struct Run {
@@ -98,7 +98,7 @@ class CArchiveIndex {
   // Files one whole record.
   void Record(const char* code, size_t codeSize, const unsigned char* values);
   // Reads records [first, first + count) of the values file into `out`.
-  bool ReadRun(const Run& run, std::string& out) const;
+  [[nodiscard]] bool ReadRun(const Run& run, std::string& out) const;
 
   const size_t valueBytes_;
   std::string path_;
@@ -128,12 +128,12 @@ class CArchiveIndex {
 
 // The bars of `code` in `index` (a price file), in file order; false when
 // the values cannot be read. `out` is emptied first.
-bool ReadIndexedBars(const CArchiveIndex& index, const std::string& code,
+[[nodiscard]] bool ReadIndexedBars(const CArchiveIndex& index, const std::string& code,
                      CChart& out);
 
 // The margin entries of `code` in `index` (a margin file), in file order;
 // false when the values cannot be read. `out` is emptied first.
-bool ReadIndexedMargins(const CArchiveIndex& index, const std::string& code,
+[[nodiscard]] bool ReadIndexedMargins(const CArchiveIndex& index, const std::string& code,
                         CMargin& out);
 
 // ---- Implementation ---------------------------------------------------------

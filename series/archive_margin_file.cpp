@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "series/record_file.h"
+#include "series/record_codec.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ namespace {
 std::pair<size_t, size_t> EntriesWithin(const CMargin& series, uint32_t from,
                                         uint32_t to) {
   int32_t index = 0;
-  if (from > to || !series.Find(from, index, CMargin::kFindExactOrLater)) {
+  if (from > to || !series.Find(from, index, kFindExactOrLater)) {
     return {0, 0};
   }
   size_t last = static_cast<size_t>(index);
@@ -20,15 +20,6 @@ std::pair<size_t, size_t> EntriesWithin(const CMargin& series, uint32_t from,
 }
 
 }  // namespace
-
-CMarginRecord DecodeArchiveMarginValues(const unsigned char* at) {
-  const uint32_t date = GetLittleU32(at);
-  CMarginRecord entry;
-  entry.date = CDate(date / 10000u, date / 100u % 100u, date % 100u);
-  entry.buy = GetLittleF64(at + 4);
-  entry.sell = GetLittleF64(at + 12);
-  return entry;
-}
 
 bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
                            CArchiveFileHeader* header) {
@@ -39,7 +30,7 @@ bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
   CSeriesCursor<CMargin> cursor(table);
   while (const unsigned char* at = in.Next(kArchiveMarginValueBytes)) {
     cursor.At(in.Code(), in.RecordsLeft(kArchiveMarginValueBytes))
-        .push_back(DecodeArchiveMarginValues(at));
+        .push_back(DecodeMarginEntry(at));
   }
   return true;
 }
@@ -61,11 +52,7 @@ bool WriteArchiveMarginFile(const char* path, const CMarginTable& table,
     if (first == last) continue;
     out.BeginIssue(code);
     for (size_t i = first; i < last; ++i) {
-      const CMarginRecord& entry = series[i];
-      unsigned char* at = out.PutRecord(kArchiveMarginValueBytes);
-      PutLittleU32(at, entry.date.ToNumber());
-      PutLittleF64(at + 4, entry.buy);
-      PutLittleF64(at + 12, entry.sell);
+      EncodeMarginEntry(series[i], out.PutRecord(kArchiveMarginValueBytes));
     }
   }
   return out.Finish();

@@ -18,16 +18,13 @@
 // so a record is the code's length + 21 bytes in the current layout and 22
 // bytes in the old one.
 
-// The entry held by the 20 value bytes of one record at `at`.
-CMarginRecord DecodeArchiveMarginValues(const unsigned char* at);
-
 // Reads an archive margin file into `table`, which is emptied first. Each
 // record is appended as an entry to the series of its code (made when the
 // code is new), in file order. `header`, when given, receives the header.
 // False only when the file cannot be opened or holds no whole header; the
 // first record that is not whole ends the reading quietly, keeping the
 // records before it.
-bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
+[[nodiscard]] bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
                            CArchiveFileHeader* header = nullptr);
 
 // Writes `table` as an archive margin file with `header`: for each issue in
@@ -39,7 +36,7 @@ bool ReadArchiveMarginFile(const char* path, CMarginTable& table,
 // in the range cannot be held (found before the file is touched), the file
 // cannot be created, or a write fails (an old file at `path` then stays as
 // it was: the file is written under a temporary name and renamed).
-bool WriteArchiveMarginFile(const char* path, const CMarginTable& table,
+[[nodiscard]] bool WriteArchiveMarginFile(const char* path, const CMarginTable& table,
                             uint32_t fromDate, uint32_t toDate,
                             const CArchiveFileHeader& header);
 

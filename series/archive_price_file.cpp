@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "series/record_file.h"
+#include "series/record_codec.h"
 
 namespace {
 
@@ -11,7 +11,7 @@ namespace {
 std::pair<size_t, size_t> BarsWithin(const CChart& series, uint32_t from,
                                      uint32_t to) {
   int32_t index = 0;
-  if (from > to || !series.Find(from, index, CChart::kFindExactOrLater)) {
+  if (from > to || !series.Find(from, index, kFindExactOrLater)) {
     return {0, 0};
   }
   size_t last = static_cast<size_t>(index);
@@ -20,17 +20,6 @@ std::pair<size_t, size_t> BarsWithin(const CChart& series, uint32_t from,
 }
 
 }  // namespace
-
-CDayRecord DecodeArchivePriceValues(const unsigned char* at) {
-  CDayRecord bar;
-  bar.SetDateNumber(GetLittleU32(at));
-  bar.open = GetLittleF32(at + 4);
-  bar.high = GetLittleF32(at + 8);
-  bar.low = GetLittleF32(at + 12);
-  bar.close = GetLittleF32(at + 16);
-  bar.volume = GetLittleF32(at + 20);
-  return bar;
-}
 
 bool ReadArchivePriceFile(const char* path, CChartTable& table,
                           CArchiveFileHeader* header) {
@@ -41,7 +30,7 @@ bool ReadArchivePriceFile(const char* path, CChartTable& table,
   CSeriesCursor<CChart> cursor(table);
   while (const unsigned char* at = in.Next(kArchivePriceValueBytes)) {
     cursor.At(in.Code(), in.RecordsLeft(kArchivePriceValueBytes))
-        .push_back(DecodeArchivePriceValues(at));
+        .push_back(DecodeBar(at));
   }
   return true;
 }
@@ -63,14 +52,7 @@ bool WriteArchivePriceFile(const char* path, const CChartTable& table,
     if (first == last) continue;
     out.BeginIssue(code);
     for (size_t i = first; i < last; ++i) {
-      const CDayRecord& bar = series[i];
-      unsigned char* at = out.PutRecord(kArchivePriceValueBytes);
-      PutLittleU32(at, bar.DateNumber());
-      PutLittleF32(at + 4, static_cast<float>(bar.open));
-      PutLittleF32(at + 8, static_cast<float>(bar.high));
-      PutLittleF32(at + 12, static_cast<float>(bar.low));
-      PutLittleF32(at + 16, static_cast<float>(bar.close));
-      PutLittleF32(at + 20, static_cast<float>(bar.volume));
+      EncodeBar(series[i], out.PutRecord(kArchivePriceValueBytes));
     }
   }
   return out.Finish();

@@ -17,17 +17,13 @@
 // so a record is the code's length + 25 bytes in the current layout and 26
 // bytes in the old one.
 
-// The bar held by the 24 value bytes of one record at `at`: its date and
-// the five values widened to float64; raw close 0.
-CDayRecord DecodeArchivePriceValues(const unsigned char* at);
-
 // Reads an archive price file into `table`, which is emptied first. Each
 // record is appended as a bar to the series of its code (made when the
 // code is new), in file order, the values widened to float64 and raw close
 // left 0. `header`, when given, receives the header. False only when the
 // file cannot be opened or holds no whole header; the first record that is
 // not whole ends the reading quietly, keeping the records before it.
-bool ReadArchivePriceFile(const char* path, CChartTable& table,
+[[nodiscard]] bool ReadArchivePriceFile(const char* path, CChartTable& table,
                           CArchiveFileHeader* header = nullptr);
 
 // Writes `table` as an archive price file with `header`: for each issue in
@@ -39,7 +35,7 @@ bool ReadArchivePriceFile(const char* path, CChartTable& table,
 // (found before the file is touched), the file cannot be created, or a
 // write fails (an old file at `path` then stays as it was: the file is
 // written under a temporary name and renamed).
-bool WriteArchivePriceFile(const char* path, const CChartTable& table,
+[[nodiscard]] bool WriteArchivePriceFile(const char* path, const CChartTable& table,
                            uint32_t fromDate, uint32_t toDate,
                            const CArchiveFileHeader& header);
 

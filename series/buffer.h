@@ -40,14 +40,14 @@ class CBuffer {
 
   // Appends `length` bytes at the handle's position. True when all of them
   // were stored.
-  virtual bool Write(Handle handle, const char* bytes, int32_t length) = 0;
+  [[nodiscard]] virtual bool Write(Handle handle, const char* bytes, int32_t length) = 0;
   // The next byte, or -1 at the end. See the subclasses for the range of
   // the byte values.
-  virtual int32_t GetChar(Handle handle) = 0;
+  [[nodiscard]] virtual int32_t GetChar(Handle handle) = 0;
   // Reads one line into `line`, without its line end. False when there is
   // no line (or the store cannot read lines).
-  virtual bool ReadLine(Handle handle, std::string& line) = 0;
-  virtual bool IsEnd(Handle handle) = 0;
+  [[nodiscard]] virtual bool ReadLine(Handle handle, std::string& line) = 0;
+  [[nodiscard]] virtual bool IsEnd(Handle handle) = 0;
   // Steps back one byte; only after a GetChar that returned a byte.
   virtual void Unget(Handle handle) = 0;
 };

@@ -7,8 +7,9 @@
 #include "series/buffer.h"
 #include "series/temp_file.h"
 
-// CBufferFile keeps the bytes of a CBuffer in a file on disk; the archive
-// client downloads its compressed files into one. The file belongs to the
+// CBufferFile keeps the bytes of a CBuffer in a file on disk, for a
+// download that should land on disk as it is (the archive client does not
+// use one: it unpacks its files as they arrive). The file belongs to the
 // store: it is deleted when the store is destroyed, so a downloaded file
 // lives exactly as long as the CBufferFile that received it. The
 // constructor opens and creates nothing.
@@ -30,12 +31,12 @@ class CBufferFile : public CBuffer {
 
   // True when all `length` bytes were written; false for a short write or a
   // negative length.
-  bool Write(Handle handle, const char* bytes, int32_t length) override;
+  [[nodiscard]] bool Write(Handle handle, const char* bytes, int32_t length) override;
   // The next byte as 0-255, or -1 at the end of the file or on a read error.
-  int32_t GetChar(Handle handle) override;
-  bool ReadLine(Handle handle, std::string& line) override;
+  [[nodiscard]] int32_t GetChar(Handle handle) override;
+  [[nodiscard]] bool ReadLine(Handle handle, std::string& line) override;
   // True once a read has hit the end of the file (not before).
-  bool IsEnd(Handle handle) override;
+  [[nodiscard]] bool IsEnd(Handle handle) override;
   void Unget(Handle handle) override;
 
   const std::string& GetPath() const { return file_; }

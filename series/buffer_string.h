@@ -41,26 +41,26 @@ class CBufferString : public CBuffer {
   // Stores the bytes at the cursor, then a terminating zero after them (so
   // anything that stood after the cursor is cut off). A negative length
   // stores nothing but the zero. Always true for a valid handle.
-  bool Write(Handle handle, const char* bytes, int32_t length) override;
+  [[nodiscard]] bool Write(Handle handle, const char* bytes, int32_t length) override;
   // -1 at the terminating zero, where the cursor then stays.
-  int32_t GetChar(Handle handle) override;
+  [[nodiscard]] int32_t GetChar(Handle handle) override;
   // Empties `line` and moves the bytes up to a carriage return or line feed
   // into it. That one CR or LF is consumed and not stored: a CR LF pair
   // therefore gives the line and then an empty line. At the end of the
   // text, true only when some bytes were moved.
-  bool ReadLine(Handle handle, std::string& line) override;
+  [[nodiscard]] bool ReadLine(Handle handle, std::string& line) override;
   // True when the cursor stands on the terminating zero.
-  bool IsEnd(Handle handle) override;
+  [[nodiscard]] bool IsEnd(Handle handle) override;
   // Moves the cursor back one byte; never before the start of the text.
   void Unget(Handle handle) override;
 
   // Writes the text, without its terminating zero, to `path` (created or
   // truncated). False when the file cannot be created; the write itself is
   // not checked.
-  bool SaveToFile(const std::string& path) const;
+  [[nodiscard]] bool SaveToFile(const std::string& path) const;
 
   const char* GetText() const { return text_; }
-  int32_t GetCapacity() const { return capacity_; }
+  [[nodiscard]] int32_t GetCapacity() const { return capacity_; }
 
  private:
   // Moves the text into a block of twice the capacity and returns the

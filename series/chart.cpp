@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "series/dated_find.h"
 #include "series/month_chart.h"
 #include "series/week_chart.h"
 #include "support/cp932.h"
@@ -86,25 +87,8 @@ CChart::LocalTime CChart::LocalTime::Now() {
 // ---- Virtual operations ---------------------------------------------------
 
 bool CChart::Find(uint32_t date, int32_t& index, int32_t mode) const {
-  if (empty()) return false;
-  auto it = std::lower_bound(
-      begin(), end(), date,
-      [](const CDayRecord& bar, uint32_t d) { return bar.DateNumber() < d; });
-  const int32_t at = static_cast<int32_t>(it - begin());
-  if (it != end() && it->DateNumber() == date) {
-    index = at;
-    return true;
-  }
-  // `at` is the first later bar (size() when there is none).
-  if (mode == kFindExactOrLater && it != end()) {
-    index = at;
-    return true;
-  }
-  if (mode == kFindExactOrEarlier && at > 0) {
-    index = at - 1;
-    return true;
-  }
-  return false;
+  return FindDated(*this, date, mode, index,
+                   [](const CDayRecord& bar) { return bar.DateNumber(); });
 }
 
 CDate CChart::DateAt(int32_t index) const {
@@ -135,7 +119,7 @@ std::string CChart::UnitName() const { return "日"; }
 uint32_t CChart::WeekKey(uint32_t date) {
   CDate d;
   if (!d.FromNumber(date)) return date;
-  if (d.Weekday() != 0) d.PrevDayOfWeek(0);
+  if (d.Weekday() != 0) (void)d.PrevDayOfWeek(0);  // 0 is a weekday number
   d.NextBusinessDay();
   return d.ToNumber();
 }

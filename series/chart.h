@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "series/chart_loader.h"
-#include "series/chart_saver.h"
+#include "series/dated_find.h"
+#include "series/series_store.h"
 #include "series/day_record.h"
 #include "series/quote_item.h"
 #include "support/date.h"
@@ -32,12 +32,6 @@ class CMonthChart;
 // false, 0 or the empty date.
 class CChart : public std::vector<CDayRecord> {
  public:
-  // Find modes.
-  enum : int32_t {
-    kFindExact = 0,
-    kFindExactOrLater = 1,
-    kFindExactOrEarlier = 2,
-  };
 
   // The local date and hour, as ExtendTo needs them. Now() reads the
   // clock; tests pass a fixed value instead.
@@ -63,7 +57,7 @@ class CChart : public std::vector<CDayRecord> {
   // first later bar, kFindExactOrEarlier the last earlier one; any other
   // mode acts as kFindExact. An empty series answers false. Week and month series first move the date to
   // the key of its period (the first trading day of its week or month).
-  virtual bool Find(uint32_t date, int32_t& index, int32_t mode) const;
+  [[nodiscard]] virtual bool Find(uint32_t date, int32_t& index, int32_t mode) const;
 
   // The date of bar `index`; past the last bar, the last bar's date moved
   // on by NextDate once for every index beyond it. The empty date for an
@@ -84,10 +78,10 @@ class CChart : public std::vector<CDayRecord> {
 
   // Empties the series, lets the loader fill it, destroys the loader. True
   // when the loader's status is 0 or more; false too for a null loader.
-  bool Load(std::unique_ptr<CChartLoader> loader);
+  [[nodiscard]] bool Load(std::unique_ptr<CChartLoader> loader);
   // Lets the saver write the series, destroys the saver. True when the
   // saver's status is 0 or more; false too for a null saver.
-  bool Save(std::unique_ptr<CChartSaver> saver);
+  [[nodiscard]] bool Save(std::unique_ptr<CChartSaver> saver);
 
   // Appends one bar for each item, in order, with the item's date, open,
   // high, low, close and volume and raw close 0; the codes are not looked
@@ -119,7 +113,7 @@ class CChart : public std::vector<CDayRecord> {
   // True when some bar does not fall on the trading day after the bar
   // before it; `firstMissing` (when given) then receives the trading day
   // expected there. False for series of 0 or 1 bar.
-  bool FindGap(CDate* firstMissing = nullptr) const;
+  [[nodiscard]] bool FindGap(CDate* firstMissing = nullptr) const;
 
   // Removes the leading bars that have a zero among open, high, low and
   // close, up to the first bar whose four prices are all non-zero. A
@@ -147,8 +141,8 @@ class CChart : public std::vector<CDayRecord> {
   // The first trading day of the week (Sunday to Saturday) or month of
   // `date`, as the week and month series key their bars; the number as it
   // stands when it is no date.
-  static uint32_t WeekKey(uint32_t date);
-  static uint32_t MonthKey(uint32_t date);
+  [[nodiscard]] static uint32_t WeekKey(uint32_t date);
+  [[nodiscard]] static uint32_t MonthKey(uint32_t date);
 };
 
 #endif  // TICKORA_SERIES_CHART_H_

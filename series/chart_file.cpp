@@ -8,33 +8,18 @@
 
 #include "series/chart.h"
 #include "series/issue_file_path.h"
+#include "series/record_codec.h"
 #include "series/record_file.h"
-#include "series/replace_file.h"
+#include "support/replace_file.h"
 #include "support/file_error.h"
 
 namespace {
 
-constexpr size_t kRecordBytes = 24;
-
-CDayRecord DecodeBar(const unsigned char* at) {
-  CDayRecord bar;
-  bar.SetDateNumber(GetLittleU32(at));
-  bar.open = GetLittleF32(at + 4);
-  bar.high = GetLittleF32(at + 8);
-  bar.low = GetLittleF32(at + 12);
-  bar.close = GetLittleF32(at + 16);
-  bar.volume = GetLittleF32(at + 20);
+// The chart file keeps one close: the raw close of a bar read back is it.
+CDayRecord DecodeChartBar(const unsigned char* at) {
+  CDayRecord bar = DecodeBar(at);
   bar.rawClose = bar.close;
   return bar;
-}
-
-void EncodeBar(const CDayRecord& bar, unsigned char* at) {
-  PutLittleU32(at, bar.DateNumber());
-  PutLittleF32(at + 4, static_cast<float>(bar.open));
-  PutLittleF32(at + 8, static_cast<float>(bar.high));
-  PutLittleF32(at + 12, static_cast<float>(bar.low));
-  PutLittleF32(at + 16, static_cast<float>(bar.close));
-  PutLittleF32(at + 20, static_cast<float>(bar.volume));
 }
 
 // Writes `head` (bytes kept from the old file), then bars [first, end)
@@ -44,9 +29,9 @@ void EncodeBar(const CDayRecord& bar, unsigned char* at) {
 int32_t WriteBarsAndCommit(CReplaceFile& out, const std::string& head,
                            const CChart& chart, size_t first) {
   const size_t count = chart.size() - first;
-  std::vector<unsigned char> bytes(count * kRecordBytes);
+  std::vector<unsigned char> bytes(count * kBarBytes);
   for (size_t i = 0; i < count; ++i) {
-    EncodeBar(chart[first + i], bytes.data() + i * kRecordBytes);
+    EncodeBar(chart[first + i], bytes.data() + i * kBarBytes);
   }
   std::FILE* file = out.File();
   const bool written =
@@ -89,13 +74,13 @@ int32_t CChartLoaderFile::Load(CChart& chart) {
   if (!BuildChartFilePath(folder_, code_, path)) return kCannotOpen;
   std::FILE* file = OpenRecordFileForReading(path);
   if (file == nullptr) return kCannotOpen;
-  if (!SeekToLastRecords(file, kRecordBytes, last_)) {
+  if (!SeekToLastRecords(file, kBarBytes, last_)) {
     std::fclose(file);
     return kCannotSeek;
   }
   const int32_t status = ReadRecords(
-      file, kRecordBytes,
-      [&chart](const unsigned char* at) { chart.push_back(DecodeBar(at)); });
+      file, kBarBytes,
+      [&chart](const unsigned char* at) { chart.push_back(DecodeChartBar(at)); });
   std::fclose(file);
   if (status != kRecordFileOk) return kCut;
   chart.TrimLeading();
@@ -122,15 +107,15 @@ int32_t CChartSaverFile::Save(CChart& chart) {
   if (!ReadWholeFile(out.Target(), old)) return kCannotReadLast;
   size_t first = 0;
   // A file shorter than one record has no last record: everything is added.
-  if (old.size() >= kRecordBytes) {
+  if (old.size() >= kBarBytes) {
     // The first bar dated after the last record; the largest date number
     // has nothing after it (and would wrap to 0). With nothing newer the
     // file is left as it is.
     const uint32_t lastDate = GetLittleU32(
-        reinterpret_cast<const unsigned char*>(old.data()) + old.size() - kRecordBytes);
+        reinterpret_cast<const unsigned char*>(old.data()) + old.size() - kBarBytes);
     int32_t index = 0;
     if (lastDate == UINT32_MAX ||
-        !chart.Find(lastDate + 1u, index, CChart::kFindExactOrLater)) {
+        !chart.Find(lastDate + 1u, index, kFindExactOrLater)) {
       return kOk;
     }
     first = static_cast<size_t>(index);

@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "series/chart_loader.h"
-#include "series/chart_saver.h"
+#include "series/series_store.h"
 
 class CChart;
 
@@ -47,7 +46,7 @@ class CChartLoaderFile : public CChartLoader {
   CChartLoaderFile(const char* folder, std::string code, int32_t last);
   ~CChartLoaderFile() override = default;
 
-  int32_t Load(CChart& chart) override;
+  [[nodiscard]] int32_t Load(CChart& chart) override;
 
  private:
   std::string folder_;
@@ -61,7 +60,7 @@ class CChartLoaderFile : public CChartLoader {
 // adds only the bars dated after the file's last record; a file shorter
 // than one record gets the whole series added after whatever it holds.
 // Either way the file is written whole under a temporary name and renamed
-// into place (see series/replace_file.h): a save that fails or is killed
+// into place (see support/replace_file.h): a save that fails or is killed
 // leaves the old file as it was, and a failed one no temporary file.
 class CChartSaverFile : public CChartSaver {
  public:
@@ -76,7 +75,7 @@ class CChartSaverFile : public CChartSaver {
   CChartSaverFile(const char* folder, std::string code, bool append);
   ~CChartSaverFile() override = default;
 
-  int32_t Save(CChart& chart) override;
+  [[nodiscard]] int32_t Save(CChart& chart) override;
 
  private:
   std::string folder_;

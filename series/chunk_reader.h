@@ -35,7 +35,7 @@ class CChunkReader {
 
   // Opens `path` for binary reading. False when it cannot be opened or is
   // a folder.
-  bool Open(const char* path);
+  [[nodiscard]] bool Open(const char* path);
 
   // The next `size` bytes of the file (at most kChunkSize), or null when
   // fewer are left or the file cannot be read. A regular file smaller than
@@ -45,7 +45,7 @@ class CChunkReader {
 
   // Reads bytes up to the next zero byte into `text` (without the zero,
   // which is consumed). False when the file ends or fails first.
-  bool TakeText(std::string& text);
+  [[nodiscard]] bool TakeText(std::string& text);
 
   // The bytes not yet taken: the size of the file when it was opened less
   // what has been taken; 0 when the size is unknown (not a regular file).
@@ -54,7 +54,7 @@ class CChunkReader {
  private:
   // Reads on until at least `size` bytes are buffered. False when the file
   // ends or fails first.
-  bool Fill(size_t size);
+  [[nodiscard]] bool Fill(size_t size);
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<unsigned char[]> chunk_;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "series/replace_file.h"
+#include "support/replace_file.h"
 
 // CChunkWriter builds a binary file in memory and hands it to the stream in
 // pieces of 1 MiB (its chunk starts smaller and grows to that size), for the writers of the quick and archive files: their
@@ -15,7 +15,7 @@
 // The writer owns the stream: Create opens it, Close (or the destructor,
 // which reports nothing) closes it. The file is written under a temporary
 // name and takes its real name only at a Close after which every byte is
-// there (see series/replace_file.h); until then, and after any failure or
+// there (see support/replace_file.h); until then, and after any failure or
 // a kill, the old file at the path stays as it was. Bytes are put by
 // asking for room with Extend and filling it; they reach the file when a
 // chunk is full and at Flush and Close. The first failed write is
@@ -32,7 +32,7 @@ class CChunkWriter {
 
   // Starts the file that will replace `path` (a file that was being written
   // is dropped). False when it cannot be created.
-  bool Create(const char* path);
+  [[nodiscard]] bool Create(const char* path);
 
   // Room for `size` more bytes, which the caller must fill before the next
   // call. Earlier pending bytes may go to the file to make the room. Null
@@ -44,16 +44,16 @@ class CChunkWriter {
 
   // Hands every pending byte to the stream and flushes it to the system.
   // True when every write so far has succeeded.
-  bool Flush();
+  [[nodiscard]] bool Flush();
 
   // Flushes and closes the stream and moves the file into place. True when
   // every write, the close and the move succeeded (else the old file stays
   // and the new one is removed); false too when nothing was created.
-  bool Close();
+  [[nodiscard]] bool Close();
 
   // True once a write has failed (or bytes were put without a file): the
   // file cannot come out whole.
-  bool Failed() const { return failed_; }
+  [[nodiscard]] bool Failed() const { return failed_; }
 
  private:
   // Hands the pending bytes to the stream (unless a write failed before).

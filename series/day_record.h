@@ -34,7 +34,7 @@ class CDayRecord {
   CDate Date() const {
     return CDate(date_ / 10000u, date_ / 100u % 100u, date_ % 100u);
   }
-  uint32_t DateNumber() const { return date_; }
+  [[nodiscard]] uint32_t DateNumber() const { return date_; }
   void SetDate(const CDate& date) { date_ = date.ToNumber(); }
   void SetDateNumber(uint32_t number) { date_ = number; }
 

@@ -23,21 +23,21 @@
 inline constexpr size_t kMaxIssueFileCodeBytes = 20;
 
 // True when `code` may be part of a file name (never the empty code).
-bool IsSafeIssueFileCode(const std::string& code);
+[[nodiscard]] bool IsSafeIssueFileCode(const std::string& code);
 
 // Sets `path` to "<folder>/<prefix><code><suffix>" (to `folder` alone when
 // the code is empty) and answers true, or empties it and answers false when
 // the folder or code is refused. The
 // prefix and suffix are the caller's own constants and are not checked.
-bool BuildIssueFilePath(const std::string& folder, const char* prefix,
+[[nodiscard]] bool BuildIssueFilePath(const std::string& folder, const char* prefix,
                         const std::string& code, const char* suffix,
                         std::string& path);
 
 // "<folder>/<code>.dat", the chart file.
-bool BuildChartFilePath(const std::string& folder, const std::string& code,
+[[nodiscard]] bool BuildChartFilePath(const std::string& folder, const std::string& code,
                         std::string& path);
 // "<folder>/mg<code>.dat", the margin file.
-bool BuildMarginFilePath(const std::string& folder, const std::string& code,
+[[nodiscard]] bool BuildMarginFilePath(const std::string& folder, const std::string& code,
                          std::string& path);
 
 #endif  // TICKORA_SERIES_ISSUE_FILE_PATH_H_

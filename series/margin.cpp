@@ -1,31 +1,13 @@
 #include "series/margin.h"
 
-#include <algorithm>
-
+#include "series/dated_find.h"
 #include "support/cp932.h"
 #include "support/text.h"
 
 bool CMargin::Find(uint32_t date, int32_t& index, int32_t mode) const {
-  if (empty()) return false;
-  auto it = std::lower_bound(begin(), end(), date,
-                             [](const CMarginRecord& entry, uint32_t d) {
-                               return entry.date.ToNumber() < d;
-                             });
-  const int32_t at = static_cast<int32_t>(it - begin());
-  if (it != end() && it->date.ToNumber() == date) {
-    index = at;
-    return true;
-  }
-  // `at` is the first later entry (size() when there is none).
-  if (mode == kFindExactOrLater && it != end()) {
-    index = at;
-    return true;
-  }
-  if (mode == kFindExactOrEarlier && at > 0) {
-    index = at - 1;
-    return true;
-  }
-  return false;
+  return FindDated(*this, date, mode, index, [](const CMarginRecord& entry) {
+    return entry.date.ToNumber();
+  });
 }
 
 CDate CMargin::FirstDate() const { return empty() ? CDate() : front().date; }

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "series/margin_loader.h"
+#include "series/dated_find.h"
+#include "series/series_store.h"
 #include "series/margin_record.h"
-#include "series/margin_saver.h"
 #include "support/date.h"
 
 // CMargin is the margin balance series of one issue: its weekly entries,
@@ -22,12 +22,6 @@
 // false or the empty date.
 class CMargin : public std::vector<CMarginRecord> {
  public:
-  // Find modes, the same as CChart's.
-  enum : int32_t {
-    kFindExact = 0,
-    kFindExactOrLater = 1,
-    kFindExactOrEarlier = 2,
-  };
 
   using std::vector<CMarginRecord>::vector;
   CMargin() = default;
@@ -42,7 +36,7 @@ class CMargin : public std::vector<CMarginRecord> {
   // Mode kFindExact wants an entry on the date; kFindExactOrLater also
   // takes the first later entry, kFindExactOrEarlier the last earlier one;
   // any other mode acts as kFindExact. An empty series answers false.
-  bool Find(uint32_t date, int32_t& index, int32_t mode) const;
+  [[nodiscard]] bool Find(uint32_t date, int32_t& index, int32_t mode) const;
 
   // The date of the first and of the last entry; the empty date for an
   // empty series.
@@ -55,10 +49,10 @@ class CMargin : public std::vector<CMarginRecord> {
 
   // Empties the series, lets the loader fill it, destroys the loader. True
   // when the loader's status is 0 or more; false too for a null loader.
-  bool Load(std::unique_ptr<CMarginLoader> loader);
+  [[nodiscard]] bool Load(std::unique_ptr<CMarginLoader> loader);
   // Lets the saver write the series, destroys the saver. True when the
   // saver's status is 0 or more; false too for a null saver.
-  bool Save(std::unique_ptr<CMarginSaver> saver) const;
+  [[nodiscard]] bool Save(std::unique_ptr<CMarginSaver> saver) const;
 
   // Prints one line an entry: "[日付:%u][買残:%.0f][売残:%.0f]" with the
   // date number and the two balances, in the terminal's charset. A

@@ -7,32 +7,10 @@
 
 #include "series/issue_file_path.h"
 #include "series/margin.h"
+#include "series/record_codec.h"
 #include "series/record_file.h"
-#include "series/replace_file.h"
+#include "support/replace_file.h"
 #include "support/file_error.h"
-
-namespace {
-
-constexpr size_t kRecordBytes = 20;
-
-// The date number is kept field by field as stored, valid date or not:
-// year, month and day below 100 give the same number back on writing.
-CMarginRecord DecodeEntry(const unsigned char* at) {
-  const uint32_t number = GetLittleU32(at);
-  CMarginRecord entry;
-  entry.date = CDate(number / 10000u, number / 100u % 100u, number % 100u);
-  entry.buy = GetLittleF64(at + 4);
-  entry.sell = GetLittleF64(at + 12);
-  return entry;
-}
-
-void EncodeEntry(const CMarginRecord& entry, unsigned char* at) {
-  PutLittleU32(at, entry.date.ToNumber());
-  PutLittleF64(at + 4, entry.buy);
-  PutLittleF64(at + 12, entry.sell);
-}
-
-}  // namespace
 
 CMarginLoaderFile::CMarginLoaderFile(const char* folder, std::string code,
                                      int32_t last)
@@ -45,13 +23,13 @@ int32_t CMarginLoaderFile::Load(CMargin& margin) {
   if (!BuildMarginFilePath(folder_, code_, path)) return kCannotOpen;
   std::FILE* file = OpenRecordFileForReading(path);
   if (file == nullptr) return kCannotOpen;
-  if (!SeekToLastRecords(file, kRecordBytes, last_)) {
+  if (!SeekToLastRecords(file, kMarginEntryBytes, last_)) {
     std::fclose(file);
     return kCannotSeek;
   }
   const int32_t status = ReadRecords(
-      file, kRecordBytes,
-      [&margin](const unsigned char* at) { margin.push_back(DecodeEntry(at)); });
+      file, kMarginEntryBytes,
+      [&margin](const unsigned char* at) { margin.push_back(DecodeMarginEntry(at)); });
   std::fclose(file);
   return status == kRecordFileOk ? kOk : kCut;
 }
@@ -64,9 +42,9 @@ int32_t CMarginSaverFile::Save(const CMargin& margin) {
   if (!BuildMarginFilePath(folder_, code_, path)) return kCannotOpen;
   CReplaceFile out;
   if (!out.Open(path)) return kCannotOpen;
-  std::vector<unsigned char> bytes(margin.size() * kRecordBytes);
+  std::vector<unsigned char> bytes(margin.size() * kMarginEntryBytes);
   for (size_t i = 0; i < margin.size(); ++i) {
-    EncodeEntry(margin[i], bytes.data() + i * kRecordBytes);
+    EncodeMarginEntry(margin[i], bytes.data() + i * kMarginEntryBytes);
   }
   // A short write or a failed flush on closing is reported rather than
   // passed over, and the old file stays: a silently cut margin file would

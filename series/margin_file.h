@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "series/margin_loader.h"
-#include "series/margin_saver.h"
+#include "series/series_store.h"
 
 class CMargin;
 
@@ -42,7 +41,7 @@ class CMarginLoaderFile : public CMarginLoader {
   CMarginLoaderFile(const char* folder, std::string code, int32_t last);
   ~CMarginLoaderFile() override = default;
 
-  int32_t Load(CMargin& margin) override;
+  [[nodiscard]] int32_t Load(CMargin& margin) override;
 
  private:
   std::string folder_;
@@ -53,7 +52,7 @@ class CMarginLoaderFile : public CMarginLoader {
 // CMarginSaverFile writes the whole series to its margin file, replacing
 // what was there; an empty series leaves an empty file. The file is written
 // under a temporary name and renamed into place (see
-// series/replace_file.h): a save that fails or is killed leaves the old
+// support/replace_file.h): a save that fails or is killed leaves the old
 // file as it was, and a failed one no temporary file.
 class CMarginSaverFile : public CMarginSaver {
  public:
@@ -66,7 +65,7 @@ class CMarginSaverFile : public CMarginSaver {
   CMarginSaverFile(const char* folder, std::string code);
   ~CMarginSaverFile() override = default;
 
-  int32_t Save(const CMargin& margin) override;
+  [[nodiscard]] int32_t Save(const CMargin& margin) override;
 
  private:
   std::string folder_;

@@ -14,7 +14,7 @@ class CMonthChart : public CChart {
  public:
   CMonthChart() = default;
 
-  bool Find(uint32_t date, int32_t& index, int32_t mode) const override;
+  [[nodiscard]] bool Find(uint32_t date, int32_t& index, int32_t mode) const override;
   CDate NextDate(uint32_t date) const override;
   CDate PrevDate(uint32_t date) const override;
   std::string UnitName() const override;

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "series/chunk_reader.h"
 #include "series/chunk_writer.h"
+#include "series/dated_find.h"
 
 // The quick files hold the latest bars ("quick2.dat" in the daily folder)
 // or margin balances ("quickmg2.dat" in the margin folder) of every issue
@@ -88,12 +88,12 @@ class CQuickFileWriter {
   CQuickFileWriter& operator=(const CQuickFileWriter&) = delete;
 
   // kQuickFileOk or kQuickFileCannotCreate.
-  int32_t Create(const char* path);
+  [[nodiscard]] int32_t Create(const char* path);
   // kQuickFileOk or kQuickFileHeaderFailed.
-  int32_t WriteHeader(const CQuickFileHeader& header);
+  [[nodiscard]] int32_t WriteHeader(const CQuickFileHeader& header);
   void PutDirectoryEntry(const std::string& code);
   // kQuickFileOk or kQuickFileDirectoryFailed.
-  int32_t EndDirectory();
+  [[nodiscard]] int32_t EndDirectory();
   // Room for one record of `recordBytes`, with the code field (8 bytes, as
   // PutQuickCode made it) and the date filled in; the caller fills the
   // values from offset 12 on.
@@ -101,7 +101,7 @@ class CQuickFileWriter {
                            size_t recordBytes);
   // Writes what is pending and closes: kQuickFileOk or
   // kQuickFileRecordFailed.
-  int32_t Finish();
+  [[nodiscard]] int32_t Finish();
 
  private:
   CChunkWriter out_;
@@ -113,7 +113,7 @@ class CQuickFileWriter {
 // date number and `encode(record, at)` fills its values from offset 12.
 // Answers the first failing step's status, or kQuickFileOk.
 template <typename Map, typename DateOf, typename Encode>
-int32_t WriteQuickFile(const char* path, const char* magic, const Map& map,
+[[nodiscard]] int32_t WriteQuickFile(const char* path, const char* magic, const Map& map,
                        uint32_t begin, uint32_t end, size_t recordBytes,
                        DateOf dateOf, Encode encode) {
   CQuickFileHeader header;
@@ -133,9 +133,8 @@ int32_t WriteQuickFile(const char* path, const char* magic, const Map& map,
 
   unsigned char code[kQuickCodeBytes];
   for (const auto& [name, series] : map) {
-    using Series = std::decay_t<decltype(series)>;
     int32_t first = 0;
-    if (!series.Find(begin, first, Series::kFindExactOrLater)) continue;
+    if (!series.Find(begin, first, kFindExactOrLater)) continue;
     PutQuickCode(code, name);
     for (size_t i = static_cast<size_t>(first); i < series.size(); ++i) {
       encode(series[i], out.PutRecord(code, dateOf(series[i]), recordBytes));
@@ -156,7 +155,7 @@ class CQuickFileReader {
 
   // False when the file cannot be opened, holds less than a header, or its
   // magic is not `magic` (4 bytes) or its version not 1.
-  bool Open(const char* path, const char* magic);
+  [[nodiscard]] bool Open(const char* path, const char* magic);
 
   const CQuickFileHeader& Header() const { return header_; }
   // The codes of the directory entries that are whole, in file order.

@@ -22,7 +22,7 @@ CDate WeeksBefore(CDate date, int32_t weeks) {
 // every entry is earlier.
 CDate FirstDateFrom(const CMargin& series, const CDate& date) {
   int32_t index = 0;
-  if (!series.Find(date.ToNumber(), index, CMargin::kFindExactOrLater)) {
+  if (!series.Find(date.ToNumber(), index, kFindExactOrLater)) {
     return CDate();
   }
   return series[index].date;

@@ -31,7 +31,7 @@ inline constexpr size_t kQuickMarginRecordBytes = 20;
 // written) or a failure to create or write of series/quick_file.h.
 // `errorText` is never written; it is taken so that both quick file
 // writers are called alike. The series are not changed.
-int32_t WriteQuickMarginFile(const char* path, const CMarginTable& quickMap,
+[[nodiscard]] int32_t WriteQuickMarginFile(const char* path, const CMarginTable& quickMap,
                              int32_t depth, std::string* errorText);
 
 // Reads a quick margin file into `table`, which is emptied first: every
@@ -41,7 +41,7 @@ int32_t WriteQuickMarginFile(const char* path, const CMarginTable& quickMap,
 // False when the file cannot be opened or is no quick margin file (short
 // header, other magic, version not 1); a file cut short gives what is
 // whole before the cut, and true.
-bool ReadQuickMarginFile(const char* path, CMarginTable& table,
+[[nodiscard]] bool ReadQuickMarginFile(const char* path, CMarginTable& table,
                          CQuickFileHeader* header = nullptr);
 
 #endif  // TICKORA_SERIES_QUICK_MARGIN_FILE_H_

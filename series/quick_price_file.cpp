@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "series/record_file.h"
+#include "series/record_codec.h"
 #include "support/date.h"
 #include "support/text.h"
 
@@ -24,7 +24,7 @@ CDate TradingDaysBefore(CDate date, int32_t count) {
 // bar is earlier.
 CDate FirstDateFrom(const CChart& series, const CDate& date) {
   int32_t index = 0;
-  if (!series.Find(date.ToNumber(), index, CChart::kFindExactOrLater)) {
+  if (!series.Find(date.ToNumber(), index, kFindExactOrLater)) {
     return CDate();
   }
   return series[index].Date();
@@ -100,12 +100,9 @@ int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
       path, kQuickPriceMagic, quickMap, begin.ToNumber(), end.ToNumber(),
       kQuickPriceRecordBytes,
       [](const CDayRecord& bar) { return bar.DateNumber(); },
+      // A record is the code and a bar as chart files store it.
       [](const CDayRecord& bar, unsigned char* at) {
-        PutLittleF32(at + 12, static_cast<float>(bar.open));
-        PutLittleF32(at + 16, static_cast<float>(bar.high));
-        PutLittleF32(at + 20, static_cast<float>(bar.low));
-        PutLittleF32(at + 24, static_cast<float>(bar.close));
-        PutLittleF32(at + 28, static_cast<float>(bar.volume));
+        EncodeBar(bar, at + kQuickCodeBytes);
       });
 }
 
@@ -118,15 +115,8 @@ bool ReadQuickPriceFile(const char* path, CChartTable& table,
   for (const std::string& code : in.Codes()) table[code];
   CSeriesCursor<CChart> cursor(table);
   while (const unsigned char* at = in.Next(kQuickPriceRecordBytes)) {
-    CDayRecord bar;
-    bar.SetDateNumber(GetLittleU32(at + 8));
-    bar.open = GetLittleF32(at + 12);
-    bar.high = GetLittleF32(at + 16);
-    bar.low = GetLittleF32(at + 20);
-    bar.close = GetLittleF32(at + 24);
-    bar.volume = GetLittleF32(at + 28);
     cursor.At(GetQuickCode(at), in.RecordsLeft(kQuickPriceRecordBytes))
-        .push_back(bar);
+        .push_back(DecodeBar(at + kQuickCodeBytes));
   }
   return true;
 }

@@ -38,7 +38,7 @@ inline constexpr size_t kQuickPriceRecordBytes = 32;
 //
 // Answers kQuickFileOk or a negative status of series/quick_file.h. The
 // series are not changed.
-int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
+[[nodiscard]] int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
                             int32_t depth, int32_t gapTolerance,
                             std::string* errorText);
 
@@ -49,7 +49,7 @@ int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
 // when given, receives the header. False when the file cannot be opened
 // or is no quick price file (short header, other magic, version not 1); a
 // file cut short gives what is whole before the cut, and true.
-bool ReadQuickPriceFile(const char* path, CChartTable& table,
+[[nodiscard]] bool ReadQuickPriceFile(const char* path, CChartTable& table,
                         CQuickFileHeader* header = nullptr);
 
 #endif  // TICKORA_SERIES_QUICK_PRICE_FILE_H_

@@ -13,16 +13,16 @@
 // it; the files never hold a date out of order, NaN or infinity.
 
 // True for a date number yyyymmdd of a day that exists (years 1900-2999).
-bool IsCalendarDate(std::uint32_t number);
+[[nodiscard]] bool IsCalendarDate(std::uint32_t number);
 
 // True for a value a file can hold: finite, at least 0, at most FLT_MAX.
-bool IsStorableValue(double value);
+[[nodiscard]] bool IsStorableValue(double value);
 
 // The bar's date is a calendar day and its four prices and volume are
 // storable.
-bool IsStorableBar(const CDayRecord& bar);
+[[nodiscard]] bool IsStorableBar(const CDayRecord& bar);
 
 // The entry's date is a calendar day and its two balances are storable.
-bool IsStorableEntry(const CMarginRecord& entry);
+[[nodiscard]] bool IsStorableEntry(const CMarginRecord& entry);
 
 #endif  // TICKORA_SERIES_RECORD_CHECKS_H_

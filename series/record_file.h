@@ -28,7 +28,7 @@ inline void PutLittleF64(unsigned char* at, double value) {
   PutLittleU64(at, std::bit_cast<uint64_t>(value));
 }
 
-inline uint32_t GetLittleU32(const unsigned char* at) {
+[[nodiscard]] inline uint32_t GetLittleU32(const unsigned char* at) {
   uint32_t value = 0;
   for (int i = 3; i >= 0; --i) value = (value << 8) | at[i];
   return value;
@@ -49,7 +49,7 @@ inline double GetLittleF64(const unsigned char* at) {
 // a float32 format version. One rule holds for all their readers and
 // writers: a version below 2.0 selects the old layout; 2.0 and above, and a
 // version that is not a number, the current one.
-inline bool IsOldFormatVersion(float version) { return version < 2.0f; }
+[[nodiscard]] inline bool IsOldFormatVersion(float version) { return version < 2.0f; }
 
 // Outcomes of reading a record file; the loaders report them as their
 // statuses.
@@ -69,7 +69,7 @@ std::FILE* OpenRecordFileForReading(const std::string& path);
 // one of them), or to the start when the file holds no more than that many. Nothing moves for `last` 0 or less. False when moving or
 // taking the size fails. The count is taken as a bound only: a count far
 // beyond the file costs nothing.
-bool SeekToLastRecords(std::FILE* file, size_t recordSize, int32_t last);
+[[nodiscard]] bool SeekToLastRecords(std::FILE* file, size_t recordSize, int32_t last);
 
 // Reads records of `recordSize` bytes from the current position to the end
 // of the file, in chunks of about 64 KiB, and hands each whole record to
@@ -78,15 +78,15 @@ bool SeekToLastRecords(std::FILE* file, size_t recordSize, int32_t last);
 // kRecordFileOk; a date without all its values, or a read error, gives
 // kRecordFileCut after the whole records before it were handed over.
 template <typename Take>
-int32_t ReadRecords(std::FILE* file, size_t recordSize, Take take);
+[[nodiscard]] int32_t ReadRecords(std::FILE* file, size_t recordSize, Take take);
 
 // ---- Implementation ---------------------------------------------------------
 
 size_t RecordChunkSize(size_t recordSize);
-int32_t FinishRecords(std::FILE* file, size_t leftOver);
+[[nodiscard]] int32_t FinishRecords(std::FILE* file, size_t leftOver);
 
 template <typename Take>
-int32_t ReadRecords(std::FILE* file, size_t recordSize, Take take) {
+[[nodiscard]] int32_t ReadRecords(std::FILE* file, size_t recordSize, Take take) {
   const size_t capacity = RecordChunkSize(recordSize);
   std::string chunk(capacity, '\0');
   unsigned char* bytes = reinterpret_cast<unsigned char*>(chunk.data());

@@ -99,7 +99,7 @@ void CDownloadRun::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
   market_->SetCancelFlag(cancel);
 }
 
-std::string CDownloadRun::LastDayText(std::uint32_t from) {
+std::string CDownloadRun::DayBeforeText(std::uint32_t from) {
   CDate day;
   if (day.FromNumber(from)) day = day.SubDays(1);
   return StringFormat("%u/%u/%u", day.year, day.month, day.day);
@@ -175,7 +175,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
     std::int32_t list_status = 0;
     codeList_ = BuildCodeList(list_status);
     if (list_status < 0) {
-      EnterIssue(progress, 1, progress.resumeIndex);
+      SavePosition(progress, kStageIssues, progress.resumeIndex);
       if (Cancelled(list_status, progress)) return false;
       progress.SetError(
           std::string("ダウンロード(銘柄一覧)に失敗したので処理を中断します。\n\n") +
@@ -184,13 +184,13 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
     }
     // Kept beside the position, so that another process can resume with
     // it. When it cannot be written, a resume starts the stage again.
-    if (KeepsPositionFile()) WriteCodeListFile(CodeListFilePath(), codeList_);
+    if (KeepsPositionFile()) (void)WriteCodeListFile(CodeListFilePath(), codeList_);
   }
   const std::vector<std::string>& codes = codeList_;
   SetStageList(codes);
   const std::int32_t count = static_cast<std::int32_t>(codes.size());
   std::int32_t first = 0;
-  if (!TakeFirstIndex(progress, count, first)) return false;
+  if (!BeginStage(progress, count, first)) return false;
   progress.total = count - first;
   if (first >= count) {
     progress.done = progress.total.load();
@@ -200,7 +200,7 @@ bool CDownloadRun::DownloadIssues(WorkerProgress& progress) {
   std::map<std::string, std::int32_t> seen;
   std::int32_t index = first;
   for (;;) {
-    EnterIssue(progress, 1, index);
+    SavePosition(progress, kStageIssues, index);
     if (progress.cancel) return false;
 
     CQuoteItems found;
@@ -314,12 +314,12 @@ bool CDownloadRun::DownloadSplits(WorkerProgress& progress) {
   const std::vector<std::string>& issues = IssueList();
   const std::int32_t count = static_cast<std::int32_t>(issues.size());
   std::int32_t first = 0;
-  if (!TakeFirstIndex(progress, count, first)) return false;
+  if (!BeginStage(progress, count, first)) return false;
   progress.total = count - first;
   if (first >= count) return true;
 
   for (std::int32_t i = first; i < count; ++i) {
-    EnterIssue(progress, 2, i);
+    SavePosition(progress, kStageSplits, i);
     if (progress.cancel) return false;
     const std::string& code = issues[i];
 
@@ -373,7 +373,7 @@ bool CDownloadRun::FetchIssueSpans(
     }
     progress.done = DaysFrom(FirstDate(), from) + doneBase;
     progress.SetStatus(StringFormat(statusFormat, code.c_str(), i + 1, count,
-                                    LastDayText(from).c_str()));
+                                    DayBeforeText(from).c_str()));
     // A source that did not move the date has nothing more to give.
     if (from <= asked) break;
   }
@@ -429,8 +429,14 @@ bool CDownloadRun::FetchPrices(WorkerProgress& progress, std::int32_t i,
   if (adjust) {
     // The source gave split-adjusted bars: they are put back to the
     // prices as traded, which is how chart files hold them.
+    // Without its splits the chart would be written with adjusted prices
+    // as traded ones: a split list that cannot be read stops the stage.
     CDivide splits;
-    splits.Load(std::make_unique<CDivideLoaderDB2>(code, ""));
+    if (!splits.Load(std::make_unique<CDivideLoaderDB2>(code, ""))) {
+      progress.SetError("株式分割データを読み込めなかったので処理を中断します\n\n" +
+                        DatabaseErrorText());
+      return false;
+    }
     splits.AdjustChart(chart, true, Today());
   }
   chart.FillGaps();
@@ -452,10 +458,10 @@ bool CDownloadRun::DownloadPrices(WorkerProgress& progress) {
   if (!EnsureIssueList(progress)) return false;
   const std::int32_t count = static_cast<std::int32_t>(IssueList().size());
   std::int32_t first = 0;
-  if (!TakeFirstIndex(progress, count, first)) return false;
+  if (!BeginStage(progress, count, first)) return false;
   // The position stays at the resumed issue while the earlier ones are
   // checked.
-  if (first > 0) EnterIssue(progress, 3, first);
+  if (first > 0) SavePosition(progress, kStagePrices, first);
   return PriceStage(progress, first);
 }
 
@@ -497,7 +503,7 @@ bool CDownloadRun::PriceStage(WorkerProgress& progress, std::int32_t first) {
   }
 
   for (std::int32_t i = first; i < count; ++i) {
-    EnterIssue(progress, 3, i);
+    SavePosition(progress, kStagePrices, i);
     if (!FetchPrices(progress, i, (i - first) * units, quick_map)) return false;
   }
 
@@ -569,7 +575,7 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
   const std::int32_t count = static_cast<std::int32_t>(issues.size());
   const std::int32_t units = DaysInPeriod();
   std::int32_t first = 0;
-  if (!TakeFirstIndex(progress, count, first)) return false;
+  if (!BeginStage(progress, count, first)) return false;
   progress.total = (count - first) * units;
 
   const std::string folder = MarginFolder();
@@ -582,7 +588,7 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
   // issue without margin balances, as an undisturbed run does, so the
   // resumed run writes the same "quickmg2.dat" byte for byte. Every code
   // is reloaded, as every code with entries goes into the map above.
-  if (first > 0) EnterIssue(progress, 4, first);
+  if (first > 0) SavePosition(progress, kStageMargin, first);
   for (std::int32_t j = 0; j < first; ++j) {
     const std::string& code = issues[j];
     std::string path;
@@ -600,7 +606,7 @@ bool CDownloadRun::DownloadMargins(WorkerProgress& progress) {
   }
 
   for (std::int32_t i = first; i < count; ++i) {
-    EnterIssue(progress, 4, i);
+    SavePosition(progress, kStageMargin, i);
     if (!FetchMargins(progress, i, (i - first) * units, quick_map)) return false;
   }
 

@@ -70,19 +70,19 @@ class CDownloadRun : public CSetupRun {
 
   // True when the code is all decimal digits and its value is below 1300 or
   // above 9999: such issues (the built-in ones) stay out of "quick2.dat".
-  static bool IsOutsideQuickRange(const std::string& code);
+  [[nodiscard]] static bool IsOutsideQuickRange(const std::string& code);
 
   // The fixed code list used when the listing gives nothing: "1300" to
   // "9999" in ascending order.
   static std::vector<std::string> FixedCodeList();
 
  protected:
-  bool DownloadIssues(WorkerProgress& progress) override;
-  bool DownloadSplits(WorkerProgress& progress) override;
-  bool DownloadPrices(WorkerProgress& progress) override;
-  bool CheckPriceFiles(WorkerProgress& progress) override;
-  bool DownloadMargins(WorkerProgress& progress) override;
-  bool LoadIssueList(WorkerProgress& progress) override;
+  [[nodiscard]] bool DownloadIssues(WorkerProgress& progress) override;
+  [[nodiscard]] bool DownloadSplits(WorkerProgress& progress) override;
+  [[nodiscard]] bool DownloadPrices(WorkerProgress& progress) override;
+  [[nodiscard]] bool CheckPriceFiles(WorkerProgress& progress) override;
+  [[nodiscard]] bool DownloadMargins(WorkerProgress& progress) override;
+  [[nodiscard]] bool LoadIssueList(WorkerProgress& progress) override;
   void SetArchivePreference(bool use_archive) override;
   void SetCancelFlag(const std::atomic<std::uint8_t>* cancel) override;
 
@@ -95,11 +95,11 @@ class CDownloadRun : public CSetupRun {
   // For a resumed stage 1: true when the code list it worked on is at hand
   // (kept in memory, or in the folder's code list file and matching the
   // position), and then in codeList_.
-  bool TakeKeptCodeList(const WorkerProgress& progress);
+  [[nodiscard]] bool TakeKeptCodeList(const WorkerProgress& progress);
   // True when `code` keeps the code rule; otherwise notes it as rejected.
-  bool Acceptable(const std::string& code);
+  [[nodiscard]] bool Acceptable(const std::string& code);
   // "%u/%u/%u" of the day before date number `from`.
-  static std::string LastDayText(std::uint32_t from);
+  static std::string DayBeforeText(std::uint32_t from);
   // The span loop of the price and margin stages for issue `i` of `count`:
   // calls `fetch(from)` from the first date on, which asks the source from
   // `from` up to today, keeps what it got and returns the source's status,
@@ -108,23 +108,23 @@ class CDownloadRun : public CSetupRun {
   // (`statusFormat`: code, position, count, last day fetched). False when
   // the stage is to stop: a cancel, or a failure, whose error text is then
   // set.
-  bool FetchIssueSpans(WorkerProgress& progress, const std::string& code, std::int32_t i,
+  [[nodiscard]] bool FetchIssueSpans(WorkerProgress& progress, const std::string& code, std::int32_t i,
                        std::int32_t count, std::int32_t doneBase, const char* statusFormat,
                        const std::function<std::int32_t(std::uint32_t& from)>& fetch);
   // Fetches issue `i` of the issue list whole, writes its chart or margin
   // file and puts it into the quick map. True also for an issue without
   // data (no file then); false when the stage is to stop.
-  bool FetchPrices(WorkerProgress& progress, std::int32_t i, std::int32_t doneBase,
+  [[nodiscard]] bool FetchPrices(WorkerProgress& progress, std::int32_t i, std::int32_t doneBase,
                    CChartTable& quick_map);
-  bool FetchMargins(WorkerProgress& progress, std::int32_t i, std::int32_t doneBase,
+  [[nodiscard]] bool FetchMargins(WorkerProgress& progress, std::int32_t i, std::int32_t doneBase,
                     CMarginTable& quick_map);
   // The price stage from issue `first` on: the issues before it are only
   // checked (their chart files read back, fetched again when gone), the
   // rest fetched; then "quick2.dat" from all of them.
-  bool PriceStage(WorkerProgress& progress, std::int32_t first);
+  [[nodiscard]] bool PriceStage(WorkerProgress& progress, std::int32_t first);
   // Sets the error of a chart or margin file that could not be written,
   // with its cause; always false.
-  static bool FileWriteFailed(WorkerProgress& progress);
+  [[nodiscard]] static bool FileWriteFailed(WorkerProgress& progress);
 
   std::unique_ptr<CWebMarket> market_;
   std::int32_t listPagePauseMs_ = 100;

@@ -32,7 +32,7 @@ class CFolderLock {
   // already holds is let go first.
   Result Lock(const std::string& folder);
   void Unlock();
-  bool Locked() const { return fd_ >= 0; }
+  [[nodiscard]] bool Locked() const { return fd_ >= 0; }
 
   // For kFailed: the system's text and the path, CP932.
   const std::string& Error() const { return error_; }

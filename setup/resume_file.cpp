@@ -11,10 +11,11 @@
 #include <sstream>
 #include <vector>
 
+#include "support/replace_file.h"
+
 namespace {
 
 constexpr char kHeader[] = "[TickoraSetupResume]";
-constexpr char kTempSuffix[] = ".tmp";
 // A position file is a few hundred bytes and a code list well under a
 // megabyte: anything larger is not one of ours.
 constexpr std::size_t kMaxFileBytes = 4 << 20;
@@ -34,42 +35,6 @@ bool ParseNumber(const std::string& text, std::uint32_t& value) {
 bool ParseDate(std::uint32_t number, CDate& date) {
   return number >= 19000101 && date.FromNumber(number) &&
          date.day <= CDate::DaysInMonth(date.month, date.year);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Writes `text` to "<path>.tmp", created anew, and renames it over `path`.
-// The temporary name is opened with O_EXCL and O_NOFOLLOW, so a file or a
-// link placed there is never written through: it is removed (a link
-// itself, not what it names) and the name created once more.
-//
-// No fsync: the file has to survive the process, not the machine. A
-// position lost with the machine leaves an older one, or a damaged one,
-// which the front ends report with the way on (--resume starts afresh).
-bool WriteAtomically(const std::string& path, const std::string& text) {
-  const std::string temp = path + kTempSuffix;
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = open(temp.c_str(), kFlags, 0644);
-  if (fd < 0 && errno == EEXIST && unlink(temp.c_str()) == 0) {
-    fd = open(temp.c_str(), kFlags, 0644);
-  }
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, text);
-  const bool closed = close(fd) == 0;
-  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  return true;
 }
 
 enum class ReadResult { kOk, kMissing, kFailed };
@@ -133,7 +98,7 @@ bool WriteResumeFile(const std::string& path, const CResumePosition& p) {
     auto [end, ec] = std::to_chars(number, number + sizeof number, values[i]);
     text += std::string(kKeys[i]) + "=" + std::string(number, end) + "\n";
   }
-  return WriteAtomically(path, text);
+  return ReplaceFileWith(path, text);
 }
 
 ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& position) {
@@ -170,7 +135,7 @@ ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& positi
     if (values[flag] > 1) return ResumeFileResult::kDamaged;
   }
   CResumePosition read;
-  if (values["stage"] < 1 || values["stage"] > 4 || values["index"] > INT32_MAX ||
+  if (values["stage"] < kStageIssues || values["stage"] > kStageMargin || values["index"] > INT32_MAX ||
       values["issues"] > INT32_MAX || values["hour"] > 23 || values["minute"] > 59 ||
       !ParseDate(values["first"], read.firstDate) ||
       !ParseDate(values["today"], read.reading.date) ||
@@ -178,8 +143,8 @@ ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& positi
     return ResumeFileResult::kDamaged;
   }
   // A stage the run's own choices leave out is never where it stopped.
-  if ((values["stage"] == 2 && values["splits"] == 0) ||
-      (values["stage"] == 4 && values["margin"] == 0)) {
+  if ((values["stage"] == kStageSplits && values["splits"] == 0) ||
+      (values["stage"] == kStageMargin && values["margin"] == 0)) {
     return ResumeFileResult::kDamaged;
   }
   read.stage = static_cast<std::int32_t>(values["stage"]);
@@ -209,7 +174,7 @@ bool WriteCodeListFile(const std::string& path, const std::vector<std::string>& 
     if (code.find('\n') != std::string::npos) return false;
     text += code + "\n";
   }
-  return WriteAtomically(path, text);
+  return ReplaceFileWith(path, text);
 }
 
 bool ReadCodeListFile(const std::string& path, std::vector<std::string>& codes) {
@@ -226,14 +191,7 @@ bool ReadCodeListFile(const std::string& path, std::vector<std::string>& codes) 
   return true;
 }
 
-void RemoveResumeLeftovers(const std::string& folder) {
-  for (const std::string& path : {ResumeFilePath(folder), ResumeCodesPath(folder)}) {
-    unlink((path + kTempSuffix).c_str());
-  }
-}
-
 void RemoveResumeFiles(const std::string& folder) {
-  RemoveResumeLeftovers(folder);
   unlink(ResumeFilePath(folder).c_str());
   unlink(ResumeCodesPath(folder).c_str());
 }

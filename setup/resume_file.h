@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "setup/run_options.h"
+#include "setup/worker_progress.h"
 #include "support/date.h"
 #include "web/local_clock.h"
 
@@ -27,7 +28,7 @@
 struct CResumePosition {
   static constexpr std::int32_t kVersion = 2;
 
-  std::int32_t stage = 0;        // 1 to 4
+  std::int32_t stage = 0;        // a SetupStage, kStageIssues to kStageMargin
   std::int32_t resumeIndex = 0;  // 0 or more
   CRunChoices choices;           // databaseFolder is not stored
   CDate firstDate;
@@ -46,7 +47,7 @@ std::string ResumeCodesPath(const std::string& folder);
 
 // Writes the position atomically; false when it could not be written (the
 // old file, if any, is then left as it was).
-bool WriteResumeFile(const std::string& path, const CResumePosition& position);
+[[nodiscard]] bool WriteResumeFile(const std::string& path, const CResumePosition& position);
 
 enum class ResumeFileResult { kOk, kMissing, kOtherVersion, kDamaged };
 
@@ -58,18 +59,16 @@ enum class ResumeFileResult { kOk, kMissing, kOtherVersion, kDamaged };
 ResumeFileResult ReadResumeFile(const std::string& path,
                                 CResumePosition& position);
 
-// The code list file: one code a line, written atomically like the
-// position. Reading gives false for a missing or unreadable file.
-bool WriteCodeListFile(const std::string& path, const std::vector<std::string>& codes);
-bool ReadCodeListFile(const std::string& path, std::vector<std::string>& codes);
+// The code list file: one code a line, written like the position (the
+// position file and the code list replace their files as CReplaceFile does). Reading gives false for a missing or unreadable file.
+[[nodiscard]] bool WriteCodeListFile(const std::string& path, const std::vector<std::string>& codes);
+[[nodiscard]] bool ReadCodeListFile(const std::string& path, std::vector<std::string>& codes);
 
-// Removes the position, the code list and the temporary files a killed
-// writer left beside them. Links are removed, never followed.
+// Removes the position and the code list. Links are removed, never
+// followed.
 void RemoveResumeFiles(const std::string& folder);
-// Removes only the temporary files left beside them.
-void RemoveResumeLeftovers(const std::string& folder);
 
 // FNV-1a over the codes, each followed by a line feed.
-std::uint32_t HashIssueList(const std::vector<std::string>& codes);
+[[nodiscard]] std::uint32_t HashIssueList(const std::vector<std::string>& codes);
 
 #endif  // TICKORA_SETUP_RESUME_FILE_H_

@@ -3,11 +3,12 @@
 
 #include <string>
 
-// CRunOptions is how a setup run reads the user's choices. The wizard
-// answers from its controls (they are disabled for the whole run, so the
-// answers cannot change under it); the command-line front end and the tests
-// answer from a CRunChoices snapshot. The run asks again each time it needs
-// a choice, so an implementation must answer from any thread.
+// CRunOptions is how a setup run reads the user's choices. Every front end
+// answers from a snapshot taken before the run starts, so the answers
+// cannot change under it: the wizard takes its snapshot from the pages'
+// controls when the summary page is shown, the command-line front end and
+// the tests fill a CRunChoices. The run asks again each time it needs a
+// choice, so an implementation must answer from any thread.
 class CRunOptions {
  public:
   // The items of the issue-category tree.
@@ -17,11 +18,11 @@ class CRunOptions {
 
   // The folder that holds "stock.mdb", "daily" and "margin".
   virtual std::string DatabaseFolder() const = 0;
-  virtual bool IsMarketChecked(MarketItem item) const = 0;
-  virtual bool SplitsChosen() const = 0;
-  virtual bool MarginChosen() const = 0;
+  [[nodiscard]] virtual bool IsMarketChecked(MarketItem item) const = 0;
+  [[nodiscard]] virtual bool SplitsChosen() const = 0;
+  [[nodiscard]] virtual bool MarginChosen() const = 0;
   // Prefer the bulk archive over reading web pages.
-  virtual bool UseArchive() const = 0;
+  [[nodiscard]] virtual bool UseArchive() const = 0;
 };
 
 // A plain snapshot of the choices. Every market item is checked by default,
@@ -40,10 +41,10 @@ class CRunChoices : public CRunOptions {
   bool useArchive = true;
 
   std::string DatabaseFolder() const override { return databaseFolder; }
-  bool IsMarketChecked(MarketItem item) const override;
-  bool SplitsChosen() const override { return splits; }
-  bool MarginChosen() const override { return margin; }
-  bool UseArchive() const override { return useArchive; }
+  [[nodiscard]] bool IsMarketChecked(MarketItem item) const override;
+  [[nodiscard]] bool SplitsChosen() const override { return splits; }
+  [[nodiscard]] bool MarginChosen() const override { return margin; }
+  [[nodiscard]] bool UseArchive() const override { return useArchive; }
 };
 
 #endif  // TICKORA_SETUP_RUN_OPTIONS_H_

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "series/replace_file.h"
+#include "support/replace_file.h"
 #include "setup/resume_file.h"
 #include "support/app_paths.h"
 #include "support/cp932.h"
@@ -42,7 +42,7 @@ std::int32_t CSetupRun::DaysInPeriod() const {
   return Today().DaysBetween(firstDate_) + 1;
 }
 
-std::int32_t CSetupRun::TakeFirstIndex(WorkerProgress& progress) {
+std::int32_t CSetupRun::BeginStage(WorkerProgress& progress) {
   if (progress.resume == 1) {
     progress.resume = 0;
     return progress.resumeIndex;
@@ -50,10 +50,10 @@ std::int32_t CSetupRun::TakeFirstIndex(WorkerProgress& progress) {
   return 0;
 }
 
-bool CSetupRun::TakeFirstIndex(WorkerProgress& progress, std::int32_t count,
+bool CSetupRun::BeginStage(WorkerProgress& progress, std::int32_t count,
                                std::int32_t& first) {
   const bool resumed = progress.resume == 1;
-  first = TakeFirstIndex(progress);
+  first = BeginStage(progress);
   if (!resumed || first == 0 || first < count) return true;
   // Every position a run writes names an item of its stage's list, so one
   // at or past the end was not written by a run: taking it as "the stage
@@ -124,7 +124,7 @@ bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
 
 bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason) {
   const std::int32_t index = position.resumeIndex;
-  if (position.stage == 1) {
+  if (position.stage == kStageIssues) {
     // Stage 1 continues through its kept code list; without one (or with
     // one that is not the list of the position) it starts again at its
     // first code, which stores every issue again and loses nothing.
@@ -167,13 +167,14 @@ bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason
 
 std::string CSetupRun::DatabaseErrorText() const {
   std::string text;
-  if (database_ != nullptr) database_->GetError(&text);
+  // The native code is in the text already.
+  if (database_ != nullptr) (void)database_->GetError(&text);
   // The engine's text says what failed ("database or disk is full",
   // "attempt to write a readonly database"); the path says where.
   return text + "\n" + Cp932FromUtf8(DatabaseFilePath());
 }
 
-void CSetupRun::EnterIssue(WorkerProgress& progress, std::int32_t stage,
+void CSetupRun::SavePosition(WorkerProgress& progress, std::int32_t stage,
                            std::int32_t index) {
   progress.stage = stage;
   progress.resumeIndex = index;
@@ -254,7 +255,10 @@ void CSetupRun::WriteSettings() {
   CSettingsFile& settings = CSettingsFile::Instance();
   if (!settings.Load(path)) return;
   settings.Section("Config")["IncludeMarkets"] = CValue(BuildIncludeMarkets());
-  settings.Save();
+  // A settings file that cannot be written keeps its old markets: the
+  // charting application still opens the folder, whose data is complete,
+  // so the run does not fail for it.
+  (void)settings.Save();
 }
 
 void CSetupRun::PostUsageLog(const std::string& event) {
@@ -298,13 +302,13 @@ bool CSetupRun::InitDatabase(WorkerProgress& progress) {
 }
 
 void CSetupRun::RemoveLeftovers() {
-  // Chart, margin and quick files are written under a temporary name and
-  // renamed; a run killed in between leaves the temporary file behind, and
+  // Chart, margin, quick and position files are written under a temporary
+  // name and renamed; a run killed in between leaves the temporary file behind, and
   // the archive client's private folder (up to the size of the unpacked
   // archive) in the temporary directory.
   RemoveLeftReplacements(DailyFolder());
   RemoveLeftReplacements(MarginFolder());
-  RemoveResumeLeftovers(DatabaseFolder());
+  RemoveLeftReplacements(DatabaseFolder());
   CWebArchive::RemoveStaleFolders();
 }
 
@@ -314,7 +318,7 @@ void CSetupRun::Run(WorkerProgress& progress) {
   // was in, whose position stays for a resume. A run that had finished
   // stays finished.
   const auto fail = [&progress](const std::string& what) {
-    if (progress.stage == 5) return;
+    if (progress.stage == kStageFinished) return;
     progress.SetError("予期しないエラーが発生したので処理を中断します。\n\n" +
                       Cp932FromUtf8(what));
   };
@@ -332,7 +336,7 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
   // database could not be made) has nothing to continue: the gates would
   // open for no stage and the database may be missing or half built. Such
   // a resume is run as a fresh run.
-  if (progress.resume == 1 && progress.stage == 0) {
+  if (progress.resume == 1 && progress.stage == kStageNone) {
     progress.resume = 0;
     progress.resumeIndex = 0;
   }
@@ -363,23 +367,23 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
 
   // Each gate reads the resume flag afresh: the first stage that runs
   // clears it, and from then on every later gate is open.
-  auto gate_open = [&progress](std::int32_t stage) {
+  auto stage_runs = [&progress](std::int32_t stage) {
     return progress.resume == 0 || progress.stage == stage;
   };
-  if (gate_open(1) && !DownloadIssues(progress)) return;
-  if (gate_open(2) && options_->SplitsChosen() && !DownloadSplits(progress)) {
+  if (stage_runs(kStageIssues) && !DownloadIssues(progress)) return;
+  if (stage_runs(kStageSplits) && options_->SplitsChosen() && !DownloadSplits(progress)) {
     return;
   }
-  if (gate_open(3) && !DownloadPrices(progress)) return;
+  if (stage_runs(kStagePrices) && !DownloadPrices(progress)) return;
   // Resumed in the margin stage: the price stage's files are not taken on
   // trust, as the daily folder may have been lost since.
-  if (progress.resume == 1 && progress.stage > 3 && !CheckPriceFiles(progress)) return;
-  if (gate_open(4) && options_->MarginChosen() && !DownloadMargins(progress)) {
+  if (progress.resume == 1 && progress.stage > kStagePrices && !CheckPriceFiles(progress)) return;
+  if (stage_runs(kStageMargin) && options_->MarginChosen() && !DownloadMargins(progress)) {
     return;
   }
 
   WriteSettings();
   if (keepPosition_) RemoveResumeFiles(DatabaseFolder());
-  progress.stage = 5;
+  progress.stage = kStageFinished;
   PostUsageLog("SetupComplete");
 }

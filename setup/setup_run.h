@@ -32,7 +32,7 @@
 // command-line front end) keeps one CSetupRun for as long as runs may be
 // resumed, and calls Run again with the same progress record to resume.
 //
-// Resume: every stage takes its first index with TakeFirstIndex. When the
+// Resume: every stage takes its first index with BeginStage. When the
 // record's resume flag is set, the first stage that runs starts at
 // resumeIndex and clears the flag, which opens the gates of every later
 // stage. So a resumed run skips the stages before the interrupted one,
@@ -70,7 +70,7 @@ class CSetupRun {
   // Creates the database folder, then its "daily" and "margin" folders,
   // each only when it is not already a directory. False at the first one
   // that cannot be made; folders made by this call are then removed again.
-  bool CreateFolders();
+  [[nodiscard]] bool CreateFolders();
 
   // The markets text for the settings key "IncludeMarkets": "東証" when ETF
   // or REIT is checked, then each checked Tokyo segment, joined with ";".
@@ -90,7 +90,7 @@ class CSetupRun {
 
   // Issues with a missing trading day that the quick price file accepts.
   void SetGapTolerance(std::int32_t tolerance) { gapTolerance_ = tolerance; }
-  std::int32_t GapTolerance() const { return gapTolerance_; }
+  [[nodiscard]] std::int32_t GapTolerance() const { return gapTolerance_; }
 
   // The run's database: the process-wide CDBStock3, taken by InitDatabase;
   // null before the first run.
@@ -103,15 +103,15 @@ class CSetupRun {
 
   // The first issue index of a stage: resumeIndex when the record's resume
   // flag is set (the flag is then cleared), else 0.
-  static std::int32_t TakeFirstIndex(WorkerProgress& progress);
+  [[nodiscard]] static std::int32_t BeginStage(WorkerProgress& progress);
   // The same for a stage over `count` items, into `first`. False, with the
   // error set, when a resumed index lies outside the list (only index 0 of
   // an empty one is inside): such a position was not written by a run.
-  static bool TakeFirstIndex(WorkerProgress& progress, std::int32_t count,
-                             std::int32_t& first);
+  [[nodiscard]] static bool BeginStage(WorkerProgress& progress,
+                                       std::int32_t count, std::int32_t& first);
 
   void KeepPositionFile(bool keep) { keepPosition_ = keep; }
-  bool KeepsPositionFile() const { return keepPosition_; }
+  [[nodiscard]] bool KeepsPositionFile() const { return keepPosition_; }
   std::string PositionFilePath() const;
   std::string CodeListFilePath() const;
 
@@ -128,11 +128,11 @@ class CSetupRun {
   // list differs from the one the interrupted run worked on. Opens the
   // database and loads the issue list (which the run then uses); stage 1
   // looks at its kept code list only.
-  bool CheckResume(const CResumePosition& position, std::string& reason);
+  [[nodiscard]] bool CheckResume(const CResumePosition& position, std::string& reason);
 
   // Calendar days from the first date to today, plus one: the work units of
   // one issue in the price and margin stages.
-  std::int32_t DaysInPeriod() const;
+  [[nodiscard]] std::int32_t DaysInPeriod() const;
 
  protected:
   const CRunOptions& options() const { return *options_; }
@@ -144,22 +144,22 @@ class CSetupRun {
   // A fresh run (resume 0) deletes any earlier "stock.mdb" and builds a new
   // one with the four tables and the built-in issues; a resumed run only
   // reconnects to the database the interrupted run left behind.
-  virtual bool InitDatabase(WorkerProgress& progress);
-  virtual bool DownloadIssues(WorkerProgress& progress) = 0;
-  virtual bool DownloadSplits(WorkerProgress& progress) = 0;
-  virtual bool DownloadPrices(WorkerProgress& progress) = 0;
-  virtual bool DownloadMargins(WorkerProgress& progress) = 0;
+  [[nodiscard]] virtual bool InitDatabase(WorkerProgress& progress);
+  [[nodiscard]] virtual bool DownloadIssues(WorkerProgress& progress) = 0;
+  [[nodiscard]] virtual bool DownloadSplits(WorkerProgress& progress) = 0;
+  [[nodiscard]] virtual bool DownloadPrices(WorkerProgress& progress) = 0;
+  [[nodiscard]] virtual bool DownloadMargins(WorkerProgress& progress) = 0;
   // For a run resumed after the price stage: checks the chart file of
   // every issue, fetches again those that are gone or do not read, and
   // writes "quick2.dat" anew, so that a daily folder lost since the
   // interruption does not end in a folder without charts. Leaves the
   // record's stage, index and resume flag as they are.
-  virtual bool CheckPriceFiles(WorkerProgress& /*progress*/) { return true; }
+  [[nodiscard]] virtual bool CheckPriceFiles(WorkerProgress& /*progress*/) { return true; }
   // Fills the issue list from the database for the checked kinds.
-  virtual bool LoadIssueList(WorkerProgress& progress) = 0;
+  [[nodiscard]] virtual bool LoadIssueList(WorkerProgress& progress) = 0;
   // Loads the issue list when it is empty; stages 2 to 4 start with it.
   // A failed load leaves the list empty.
-  bool EnsureIssueList(WorkerProgress& progress);
+  [[nodiscard]] bool EnsureIssueList(WorkerProgress& progress);
 
   // The list the running stage works on, whose count and hash go into the
   // position file: stage 1 names its code list, stages 2 to 4 the issue
@@ -168,7 +168,7 @@ class CSetupRun {
   // The list count and hash a continued run expects for its stage (see
   // ContinueFrom); false when there is none. Taken once: the expectation is
   // cleared.
-  bool TakeExpectedList(std::int32_t& count, std::uint32_t& hash);
+  [[nodiscard]] bool TakeExpectedList(std::int32_t& count, std::uint32_t& hash);
 
   // The database's last error in the form "SQLSTATE(native)message",
   // followed by the database file's path.
@@ -176,8 +176,8 @@ class CSetupRun {
 
   // Sets the record's stage and resumeIndex as a stage starts on an issue,
   // and keeps the position file up to date when there is one.
-  void EnterIssue(WorkerProgress& progress, std::int32_t stage,
-                  std::int32_t index);
+  void SavePosition(WorkerProgress& progress, std::int32_t stage,
+                    std::int32_t index);
 
   // Removes what an earlier run of any process left behind that no run
   // needs: temporary files in the folders, and the archive client's private
@@ -199,7 +199,7 @@ class CSetupRun {
   void RunSteps(WorkerProgress& progress);
   void WriteSettings();
   // Whether the loaded issue list is the one a continued run expects.
-  bool IssueListAsExpected();
+  [[nodiscard]] bool IssueListAsExpected();
 
   const CRunOptions* options_;
   CDBStock3* database_ = nullptr;

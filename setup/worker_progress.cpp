@@ -24,7 +24,7 @@ void WorkerProgress::ResetForFreshRun() {
   SetError(std::string());
   total = 100;
   done = 0;
-  stage = 0;
+  stage = kStageNone;
   resumeIndex = 0;
   cancel = 0;
   resume = 0;

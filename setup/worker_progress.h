@@ -6,6 +6,17 @@
 #include <mutex>
 #include <string>
 
+// The stages of a setup run in their order, by the numbers that the
+// progress record and the position file keep.
+enum SetupStage : std::int32_t {
+  kStageNone = 0,  // no stage begun yet
+  kStageIssues = 1,
+  kStageSplits = 2,
+  kStagePrices = 3,
+  kStageMargin = 4,
+  kStageFinished = 5,  // every stage done
+};
+
 // WorkerProgress is the one record that the worker thread of a setup run and
 // the progress display share. The worker writes the numbers and the two
 // texts; the display writes `cancel` at any time and everything else only
@@ -13,9 +24,8 @@
 // whole (possibly one tick old). The two texts sit behind a mutex and are
 // handed out as copies, so a reader never sees one half rewritten.
 //
-// Stages: 0 none yet, 1 issue data, 2 splits, 3 prices, 4 margin balances,
-// 5 all finished. `resumeIndex` is the index, in the running stage's issue
-// list, of the issue being worked on.
+// `stage` holds a SetupStage. `resumeIndex` is the index, in the running
+// stage's issue list, of the issue being worked on.
 class WorkerProgress {
  public:
   WorkerProgress() = default;

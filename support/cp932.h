@@ -34,7 +34,7 @@ class CCp932FromUtf8 {
 
 // True when the byte is the first byte of a two-byte CP932 character
 // (0x81-0x9F, 0xE0-0xFC).
-bool IsCp932LeadByte(unsigned char byte);
+[[nodiscard]] bool IsCp932LeadByte(unsigned char byte);
 
 // Converts CP932 text to the charset of the current locale (as set by
 // setlocale; UTF-8 when the locale names no charset or cannot convert)

@@ -5,11 +5,11 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
+
+#include "support/replace_file.h"
 
 namespace {
 
@@ -163,70 +163,6 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-// The file a replacement stands in for: the path itself or, when the path
-// is a symbolic link, the file it finally points to, so that the link
-// survives.
-std::string SaveTarget(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = realpath(path.c_str(), nullptr)) {
-      std::string target(real);
-      std::free(real);
-      return target;
-    }
-  }
-  return path;
-}
-
-// Creates a new, empty file beside `target` and returns its descriptor, or
-// -1. The name carries the process id and a counter, so concurrent saves do
-// not meet; a name left over by a crashed process is stepped over.
-int CreateTempBeside(const std::string& target, std::string* temp) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *temp = target + ".tmp." + std::to_string(getpid()) + "." +
-            std::to_string(counter++);
-    int fd = open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-enum class Replaced { kDone, kFailed, kNotPossible };
-
-// Writes `text` to a new file beside `target` and moves it over `target`:
-// a crash leaves the old file or the new one, never a half-written one.
-// `old` describes the file being replaced, or is null for a new file; the
-// new file gets its permission bits and group. kNotPossible when the new
-// file cannot be made as the old one was (no room for it in the folder, a
-// group that cannot be given); nothing is left behind then.
-Replaced ReplaceWith(const std::string& target, const std::string& text,
-                     const struct stat* old) {
-  std::string temp;
-  const int fd = CreateTempBeside(target, &temp);
-  if (fd < 0) return Replaced::kNotPossible;
-  bool same = true;
-  if (old != nullptr) {
-    same = fchmod(fd, old->st_mode & 07777) == 0;
-    struct stat made;
-    if (same && fstat(fd, &made) == 0 && made.st_gid != old->st_gid) {
-      same = fchown(fd, static_cast<uid_t>(-1), old->st_gid) == 0;
-    }
-  }
-  if (!same) {
-    close(fd);
-    unlink(temp.c_str());
-    return Replaced::kNotPossible;
-  }
-  bool ok = WriteAll(fd, text);
-  // The bytes reach the disk before the rename makes them the file.
-  ok = ok && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) unlink(temp.c_str());
-  return ok ? Replaced::kDone : Replaced::kFailed;
-}
-
 // True when replacing the open file `fd`, described by `st`, with a new
 // file under the same name would change nothing but its content: it has no
 // other name (a hard link would keep the old content), it belongs to the
@@ -270,7 +206,7 @@ bool CCsvFile::Save() {
   if (fd < 0) {
     // No file yet (a dangling link makes its target): nothing to keep.
     if (errno != ENOENT) return false;
-    return ReplaceWith(SaveTarget(path_), text, nullptr) == Replaced::kDone;
+    return ReplaceFileWith(path_, text, CReplaceFile::kSync);
   }
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -281,15 +217,16 @@ bool CCsvFile::Save() {
   // but only where that changes nothing else about it; otherwise, and when
   // its folder takes no new file, the file itself is written.
   if (ReplacingChangesNothingElse(fd, st)) {
-    const std::string target = SaveTarget(path_);
+    CReplaceFile out;
     struct stat named;
-    if (stat(target.c_str(), &named) == 0 && named.st_ino == st.st_ino &&
+    // The name still leads to the file opened above, and the new file
+    // could be given its permission bits and group.
+    if (out.Open(path_, CReplaceFile::kSync) && out.Replacing() && out.KeptAttributes() &&
+        stat(out.Target().c_str(), &named) == 0 && named.st_ino == st.st_ino &&
         named.st_dev == st.st_dev) {
-      const Replaced replaced = ReplaceWith(target, text, &st);
-      if (replaced != Replaced::kNotPossible) {
-        close(fd);
-        return replaced == Replaced::kDone;
-      }
+      close(fd);
+      return std::fwrite(text.data(), 1, text.size(), out.File()) == text.size() &&
+             out.Commit();
     }
   }
   bool ok = WriteAll(fd, text);

@@ -36,10 +36,10 @@ class CCsvFile {
   // Clears the rows and reads the file at `path`. False when the path cannot
   // be opened or read (the rows are then empty and the stored path stays as
   // it was); true otherwise, with the path stored.
-  bool Load(const std::string& path);
+  [[nodiscard]] bool Load(const std::string& path);
 
   // Stores `path` as the document's path, then saves to it.
-  bool Save(const std::string& path);
+  [[nodiscard]] bool Save(const std::string& path);
   // Writes every row to the file at the stored path. The file may belong
   // to another program as much as to this one, so its own permissions
   // decide: a file that cannot be opened for writing is refused and left as
@@ -54,7 +54,7 @@ class CCsvFile {
   // created. False when there is no stored path, the path names something
   // other than a regular file (a folder, a device), or the file cannot be
   // opened, written or moved into place.
-  bool Save();
+  [[nodiscard]] bool Save();
 
   Rows& GetRows() { return rows_; }
   const Rows& GetRows() const { return rows_; }

@@ -50,7 +50,7 @@ class CDate {
   // Sets the date from a date number whose month is 1-12 and day 1-31 (any
   // year) and returns true. 0 sets the empty date and returns false; any
   // other number leaves the date unchanged and returns false.
-  bool FromNumber(uint32_t number);
+  [[nodiscard]] bool FromNumber(uint32_t number);
 
   // Reads a date from byte text (CP932). Accepted, after up to 254 leading
   // blanks and within the next 255 bytes:
@@ -63,8 +63,8 @@ class CDate {
   // fit in 32 bits, is refused. On false the date is unchanged. Any bytes
   // are safe; the const char* form reads no further than needed and takes
   // nullptr as "not a date".
-  bool Parse(const std::string& text);
-  bool Parse(const char* text);
+  [[nodiscard]] bool Parse(const std::string& text);
+  [[nodiscard]] bool Parse(const char* text);
 
   // Today's local date.
   static CDate Today();
@@ -73,7 +73,7 @@ class CDate {
   // the instant cannot be converted.
   static CDate FromTime(std::time_t seconds);
 
-  uint32_t ToNumber() const { return year * 10000u + month * 100u + day; }
+  [[nodiscard]] uint32_t ToNumber() const { return year * 10000u + month * 100u + day; }
 
   // Text forms, for 2024/3/5:
   //   0 "2024/3/5"        1 "24/3"       2 "2024/3/5(火)"
@@ -106,52 +106,52 @@ class CDate {
   void SubDaysInPlace(int32_t n) { *this = SubDays(n); }
 
   // This date minus `other` in days: negative when this date is earlier.
-  int32_t DaysBetween(const CDate& other) const;
+  [[nodiscard]] int32_t DaysBetween(const CDate& other) const;
 
   // 0 for 1 January; days past the end of a month count on, so for a year
   // from 1 this equals DaysBetween(CDate(year, 1, 1)). -1 when the month is
   // out of 1-12.
-  int32_t DayOfYear() const;
+  [[nodiscard]] int32_t DayOfYear() const;
 
   // 0 (Sunday) to 6 (Saturday); -1 when the month is out of 1-12 or the day
   // out of 1-31.
-  int Weekday() const;
+  [[nodiscard]] int Weekday() const;
 
   // 28-31; 0 for a month out of 1-12.
-  static uint32_t DaysInMonth(uint32_t month, uint32_t year);
+  [[nodiscard]] static uint32_t DaysInMonth(uint32_t month, uint32_t year);
 
   // Divisible by 4 and not by 100, or divisible by 400.
-  static bool IsLeapYear(uint32_t year);
-  bool IsLeapYear() const { return IsLeapYear(year); }
+  [[nodiscard]] static bool IsLeapYear(uint32_t year);
+  [[nodiscard]] bool IsLeapYear() const { return IsLeapYear(year); }
 
   // Adds n months to year and month; the day stays as it is, even when the
   // new month is shorter. A result before year 1 leaves the date unchanged.
   void AddMonths(int32_t n);
 
   // (this year - other year) * 12 + (this month - other month).
-  int32_t MonthsBetween(const CDate& other) const;
+  [[nodiscard]] int32_t MonthsBetween(const CDate& other) const;
 
   // The real date this one stands for (see "Impossible dates" above).
   CDate Normalized() const;
 
   // ---- Trading calendar -------------------------------------------------
 
-  bool IsHoliday() const;          // a national holiday
-  bool IsSaturdayClosed() const;   // a Saturday on which the market was closed
-  bool IsBusinessDay() const;      // a trading day
-  bool IsWeekend() const;          // Saturday or Sunday
-  bool IsBusinessFriday() const;   // a Friday that is a trading day
+  [[nodiscard]] bool IsHoliday() const;          // a national holiday
+  [[nodiscard]] bool IsSaturdayClosed() const;   // a Saturday on which the market was closed
+  [[nodiscard]] bool IsBusinessDay() const;      // a trading day
+  [[nodiscard]] bool IsWeekend() const;          // Saturday or Sunday
+  [[nodiscard]] bool IsBusinessFriday() const;   // a Friday that is a trading day
 
   // True when this is the first trading day of its month.
-  bool IsFirstBusinessDayOfMonth() const;
+  [[nodiscard]] bool IsFirstBusinessDayOfMonth() const;
 
   // The day of the month of the last trading day of this date's month.
-  uint32_t LastBusinessDayOfMonth() const;
+  [[nodiscard]] uint32_t LastBusinessDayOfMonth() const;
 
   // For March, June, September and December: the day of the month of the
   // trading day before the second Friday. 0 for other months.
-  uint32_t FuturesLastTradingDay() const;
-  bool IsFuturesLastTradingDay() const;
+  [[nodiscard]] uint32_t FuturesLastTradingDay() const;
+  [[nodiscard]] bool IsFuturesLastTradingDay() const;
 
   // Move at least one day, to the next or previous trading day.
   void NextBusinessDay();
@@ -163,8 +163,8 @@ class CDate {
 
   // Move at least one day to the previous or next date with weekday w.
   // A w outside 0-6 leaves the date unchanged and gives false.
-  bool PrevDayOfWeek(int w);
-  bool NextDayOfWeek(int w);
+  [[nodiscard]] bool PrevDayOfWeek(int w);
+  [[nodiscard]] bool NextDayOfWeek(int w);
 
   // Moves at least one day forward to the next Friday that is a trading day.
   void NextBusinessFriday();
@@ -187,7 +187,7 @@ class CDate {
   // The trading days met when stepping from `other` to this date one day at
   // a time, not counting `other` itself: positive when this date is later,
   // negative when earlier, 0 when both are the same day.
-  int32_t BusinessDaysBetween(const CDate& other) const;
+  [[nodiscard]] int32_t BusinessDaysBetween(const CDate& other) const;
 
   // ---- Comparison by date number ----------------------------------------
 
@@ -199,7 +199,7 @@ class CDate {
   }
 
  private:
-  bool ParseBytes(const char* text, std::size_t length);
+  [[nodiscard]] bool ParseBytes(const char* text, std::size_t length);
 };
 
 #endif  // TICKORA_SUPPORT_DATE_H_

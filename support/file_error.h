@@ -20,7 +20,7 @@ void NoteFileError(int error_number, const std::string& path);
 void ClearFileError();
 
 // The errno value noted last on this thread; 0 when none.
-int LastFileErrorNumber();
+[[nodiscard]] int LastFileErrorNumber();
 
 // "<the system's text> (<path>)" in CP932, the system's text in the
 // user's language (the process locale's messages); empty when nothing was

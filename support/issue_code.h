@@ -13,6 +13,6 @@
 // control character, a code of another script - is refused.
 inline constexpr std::size_t kMaxIssueCodeBytes = 12;
 
-bool IsAcceptableIssueCode(const std::string& code);
+[[nodiscard]] bool IsAcceptableIssueCode(const std::string& code);
 
 #endif  // TICKORA_SUPPORT_ISSUE_CODE_H_

@@ -36,14 +36,14 @@ class CSettingsFile {
   // Empties both maps and reads the file at `path`. A section or list name
   // that occurs again replaces the earlier one whole; a key that occurs
   // again in a section replaces the earlier value.
-  bool Load(const std::string& path);
+  [[nodiscard]] bool Load(const std::string& path);
 
   // Rebuilds the document from the maps and writes it: every key/value
   // section in name order (header, one row per key in key order, an empty
   // row), then every list in name order (header, its rows, an empty row).
   // Without a path the file of the last successful Load is written.
-  bool Save(const std::string& path);
-  bool Save();
+  [[nodiscard]] bool Save(const std::string& path);
+  [[nodiscard]] bool Save();
 
   // The keys of section `name`, created empty when there is none.
   Keys& Section(const std::string& name);

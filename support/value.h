@@ -20,9 +20,9 @@ class CValue {
   explicit CValue(double number);
   explicit CValue(int number) : CValue(static_cast<double>(number)) {}
 
-  bool IsNull() const { return is_null_; }
-  bool IsText() const { return !is_null_ && is_text_; }
-  bool IsNumber() const { return !is_null_ && !is_text_; }
+  [[nodiscard]] bool IsNull() const { return is_null_; }
+  [[nodiscard]] bool IsText() const { return !is_null_ && is_text_; }
+  [[nodiscard]] bool IsNumber() const { return !is_null_ && !is_text_; }
   // The stored members as they are; meaningful only in the matching state.
   const std::string& Text() const { return text_; }
   double Number() const { return number_; }

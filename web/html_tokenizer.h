@@ -43,24 +43,24 @@ class CHtmlTokenizer {
 
   // Closes any earlier handle, opens `buffer` for reading and starts
   // between tokens. True when the buffer gave a read handle.
-  bool Open(CBuffer& buffer);
+  [[nodiscard]] bool Open(CBuffer& buffer);
   void Close();
 
   // Reads until one token is complete and delivers it. False at the end of
   // the input when nothing remains (text gathered since the last token is
   // then dropped), and on every later call.
-  bool Next(int32_t& kind, std::string& text);
+  [[nodiscard]] bool Next(int32_t& kind, std::string& text);
 
  private:
   // The next byte after the preparation above (0-255; tab as blank, line
   // ends skipped), or -1 at the end.
-  int32_t Read();
+  [[nodiscard]] int32_t Read();
   // The next byte of the buffer as 0-255, or -1 at its end (or at a byte
   // 0xFF), with no preparation.
-  int32_t Fetch();
+  [[nodiscard]] int32_t Fetch();
   // True when no byte is left, answered alike for every kind of buffer: a
   // byte is read ahead into pending_ when none is there.
-  bool AtEnd();
+  [[nodiscard]] bool AtEnd();
 
   CBuffer* buffer_ = nullptr;
   CBuffer::Handle handle_ = nullptr;

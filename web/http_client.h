@@ -12,7 +12,8 @@
 
 // CHttpClient performs one HTTP or HTTPS exchange (GET, or POST of a form)
 // on libcurl and streams the body of a 200 answer into a CBuffer: a
-// CBufferFile for archive files, a CBufferString for pages. It follows
+// CInflateBuffer for archive files (unpacked as the bytes arrive), a
+// CBufferString for pages. It follows
 // redirections itself (301, 302, 303 and 307, at most kMaxRedirects hops,
 // each with the same verb, body and headers), retries transient failures,
 // and reports every outcome as one signed result code (below).
@@ -124,36 +125,36 @@ class CHttpClient {
   // order; a line without a proper name, or whose name is already present,
   // gives kErrorHeader. The path and query go out exactly as written.
   // Returns the result code of the last attempt.
-  int32_t Get(const std::string& url, CBuffer& buffer,
+  [[nodiscard]] int32_t Get(const std::string& url, CBuffer& buffer,
               const std::vector<std::string>& headers = {});
 
   // POST of the form `params` ("application/x-www-form-urlencoded") to
   // `url`, the answer into `buffer`; otherwise as Get.
-  int32_t Post(const std::string& url, const std::vector<std::string>& headers,
+  [[nodiscard]] int32_t Post(const std::string& url, const std::vector<std::string>& headers,
                const CCGIParams& params, CBuffer& buffer);
 
   // Attempts in all for a transient failure; a value below 1 means 1.
   void SetAttempts(int32_t attempts) { attempts_ = attempts; }
-  int32_t Attempts() const { return attempts_; }
+  [[nodiscard]] int32_t Attempts() const { return attempts_; }
   // The pause after every transient failure, the last one included.
   void SetRetryPause(uint32_t milliseconds) { retryPauseMs_ = milliseconds; }
-  uint32_t RetryPause() const { return retryPauseMs_; }
+  [[nodiscard]] uint32_t RetryPause() const { return retryPauseMs_; }
   // Longest wait for a connection, name resolution and TLS handshake
   // included (kErrorConnect).
   void SetConnectTimeout(int32_t milliseconds) { connectTimeoutMs_ = milliseconds; }
-  int32_t ConnectTimeout() const { return connectTimeoutMs_; }
+  [[nodiscard]] int32_t ConnectTimeout() const { return connectTimeoutMs_; }
   // An exchange that moves fewer than kStallBytesPerSecond bytes a second
   // for this many seconds (at least 1) once connected is abandoned
   // (kErrorSend): a server that never answers, or stops in mid-body.
   void SetStallTimeout(int32_t seconds) { stallTimeoutS_ = seconds; }
-  int32_t StallTimeout() const { return stallTimeoutS_; }
+  [[nodiscard]] int32_t StallTimeout() const { return stallTimeoutS_; }
   // Longest time for one whole exchange, the hops of its redirections
   // included (kErrorSend, or kErrorConnect while still connecting); 0 or
   // less (the default 0) for no limit, so that a large download that keeps
   // flowing is never cut. For small requests whose answer may as well be
   // lost, such as the usage record.
   void SetExchangeTimeout(int32_t milliseconds) { exchangeTimeoutMs_ = milliseconds; }
-  int32_t ExchangeTimeout() const { return exchangeTimeoutMs_; }
+  [[nodiscard]] int32_t ExchangeTimeout() const { return exchangeTimeoutMs_; }
   // The size cap of one body: passing it abandons the exchange with
   // kErrorTooLarge, which is not retried (the same server would send the
   // same again). The bytes taken so far are emptied out of the buffer as
@@ -162,7 +163,7 @@ class CHttpClient {
   uint64_t MaxBodyBytes() const { return maxBodyBytes_; }
   // The time after which the least average rate applies (kErrorTooSlow).
   void SetRateGrace(int32_t milliseconds) { rateGraceMs_ = milliseconds; }
-  int32_t RateGrace() const { return rateGraceMs_; }
+  [[nodiscard]] int32_t RateGrace() const { return rateGraceMs_; }
 
   // The cancel flag: not owned, null (the default) for none; it must stay
   // valid while a request runs. Another thread sets it to non-zero to stop
@@ -181,7 +182,7 @@ class CHttpClient {
   // -1004, -1002, -1014 and -500: worth another attempt. A certificate that does
   // not verify (-1010) will not verify a few seconds later either, and a
   // cancel (-1011) is the owner's wish, not a failure.
-  static bool IsTransient(int32_t code);
+  [[nodiscard]] static bool IsTransient(int32_t code);
 
   // A Japanese text (CP932) for any result code of this client.
   static std::string GetMessage(int32_t code);
@@ -205,10 +206,10 @@ class CHttpClient {
   static constexpr int32_t kStallBytesPerSecond = 64;
 
   // The attempt loop around Request.
-  int32_t Run(const std::string& url, const std::vector<std::string>& headers,
+  [[nodiscard]] int32_t Run(const std::string& url, const std::vector<std::string>& headers,
               const CCGIParams* params, CBuffer& buffer);
   // One exchange: the redirection loop around single requests.
-  int32_t Request(const std::string& url,
+  [[nodiscard]] int32_t Request(const std::string& url,
                   const std::vector<std::string>& headers,
                   const CCGIParams* params, CBuffer& buffer);
 

@@ -15,10 +15,10 @@ class CInflateSink {
   virtual ~CInflateSink() = default;
   // A new pass begins: whatever came before is void. False when the sink
   // cannot take bytes; the buffer then does not open.
-  virtual bool Begin() = 0;
+  [[nodiscard]] virtual bool Begin() = 0;
   // The next unpacked bytes, in order. False when the sink cannot take
   // them (a write failed): the buffer then takes no more.
-  virtual bool Add(const unsigned char* bytes, size_t size) = 0;
+  [[nodiscard]] virtual bool Add(const unsigned char* bytes, size_t size) = 0;
 };
 
 // CInflateBuffer is a CBuffer that a download of a gzip file is written
@@ -48,16 +48,16 @@ class CInflateBuffer : public CBuffer {
   Handle OpenRead() override { return nullptr; }
   Handle OpenWrite() override;
   void Close(Handle handle) override;
-  bool Write(Handle handle, const char* bytes, int32_t length) override;
-  int32_t GetChar(Handle) override { return -1; }
-  bool ReadLine(Handle, std::string&) override { return false; }
-  bool IsEnd(Handle) override { return true; }
+  [[nodiscard]] bool Write(Handle handle, const char* bytes, int32_t length) override;
+  [[nodiscard]] int32_t GetChar(Handle) override { return -1; }
+  [[nodiscard]] bool ReadLine(Handle, std::string&) override { return false; }
+  [[nodiscard]] bool IsEnd(Handle) override { return true; }
   void Unget(Handle) override {}
 
-  bool Complete() const;
+  [[nodiscard]] bool Complete() const;
   // True once a pass stopped at the unpacked size cap (kept over later
   // passes: the client empties the buffer by opening it once more).
-  bool TooLarge() const { return tooLarge_; }
+  [[nodiscard]] bool TooLarge() const { return tooLarge_; }
 
   static constexpr uint64_t kBombSlack = 64ull << 20;
   static constexpr uint64_t kBombRatio = 32;

@@ -27,31 +27,31 @@ class CPageTokens {
 
   // Moves to the next token; false at the end of the page (and when the
   // buffer could not be opened).
-  bool Next();
+  [[nodiscard]] bool Next();
 
-  int32_t Kind() const { return kind_; }
+  [[nodiscard]] int32_t Kind() const { return kind_; }
   const std::string& Raw() const { return raw_; }
   // The token's text in CP932 (see ConvertUtf8ToAnsi).
   const std::string& Text();
 
-  bool IsText() const { return kind_ == CHtmlTokenizer::kText; }
-  bool IsValue() const { return kind_ == CHtmlTokenizer::kAttributeValue; }
+  [[nodiscard]] bool IsText() const { return kind_ == CHtmlTokenizer::kText; }
+  [[nodiscard]] bool IsValue() const { return kind_ == CHtmlTokenizer::kAttributeValue; }
   // An attribute value equal to `value`, byte for byte as the page wrote it.
-  bool IsValue(const char* value) const { return IsValue() && raw_ == value; }
+  [[nodiscard]] bool IsValue(const char* value) const { return IsValue() && raw_ == value; }
   // A start (or end) tag whose name equals `name` ignoring case.
-  bool IsStart(const char* name) const;
-  bool IsEnd(const char* name) const;
+  [[nodiscard]] bool IsStart(const char* name) const;
+  [[nodiscard]] bool IsEnd(const char* name) const;
   // A start tag named exactly `name`, case included.
-  bool IsStartExactly(const char* name) const;
+  [[nodiscard]] bool IsStartExactly(const char* name) const;
 
   // The page's closing </html> has gone by: the page is a whole document.
   // A reader that takes a page without its table as "no rows" asks this
   // first, so that damaged bytes or a body cut where the transport could
   // not see it never read as a range without trading.
-  bool DocumentEnded() const { return documentEnded_; }
+  [[nodiscard]] bool DocumentEnded() const { return documentEnded_; }
 
  private:
-  bool SameName(const char* name) const;
+  [[nodiscard]] bool SameName(const char* name) const;
 
   CHtmlTokenizer tokenizer_;
   CCp932FromUtf8 converter_;
@@ -65,7 +65,7 @@ class CPageTokens {
 };
 
 // `text` contains `part` (byte for byte).
-inline bool Contains(const std::string& text, const char* part) {
+[[nodiscard]] inline bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
 

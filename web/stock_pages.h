@@ -32,20 +32,20 @@
 // "業種なし" when it holds a date or figure), turns the market "自動" into
 // "非上場", and refuses an issue on a retired market. After a failure the
 // record holds whatever the walk had reached.
-std::int32_t ParseBrandPage(CBuffer& page, CBrandRecord& record);
+[[nodiscard]] std::int32_t ParseBrandPage(CBuffer& page, CBrandRecord& record);
 
 // One page of the stock-list site's issue list: the codes of its rows,
 // in page order, appended to `codes` (emptied first). A page without the
 // list is 0 with no codes: the pages are exhausted.
-std::int32_t ParseBrandListPage(CBuffer& page, std::vector<std::string>& codes);
+[[nodiscard]] std::int32_t ParseBrandListPage(CBuffer& page, std::vector<std::string>& codes);
 
 // The split section of an issue's chart page, in page order. A page without
 // the section is 0 with no splits.
-std::int32_t ParseDividePage(CBuffer& page, std::vector<CDivideRecord>& splits);
+[[nodiscard]] std::int32_t ParseDividePage(CBuffer& page, std::vector<CDivideRecord>& splits);
 
 // The weekly margin balances of an issue's margin history page (newest week
 // first on the page), delivered oldest first. A page without the table is 0
 // with no entries.
-std::int32_t ParseMarginPage(CBuffer& page, std::vector<CMarginRecord>& records);
+[[nodiscard]] std::int32_t ParseMarginPage(CBuffer& page, std::vector<CMarginRecord>& records);
 
 #endif  // TICKORA_WEB_STOCK_PAGES_H_

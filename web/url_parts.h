@@ -25,7 +25,7 @@ struct CUrlParts {
 
   // Replaces every part from `url`. False, with the parts unspecified, when
   // the text is not a complete http or https address.
-  bool Parse(const std::string& url);
+  [[nodiscard]] bool Parse(const std::string& url);
 
   // Replaces the parts with the address that `reference` names when it is
   // read against the current one, as a browser follows a link: a complete
@@ -37,7 +37,7 @@ struct CUrlParts {
   // without a scheme has its "." and ".." segments worked out. False, with
   // the parts unchanged, for an empty reference and when the result is not
   // an address Parse would take (another scheme, a blank, a part too long).
-  bool Resolve(const std::string& reference);
+  [[nodiscard]] bool Resolve(const std::string& reference);
 
   // The address libcurl is given: lower-case scheme, host, the port always
   // written out, then path and query. No user name or password.

@@ -60,7 +60,7 @@ std::string AdapterAddressFromList(const ifaddrs* list,
 // container's or a virtual machine's link): its entry <sysfs>/class/net/name
 // leads into <sysfs>/devices/virtual/net. False when there is no entry, or
 // for a name that could not be an interface's.
-bool IsVirtualInterface(const std::string& name,
+[[nodiscard]] bool IsVirtualInterface(const std::string& name,
                         const std::string& sysfs = "/sys");
 
 // The running program's full path (/proc/self/exe), read once and kept for

@@ -175,7 +175,8 @@ CDate CWebArchive::LatestSaturday(const CDate& today) {
 
 CDate CWebArchive::LatestWednesday(const CDate& today) {
   CDate day = today;
-  if (day.Weekday() != 3) day.PrevDayOfWeek(3);
+  // Weekday 3 is a weekday number, so the move always happens.
+  if (day.Weekday() != 3) (void)day.PrevDayOfWeek(3);
   return day;
 }
 

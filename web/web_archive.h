@@ -131,25 +131,25 @@ class CWebArchive {
   CWebArchive& operator=(const CWebArchive&) = delete;
 
   // The record of issue `code`.
-  int32_t GetBrand(const std::string& code, CBrandRecord& record);
+  [[nodiscard]] int32_t GetBrand(const std::string& code, CBrandRecord& record);
   // The splits of issue `code`, in date order; `splits` is emptied first.
-  int32_t GetDivide(const std::string& code, std::vector<CDivideRecord>& splits);
+  [[nodiscard]] int32_t GetDivide(const std::string& code, std::vector<CDivideRecord>& splits);
   // The bars of `code` from `from` to `to` (date numbers) within the year
   // of `from`, ascending; `records` is emptied first and `adjust` set to
   // false (the archive holds prices as traded). On success `from` moves to
   // January 1 of the next year while that year is not after `to`'s, else
   // to the day after `to`, so a caller loops while from <= to. An issue
   // the year does not hold answers 0 with no bars.
-  int32_t GetPrice(uint32_t& from, uint32_t to, const std::string& code,
+  [[nodiscard]] int32_t GetPrice(uint32_t& from, uint32_t to, const std::string& code,
                    CQuoteItems& records, bool& adjust);
   // The latest bar of each of the codes from `position` on, at most
   // kLastBatch codes; `position` moves past the codes served (a negative
   // one counts as 0). Codes the latest-price file does not hold are
   // skipped. `records` is emptied first.
-  int32_t GetPriceLast(int32_t& position, const std::vector<std::string>& codes,
+  [[nodiscard]] int32_t GetPriceLast(int32_t& position, const std::vector<std::string>& codes,
                        CQuoteItems& records);
   // The margin balances of `code` from `from` to `to`, as GetPrice.
-  int32_t GetMargin(uint32_t& from, uint32_t to, const std::string& code,
+  [[nodiscard]] int32_t GetMargin(uint32_t& from, uint32_t to, const std::string& code,
                     std::vector<CMarginRecord>& records);
 
   // The Japanese text (CP932) of a result code of this class.
@@ -180,20 +180,20 @@ class CWebArchive {
 
   // Downloads kPathPrefix + `name` and unpacks it into `sink`. 0, a
   // download code, or kErrorUnpack.
-  int32_t Download(const std::string& name, CInflateSink& sink, uint64_t maxUnpacked);
+  [[nodiscard]] int32_t Download(const std::string& name, CInflateSink& sink, uint64_t maxUnpacked);
   // Fetches `name` into a file of the private folder, `local`, which is
   // gone again when the call returns, and reads it with `read(path)`.
   template <typename Read>
-  int32_t FetchWhole(const std::string& name, const char* local, uint64_t maxUnpacked,
+  [[nodiscard]] int32_t FetchWhole(const std::string& name, const char* local, uint64_t maxUnpacked,
                      Read read);
   // Fetches the year `year` of a price or margin kind into `years`.
-  int32_t FetchYear(Years& years, int32_t year, const std::string& name,
+  [[nodiscard]] int32_t FetchYear(Years& years, int32_t year, const std::string& name,
                     const char* local, size_t valueBytes);
   // The private folder with a trailing "/", made on first use; empty when
   // it cannot be made.
   const std::string& Folder();
   // Notes the cause of a local fault and answers kErrorLocal.
-  int32_t LocalFault();
+  [[nodiscard]] int32_t LocalFault();
 
   CLocalClock clock_;
   CHttpClient client_;

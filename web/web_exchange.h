@@ -33,13 +33,13 @@ class CWebExchange {
   // Every bar of the code's history page (about three months), oldest
   // first, whatever the range; `from` becomes the day after `to`. The
   // portal's figures are adjusted for splits, so `adjust` is set.
-  int32_t GetHistory(uint32_t& from, uint32_t to, const std::string& code,
+  [[nodiscard]] int32_t GetHistory(uint32_t& from, uint32_t to, const std::string& code,
                      std::vector<CDayRecord>& bars, bool& adjust);
 
   // The latest figures of the code's detail page, dated by the clock: today
   // from 09:00 on, else yesterday, moved back to a trading day (indices)
   // or to a weekday (currency pairs).
-  int32_t GetQuote(const std::string& code, CDayRecord& bar);
+  [[nodiscard]] int32_t GetQuote(const std::string& code, CDayRecord& bar);
 
   CHttpClient& Client() { return client_; }
 
@@ -50,6 +50,6 @@ class CWebExchange {
 
 // The date number of the day after the day `number` stands for; a number
 // that is no date gives number + 1, so a caller's loop still ends.
-uint32_t DayAfter(uint32_t number);
+[[nodiscard]] uint32_t DayAfter(uint32_t number);
 
 #endif  // TICKORA_WEB_WEB_EXCHANGE_H_

@@ -35,19 +35,19 @@ class CWebFutures {
 
   // The future's bars dated from `from` to `to` (both included), from the
   // one page of daily data the site keeps.
-  int32_t GetFuturesHistory(uint32_t& from, uint32_t to, std::vector<CDayRecord>& bars);
+  [[nodiscard]] int32_t GetFuturesHistory(uint32_t& from, uint32_t to, std::vector<CDayRecord>& bars);
 
   // The Dow's bars from `from` to `to`; a range of 20 days or more is cut to
   // its first 20 days.
-  int32_t GetDowHistory(uint32_t& from, uint32_t to, std::vector<CDayRecord>& bars);
+  [[nodiscard]] int32_t GetDowHistory(uint32_t& from, uint32_t to, std::vector<CDayRecord>& bars);
 
   // The future's latest figures: dated today from 08:45 on a trading day,
   // else the trading day before.
-  int32_t GetFuturesQuote(CDayRecord& bar);
+  [[nodiscard]] int32_t GetFuturesQuote(CDayRecord& bar);
 
   // The Dow's latest figures: dated today from 22:00 on, else yesterday,
   // moved back to a weekday.
-  int32_t GetDowQuote(CDayRecord& bar);
+  [[nodiscard]] int32_t GetDowQuote(CDayRecord& bar);
 
   CHttpClient& Client() { return client_; }
 

@@ -59,14 +59,14 @@ class CWebHistory {
   // `adjust` is what the source reports: true for the portal's indices and
   // currency pairs, false for the stock pages (prices as traded), the Dow
   // and the future.
-  std::int32_t GetPrice(std::uint32_t& from, std::uint32_t to, const std::string& code,
+  [[nodiscard]] std::int32_t GetPrice(std::uint32_t& from, std::uint32_t to, const std::string& code,
                         CQuoteItems& records, bool& adjust);
 
   // The latest bar of codes[position], then position moves on by one. A
   // code the broker does not list, or whose page is missing or marks it
   // delisted on the second site, gives 0 and no item. On failure position
   // stays where it was.
-  std::int32_t GetPriceLast(std::int32_t& position, const std::vector<std::string>& codes,
+  [[nodiscard]] std::int32_t GetPriceLast(std::int32_t& position, const std::vector<std::string>& codes,
                             CQuoteItems& records);
 
   // Attempts and the pause between them, for every client the object uses.
@@ -80,10 +80,10 @@ class CWebHistory {
   void SetCancelFlag(const std::atomic<std::uint8_t>* cancel);
 
  private:
-  int32_t GetStockHistory(std::uint32_t& from, std::uint32_t to, const std::string& code,
+  [[nodiscard]] int32_t GetStockHistory(std::uint32_t& from, std::uint32_t to, const std::string& code,
                           CQuoteItems& records);
-  int32_t GetBrokerQuote(const std::string& code, CQuoteItems& records);
-  int32_t GetStockInfoQuote(const std::string& code, CQuoteItems& records);
+  [[nodiscard]] int32_t GetBrokerQuote(const std::string& code, CQuoteItems& records);
+  [[nodiscard]] int32_t GetStockInfoQuote(const std::string& code, CQuoteItems& records);
 
   CLocalClock clock_;
   CWebStock stock_;

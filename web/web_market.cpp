@@ -44,16 +44,29 @@ void CWebMarket::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
   history_->SetCancelFlag(cancel);
 }
 
+namespace {
+
 // Each question goes to the archive first when the preference is on; only
-// a negative archive code sends it on to the page reader. 0 (answered) and
-// 1 (loaded, but no entry for the issue) are final, and so is a cancel.
+// an answer that is not final (CWebMarket::IsFinal) sends it on to the page
+// reader. `pagesOnNoEntry` sends on the archive's kNoEntry too.
+template <class FromArchive, class FromPages>
+std::int32_t ArchiveFirst(bool useArchive, FromArchive fromArchive,
+                          FromPages fromPages, bool pagesOnNoEntry = false) {
+  if (useArchive) {
+    const std::int32_t result = fromArchive();
+    const bool sendOn = pagesOnNoEntry && result == CWebArchive::kNoEntry;
+    if (CWebMarket::IsFinal(result) && !sendOn) return result;
+  }
+  return fromPages();
+}
+
+}  // namespace
 
 std::int32_t CWebMarket::GetBrand(const std::string& code, CBrandRecord& record) {
-  if (useArchive_) {
-    const std::int32_t result = archive_->GetBrand(code, record);
-    if (result != CWebArchive::kNoEntry && IsFinal(result)) return result;
-  }
-  return stock_->GetBrand(code, record);
+  // An issue the archive does not list may still have a quote page.
+  return ArchiveFirst(
+      useArchive_, [&] { return archive_->GetBrand(code, record); },
+      [&] { return stock_->GetBrand(code, record); }, true);
 }
 
 std::int32_t CWebMarket::GetBrandList(std::int32_t page, std::vector<std::string>& codes) {
@@ -62,45 +75,43 @@ std::int32_t CWebMarket::GetBrandList(std::int32_t page, std::vector<std::string
 
 std::int32_t CWebMarket::GetDivide(const std::string& code,
                                    std::vector<CDivideRecord>& splits) {
-  if (useArchive_) {
-    const std::int32_t result = archive_->GetDivide(code, splits);
-    if (IsFinal(result)) return result;
-  }
-  return stock_->GetDivide(code, splits);
+  return ArchiveFirst(
+      useArchive_, [&] { return archive_->GetDivide(code, splits); },
+      [&] { return stock_->GetDivide(code, splits); });
 }
 
 std::int32_t CWebMarket::GetPrice(std::uint32_t& from, std::uint32_t to,
                                   const std::string& code, CQuoteItems& records,
                                   bool& adjust) {
-  if (useArchive_) {
-    const std::int32_t result = archive_->GetPrice(from, to, code, records, adjust);
-    if (IsFinal(result)) return result;
-  }
-  const std::int32_t result = history_->GetPrice(from, to, code, records, adjust);
-  AsWebRecords(records);
-  return result;
+  return ArchiveFirst(
+      useArchive_,
+      [&] { return archive_->GetPrice(from, to, code, records, adjust); },
+      [&] {
+        const std::int32_t result = history_->GetPrice(from, to, code, records, adjust);
+        AsWebRecords(records);
+        return result;
+      });
 }
 
 std::int32_t CWebMarket::GetPriceLast(std::int32_t& position,
                                       const std::vector<std::string>& codes,
                                       CQuoteItems& records) {
-  if (useArchive_) {
-    const std::int32_t result = archive_->GetPriceLast(position, codes, records);
-    if (IsFinal(result)) return result;
-  }
-  const std::int32_t result = history_->GetPriceLast(position, codes, records);
-  AsWebRecords(records);
-  return result;
+  return ArchiveFirst(
+      useArchive_,
+      [&] { return archive_->GetPriceLast(position, codes, records); },
+      [&] {
+        const std::int32_t result = history_->GetPriceLast(position, codes, records);
+        AsWebRecords(records);
+        return result;
+      });
 }
 
 std::int32_t CWebMarket::GetMargin(std::uint32_t& from, std::uint32_t to,
                                    const std::string& code,
                                    std::vector<CMarginRecord>& records) {
-  if (useArchive_) {
-    const std::int32_t result = archive_->GetMargin(from, to, code, records);
-    if (IsFinal(result)) return result;
-  }
-  return stock_->GetMargin(from, to, code, records);
+  return ArchiveFirst(
+      useArchive_, [&] { return archive_->GetMargin(from, to, code, records); },
+      [&] { return stock_->GetMargin(from, to, code, records); });
 }
 
 std::string CWebMarket::GetMessage(std::int32_t result) const {

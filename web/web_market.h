@@ -59,26 +59,26 @@ class CWebMarket {
   CWebMarket& operator=(const CWebMarket&) = delete;
 
   // The record of one issue.
-  virtual std::int32_t GetBrand(const std::string& code, CBrandRecord& record);
+  [[nodiscard]] virtual std::int32_t GetBrand(const std::string& code, CBrandRecord& record);
   // The issue codes of one issue list page (pages count from 1); no codes
   // with result 0 means the pages are exhausted.
-  virtual std::int32_t GetBrandList(std::int32_t page,
+  [[nodiscard]] virtual std::int32_t GetBrandList(std::int32_t page,
                                     std::vector<std::string>& codes);
   // Every split of one issue, in date order.
-  virtual std::int32_t GetDivide(const std::string& code,
+  [[nodiscard]] virtual std::int32_t GetDivide(const std::string& code,
                                  std::vector<CDivideRecord>& splits);
   // Daily bars of one issue from `from` to `to`, ascending. `adjust` tells
   // whether the bars still need the split adjustment.
-  virtual std::int32_t GetPrice(std::uint32_t& from, std::uint32_t to,
+  [[nodiscard]] virtual std::int32_t GetPrice(std::uint32_t& from, std::uint32_t to,
                                 const std::string& code, CQuoteItems& records,
                                 bool& adjust);
   // The latest bar of the codes from `position` on; advances `position`
   // past the codes served (50 a call from the archive, one from the pages).
-  virtual std::int32_t GetPriceLast(std::int32_t& position,
+  [[nodiscard]] virtual std::int32_t GetPriceLast(std::int32_t& position,
                                     const std::vector<std::string>& codes,
                                     CQuoteItems& records);
   // Weekly margin balances of one issue, ascending.
-  virtual std::int32_t GetMargin(std::uint32_t& from, std::uint32_t to,
+  [[nodiscard]] virtual std::int32_t GetMargin(std::uint32_t& from, std::uint32_t to,
                                  const std::string& code,
                                  std::vector<CMarginRecord>& records);
   // The Japanese text (CP932) of a result code.
@@ -91,7 +91,7 @@ class CWebMarket {
   void SetClock(const CLocalClock& clock);
 
   void SetArchivePreference(bool use_archive) { useArchive_ = use_archive; }
-  bool ArchivePreference() const { return useArchive_; }
+  [[nodiscard]] bool ArchivePreference() const { return useArchive_; }
 
   // The flag that cancels the download in progress and every later one
   // while it is set; not owned, may be null (none). It must stay valid
@@ -103,15 +103,15 @@ class CWebMarket {
   CWebStock& Stock() { return *stock_; }
   CWebHistory& History() { return *history_; }
 
+  // True when an archive result stands as the answer: an answer (0 or 1),
+  // a cancel or a local fault. Other failures go on to the pages.
+  [[nodiscard]] static bool IsFinal(std::int32_t archive_result);
+
  private:
   std::unique_ptr<CWebStock> stock_;
   std::unique_ptr<CWebHistory> history_;
   std::unique_ptr<CWebArchive> archive_;
   bool useArchive_ = true;
-
-  // True when an archive result stands as the answer: an answer (0 or 1),
-  // a cancel or a local fault. Other failures go on to the pages.
-  static bool IsFinal(std::int32_t archive_result);
 };
 
 #endif  // TICKORA_WEB_WEB_MARKET_H_

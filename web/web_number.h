@@ -17,7 +17,7 @@
 // largest finite double for a figure beyond it. Neither uses the process
 // locale.
 
-std::int32_t ParseWebInt(const std::string& text);
+[[nodiscard]] std::int32_t ParseWebInt(const std::string& text);
 double ParseWebDouble(const std::string& text);
 
 #endif  // TICKORA_WEB_WEB_NUMBER_H_

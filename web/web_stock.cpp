@@ -39,7 +39,8 @@ std::int32_t CWebStock::GetMargin(std::uint32_t& from, std::uint32_t to, const s
                                   std::vector<CMarginRecord>& records) {
   records.clear();
   CDate first, last;
-  first.FromNumber(from);
+  // A `from` that is no date leaves year 0, which the cut below skips.
+  (void)first.FromNumber(from);
   const bool lastRead = last.FromNumber(to);
   // One page holds twenty weeks: a longer span is cut to what it can hold.
   if (lastRead && first.year != 0 && last.DaysBetween(first) / 7 >= 20) {

@@ -35,21 +35,21 @@ class CWebStock {
 
   // The record of the issue `code` from "/quote/<code>" of the finance
   // portal.
-  std::int32_t GetBrand(const std::string& code, CBrandRecord& record);
+  [[nodiscard]] std::int32_t GetBrand(const std::string& code, CBrandRecord& record);
 
   // The codes of list page `page` (from 1) of the stock-list site, in page
   // order. 0 with no codes: past the last page.
-  std::int32_t GetBrandList(std::int32_t page, std::vector<std::string>& codes);
+  [[nodiscard]] std::int32_t GetBrandList(std::int32_t page, std::vector<std::string>& codes);
 
   // Every split of the issue listed on its chart page, in page order.
-  std::int32_t GetDivide(const std::string& code, std::vector<CDivideRecord>& splits);
+  [[nodiscard]] std::int32_t GetDivide(const std::string& code, std::vector<CDivideRecord>& splits);
 
   // The margin balances of the first page of the issue's margin history,
   // oldest first. `from` and `to` are date numbers: when `to` lies twenty
   // whole weeks or more after `from` it is taken as `from` + 139 days, and
   // on success `from` becomes the day after that `to`. Every row of the
   // page is delivered, whatever its date.
-  std::int32_t GetMargin(std::uint32_t& from, std::uint32_t to, const std::string& code,
+  [[nodiscard]] std::int32_t GetMargin(std::uint32_t& from, std::uint32_t to, const std::string& code,
                          std::vector<CMarginRecord>& records);
 
   // The client, for its attempt count and pauses.

@@ -92,9 +92,9 @@ std::string Where(const CSetupRun& run, const WorkerProgress& progress) {
   const std::int32_t stage = progress.stage;
   const std::int32_t index = progress.resumeIndex;
   std::string text = StageName(stage);
-  if (stage >= 1 && stage <= 4) {
+  if (stage >= kStageIssues && stage <= kStageMargin) {
     text += " の " + std::to_string(index + 1) + " 件目";
-    if (stage >= 2 && index < static_cast<std::int32_t>(run.IssueList().size())) {
+    if (stage >= kStageSplits && index < static_cast<std::int32_t>(run.IssueList().size())) {
       text += " (銘柄コード " + TerminalText(run.IssueList()[index]) + ")";
     }
   }
@@ -284,12 +284,16 @@ int main(int argc, char** argv) {
   if (terminal && !options.quiet && !cancel_sent) std::fputs("\r\x1b[K", stderr);
 
   const std::string folder = options.folder;
-  if (progress.stage == 5) {
+  if (progress.stage == kStageFinished) {
     // As the wizard does: the per-user data folder holds data of the old
     // database.
     RemoveUserDataFolder();
     std::vector<std::string> codes;
-    CDBStock3::Instance().GetCodesFrom(codes, "");
+    // The folder is complete all the same; only the count on the line below
+    // is then wrong, and this says so.
+    if (!CDBStock3::Instance().GetCodesFrom(codes, "")) {
+      std::fputs("tickora-setup-cli: 登録した銘柄の数を読み込めませんでした。\n", stderr);
+    }
     const FileCounts files = CountFiles(run);
     std::string quick;
     for (const std::string& name : files.quickFiles) {

@@ -4,15 +4,16 @@
 #include <cmath>
 #include <cstdio>
 
+#include "setup/worker_progress.h"
 #include "support/cp932.h"
 
 std::string StageName(std::int32_t stage) {
   switch (stage) {
-    case 0: return "準備中";
-    case 1: return "(1) 銘柄データのダウンロード";
-    case 2: return "(2) 株式分割データのダウンロード";
-    case 3: return "(3) 株価データのダウンロード";
-    case 4: return "(4) 信用残データのダウンロード";
+    case kStageNone: return "準備中";
+    case kStageIssues: return "(1) 銘柄データのダウンロード";
+    case kStageSplits: return "(2) 株式分割データのダウンロード";
+    case kStagePrices: return "(3) 株価データのダウンロード";
+    case kStageMargin: return "(4) 信用残データのダウンロード";
     default: return "完了";
   }
 }

@@ -32,8 +32,8 @@ class RecordingRun : public CSetupRun {
  private:
   bool Stage(WorkerProgress& progress, int stage) {
     starts_->push_back(std::to_string(stage) + ":" +
-                       std::to_string(TakeFirstIndex(progress)));
-    EnterIssue(progress, stage, 0);
+                       std::to_string(BeginStage(progress)));
+    SavePosition(progress, stage, 0);
     return true;
   }
   std::vector<std::string>* starts_;

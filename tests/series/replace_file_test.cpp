@@ -19,7 +19,7 @@
 #include "series/quick_file.h"
 #include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
-#include "series/replace_file.h"
+#include "support/replace_file.h"
 #include "tests/common/temp_dir.h"
 #include "tests/series/series_test_util.h"
 
@@ -160,6 +160,8 @@ TEST(ReplaceFileTest, ModesLinksDevicesAndAFailedMove) {
   const std::string path = dir.Sub("1301.dat");
   WriteBytes(path, "old");
   ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  // Another group than the process's own (root may give any).
+  const bool other_group = geteuid() == 0 && chown(path.c_str(), -1, getegid() + 1) == 0;
   fs::create_directory(dir.Sub("real"));
   WriteBytes(dir.Sub("real/7203.dat"), "old");
   fs::create_symlink(dir.Sub("real/7203.dat"), dir.Sub("7203.dat"));
@@ -173,11 +175,32 @@ TEST(ReplaceFileTest, ModesLinksDevicesAndAFailedMove) {
   struct stat info {};
   ASSERT_EQ(0, stat(path.c_str(), &info));
   EXPECT_EQ(0640u, info.st_mode & 07777);
+  if (other_group) EXPECT_EQ(getegid() + 1, info.st_gid);
   EXPECT_EQ("new", ReadBytes(path));
   EXPECT_TRUE(fs::is_symlink(dir.Sub("7203.dat")));
   EXPECT_EQ("new", ReadBytes(dir.Sub("real/7203.dat")));
   EXPECT_EQ(std::vector<std::string>{"7203.dat"},
             std::vector<std::string>{fs::directory_iterator(dir.Sub("real"))->path().filename()});
+
+  // Links placed at every temporary name this process would try next are
+  // never written through: the open fails or steps past them.
+  WriteBytes(dir.Sub("outside"), "keep");
+  for (int k = 0; k < 300; ++k) {
+    fs::create_symlink(dir.Sub("outside"), path + "." + std::to_string(getpid()) + "-" +
+                                               std::to_string(k) + ".tmp");
+  }
+  {
+    CReplaceFile out;
+    if (out.Open(path)) {
+      std::fputs("through", out.File());
+      EXPECT_TRUE(out.Commit());
+    }
+  }
+  EXPECT_EQ("keep", ReadBytes(dir.Sub("outside")));
+  for (int k = 0; k < 300; ++k) {
+    fs::remove(path + "." + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp");
+  }
+  WriteBytes(path, "new");
 
   CReplaceFile device;
   ASSERT_TRUE(device.Open("/dev/null"));

@@ -67,7 +67,7 @@ class ScriptedRun : public CSetupRun {
  private:
   bool Stage(int stage, WorkerProgress& progress) {
     if (stage > 1 && !EnsureIssueList(progress)) return false;
-    const int first = TakeFirstIndex(progress);
+    const int first = BeginStage(progress);
     const int count = stage > 1 ? static_cast<int>(IssueList().size()) : 3;
     for (int i = first; i < count; ++i) {
       progress.stage = stage;

@@ -122,7 +122,7 @@ bool CSimArchive::WriteFile(const FileName& name, const std::string& path) const
     from = name.number * 10000 + 101;
     to = name.number * 10000 + 1231;
   } else {
-    date.FromNumber(name.number);
+    (void)date.FromNumber(name.number);  // a day of the calendar
     from = date.year * 10000 + 101;
     to = name.number;
   }

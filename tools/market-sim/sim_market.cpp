@@ -259,7 +259,7 @@ void CSimMarket::BuildCalendar() {
     // The last trading day of each week (Monday to Sunday).
     for (uint32_t number : japanDays_[y]) {
       CDate d;
-      d.FromNumber(number);
+      (void)d.FromNumber(number);  // a day of the calendar
       CDate next = d;
       next.NextBusinessDay();
       const int w = d.Weekday();
@@ -569,9 +569,9 @@ void CSimMarket::AddBuiltIns(std::vector<std::pair<CSimIssue, IssueModel>>& made
     if (b.weekdays) {
       const std::vector<uint32_t>& first = Days(true, options_.firstYear);
       const std::vector<uint32_t>& last = Days(true, today_.year);
-      if (!first.empty()) model.first.FromNumber(first.front());
+      if (!first.empty()) (void)model.first.FromNumber(first.front());
       const auto end = std::upper_bound(last.begin(), last.end(), today_.ToNumber());
-      if (end != last.begin()) model.last.FromNumber(*(end - 1));
+      if (end != last.begin()) (void)model.last.FromNumber(*(end - 1));
     }
     issue.listed = model.first;
     made.push_back({std::move(issue), std::move(model)});
@@ -712,7 +712,7 @@ void CSimMarket::MakeYear(const IssueModel& model, uint32_t year, bool bars,
       if (date < firstNumber || date > lastNumber) continue;
       const double factor = factorAfter(date);
       CMarginRecord raw;
-      raw.date.FromNumber(date);
+      (void)raw.date.FromNumber(date);  // a day of the calendar
       const double buy = model.marginLevel * std::exp(path[i]) / factor;
       raw.buy = std::round(buy / 100) * 100;
       raw.sell = std::round(buy * sellShare / 100) * 100;
@@ -768,7 +768,8 @@ std::shared_ptr<const CSimSeries> CSimMarket::Series(const std::string& code) co
 void CSimMarket::BrandsOn(const CDate& date, CBrandMap& out) const {
   out.Clear();
   for (const CSimIssue& issue : issues_) {
-    if (!issue.builtIn && issue.IsListedOn(date)) out.Insert(issue.record);
+    // Codes are unique in the market, so every insert takes.
+    if (!issue.builtIn && issue.IsListedOn(date)) (void)out.Insert(issue.record);
   }
 }
 
@@ -776,7 +777,8 @@ void CSimMarket::SplitsUpTo(const CDate& date, CDivideMap& out) const {
   out.Clear();
   for (size_t i = 0; i < issues_.size(); ++i) {
     for (const CDivideRecord& split : models_[i].splits) {
-      if (!(date < split.date)) out.Add(issues_[i].record.code, split);
+      // A model has at most one split a day, so every add takes.
+      if (!(date < split.date)) (void)out.Add(issues_[i].record.code, split);
     }
   }
 }

@@ -39,7 +39,7 @@ std::vector<Row> RowsOf(const CSimSeries& series, const CDate& from, const CDate
     row.date = bar.Date();
     row.bar = &bar;
     int32_t index = -1;
-    row.adjustedClose = series.adjusted.Find(bar.DateNumber(), index, CChart::kFindExact)
+    row.adjustedClose = series.adjusted.Find(bar.DateNumber(), index, kFindExact)
                             ? series.adjusted[index].close
                             : bar.close;
     rows.push_back(row);

@@ -113,7 +113,7 @@ bool ReadDateNumber(const std::string& text, CDate& date) {
 
 int32_t LastBarOnOrBefore(const CChart& chart, const CDate& date) {
   int32_t index = -1;
-  if (!chart.Find(date.ToNumber(), index, CChart::kFindExactOrEarlier)) return -1;
+  if (!chart.Find(date.ToNumber(), index, kFindExactOrEarlier)) return -1;
   return index;
 }
 

@@ -1,4 +1,4 @@
-#include "series/replace_file.h"
+#include "support/replace_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,8 +38,10 @@ int CreateBeside(const std::string& target, std::string* name) {
 
 CReplaceFile::~CReplaceFile() { Abandon(); }
 
-bool CReplaceFile::Open(const std::string& path) {
+bool CReplaceFile::Open(const std::string& path, Durability durability) {
   Abandon();
+  sync_ = durability == kSync;
+  keptAttributes_ = true;
   target_ = path;
   struct stat info {};
   const bool exists = stat(path.c_str(), &info) == 0;
@@ -80,7 +82,13 @@ bool CReplaceFile::Open(const std::string& path) {
     target_.clear();
     return false;
   }
-  if (exists) fchmod(fd, info.st_mode & 07777);
+  if (exists) {
+    keptAttributes_ = fchmod(fd, info.st_mode & 07777) == 0;
+    struct stat made {};
+    if (keptAttributes_ && fstat(fd, &made) == 0 && made.st_gid != info.st_gid) {
+      keptAttributes_ = fchown(fd, static_cast<uid_t>(-1), info.st_gid) == 0;
+    }
+  }
   file_ = fdopen(fd, "wb");
   if (file_ == nullptr) {
     close(fd);
@@ -92,7 +100,8 @@ bool CReplaceFile::Open(const std::string& path) {
 
 bool CReplaceFile::Commit() {
   if (file_ == nullptr) return false;
-  const bool written = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+  const bool written = std::fflush(file_) == 0 && std::ferror(file_) == 0 &&
+                       (!sync_ || temp_.empty() || fsync(fileno(file_)) == 0);
   if (!written) NoteFileError(errno, target_);
   const bool closed = std::fclose(file_) == 0;
   if (written && !closed) NoteFileError(errno, target_);
@@ -116,6 +125,17 @@ void CReplaceFile::Abandon() {
   if (!temp_.empty()) unlink(temp_.c_str());
   temp_.clear();
   target_.clear();
+}
+
+bool ReplaceFileWith(const std::string& path, const std::string& text,
+                     CReplaceFile::Durability durability) {
+  CReplaceFile out;
+  if (!out.Open(path, durability)) return false;
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), out.File()) != text.size()) {
+    NoteFileError(errno, out.Target());
+    return false;  // the destructor abandons the new file
+  }
+  return out.Commit();
 }
 
 namespace {
