@@ -21,11 +21,6 @@ namespace {
 
 using State = CWorkerPage::State;
 
-TEST(DurationFormTest, HoursAndMinutesFromOneHourOn) {
-  EXPECT_EQ(FormatDuration(3725), QStringLiteral("01時間02分"));
-  EXPECT_EQ(FormatDuration(4294967295u), QStringLiteral("1193046時間28分"));
-}
-
 class WorkerPageTest : public WizardFixture {
  protected:
   // A wizard with a folder on the command line and no run of its own runs
@@ -100,8 +95,6 @@ TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
   std::ofstream(data + "/sub/old.dat") << "old";
   ScriptedWorker worker([&](WorkerProgress& p, int) {
     p.stage = 1;
-    p.total = 200;
-    p.done = 50;
     p.SetStatus(Cp932FromUtf8("銘柄データ 1301 を保存しました"));
     Hold(p);
     p.stage = 3;  // everything from here on falls between two ticks
@@ -112,12 +105,33 @@ TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
   EXPECT_EQ(Label("1013"), "STATUS");
   EXPECT_EQ(Label("1012"), "00時間00分");
   AwaitHeld();
-  now_ += 30;
-  page_->Refresh();
-  EXPECT_EQ(Percent(), 25);
+  // Ticks while the run is held: elapsed time, time left, percent.
+  WorkerProgress& p = page_->Progress();
+  const struct {
+    std::int64_t elapsed;
+    std::int32_t total, done;
+    const char* shown;
+    const char* left;
+    int percent;
+  } ticks[] = {
+      {30, 200, 50, "00分30秒", "01分30秒", 25},  // 30 / 50 * 150
+      {3599, 100, 0, "59分59秒", "01分30秒", 0},  // nothing done: kept
+      {3600, 100, 25, "01時間00分", "03時間00分", 25},
+      {360000, 100, 99, "100時間00分", "01時間00分", 99},  // 3636.36 cut
+      {360000, 0, 0, "100時間00分", "01時間00分", 0},  // no work units
+      {360000, 100000000, 1, "100時間00分", "1193046時間28分", 0},  // cut at 2^32 - 1 s
+  };
+  const std::int64_t start = now_;
+  for (const auto& t : ticks) {
+    now_ = start + t.elapsed;
+    p.total = t.total;
+    p.done = t.done;
+    page_->Refresh();
+    EXPECT_EQ(Label("1012"), t.shown);
+    EXPECT_EQ(Label("1014"), t.left);
+    EXPECT_EQ(Percent(), t.percent);
+  }
   EXPECT_EQ(Label("1013"), "銘柄データ 1301 を保存しました");
-  EXPECT_EQ(Label("1012"), "00分30秒");
-  EXPECT_EQ(Label("1014"), "01分30秒");  // 30 / 50 * 150
   ExpectBoxes("r---");
   EXPECT_TRUE(page_->TimerActive());
   EXPECT_EQ(Usable(*wizard_), "");
@@ -134,7 +148,6 @@ TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
   EXPECT_EQ(percent_at_box, 100);
   ExpectBoxes("ddd-");  // margin was not chosen
   EXPECT_FALSE(std::filesystem::exists(data));
-  EXPECT_TRUE(std::filesystem::exists(temp_.Sub("config")));
   EXPECT_FALSE(page_->TimerActive());
   EXPECT_FALSE(page_->ResumePending());
   EXPECT_EQ(Usable(*wizard_), "next ");
@@ -163,7 +176,9 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
     Hold(p);
     p.stage = 5;
   });
-  Start(&worker);
+  Start(&worker, std::make_pair(false, true));  // splits not chosen, margin chosen
+  EXPECT_FALSE(Box(1)->isEnabled());
+  EXPECT_TRUE(Box(3)->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
   TickUntilEnded();
   EXPECT_EQ(page_->state(), State::kFailed);
@@ -173,7 +188,7 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
        "もう一回キャンセルを押すと終了し、次へを押すと続きから再試行します。", true}};
   ExpectMessages(failed);
   EXPECT_EQ(Percent(), 30);
-  ExpectBoxes("ddr-");
+  ExpectBoxes("d-r-");
   EXPECT_TRUE(page_->ResumePending());
   EXPECT_EQ(Usable(*wizard_), "next ");
 
@@ -187,52 +202,20 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
   EXPECT_EQ(seen_index, 7);
   EXPECT_TRUE(error_cleared);
   page_->Refresh();
-  ExpectBoxes("ddr-");
+  ExpectBoxes("d-r-");
   go_ = true;
   TickUntilEnded();
   EXPECT_EQ(page_->state(), State::kFinished);
-  ExpectBoxes("ddd-");
+  ExpectBoxes("d-dd");
   EXPECT_EQ(worker.calls, 2);
 }
 
-TEST_F(WorkerPageTest, CancelWhileRunningThenResumeThenClose) {
-  int resumed_at = -1;
-  ScriptedWorker worker([&](WorkerProgress& p, int call) {
-    if (call > 0) {
-      if (p.resume == 1) resumed_at = p.resumeIndex;
-      p.stage = 5;
-      return;
-    }
-    p.stage = 3;
-    p.resumeIndex = 42;
-    Hold(p);
-  });
-  Start(&worker);
-  AwaitHeld();
-  Cancel();
-  EXPECT_EQ(worker.returned, 1);  // Cancel waited for the thread
-  EXPECT_FALSE(page_->IsRunning());
-  EXPECT_FALSE(page_->TimerActive());
-  EXPECT_TRUE(wizard_->isVisible());
-  EXPECT_EQ(page_->state(), State::kCancelled);
-  EXPECT_TRUE(page_->ResumePending());
-  ExpectMessages({{"ダウンロードを中断しました。\nもう一回キャンセルを押すと終了し、"
-                   "一旦戻ってから次へを押すと続きからダウンロードを再開します。", true}});
-  EXPECT_EQ(Usable(*wizard_), "next ");
-
-  Next();
-  EXPECT_EQ(boxes_.back().text.toStdString(), kResumeText);
-  TickUntilEnded();
-  EXPECT_EQ(resumed_at, 42);
-  EXPECT_EQ(page_->state(), State::kFinished);
-  Cancel();  // no run going on: closes
-  EXPECT_FALSE(wizard_->isVisible());
-}
-
-// Cancel pressed after the run ended on its own, before a tick showed it,
-// or while the run was in its last steps (which do not look at the flag):
-// the page shows the real outcome, and only a failure leaves a resume.
-TEST_F(WorkerPageTest, CancelAfterTheRunEndedShowsItsRealOutcome) {
+// Cancel pressed while the run goes on stops it at the flag and leaves a
+// resume. Pressed after the run ended on its own, before a tick showed it,
+// or while the run was in its last steps (which do not look at the flag),
+// it shows the real outcome, and only a failure leaves a resume. Cancel
+// waits for the run's thread; pressed again, it closes the wizard.
+TEST_F(WorkerPageTest, CancelShowsTheRunsRealOutcome) {
   const struct {
     const char* name;
     bool waitsForCancel;
@@ -240,6 +223,9 @@ TEST_F(WorkerPageTest, CancelAfterTheRunEndedShowsItsRealOutcome) {
     State state;
     std::vector<std::pair<std::string, bool>> messages;
   } cases[] = {
+      {"running", true, "", State::kCancelled,
+       {{"ダウンロードを中断しました。\nもう一回キャンセルを押すと終了し、"
+         "一旦戻ってから次へを押すと続きからダウンロードを再開します。", true}}},
       {"finished", false, "", State::kFinished, {{"ダウンロードを完了しました", true}}},
       {"failed", false, "書き込めませんでした", State::kFailed,
        {{"書き込めませんでした", false},
@@ -257,6 +243,7 @@ TEST_F(WorkerPageTest, CancelAfterTheRunEndedShowsItsRealOutcome) {
         held_ = true;
         while (p.cancel == 0) std::this_thread::yield();
       }
+      if (c.state == State::kCancelled) return;  // a stage stops at the flag
       if (*c.error) p.SetError(Cp932FromUtf8(c.error));
       else p.stage = 5;
     });
@@ -264,62 +251,16 @@ TEST_F(WorkerPageTest, CancelAfterTheRunEndedShowsItsRealOutcome) {
     if (c.waitsForCancel) AwaitHeld();
     else ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
     Cancel();
+    EXPECT_EQ(worker.returned, 1);
+    EXPECT_FALSE(page_->TimerActive());
     EXPECT_EQ(page_->state(), c.state);
-    EXPECT_EQ(page_->ResumePending(), c.state == State::kFailed);
+    EXPECT_EQ(page_->ResumePending(), c.state != State::kFinished);
     ExpectMessages(c.messages);
+    EXPECT_EQ(Usable(*wizard_), "next ");
+    Cancel();
+    EXPECT_FALSE(wizard_->isVisible());
     held_ = false;
   }
-}
-
-TEST_F(WorkerPageTest, ElapsedAndRemainingInDurationForm) {
-  ScriptedWorker worker([&](WorkerProgress& p, int) {
-    p.stage = 3;
-    Hold(p);
-  });
-  Start(&worker);
-  AwaitHeld();
-  WorkerProgress& p = page_->Progress();
-  const struct {
-    std::int64_t elapsed;
-    std::int32_t total, done;
-    const char* shown;
-    const char* left;
-    int percent;
-  } ticks[] = {
-      {3599, 100, 0, "59分59秒", "00時間00分", 0},  // nothing done: kept
-      {3600, 100, 25, "01時間00分", "03時間00分", 25},
-      {360000, 100, 99, "100時間00分", "01時間00分", 99},  // 3636.36 cut
-      {360000, 0, 0, "100時間00分", "01時間00分", 0},  // no work units
-  };
-  const std::int64_t start = now_;
-  for (const auto& t : ticks) {
-    now_ = start + t.elapsed;
-    p.total = t.total;
-    p.done = t.done;
-    page_->Refresh();
-    EXPECT_EQ(Label("1012"), t.shown);
-    EXPECT_EQ(Label("1014"), t.left);
-    EXPECT_EQ(Percent(), t.percent);
-  }
-  Cancel();
-}
-
-TEST_F(WorkerPageTest, SplitsNotChosenLeavesBoxTwoDisabled) {
-  ScriptedWorker worker([&](WorkerProgress& p, int) {
-    p.stage = 4;
-    Hold(p);
-    p.stage = 5;
-  });
-  Start(&worker, std::make_pair(false, true));
-  EXPECT_FALSE(Box(1)->isEnabled());
-  EXPECT_TRUE(Box(3)->isEnabled());
-  AwaitHeld();
-  page_->Refresh();
-  ExpectBoxes("d-dr");
-  go_ = true;
-  TickUntilEnded();
-  ExpectBoxes("d-dd");
-  EXPECT_FALSE(Box(1)->isEnabled());
 }
 
 }  // namespace
