@@ -784,22 +784,6 @@ void CSimMarket::SplitsUpTo(const CDate& date, CDivideMap& out) const {
 }
 
 void CSimMarket::TradedBars(uint32_t from, uint32_t to, CChartTable& out) const {
-  YearBars(from, to, true, out);
-}
-
-void CSimMarket::AdjustedBars(uint32_t from, uint32_t to, CChartTable& out) const {
-  YearBars(from, to, false, out);
-}
-
-void CSimMarket::ReportedMargins(uint32_t from, uint32_t to, CMarginTable& out) const {
-  YearMargins(from, to, true, out);
-}
-
-void CSimMarket::AdjustedMargins(uint32_t from, uint32_t to, CMarginTable& out) const {
-  YearMargins(from, to, false, out);
-}
-
-void CSimMarket::YearBars(uint32_t from, uint32_t to, bool traded, CChartTable& out) const {
   out.clear();
   if (to < from) return;
   const uint32_t year = from / 10000;
@@ -807,15 +791,14 @@ void CSimMarket::YearBars(uint32_t from, uint32_t to, bool traded, CChartTable& 
     YearPart part;
     MakeYear(models_[i], year, true, false, part);
     CChart chart;
-    for (const CDayRecord& bar : traded ? part.raw : part.adjusted) {
+    for (const CDayRecord& bar : part.raw) {
       if (bar.DateNumber() >= from && bar.DateNumber() <= to) chart.push_back(bar);
     }
     if (!chart.empty()) out.emplace(issues_[i].record.code, std::move(chart));
   }
 }
 
-void CSimMarket::YearMargins(uint32_t from, uint32_t to, bool reported,
-                             CMarginTable& out) const {
+void CSimMarket::ReportedMargins(uint32_t from, uint32_t to, CMarginTable& out) const {
   out.clear();
   if (to < from) return;
   const uint32_t year = from / 10000;
@@ -824,7 +807,7 @@ void CSimMarket::YearMargins(uint32_t from, uint32_t to, bool reported,
     YearPart part;
     MakeYear(models_[i], year, false, true, part);
     CMargin margin;
-    for (const CMarginRecord& entry : reported ? part.margin : part.adjustedMargin) {
+    for (const CMarginRecord& entry : part.margin) {
       const uint32_t d = entry.date.ToNumber();
       if (d >= from && d <= to) margin.push_back(entry);
     }

@@ -167,15 +167,11 @@ class CSimMarket {
   // calendar year; issues without bars there are left out. Made without
   // the cache. The archive's price files carry these.
   void TradedBars(uint32_t from, uint32_t to, CChartTable& out) const;
-  // The same with the adjusted bars.
-  void AdjustedBars(uint32_t from, uint32_t to, CChartTable& out) const;
 
   // The margin balances as reported (`margin`) of every issue dated from
   // `from` to `to` within one calendar year; issues without entries there
   // are left out. The archive's margin files carry these.
   void ReportedMargins(uint32_t from, uint32_t to, CMarginTable& out) const;
-  // The same with the adjusted balances.
-  void AdjustedMargins(uint32_t from, uint32_t to, CMarginTable& out) const;
 
   // The last bar as traded on or before `date` of every issue listed on
   // that day (the archive's latest-price file).
@@ -195,8 +191,6 @@ class CSimMarket {
   void MakeYear(const IssueModel& model, uint32_t year, bool bars,
                 bool margins, YearPart& part) const;
   std::shared_ptr<CSimSeries> MakeSeries(const IssueModel& model) const;
-  void YearBars(uint32_t from, uint32_t to, bool traded, CChartTable& out) const;
-  void YearMargins(uint32_t from, uint32_t to, bool reported, CMarginTable& out) const;
 
   CSimMarketOptions options_;
   CDate today_;
