@@ -161,17 +161,33 @@ class SimReadersTest : public SimMarketFixture {
 
 // ---- The archive -------------------------------------------------------------
 
-// Each file is fetched once however many questions need it; the latest
-// bars come fifty codes a call; the years stay in the archive's folder
-// until the archive goes.
+// Bars as traded and balances as reported, a year a call from a day with
+// a bar on; each file is fetched once however many questions need it; the
+// latest bars come fifty codes a call; the years stay in the archive's
+// folder until the archive goes.
 TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
   auto archive = Archive();
   for (const std::string& code : {Stock(), std::string("0000")}) {
     EXPECT_GE(Ask(0, *archive, code).result, 0);
     EXPECT_GE(Ask(1, *archive, code).result, 0);
-    uint32_t from = 20220315, from2 = from;
-    size_t bars = 0;
-    for (uint32_t year = 2022; from <= 20240619; ++year) {
+    CChart bars, expectedBars;
+    std::vector<CMarginRecord> margin, expectedMargin;
+    if (const auto series = SmallMarket().Series(code)) {
+      for (CDayRecord bar : series->raw) {
+        if (bar.DateNumber() < 20220315) continue;
+        // As an archive price file carries it: float32 values, no raw close.
+        for (double* v : {&bar.open, &bar.high, &bar.low, &bar.close, &bar.volume}) *v = static_cast<float>(*v);
+        bar.rawClose = 0;
+        expectedBars.push_back(bar);
+      }
+    }
+    uint32_t from = expectedBars.empty() ? 20220315 : expectedBars.front().DateNumber(), from2 = from;
+    if (const auto series = SmallMarket().Series(code)) {
+      for (const CMarginRecord& entry : series->margin) {
+        if (entry.date.ToNumber() >= from) expectedMargin.push_back(entry);
+      }
+    }
+    for (uint32_t year = from / 10000; from <= 20240619; ++year) {
       CQuoteItems items;
       std::vector<CMarginRecord> entries;
       bool adjust = true;
@@ -180,9 +196,12 @@ TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
       EXPECT_FALSE(adjust);
       EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
       EXPECT_EQ(from2, from);
-      bars += items.size();
+      for (const CQuoteItem& item : items) bars.push_back(item.record);
+      margin.insert(margin.end(), entries.begin(), entries.end());
     }
-    EXPECT_EQ(bars == 0, code == "0000");
+    EXPECT_EQ(bars, expectedBars);
+    EXPECT_EQ(margin, expectedMargin);
+    EXPECT_EQ(bars.empty(), code == "0000");
   }
   CChartTable latest;
   SmallMarket().LatestBars(kToday, latest);
@@ -375,6 +394,15 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
     EXPECT_EQ(Ask(q, *Market(), code), page);
     server_->ClearFaults();
   }
+  // Bars from the pages come with the close as their raw close, those
+  // before a split too.
+  auto pages = Market(false);
+  for (uint32_t from = 20220105; from <= 20240619;) {
+    CQuoteItems items;
+    bool adjust = false;
+    ASSERT_EQ(pages->GetPrice(from, 20240619, code, items, adjust), 0);
+    for (const CQuoteItem& i : items) EXPECT_EQ(i.record.rawClose, i.record.close) << i.record.DateNumber();
+  }
   server_->ClearRequests();
   auto market = Market();
   for (const std::string& c : {code, std::string("0000")}) {
@@ -511,7 +539,9 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
       case 5: a.result = stock.GetBrandList(1, codes); break;
     }
     EXPECT_EQ(a.result, c.result);
-    if (c.hits) EXPECT_EQ(server_->FaultHits(ids[0]), c.hits);
+    if (c.hits) {
+      EXPECT_EQ(server_->FaultHits(ids[0]), c.hits);
+    }
     if (c.result == 0) continue;
     EXPECT_EQ(a.from, 20240105u);
     EXPECT_EQ(a.position, 0);
@@ -519,6 +549,26 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
     EXPECT_TRUE(a.splits.empty() == (c.question == 1) && a.bars.empty() == (c.question == 2 || c.question == 3) &&
                 a.margin.empty() == (c.question == 4) && codes.empty() == (c.question == 5));
   }
+}
+
+// A stock on a retired market gives that code, with the market it read.
+TEST_F(SimReadersTest, IssuesOnRetiredMarketsGiveTheirCode) {
+  static const CSimMarket retired([] {
+    CSimMarketOptions options = SmallMarketOptions();
+    options.retiredMarkets = true;
+    return options;
+  }());
+  Serve(retired);
+  CWebStock stock;
+  size_t count = 0;
+  for (const CSimIssue& issue : retired.Issues()) {
+    if (issue.builtIn || issue.IsDelisted() || !issue.retiredMarket) continue;
+    ++count;
+    CBrandRecord record;
+    EXPECT_EQ(stock.GetBrand(issue.record.code, record), kWebErrorRetiredMarket);
+    EXPECT_EQ(record.market, issue.record.market);
+  }
+  EXPECT_GE(count, 1u);
 }
 
 // The newest twenty weeks of balances, oldest first; `from` moves on by
@@ -566,6 +616,39 @@ TEST_F(SimReadersTest, StockHistoryStepsAndTheLastDayFollowTheClock) {
   const CSimRequestRecord first = server_->Requests().front();
   EXPECT_EQ(first.path, "/quote/" + code + "/history");
   EXPECT_EQ(first.query, "from=20240501&to=20240525&timeFrame=d&page=1");
+}
+
+// Built-in issues: the portal gives every bar of its last three months,
+// adjusted, whatever was asked; the futures and Dow pages give the days
+// asked for, the Dow's twenty days a request.
+TEST_F(SimReadersTest, HistoriesOfBuiltInIssues) {
+  CWebHistory history(At(kToday, 16, 0));
+  struct Case { const char* code; uint32_t from, to; bool adjust; uint32_t nextFrom, first, last; };
+  const Case cases[] = {
+      {"1002", 20240101, 20240110, true, 20240111, 0, 0},
+      {"1101", 20240601, 20240619, true, 20240620, 0, 0},
+      {"1051", 20240501, 20240531, false, 20240601, 20240501, 20240531},
+      {"1004", 20240501, 20240531, false, 20240521, 20240501, 20240520},  // asks 1-20 May
+  };
+  for (const Case& c : cases) {
+    const CChart& bars = SmallMarket().Series(c.code)->raw;
+    CDate start = bars.back().Date();
+    start.AddMonths(-3);
+    std::vector<uint32_t> want, got;
+    for (const CDayRecord& bar : bars) {
+      const uint32_t d = bar.DateNumber();
+      if (c.adjust ? start < bar.Date() : d >= c.first && d <= c.last) want.push_back(d);
+    }
+    uint32_t from = c.from;
+    CQuoteItems items;
+    bool adjust = !c.adjust;
+    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0) << c.code;
+    EXPECT_EQ(adjust, c.adjust) << c.code;
+    EXPECT_EQ(from, c.nextFrom) << c.code;
+    for (const CQuoteItem& item : items) got.push_back(item.record.DateNumber());
+    EXPECT_FALSE(want.empty());
+    EXPECT_EQ(got, want) << c.code;
+  }
 }
 
 // Latest bars of stocks from the broker, or from the second site while the
