@@ -235,10 +235,10 @@ TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
 TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
   std::string bomb;
   bomb.resize(100u << 20, '\0');
-  // `spec`: a fault of the simulated archive; without one, `unpacked` is
+  // `played`: a fault of the simulated archive; without one, `unpacked` is
   // what a server of its own answers every file with. `requests` by the
   // failing question (0: not counted), `again` by two more questions.
-  struct Case { const char* spec; std::string unpacked; std::vector<int32_t> codes; size_t requests, again;
+  struct Case { const char* played; std::string unpacked; std::vector<int32_t> codes; size_t requests, again;
                 const char* message; };
   const Case cases[] = {
       {"status=404", "", {-404}, 1, 1, "HTTPサーバーがステータスコード404を返しました"},
@@ -254,24 +254,24 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
   };
   for (const Case& c : cases) {
     std::optional<FixedArchive> fixed;
-    if (!c.spec) fixed.emplace(c.unpacked);
+    if (!c.played) fixed.emplace(c.unpacked);
     auto requests = [&] { return fixed ? fixed->Accept().size() : Files().size(); };
     for (int k = 0; k < 5; ++k) {
-      SCOPED_TRACE(std::string(kFiles[k]) + " " + (c.spec ? c.spec : "unpacked"));
+      SCOPED_TRACE(std::string(kFiles[k]) + " " + (c.played ? c.played : "unpacked"));
       server_->ClearRequests();
       const size_t first = requests();
-      const int fault = c.spec ? AddFault(std::string(c.spec) + "@archive:" + CWebArchive::kPathPrefix + kFiles[k]) : -1;
+      const int fault = c.played ? AddFault(std::string(c.played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[k]) : -1;
       auto archive = Archive();
       const int32_t code = Ask(k, *archive, "0000").result;
       EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), code), c.codes.end()) << code;
       EXPECT_TRUE(!c.message || CWebArchive::GetArchiveMessage(code) == c.message);
       EXPECT_TRUE(!c.requests || requests() - first == c.requests);
       EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
-      if (c.spec) server_->RemoveFault(fault);
+      if (c.played) server_->RemoveFault(fault);
       const size_t before = requests();
       for (int i = 0; i < 2; ++i) {
         const int32_t again = Ask(k, *archive, "0000").result;
-        EXPECT_TRUE(c.spec ? again >= 0 : again == code) << again;
+        EXPECT_TRUE(c.played ? again >= 0 : again == code) << again;
       }
       EXPECT_EQ(requests() - before, c.again);
     }
@@ -381,7 +381,7 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
   // read, from a server of its own).
   const std::pair<int, const char*> failures[] = {
       {0, "status=404"}, {1, "status=500"}, {2, "corrupt-gzip"}, {3, nullptr}, {4, "cut=20"}};
-  for (const auto& [q, spec] : failures) {
+  for (const auto& [q, played] : failures) {
     SCOPED_TRACE(kFiles[q]);
     server_->ClearRequests();
     const Answer page = Ask(q, *Market(false), code);
@@ -389,8 +389,8 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
     EXPECT_FALSE(page.Empty());
     EXPECT_TRUE(Files().empty());
     std::optional<FixedArchive> unreadable;
-    if (spec) AddFault(std::string(spec) + "@archive:" + CWebArchive::kPathPrefix + kFiles[q]);
-    if (!spec) unreadable.emplace(std::string("\0\0", 2));
+    if (played) AddFault(std::string(played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[q]);
+    if (!played) unreadable.emplace(std::string("\0\0", 2));
     EXPECT_EQ(Ask(q, *Market(), code), page);
     server_->ClearFaults();
   }
