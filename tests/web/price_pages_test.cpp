@@ -137,49 +137,40 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
 }
 
 // A row without a readable date reads as no bar when it holds no prices
-// (a heading in header cells); with prices it fails the page.
-TEST(PricePagesTest, RowsWithoutADate) {
-  const std::string anchor = "<p>調整後終値*は分割を考慮した値</p><table>";
+// (a heading in header cells); with prices it fails the page. The history
+// tables read to the end of a whole document: a page that stops between or
+// in rows, or before its table, is whole only with its "</html>" (a row
+// cut short at its end is then dropped).
+TEST(PricePagesTest, RowsWithoutADateAndPagesWithoutTheirEnd) {
+  const std::string anchor = "<html><p>調整後終値*は分割を考慮した値</p><table>";
   const std::string bar = "<td>10</td><td>12</td><td>9</td><td>11</td><td>500</td><td>11</td></tr>";
   const std::string quad = "<td>10</td><td>12</td><td>9</td><td>11</td></tr>";
   const std::string night = "<td>10</td><td>12</td><td>9</td><td>11</td>" + quad;
   const std::string dashes = "<td>-</td><td>-</td><td>-</td><td>-</td><td>-</td><td>-</td><td>-</td><td>-</td>";
-  const struct { Walk walk; std::string rows; int32_t result; size_t bars; } cases[] = {
-      {kHistory, anchor + "<tr><th>日付</th><th>始値</th><th>高値</th></tr><tr><td>2024/3/8</td>" + bar, 0, 1},
-      {kHistory, anchor + "<tr><td>2024/3/8</td>" + bar + "<tr><td>--</td>" + bar, kWebErrorPage, 0},
-      {kPortal, "<tr><th>日付</th><th>始値</th><th>高値</th><th>安値</th><th>終値</th></tr>"
-                "<tr><th>2024/3/8</th>" + quad, 0, 1},
-      {kPortal, "<tr><th>2024/3/8</th>" + quad + "<tr><th>--</th>" + quad, kWebErrorPage, 0},
-      {kFutures, "<tr><th>合計</th>" + dashes + "</tr><tr><th>2024/3/8</th>" + night, 0, 1},
-      {kFutures, "<tr><th>2024/3/8</th>" + night + "<tr><th>--</th>" + night, kWebErrorPage, 0},
-  };
-  for (const auto& c : cases) {
-    CBufferString buffer;
-    FillBuffer(buffer, Utf8FromCp932("<html>" + c.rows + "</table></html>"));
-    CQuoteItems items;
-    EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.rows;
-    if (c.result == 0) EXPECT_EQ(items.size(), c.bars) << c.rows;
-  }
-}
-
-// The history tables read to the end of a whole document: a page that
-// stops between or in rows, or before its table, is whole only with its
-// "</html>" (a row cut short at its end is then dropped).
-TEST(PricePagesTest, HistoryPagesEndWithTheDocument) {
-  const std::string ending = "</tbody></table></body></html>";
+  const std::string end = "</table></html>", ending = "</tbody></table></body></html>";
   const std::string dow = PageFixture("dow_data_ends_after_row.html");
   const std::string maintenance = PageFixture("dow_data_no_head.html");
   const std::string futures = PageFixture("futures_data_rows.html");
   const std::string portal = PageFixture("portal_history_index.html");
-  const std::string portal_cut = portal.substr(0, portal.find("</tbody>"));
+  const std::string portalCut = portal.substr(0, portal.find("</tbody>"));
+  const std::string history = PageFixture("history_stock_split.html");
   const struct { Walk walk; std::string page; int32_t result; size_t bars; } cases[] = {
+      {kHistory, Utf8FromCp932(anchor + "<tr><th>日付</th><th>始値</th><th>高値</th></tr><tr><td>2024/3/8</td>" + bar + end), 0, 1},
+      {kHistory, Utf8FromCp932(anchor + "<tr><td>2024/3/8</td>" + bar + "<tr><td>--</td>" + bar + end), kWebErrorPage, 0},
+      {kPortal, Utf8FromCp932("<html><tr><th>日付</th><th>始値</th><th>高値</th><th>安値</th><th>終値</th></tr>"
+                              "<tr><th>2024/3/8</th>" + quad + end), 0, 1},
+      {kPortal, Utf8FromCp932("<html><tr><th>2024/3/8</th>" + quad + "<tr><th>--</th>" + quad + end), kWebErrorPage, 0},
+      {kFutures, Utf8FromCp932("<html><tr><th>合計</th>" + dashes + "</tr><tr><th>2024/3/8</th>" + night + end), 0, 1},
+      {kFutures, Utf8FromCp932("<html><tr><th>2024/3/8</th>" + night + "<tr><th>--</th>" + night + end), kWebErrorPage, 0},
       {kDow, dow + ending, 0, 2},
       {kDow, maintenance, 0, 0},
       {kDow, maintenance.substr(0, maintenance.find("</body>")), kWebErrorPage, 0},
       {kFutures, futures + ending, 0, 3},
-      {kPortal, portal_cut + ending, 0, 3},
-      {kPortal, portal_cut + "</tbody>\n", 0, 3},  // a table body sent alone
-      {kPortal, portal_cut, kWebErrorPage, 0},
+      {kPortal, portalCut + ending, 0, 3},
+      {kPortal, portalCut + "</tbody>\n", 0, 3},  // a table body sent alone
+      {kPortal, portalCut, kWebErrorPage, 0},
+      // Cut before its table, a page must not read as days without trading.
+      {kHistory, history.substr(0, history.find(Utf8FromCp932("調整後終値*"))), kWebErrorPage, 0},
   };
   for (const auto& c : cases) {
     CBufferString buffer;
@@ -213,35 +204,6 @@ TEST(PricePagesTest, StockInfoCodeFromTheTitle) {
     if (c.result != 0) continue;
     ASSERT_EQ(items.size(), c.code ? 1u : 0u) << c.title;
     if (c.code) EXPECT_EQ(items[0].code, c.code) << c.title;
-  }
-}
-
-// Pages cut at every byte, and other broken bytes, give an answer and no
-// more bars than rows were sent.
-TEST(PricePagesTest, CutAndBrokenPagesNeverOverrun) {
-  const std::string page = PageFixture("history_stock_split.html");
-  for (size_t cut = 0; cut <= page.size(); cut += 7) {
-    CBufferString buffer;
-    FillBuffer(buffer, page.substr(0, cut));
-    std::vector<CDayRecord> rows;
-    const int32_t result = ReadStockHistoryPage(buffer, rows);
-    EXPECT_TRUE(result == 0 || result == kWebErrorPage);
-    EXPECT_LE(rows.size(), 3u);
-    // Cut before its table, the page must not read as days without trading.
-    if (page.find(Utf8FromCp932("調整後終値*")) > cut) {
-      EXPECT_EQ(result, kWebErrorPage);
-    }
-  }
-  const std::string odd[] = {std::string("\xff<tr>", 5), std::string("<th>\0\0", 6),
-                             "<tr><th>2024/1/5</th><td>" + std::string(40, '9') + "</td>",
-                             "<<<<>>>>\"'='"};
-  for (const std::string& bytes : odd) {
-    CBufferString buffer;
-    FillBuffer(buffer, bytes);
-    std::vector<CDayRecord> bars;
-    ReadFuturesDataPage(buffer, bars);
-    ReadPortalHistoryPage(buffer, bars);
-    EXPECT_LE(bars.size(), 1u);
   }
 }
 

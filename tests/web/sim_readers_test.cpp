@@ -1,0 +1,794 @@
+// The archive client, the page readers and the market data source against
+// the simulated market, through the real HTTP client.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "db/private_brand.h"
+#include "series/buffer_string.h"
+#include "support/cp932.h"
+#include "tests/common/local_server.h"
+#include "tests/common/monotonic_ms.h"
+#include "tests/common/sim_market_fixture.h"
+#include "web/site_urls.h"
+#include "web/web_archive.h"
+#include "web/web_history.h"
+#include "web/web_market.h"
+#include "web/web_result.h"
+#include "web/web_stock.h"
+
+namespace {
+
+const CDate kToday(2024, 6, 19);  // the small market's today, a Wednesday
+
+CLocalClock At(const CDate& date, int hour, int minute) {
+  return [=] { return CLocalTime{date, hour, minute}; };
+}
+
+// The archives' private folders under `root` ("name/") and the files in
+// them ("name/file").
+std::set<std::string> ArchiveFiles(const std::string& root) {
+  std::set<std::string> files;
+  for (const auto& folder : std::filesystem::directory_iterator(root)) {
+    const std::string name = folder.path().filename().string();
+    if (!name.starts_with(CWebArchive::kFolderPrefix)) continue;
+    files.insert(name + "/");
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+      files.insert(name + "/" + entry.path().filename().string());
+    }
+  }
+  return files;
+}
+
+// A question's result and outputs, comparable as a whole.
+struct Answer {
+  int32_t result = 0;
+  uint32_t from = 20240105;
+  int32_t position = 0;
+  CBrandRecord brand;
+  std::vector<CDivideRecord> splits;
+  CQuoteItems bars;
+  bool adjust = false;
+  std::vector<CMarginRecord> margin;
+  bool operator==(const Answer&) const = default;
+  bool Empty() const { return brand.code.empty() && splits.empty() && bars.empty() && margin.empty(); }
+};
+
+// The five questions by index, asked of any source that has them, and the
+// archive file each needs on the small market's today.
+const char* const kFiles[] = {"brand-20240615.bin", "divide-20240615.bin", "priceyear-20240619.bin",
+                              "pricelast-20240619.bin", "marginyear-20240619.bin"};
+template <typename Source>
+Answer Ask(int question, Source& s, const std::string& code) {
+  Answer a;
+  if constexpr (requires { &Source::GetBrand; }) {
+    if (question == 0) a.result = s.GetBrand(code, a.brand);
+    if (question == 1) a.result = s.GetDivide(code, a.splits);
+    if (question == 4) a.result = s.GetMargin(a.from, 20240619, code, a.margin);
+  }
+  if constexpr (requires { &Source::GetPrice; }) {
+    if (question == 2) a.result = s.GetPrice(a.from, 20240619, code, a.bars, a.adjust);
+    if (question == 3) a.result = s.GetPriceLast(a.position, {code}, a.bars);
+  }
+  return a;
+}
+
+// The first listed issue of the small market whose code ends in `last`.
+std::string Listed(char last) {
+  for (const CSimIssue& issue : SmallMarket().Issues()) {
+    if (!issue.builtIn && !issue.IsDelisted() && issue.record.code.back() == last) return issue.record.code;
+  }
+  return "";
+}
+
+// A listed stock of the small market with margin trading and a split.
+std::string Stock() {
+  for (const CSimIssue& issue : SmallMarket().Issues()) {
+    if (issue.record.kind == kKindStock && !issue.IsDelisted() && issue.record.lendable != 0 &&
+        !SmallMarket().Series(issue.record.code)->splits.empty()) {
+      return issue.record.code;
+    }
+  }
+  return "";
+}
+
+// An archive server of its own that answers every file with the gzip of
+// `content` and notes each request's Accept-Encoding header.
+class FixedArchive {
+ public:
+  explicit FixedArchive(const std::string& content) {
+    EXPECT_TRUE(CSimArchive::Gzip(content, gzip_));
+    local_.server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      accept_.push_back(request.get_header_value("Accept-Encoding"));
+      response.set_content(gzip_, "application/octet-stream");
+    });
+    EXPECT_TRUE(local_.Start());
+    url_.emplace("TICKORA_ARCHIVE_URL", local_.Url("").c_str());
+  }
+  std::vector<std::string> Accept() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accept_;
+  }
+
+ private:
+  std::string gzip_;
+  std::mutex mutex_;
+  std::vector<std::string> accept_;
+  std::optional<ScopedEnv> url_;
+  LocalServer local_;  // stops first: its handler uses the members above
+};
+
+class SimReadersTest : public SimMarketFixture {
+ protected:
+  std::unique_ptr<CWebArchive> Archive(CLocalClock clock = At(kToday, 16, 0)) {
+    auto archive = std::make_unique<CWebArchive>(std::move(clock));
+    archive->Client().SetRetryPause(5);
+    return archive;
+  }
+  std::unique_ptr<CWebMarket> Market(bool archive = true) {
+    auto market = std::make_unique<CWebMarket>(At(kToday, 16, 0));
+    market->Archive().Client().SetRetryPause(5);
+    market->Stock().Client().SetRetryPause(5);
+    market->History().SetRetryPause(5);
+    market->SetArchivePreference(archive);
+    return market;
+  }
+  // The archive files asked for, in order.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const std::string& path : Paths(Site::kArchive)) names.push_back(path.substr(strlen(CWebArchive::kPathPrefix)));
+    return names;
+  }
+  size_t PageRequests() const {
+    const auto all = server_->Requests();
+    return std::count_if(all.begin(), all.end(), [](const auto& r) { return r.site != Site::kArchive; });
+  }
+};
+
+// ---- The archive -------------------------------------------------------------
+
+// Bars as traded and balances as reported, a year a call from a day with
+// a bar on; each file is fetched once however many questions need it; the
+// latest bars come fifty codes a call; the years stay in the archive's
+// folder until the archive goes.
+TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
+  auto archive = Archive();
+  for (const std::string& code : {Stock(), std::string("0000")}) {
+    EXPECT_GE(Ask(0, *archive, code).result, 0);
+    EXPECT_GE(Ask(1, *archive, code).result, 0);
+    CChart bars, expectedBars;
+    std::vector<CMarginRecord> margin, expectedMargin;
+    if (const auto series = SmallMarket().Series(code)) {
+      for (CDayRecord bar : series->raw) {
+        if (bar.DateNumber() < 20220315) continue;
+        // As an archive price file carries it: float32 values, no raw close.
+        for (double* v : {&bar.open, &bar.high, &bar.low, &bar.close, &bar.volume}) *v = static_cast<float>(*v);
+        bar.rawClose = 0;
+        expectedBars.push_back(bar);
+      }
+    }
+    uint32_t from = expectedBars.empty() ? 20220315 : expectedBars.front().DateNumber(), from2 = from;
+    if (const auto series = SmallMarket().Series(code)) {
+      for (const CMarginRecord& entry : series->margin) {
+        if (entry.date.ToNumber() >= from) expectedMargin.push_back(entry);
+      }
+    }
+    for (uint32_t year = from / 10000; from <= 20240619; ++year) {
+      CQuoteItems items;
+      std::vector<CMarginRecord> entries;
+      bool adjust = true;
+      ASSERT_EQ(archive->GetPrice(from, 20240619, code, items, adjust), 0);
+      ASSERT_EQ(archive->GetMargin(from2, 20240619, code, entries), 0);
+      EXPECT_FALSE(adjust);
+      EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
+      EXPECT_EQ(from2, from);
+      for (const CQuoteItem& item : items) bars.push_back(item.record);
+      margin.insert(margin.end(), entries.begin(), entries.end());
+    }
+    EXPECT_EQ(bars, expectedBars);
+    EXPECT_EQ(margin, expectedMargin);
+    EXPECT_EQ(bars.empty(), code == "0000");
+  }
+  CChartTable latest;
+  SmallMarket().LatestBars(kToday, latest);
+  std::vector<std::string> codes;
+  while (codes.size() < 120) {
+    for (auto it = latest.begin(); it != latest.end() && codes.size() < 120; ++it) codes.push_back(it->first);
+  }
+  int32_t position = 0;
+  for (auto [next, served] : {std::pair{50, 50}, {100, 50}, {120, 20}, {120, 0}}) {
+    CQuoteItems items;
+    ASSERT_EQ(archive->GetPriceLast(position, codes, items), 0);
+    EXPECT_EQ(position, next);
+    ASSERT_EQ(static_cast<int>(items.size()), served);
+    for (const CQuoteItem& item : items) EXPECT_EQ(item.record.close, static_cast<float>(latest.at(item.code).back().close));
+  }
+  std::vector<std::string> requested = Files();
+  std::sort(requested.begin(), requested.end());
+  EXPECT_EQ(requested, (std::vector<std::string>{
+                           "brand-20240615.bin", "divide-20240615.bin", "margin-2022.bin",
+                           "margin-2023.bin", "marginyear-20240619.bin", "price-2022.bin",
+                           "price-2023.bin", "pricelast-20240619.bin", "priceyear-20240619.bin"}));
+  EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u + 6u);  // the folder and six years
+  archive.reset();
+  EXPECT_TRUE(ArchiveFiles(tmp_.path()).empty());
+}
+
+// A failed download, unpacking or read leaves no file, and the next
+// question fetches again (once: then the file is loaded). A file refused
+// for its size is not fetched again: a gzip bomb (a tenth of a megabyte
+// that unpacks to 100 MiB) passes the unpacked cap of every kind.
+TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
+  std::string bomb;
+  bomb.resize(100u << 20, '\0');
+  // `played`: a fault of the simulated archive; without one, `unpacked` is
+  // what a server of its own answers every file with. `requests` by the
+  // failing question (0: not counted), `again` by two more questions.
+  struct Case { const char* played; std::string unpacked; std::vector<int32_t> codes; size_t requests, again;
+                const char* message; };
+  const Case cases[] = {
+      {"status=404", "", {-404}, 1, 1, "HTTPサーバーがステータスコード404を返しました"},
+      {"status=500", "", {-500}, 5, 1, "HTTPサーバーがステータスコード500を返しました"},
+      {"corrupt-gzip", "", {CWebArchive::kErrorUnpack}, 1, 1, "圧縮ファイルの解凍に失敗しました。"},
+      // A cut body: an unpacking failure when the client hands over what
+      // came, a transient failure when the client notices the cut itself.
+      {"cut=20", "", {CWebArchive::kErrorUnpack, CHttpClient::kErrorSend}, 0, 1, nullptr},
+      // No whole header: nothing of it is kept (a year kept empty would
+      // give every later issue no bars for it).
+      {nullptr, std::string("\0\0\0@", 4), {CWebArchive::kErrorRead}, 1, 2, "ファイルアクセスに失敗しました。"},
+      {nullptr, bomb, {CHttpClient::kErrorTooLarge}, 1, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::optional<FixedArchive> fixed;
+    if (!c.played) fixed.emplace(c.unpacked);
+    auto requests = [&] { return fixed ? fixed->Accept().size() : Files().size(); };
+    for (int k = 0; k < 5; ++k) {
+      SCOPED_TRACE(std::string(kFiles[k]) + " " + (c.played ? c.played : "unpacked"));
+      server_->ClearRequests();
+      const size_t first = requests();
+      const int fault = c.played ? AddFault(std::string(c.played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[k]) : -1;
+      auto archive = Archive();
+      const int32_t code = Ask(k, *archive, "0000").result;
+      EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), code), c.codes.end()) << code;
+      EXPECT_TRUE(!c.message || CWebArchive::GetArchiveMessage(code) == c.message);
+      EXPECT_TRUE(!c.requests || requests() - first == c.requests);
+      EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
+      if (c.played) server_->RemoveFault(fault);
+      const size_t before = requests();
+      for (int i = 0; i < 2; ++i) {
+        const int32_t again = Ask(k, *archive, "0000").result;
+        EXPECT_TRUE(c.played ? again >= 0 : again == code) << again;
+      }
+      EXPECT_EQ(requests() - before, c.again);
+    }
+    if (fixed) {
+      for (const std::string& accept : fixed->Accept()) EXPECT_EQ(accept, "gzip, deflat");
+    }
+  }
+}
+
+// A temporary folder where nothing can be made is a local fault: it stands
+// as the market's answer, named with its cause and the folder, and nothing
+// is asked of any site. A folder with blanks in its path serves.
+TEST_F(SimReadersTest, ATemporaryFolderWhereNothingCanBeMadeIsALocalFault) {
+  TempDir locked;
+  chmod(locked.path().c_str(), 0555);
+  // The superuser writes anywhere: then a folder where nothing can be made.
+  const std::string folder = access(locked.path().c_str(), W_OK) == 0 ? "/proc" : locked.path().string();
+  auto market = Market();
+  {
+    ScopedEnv readOnly("TMPDIR", folder.c_str());
+    for (int k = 0; k < 5; ++k) {
+      EXPECT_EQ(Ask(k, *market, Stock()).result, CWebArchive::kErrorLocal);
+      EXPECT_NE(market->GetMessage(CWebArchive::kErrorLocal).find(folder), std::string::npos)
+          << market->GetMessage(CWebArchive::kErrorLocal);
+    }
+    EXPECT_TRUE(server_->Requests().empty());
+  }
+  chmod(locked.path().c_str(), 0755);
+  const std::string spaced = tmp_.Sub("a b/c d");
+  std::filesystem::create_directories(spaced);
+  ScopedEnv blanks("TMPDIR", spaced.c_str());
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(Ask(k, *market, Stock()).result, 0);
+  EXPECT_EQ(ArchiveFiles(spaced).size(), 3u);  // the folder, a price and a margin year
+  market.reset();
+  EXPECT_TRUE(ArchiveFiles(spaced).empty());
+}
+
+// The private folder of a killed process is removed by a later run; that
+// of a live process, or of another naming, stays.
+TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
+  TempDir tmp;
+  ScopedEnv tmpdir("TMPDIR", tmp.path().c_str());
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string prefix = CWebArchive::kFolderPrefix;
+  const std::vector<std::string> names = {prefix + std::to_string(gone) + "-AbC123",
+                                          prefix + std::to_string(getpid()) + "-XyZ789",
+                                          prefix + "QwErTy", "other-" + std::to_string(gone)};
+  for (const std::string& name : names) {
+    std::filesystem::create_directory(tmp.Sub(name));
+    std::ofstream(tmp.Sub(name + "/tmpprice2024.bin")) << "values";
+  }
+  EXPECT_EQ(1, CWebArchive::RemoveStaleFolders());
+  for (const std::string& name : names) {
+    EXPECT_EQ(name != names[0], std::filesystem::exists(tmp.Sub(name))) << name;
+  }
+}
+
+// The dates in the names on each day of one week, Sunday 2024-06-16 to
+// Saturday 2024-06-22, at the minutes around both price cut-offs.
+TEST(WebArchiveDateTest, NamesFollowTheWeekAndTheCutoffs) {
+  for (uint32_t day = 16; day <= 22; ++day) {
+    SCOPED_TRACE(day);
+    const CDate date(2024, 6, day);
+    const bool weekday = day >= 17 && day <= 21;
+    const CDate before(2024, 6, day <= 17 ? 14 : day == 22 ? 21 : day - 1);
+    EXPECT_EQ(CWebArchive::LatestSaturday(date).ToNumber(), day == 22 ? 20240622u : 20240615u);
+    EXPECT_EQ(CWebArchive::LatestWednesday(date).ToNumber(), day >= 19 ? 20240619u : 20240612u);
+    struct Minute { int hour, minute; bool late40, late50; };
+    for (const Minute& m : {Minute{15, 39, false, false}, {15, 40, true, false}, {15, 49, true, false},
+                            {15, 50, true, true}, {0, 0, false, false}, {23, 59, true, true}}) {
+      const CLocalTime now{date, m.hour, m.minute};
+      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 40), weekday && m.late40 ? date : before) << m.minute;
+      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 50), weekday && m.late50 ? date : before) << m.minute;
+    }
+  }
+  EXPECT_EQ(CWebArchive::LatestSaturday(CDate(2021, 1, 1)).ToNumber(), 20201226u);
+  EXPECT_EQ(CWebArchive::PriceCutoff({CDate(2024, 1, 1), 8, 0}, 15, 50).ToNumber(), 20231229u);
+}
+
+// The names the rules give, as the server sees them.
+TEST_F(SimReadersTest, ArchiveAsksForTheFilesOfTheClocksDay) {
+  struct Case { CDate date; int hour, minute, question; const char* file; };
+  const Case cases[] = {
+      {CDate(2024, 6, 14), 12, 0, 0, "brand-20240608.bin"},
+      {CDate(2024, 6, 17), 15, 49, 2, "priceyear-20240614.bin"},
+      {CDate(2024, 6, 17), 15, 40, 3, "pricelast-20240617.bin"},
+      {CDate(2024, 6, 18), 12, 0, 4, "marginyear-20240612.bin"},
+  };
+  for (const Case& c : cases) {
+    server_->ClearRequests();
+    EXPECT_GE(Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000").result, 0) << c.file;
+    EXPECT_EQ(Files(), std::vector<std::string>{c.file});
+  }
+}
+
+// ---- The market data source --------------------------------------------------
+
+// An archive failure of any kind sends the question to the pages, whose
+// answer is then the market's. 0 and 1 from the archive are final, but
+// for an issue the issue file lacks: its details are asked of the pages,
+// as a blank row would drop out of every later stage.
+TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
+  const std::string code = Stock();
+  // Each question with a failure of its file (null: a file that does not
+  // read, from a server of its own).
+  const std::pair<int, const char*> failures[] = {
+      {0, "status=404"}, {1, "status=500"}, {2, "corrupt-gzip"}, {3, nullptr}, {4, "cut=20"}};
+  for (const auto& [q, played] : failures) {
+    SCOPED_TRACE(kFiles[q]);
+    server_->ClearRequests();
+    const Answer page = Ask(q, *Market(false), code);
+    EXPECT_EQ(page.result, 0);
+    EXPECT_FALSE(page.Empty());
+    EXPECT_TRUE(Files().empty());
+    std::optional<FixedArchive> unreadable;
+    if (played) AddFault(std::string(played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[q]);
+    if (!played) unreadable.emplace(std::string("\0\0", 2));
+    EXPECT_EQ(Ask(q, *Market(), code), page);
+    server_->ClearFaults();
+  }
+  // Bars from the pages come with the close as their raw close, those
+  // before a split too.
+  auto pages = Market(false);
+  for (uint32_t from = 20220105; from <= 20240619;) {
+    CQuoteItems items;
+    bool adjust = false;
+    ASSERT_EQ(pages->GetPrice(from, 20240619, code, items, adjust), 0);
+    for (const CQuoteItem& i : items) EXPECT_EQ(i.record.rawClose, i.record.close) << i.record.DateNumber();
+  }
+  server_->ClearRequests();
+  auto market = Market();
+  for (const std::string& c : {code, std::string("0000")}) {
+    for (int q = c == code ? 0 : 1; q < 5; ++q) {
+      const Answer answer = Ask(q, *market, c);
+      EXPECT_EQ(answer.result, c == "0000" && q == 1 ? 1 : 0) << kFiles[q];
+      EXPECT_EQ(answer.Empty(), c == "0000") << kFiles[q];
+    }
+  }
+  EXPECT_EQ(PageRequests(), 0u);
+  Ask(0, *market, "0000");
+  EXPECT_EQ(PageRequests(), 1u);
+}
+
+// A cancel while the archive server hangs ends the question at once with
+// the cancel's code, and no page is asked for instead; a flag set before
+// reaches every reader the market asks.
+TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
+  const std::string code = Stock();
+  for (int q : {0, 2}) {  // a file read whole, a year kept by index
+    SCOPED_TRACE(kFiles[q]);
+    const int hang = AddFault(std::string("hang@archive:") + CWebArchive::kPathPrefix + kFiles[q]);
+    std::atomic<std::uint8_t> cancel{0};
+    auto market = Market();
+    // The archive alone sees the flag, so a fallback would reach the pages.
+    market->Archive().Client().SetCancelFlag(&cancel);
+    std::thread canceller([&] {
+      for (int i = 0; i < 10000 && server_->FaultHits(hang) == 0; ++i) usleep(1000);
+      usleep(200000);
+      cancel = 1;
+    });
+    const int64_t start = MonotonicMs();
+    const Answer cancelled = Ask(q, *market, code);
+    EXPECT_LT(MonotonicMs() - start, 3000);  // far below the client's 10 s stall limit
+    canceller.join();
+    EXPECT_EQ(cancelled.result, CHttpClient::kErrorCancelled);
+    EXPECT_TRUE(cancelled.Empty());
+    EXPECT_EQ(PageRequests(), 0u);
+    server_->RemoveFault(hang);
+  }
+  server_->ClearRequests();
+  std::atomic<std::uint8_t> cancel{1};
+  auto market = Market();
+  market->SetCancelFlag(&cancel);
+  for (const bool archive : {true, false}) {
+    market->SetArchivePreference(archive);
+    for (const char* c : {code.c_str(), "1001", "1004", "1051", "1101"}) {
+      for (int q = 0; q < 5; ++q) EXPECT_EQ(Ask(q, *market, c).result, CHttpClient::kErrorCancelled) << c << q;
+    }
+  }
+  std::vector<std::string> codes;
+  EXPECT_EQ(market->GetBrandList(1, codes), CHttpClient::kErrorCancelled);
+  EXPECT_TRUE(server_->Requests().empty());
+}
+
+TEST(WebMarketMessageTest, EachCodeRangeHasItsTexts) {
+  CWebMarket market;
+  const std::pair<int32_t, std::string> cases[] = {
+      {1, "成功"},
+      {-19999, GetWebMessage(-19999)},
+      {-20000, CWebArchive::GetArchiveMessage(-20000)},
+      {-29999, "不明なエラーが発生しました。"},
+      {-30000, GetWebMessage(-30000)},
+      {CHttpClient::kErrorCancelled, "ダウンロードを中止しました"},
+  };
+  for (const auto& [code, text] : cases) EXPECT_EQ(market.GetMessage(code), text) << code;
+}
+
+// ---- The page readers --------------------------------------------------------
+
+// Failures through the real client: each gives its code, empties what it
+// would fill and leaves `from` and `position` where they were; only a
+// transient one is asked again.
+TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
+  const std::string code = Stock();
+  const std::string margin = "/quote/" + code + "/history?styl=margin&page=1";
+  CWebStock stock;
+  stock.Client().SetAttempts(3);
+  stock.Client().SetRetryPause(1);
+  CBufferString page;  // the margin page, cut inside its table of balances
+  ASSERT_EQ(stock.Client().Get(server_->BaseUrl(Site::kFinance) + margin, page), 0);
+  const std::string cut = "cut=" + std::to_string(std::string(page.GetText()).find("<tbody>") + 200);
+  CWebHistory history(At(kToday, 16, 0));
+  history.SetAttempts(3);
+  history.SetRetryPause(1);
+  const int32_t kBad = kWebErrorPage;
+  // `question` 0-4 of the history reader (2, 3) or the stock reader, 5 the
+  // issue list; `hits` the fault answered (0: not counted).
+  struct Case { std::vector<std::string> faults; int question; std::string code; int32_t result; int hits; };
+  const Case cases[] = {
+      {{"status=404@finance:" + margin}, 4, code, -404, 1},
+      {{"status=500@finance:" + margin}, 4, code, -500, 3},
+      {{cut + "@finance:" + margin}, 4, code, CHttpClient::kErrorSend, 3},
+      {{"altered@finance:" + margin}, 4, code, kBad, 1},
+      {{"redirect=3@finance:" + margin}, 4, code, 0, 1},
+      {{"status=404@/*"}, 0, code, -404, 0},
+      {{"status=404@/*"}, 1, code, -404, 0},
+      {{"status=404@/*"}, 5, "", -404, 0},
+      {{"altered@/*"}, 0, Listed('1'), kBad, 0},  // the two quote page layouts
+      {{"altered@/*"}, 0, Listed('2'), kBad, 0},
+      {{"altered@/*"}, 1, code, kBad, 0},
+      {{"altered@/*"}, 5, "", kBad, 0},
+      {{}, 2, "9999", -404, 0},
+      {{"status=500@finance:/quote/*"}, 2, code, -500, 3},
+      {{"altered@finance:/quote/*"}, 2, code, kBad, 0},
+      {{"altered@index-portal:/contents/*"}, 2, "1003", kBad, 0},
+      {{"altered@futures-data:/data/"}, 2, "1051", kBad, 0},
+      {{"altered@dow-forecast:/nydow/data/"}, 2, "1004", kBad, 0},
+      {{"altered@index-portal:/contents/*"}, 3, "1101", kBad, 0},
+      {{"altered@broker-futures:/future/3OSE11/index"}, 3, "1051", kBad, 0},
+      {{"altered@finance:/quote/%5EDJI"}, 3, "1004", kBad, 0},
+      {{"status=404@broker-futures:/future/3OSE11/index"}, 3, "1051", -404, 0},
+      // The broker's changed page hands the code to the second site, whose
+      // changed page is refused.
+      {{"altered@broker-mobile:/bsite/price/searchStock.do", "altered@stock-info:/stock/*"}, 3, code, kBad, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.faults.empty() ? c.code : c.faults.front()) + " " + std::to_string(c.question));
+    server_->ClearFaults();
+    std::vector<int> ids;
+    for (const std::string& fault : c.faults) ids.push_back(AddFault(fault));
+    Answer a;
+    a.brand.name = "kept";
+    a.splits.resize(1);
+    a.bars.resize(1);
+    a.margin.resize(1);
+    std::vector<std::string> codes{"1301"};
+    switch (c.question) {
+      case 0: a.result = stock.GetBrand(c.code, a.brand); break;
+      case 1: a.result = stock.GetDivide(c.code, a.splits); break;
+      case 2: a.result = history.GetPrice(a.from, 20240619, c.code, a.bars, a.adjust); break;
+      case 3: a.result = history.GetPriceLast(a.position, {c.code}, a.bars); break;
+      case 4: a.result = stock.GetMargin(a.from, 20240619, c.code, a.margin); break;
+      case 5: a.result = stock.GetBrandList(1, codes); break;
+    }
+    EXPECT_EQ(a.result, c.result);
+    if (c.hits) {
+      EXPECT_EQ(server_->FaultHits(ids[0]), c.hits);
+    }
+    if (c.result == 0) continue;
+    EXPECT_EQ(a.from, 20240105u);
+    EXPECT_EQ(a.position, 0);
+    EXPECT_TRUE(c.question != 0 || c.result == kBad || a.brand.name == "kept");  // left as it was
+    EXPECT_TRUE(a.splits.empty() == (c.question == 1) && a.bars.empty() == (c.question == 2 || c.question == 3) &&
+                a.margin.empty() == (c.question == 4) && codes.empty() == (c.question == 5));
+  }
+}
+
+// A stock on a retired market gives that code, with the market it read.
+TEST_F(SimReadersTest, IssuesOnRetiredMarketsGiveTheirCode) {
+  static const CSimMarket retired([] {
+    CSimMarketOptions options = SmallMarketOptions();
+    options.retiredMarkets = true;
+    return options;
+  }());
+  Serve(retired);
+  CWebStock stock;
+  size_t count = 0;
+  for (const CSimIssue& issue : retired.Issues()) {
+    if (issue.builtIn || issue.IsDelisted() || !issue.retiredMarket) continue;
+    ++count;
+    CBrandRecord record;
+    EXPECT_EQ(stock.GetBrand(issue.record.code, record), kWebErrorRetiredMarket);
+    EXPECT_EQ(record.market, issue.record.market);
+  }
+  EXPECT_GE(count, 1u);
+}
+
+// The newest twenty weeks of balances, oldest first; `from` moves on by
+// the span asked for, cut to 139 days when it is twenty weeks or more.
+TEST_F(SimReadersTest, MarginPagesGiveTheirWeeksAndMoveFromOn) {
+  const std::string code = Stock();
+  const CMargin& model = SmallMarket().Series(code)->margin;
+  CWebStock stock;
+  const CDate first(2024, 1, 1);
+  for (const auto& [span, moved] : {std::pair{18, 19}, {139, 140}, {140, 140}, {200, 140}}) {
+    uint32_t from = first.ToNumber();
+    std::vector<CMarginRecord> records;
+    ASSERT_EQ(stock.GetMargin(from, first.AddDays(span).ToNumber(), code, records), 0);
+    EXPECT_EQ(from, first.AddDays(moved).ToNumber()) << span;
+    EXPECT_EQ(records, std::vector<CMarginRecord>(model.end() - 20, model.end()));
+  }
+}
+
+CLocalTime Time(uint32_t n, int hour, int minute = 0) {
+  return {CDate(n / 10000, n / 100 % 100, n % 100), hour, minute};
+}
+
+// Stock histories come 25 days a request, up to the last day the clock
+// allows.
+TEST_F(SimReadersTest, StockHistoryStepsAndTheLastDayFollowTheClock) {
+  const std::string code = Stock();
+  CLocalTime now;
+  CWebHistory history([&now] { return now; });
+  struct Case { uint32_t from, to; CLocalTime now; uint32_t nextFrom, lastDelivered; };
+  const Case cases[] = {
+      {20240501, 20240531, Time(20240619, 16), 20240526, 20240524},  // asks 1-25 May
+      {20240610, 20240619, Time(20240619, 14, 59), 20240620, 20240618},
+      {20240610, 20240619, Time(20240619, 15, 0), 20240620, 20240619},
+      {20240615, 20240616, Time(20240619, 16), 20240617, 0},  // a weekend: no rows
+  };
+  for (const Case& c : cases) {
+    now = c.now;
+    uint32_t from = c.from;
+    CQuoteItems items;
+    bool adjust = true;
+    ASSERT_EQ(history.GetPrice(from, c.to, code, items, adjust), 0);
+    EXPECT_EQ(from, c.nextFrom) << c.from;
+    EXPECT_EQ(items.empty() ? 0u : items.back().record.DateNumber(), c.lastDelivered) << c.from;
+  }
+  const CSimRequestRecord first = server_->Requests().front();
+  EXPECT_EQ(first.path, "/quote/" + code + "/history");
+  EXPECT_EQ(first.query, "from=20240501&to=20240525&timeFrame=d&page=1");
+}
+
+// Built-in issues: the portal gives every bar of its last three months,
+// adjusted, whatever was asked; the futures and Dow pages give the days
+// asked for, the Dow's twenty days a request.
+TEST_F(SimReadersTest, HistoriesOfBuiltInIssues) {
+  CWebHistory history(At(kToday, 16, 0));
+  struct Case { const char* code; uint32_t from, to; bool adjust; uint32_t nextFrom, first, last; };
+  const Case cases[] = {
+      {"1002", 20240101, 20240110, true, 20240111, 0, 0},
+      {"1101", 20240601, 20240619, true, 20240620, 0, 0},
+      {"1051", 20240501, 20240531, false, 20240601, 20240501, 20240531},
+      {"1004", 20240501, 20240531, false, 20240521, 20240501, 20240520},  // asks 1-20 May
+  };
+  for (const Case& c : cases) {
+    const CChart& bars = SmallMarket().Series(c.code)->raw;
+    CDate start = bars.back().Date();
+    start.AddMonths(-3);
+    std::vector<uint32_t> want, got;
+    for (const CDayRecord& bar : bars) {
+      const uint32_t d = bar.DateNumber();
+      if (c.adjust ? start < bar.Date() : d >= c.first && d <= c.last) want.push_back(d);
+    }
+    uint32_t from = c.from;
+    CQuoteItems items;
+    bool adjust = !c.adjust;
+    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0) << c.code;
+    EXPECT_EQ(adjust, c.adjust) << c.code;
+    EXPECT_EQ(from, c.nextFrom) << c.code;
+    for (const CQuoteItem& item : items) got.push_back(item.record.DateNumber());
+    EXPECT_FALSE(want.empty());
+    EXPECT_EQ(got, want) << c.code;
+  }
+}
+
+// Latest bars of stocks from the broker, or from the second site while the
+// broker fails, and of the built-in issues from their own sites; broker
+// reads are spaced.
+TEST_F(SimReadersTest, QuotesOfStocksFromEitherSiteAndOfBuiltInIssues) {
+  const CSimMarket& market = SmallMarket();
+  std::vector<std::string> codes;
+  std::string delisted;
+  for (const CSimIssue& issue : market.Issues()) {
+    if (!issue.builtIn && !issue.IsDelisted() && codes.size() < 3) codes.push_back(issue.record.code);
+    if (issue.IsDelisted() && delisted.empty()) delisted = issue.record.code;
+  }
+  ASSERT_FALSE(delisted.empty());
+  codes.insert(codes.end(), {delisted, "9999", "1001", "1002", "1101", "1105", "1051", "1004"});
+  CWebHistory history(At(kToday, 16, 0));
+  history.SetAttempts(1);
+  for (const bool brokerDown : {false, true}) {
+    if (brokerDown) AddFault("status=503@broker-mobile:/bsite/price/searchStock.do");
+    for (int32_t position = 0; position < static_cast<int32_t>(codes.size());) {
+      const size_t index = static_cast<size_t>(position);
+      const std::string code = codes[index];
+      CQuoteItems items;
+      ASSERT_EQ(history.GetPriceLast(position, codes, items), 0) << code;
+      EXPECT_EQ(position, static_cast<int32_t>(index) + 1);
+      ASSERT_EQ(items.size(), code == delisted || code == "9999" ? 0u : 1u) << code;
+      if (items.empty()) continue;
+      EXPECT_EQ(items[0].code, code);
+      CDayRecord want = market.Series(code)->raw.back();
+      // A stock that did not trade on the last day shows its close alone.
+      const bool stock = index < 3;
+      if (!stock) want.volume = 0;
+      if (stock && !(want.Date() == market.LastDate())) {
+        want.open = want.high = want.low = want.close;
+        want.volume = 0;
+      }
+      const CDayRecord& got = items[0].record;
+      // A Wednesday at 16:00: every rule gives the day itself but the
+      // Dow's (New York has not opened yet).
+      EXPECT_EQ(got.DateNumber(), code == "1004" ? 20240618u : 20240619u) << code;
+      const double g[] = {got.open, got.high, got.low, got.close, got.volume, got.rawClose};
+      const double w[] = {want.open, want.high, want.low, want.close, want.volume, want.close};
+      for (int i = 0; i < 6; ++i) EXPECT_NEAR(g[i], w[i], 1e-9 * w[i]) << code << " #" << i;
+    }
+    std::vector<int64_t> broker;
+    size_t second = 0;
+    for (const CSimRequestRecord& r : server_->Requests()) {
+      second += r.site == Site::kStockInfo;
+      if (r.site == Site::kBrokerMobile) broker.push_back(r.timeMs);
+    }
+    // The second site is asked only when the broker fails: once a stock.
+    EXPECT_EQ(second, brokerDown ? 5u : 0u);
+    // The server stamps wall time, the reader spaces by a monotonic clock:
+    // allow a few milliseconds between them.
+    for (size_t i = 1; !brokerDown && i < broker.size(); ++i) EXPECT_GE(broker[i] - broker[i - 1], 295);
+    server_->ClearRequests();
+  }
+}
+
+// Fixed pages (UTF-8, by path) served on the loopback, every site pointed
+// at the server; a path without a page answers 404.
+class CannedPagesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      asked_.push_back(req.method + " " + req.target + " " + req.body);
+      const auto it = pages_.find(req.path);
+      if (it == pages_.end()) {
+        res.status = 404;
+      } else {
+        res.set_content(it->second, "text/html; charset=utf-8");
+      }
+    };
+    server_.server->Get(".*", serve);
+    server_.server->Post(".*", serve);
+    ASSERT_TRUE(server_.Start());
+    for (const CSiteSetting& s : SiteSettings()) {
+      env_.push_back(std::make_unique<ScopedEnv>(s.variable, server_.Url("").c_str()));
+    }
+    history_.SetAttempts(1);
+  }
+  void Page(const std::string& path, const std::string& cp932) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pages_[path] = Utf8FromCp932(cp932);
+  }
+
+  LocalServer server_;
+  std::mutex mutex_;  // the server's thread writes, the test reads after each answer
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
+  std::map<std::string, std::string> pages_;
+  std::vector<std::string> asked_;  // method, target and body of each request
+  CWebHistory history_{At(CDate(2024, 3, 11), 16, 0)};
+};
+
+// A table of one row a date: the date in a `cell`, then `figures` cells.
+std::string Rows(const std::vector<const char*>& dates, const char* cell, int figures) {
+  std::string page = "<table><thead><tr><td>日付</td></tr></thead><tbody>";
+  for (const char* d : dates) {
+    page += std::string("<tr><") + cell + ">" + d + "</" + cell + ">";
+    for (int i = 1; i <= figures; ++i) page += "<td>" + std::to_string(i) + "</td>";
+    page += "</tr>";
+  }
+  return page + "</tbody></table></html>";
+}
+
+// Whichever order a page lists its days in, the bars come oldest first.
+TEST_F(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
+  const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
+  const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
+  const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
+  for (const auto* order : {&newest, &oldest}) {
+    Page("/nydow/data/", Rows(*order, "td", 4));
+    Page("/data/", Rows(*order, "th", 8));
+    Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    for (const char* code : {"1004", "1051", "1101"}) {
+      uint32_t from = 20240301;
+      CQuoteItems items;
+      bool adjust = false;
+      ASSERT_EQ(history_.GetPrice(from, 20240310, code, items, adjust), 0) << code;
+      ASSERT_EQ(items.size(), 3u) << code;
+      for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
+    }
+  }
+}
+
+// The broker's form goes out in its field order, the button's label as
+// its Shift_JIS bytes escaped one by one.
+TEST_F(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+  int32_t position = 0;
+  CQuoteItems items;
+  EXPECT_EQ(history_.GetPriceLast(position, {"7203"}, items), 0);  // both sites 404
+  uint32_t from = 20240301;
+  bool adjust = false;
+  EXPECT_EQ(history_.GetPrice(from, 20240331, "1004", items, adjust), -404);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  EXPECT_EQ(asked_, (std::vector<std::string>{
+                        "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
+                        "GET /stock/7203 ",
+                        "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+}
+
+}  // namespace
