@@ -197,6 +197,7 @@ TEST(ReplaceFileTest, ModesLinksDevicesAndAFailedMove) {
     }
   }
   EXPECT_EQ("keep", ReadBytes(dir.Sub("outside")));
+  fs::remove(dir.Sub("outside"));
   for (int k = 0; k < 300; ++k) {
     fs::remove(path + "." + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp");
   }
