@@ -4,11 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <new>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "db/db_stock3.h"
 #include "support/text.h"
@@ -282,25 +278,6 @@ TEST_F(SetupRunTest, FoldersAreMadeOnlyAtTheLastLevelAndFailuresUndoTheirOwnWork
   EXPECT_EQ("", run.Log());
 }
 
-TEST_F(SetupRunTest, IncludeMarketsFollowsTheCheckedItems) {
-  // Items: ETF, REIT, prime, standard, growth, other markets.
-  const std::pair<const char*, const char*> cases[] = {
-      {"100010", "東証;東証グロース"},
-      {"101000", "東証;東証プライム"},
-      {"000010", "東証グロース"},
-      {"010001", "東証"},
-      {"111111", "東証;東証プライム;東証スタンダード;東証グロース"},
-      {"000001", ""},
-  };
-  for (const auto& [items, expected] : cases) {
-    CRunChoices choices;
-    bool* flags[] = {&choices.etf,      &choices.reit,   &choices.prime,
-                     &choices.standard, &choices.growth, &choices.otherMarkets};
-    for (int i = 0; i < 6; ++i) *flags[i] = items[i] == '1';
-    EXPECT_EQ(expected, ScriptedRun(&choices).BuildIncludeMarkets()) << items;
-  }
-}
-
 TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
   const struct {
     const char* before;  // nullptr: no settings file
@@ -324,12 +301,8 @@ TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
     progress_.ResetForFreshRun();
     run.Run(progress_);
     EXPECT_EQ(c.fail ? 1 : 5, progress_.stage);
-    if (c.after) {
-      std::ifstream in(SettingsPath(), std::ios::binary);
-      EXPECT_EQ(c.after, std::string(std::istreambuf_iterator<char>(in), {}));
-    } else {  // never created
-      EXPECT_FALSE(fs::exists(SettingsPath()));
-    }
+    if (c.after) EXPECT_EQ(c.after, FileBytes(SettingsPath()));
+    else EXPECT_FALSE(fs::exists(SettingsPath()));  // never created
   }
 }
 
