@@ -78,11 +78,9 @@ class CliRunTest : public CliMarketTest {
         CliProcess plain(dir_, Args("killed"));
         EXPECT_EQ(2, plain.Wait());
         EXPECT_NE(std::string::npos, plain.Err().find("damaged")) << plain.Err();
-        CliProcess restarted(dir_, [&] {
-          std::vector<std::string> args = Args("killed");
-          args.insert(args.begin(), "--resume");
-          return args;
-        }());
+        std::vector<std::string> args = Args("killed");
+        args.insert(args.begin(), "--resume");
+        CliProcess restarted(dir_, args);
         EXPECT_EQ(0, restarted.Wait()) << restarted.Err();
         break;
       }
