@@ -136,7 +136,6 @@ class DownloadRunTest : public ::testing::Test {
     progress_.resumeIndex = index;
     progress_.ResetForResume();
   }
-  void Resume(int index) { Again({}, {}, index); }
   std::string Daily(const std::string& name) const { return run_->DailyFolder() + "/" + name; }
   std::string Margin(const std::string& name) const { return run_->MarginFolder() + "/" + name; }
   TempDir dir_;
@@ -336,7 +335,7 @@ TEST_F(DownloadRunTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
     EXPECT_EQ(c.stage, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
     if (c.stage > 1) continue;
-    Resume(progress_.resumeIndex);
+    Again({}, {}, progress_.resumeIndex);
     ASSERT_TRUE(run_->DownloadIssues(progress_));
     EXPECT_EQ(4 - c.index, progress_.total);
     EXPECT_EQ(c.index == 0 ? 1 : 0, market_->Calls("brand:1301"));
@@ -396,7 +395,7 @@ TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume
   EXPECT_EQ(5, progress_.done);
   EXPECT_EQ("銘柄コード 7203(5/6個目) の銘柄の分割データをDBに書き込みました", progress_.Status());
 
-  Resume(4);  // 7203 again: its rows are updated, not added
+  Again({}, {}, 4);  // 7203 again: its rows are updated, not added
   ASSERT_TRUE(run_->DownloadSplits(progress_));
   EXPECT_EQ(2, progress_.total);
   EXPECT_EQ(0, market_->Calls("divide:1301"));

@@ -186,11 +186,30 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
             partial.Log());
 }
 
+// A database that cannot be created stops the run and its retry starts
+// afresh; later fresh runs replace the database and resumes reconnect to it.
 TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
   ScriptedRun run(&choices_);
   run.realInit = true;
+  // Only a file is deleted: a folder named stock.mdb, empty or not, stays
+  // and the file cannot be made.
+  for (const bool empty : {true, false}) {
+    fs::create_directories(dir_.Sub("db/stock.mdb"));
+    if (!empty) std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
+    progress_.ResetForFreshRun();
+    run.Run(progress_);
+    EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error()) << empty;
+    EXPECT_EQ(0, progress_.stage);
+    EXPECT_EQ("", run.Log());
+    EXPECT_TRUE(fs::is_directory(dir_.Sub("db/stock.mdb"))) << empty;
+  }
+  // The user clears the way and presses Next again: a resume with stage 0.
+  fs::remove_all(dir_.Sub("db/stock.mdb"));
+  progress_.ResetForResume();
   run.Run(progress_);
   ASSERT_EQ("", progress_.Error());
+  EXPECT_EQ(kAllSteps, run.Log());
+  EXPECT_EQ(14u, Codes().size());
   CBrandRecord brand;
   brand.code = "7203";
   ASSERT_TRUE(CDBStock3::Instance().WriteBrand(brand));
@@ -222,31 +241,6 @@ TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
   run.Run(progress_);
   EXPECT_EQ("データベースに接続できませんでした", progress_.Error());
   EXPECT_EQ("", run.Log());
-}
-
-TEST_F(SetupRunTest, ADatabaseThatCannotBeCreatedStopsTheRunAndItsRetryStartsAfresh) {
-  // Only a file is deleted: a folder named stock.mdb, empty or not, stays
-  // and the file cannot be made.
-  ScriptedRun run(&choices_);
-  run.realInit = true;
-  for (const bool empty : {true, false}) {
-    fs::create_directories(dir_.Sub("db/stock.mdb"));
-    if (!empty) std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
-    progress_.ResetForFreshRun();
-    run.Run(progress_);
-    EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error()) << empty;
-    EXPECT_EQ(0, progress_.stage);
-    EXPECT_EQ("", run.Log());
-    EXPECT_TRUE(fs::is_directory(dir_.Sub("db/stock.mdb"))) << empty;
-  }
-
-  // The user clears the way and presses Next again: a resume with stage 0.
-  fs::remove_all(dir_.Sub("db/stock.mdb"));
-  progress_.ResetForResume();
-  run.Run(progress_);
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_EQ(kAllSteps, run.Log());
-  EXPECT_EQ(14u, Codes().size());
 }
 
 TEST_F(SetupRunTest, FoldersAreMadeOnlyAtTheLastLevelAndFailuresUndoTheirOwnWork) {
