@@ -8,12 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "setup/resume_file.h"
 #include "tests/common/cli_market.h"
@@ -45,19 +41,11 @@ class CliRunTest : public CliMarketTest {
     const std::string position = ResumeFilePath(dir_.Sub("killed"));
     const std::vector<std::string> resume = Resume(dir_.Sub("killed"));
     for (const auto& [stage, index] : kills) {
-      CliProcess cli(dir_, fs::exists(position) ? resume : Args("killed"));
       CResumePosition at;
-      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (cli.Wait(false) < 0 && std::chrono::steady_clock::now() < give_up) {
-        if (ReadResumeFile(position, at) == ResumeFileResult::kOk &&
-            (at.stage > stage || (at.stage == stage && at.resumeIndex >= index))) {
-          break;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
-      }
-      cli.Signal(SIGKILL);
-      ASSERT_EQ(128 + SIGKILL, cli.Wait()) << "stage " << stage << ": " << cli.Err();
-      EXPECT_EQ(stage, at.stage) << "killed too late to count for stage " << stage;
+      std::string err;
+      ASSERT_EQ(128 + SIGKILL, KillAt(fs::exists(position) ? resume : Args("killed"),
+                                      dir_.Sub("killed"), stage, index, &at, &err))
+          << "stage " << stage << ": " << err;
       if (stage == 3 && index == 1) {
         // A position that does not fit the folder is refused in one line
         // before anything is touched: an issue list other than the one the
@@ -86,11 +74,9 @@ class CliRunTest : public CliMarketTest {
         CliProcess plain(dir_, Args("killed"));
         EXPECT_EQ(2, plain.Wait());
         EXPECT_NE(std::string::npos, plain.Err().find("damaged")) << plain.Err();
-        CliProcess restarted(dir_, [&] {
-          std::vector<std::string> args = Args("killed");
-          args.insert(args.begin(), "--resume");
-          return args;
-        }());
+        std::vector<std::string> args = Args("killed");
+        args.insert(args.begin(), "--resume");
+        CliProcess restarted(dir_, args);
         EXPECT_EQ(0, restarted.Wait()) << restarted.Err();
         break;
       }
@@ -166,7 +152,7 @@ TEST_F(CliRunTest, APositionThatDoesNotFitIsRefused) {
   position.firstDate = CDate(2020, 1, 1);
   position.reading.date = CDate(2024, 3, 15);
   ASSERT_TRUE(WriteResumeFile(path, position));
-  const std::string good = ReadFile(path);
+  const std::string good = FileBytes(path);
   std::string other_version = good;
   other_version.replace(other_version.find("version=2"), 9, "version=3");
   std::string margin_stage = good;  // a stage the position's own choices leave out

@@ -11,21 +11,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "setup/resume_file.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // tickora-setup-cli started with `args`, its output going to "out.txt" and
 // "err.txt" in `dir` (or `err` for standard error when given).
@@ -59,8 +56,8 @@ class CliProcess {
   }
   // The program's peak resident size in KiB, once it has ended.
   long PeakKb() const { return peakKb_; }
-  std::string Out() const { return ReadFile(out_); }
-  std::string Err() const { return ReadFile(err_); }
+  std::string Out() const { return FileBytes(out_); }
+  std::string Err() const { return FileBytes(err_); }
 
  private:
   std::string out_, err_;
@@ -114,6 +111,37 @@ class CliMarketTest : public ::testing::Test {
   }
   std::vector<std::string> Resume(const std::string& folder) const {
     return {"--resume", "--quiet", folder};
+  }
+  // Runs into `folder` until its position reaches `stage` at `index` or
+  // later, calls `at` then (with the position), and waits for the end.
+  int RunUntil(const std::vector<std::string>& args, const std::string& folder,
+               std::int32_t stage, std::int32_t index,
+               const std::function<void(CliProcess&, const CResumePosition&)>& at,
+               std::string* err = nullptr) {
+    CliProcess cli(dir_, args);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    CResumePosition p;
+    while (cli.Wait(false) < 0 && std::chrono::steady_clock::now() < give_up) {
+      if (ReadResumeFile(ResumeFilePath(folder), p) == ResumeFileResult::kOk &&
+          (p.stage > stage || (p.stage == stage && p.resumeIndex >= index))) {
+        at(cli, p);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    const int status = cli.Wait();
+    if (err != nullptr) *err = cli.Err();
+    return status;
+  }
+  // RunUntil with a kill there, which must come while the run is still in
+  // `stage`; the position it was killed at goes to `killed`.
+  int KillAt(const std::vector<std::string>& args, const std::string& folder, std::int32_t stage,
+             std::int32_t index, CResumePosition* killed = nullptr, std::string* err = nullptr) {
+    return RunUntil(args, folder, stage, index, [&](CliProcess& cli, const CResumePosition& p) {
+      cli.Signal(SIGKILL);
+      EXPECT_EQ(stage, p.stage) << "killed too late";
+      if (killed != nullptr) *killed = p;
+    }, err);
   }
 
   const std::int32_t firstYear_;

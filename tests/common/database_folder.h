@@ -24,20 +24,21 @@
 inline std::map<std::string, std::vector<std::string>> ReadTables(const std::string& file) {
   std::map<std::string, std::vector<std::string>> tables;
   sqlite3* db = nullptr;
+  // Calls `row` with the statement at each row of `sql`.
+  auto each = [&db](const std::string& sql, const std::function<void(sqlite3_stmt*)>& row) {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) row(stmt);
+    sqlite3_finalize(stmt);
+  };
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     std::vector<std::string> names;
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type='table'", -1, &stmt,
-                       nullptr);
-    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+    each("SELECT name FROM sqlite_master WHERE type='table'", [&](sqlite3_stmt* stmt) {
       names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-    }
-    sqlite3_finalize(stmt);
+    });
     for (const std::string& name : names) {
       std::vector<std::string>& rows = tables[name];
-      stmt = nullptr;
-      sqlite3_prepare_v2(db, ("SELECT * FROM \"" + name + "\"").c_str(), -1, &stmt, nullptr);
-      while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+      each("SELECT * FROM \"" + name + "\"", [&](sqlite3_stmt* stmt) {
         std::string row;
         for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
           const char* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, c));
@@ -45,8 +46,7 @@ inline std::map<std::string, std::vector<std::string>> ReadTables(const std::str
                  std::string(bytes ? bytes : "", sqlite3_column_bytes(stmt, c)) + "|";
         }
         rows.push_back(row);
-      }
-      sqlite3_finalize(stmt);
+      });
       std::sort(rows.begin(), rows.end());
     }
   }

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 // A fresh, empty folder under the temporary folder, removed with everything
@@ -32,5 +34,10 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+inline std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 #endif  // TICKORA_TESTS_COMMON_TEMP_DIR_H_

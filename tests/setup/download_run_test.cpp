@@ -6,18 +6,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
-#include <map>
-#include <memory>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "db/db_stock3.h"
-#include "series/chart.h"
 #include "series/chart_file.h"
-#include "series/margin.h"
 #include "series/margin_file.h"
 #include "setup/resume_file.h"
 #include "tests/common/scoped_env.h"
@@ -60,27 +52,26 @@ CBrandRecord Brand(const char* code, int kind, const char* market) {
   return brand;
 }
 
+CDayRecord Bar(std::uint32_t date, double open, double spread, double close, double volume) {
+  CDayRecord bar;
+  bar.SetDateNumber(date);
+  bar.open = open;
+  bar.high = open + spread;
+  bar.low = open - spread;
+  bar.close = close;
+  bar.volume = volume;
+  return bar;
+}
+
 // Bars as traded on every trading day from 4 January to 28 March.
 std::vector<CDayRecord> TradedBars(double base) {
   std::vector<CDayRecord> bars;
   for (CDate day(2024, 1, 4); day.ToNumber() <= 20240328; day = day.AddDays(1)) {
     if (!day.IsBusinessDay()) continue;
-    CDayRecord bar;
-    bar.SetDate(day);
-    bar.open = base;
-    bar.high = base + 8;
-    bar.low = base - 8;
-    bar.close = base + 2;
-    bar.volume = 1000;
-    bars.push_back(bar);
+    bars.push_back(Bar(day.ToNumber(), base, 8, base + 2, 1000));
     base += 4;
   }
   return bars;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class DownloadRunTest : public ::testing::Test {
@@ -145,7 +136,6 @@ class DownloadRunTest : public ::testing::Test {
     progress_.resumeIndex = index;
     progress_.ResetForResume();
   }
-  void Resume(int index) { Again({}, {}, index); }
   std::string Daily(const std::string& name) const { return run_->DailyFolder() + "/" + name; }
   std::string Margin(const std::string& name) const { return run_->MarginFolder() + "/" + name; }
   TempDir dir_;
@@ -213,42 +203,6 @@ TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsB
   }
 }
 
-// One failure or cancel per row, then a resume that finishes the stage.
-TEST_F(DownloadRunTest, IssueStageFailuresStopAtTheirBatchAndResumeThere) {
-  market_->pages = {{"1301", "1305", "7203", "8801"}};
-  market_->existing = {"1301", "1305", "7203", "8801"};
-  const struct {
-    const char* fail;
-    const char* cancel;
-    const char* error;
-    int index;
-  } cases[] = {
-      {"last:2#1", "",
-       "ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\nmessage -404", 2},
-      {"brand:8801#1", "", "ダウンロード(銘柄コード:8801)に失敗したので処理を中断します。\n\nmessage -404",
-       2},
-      {"", "brand:7203#1", "", 2},
-      {"", "last:0#1", "", 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.fail) + c.cancel);
-    Again({c.fail}, {c.cancel});
-    EXPECT_FALSE(run_->DownloadIssues(progress_));
-    EXPECT_EQ(c.error, progress_.Error());
-    EXPECT_EQ(1, progress_.stage);
-    EXPECT_EQ(c.index, progress_.resumeIndex);
-    Resume(progress_.resumeIndex);
-    ASSERT_TRUE(run_->DownloadIssues(progress_));
-    EXPECT_EQ(4 - c.index, progress_.total);
-    EXPECT_EQ(c.index == 0 ? 1 : 0, market_->Calls("brand:1301"));
-  }
-  CDBStock3::Instance().Close();
-  Again();
-  EXPECT_FALSE(run_->DownloadIssues(progress_));
-  EXPECT_EQ(0u, progress_.Error().find(
-                    "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
-}
-
 // Codes from the pages that break the code rule are left out and counted,
 // never stored nor asked for; a row is keyed by the code asked for, and a
 // figure that is not a finite number is stored as 0.
@@ -280,19 +234,14 @@ TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
   StockMarket();
   ASSERT_TRUE(run_->DownloadPrices(progress_));
   ASSERT_TRUE(run_->DownloadMargins(progress_));
-  const std::string chart = ReadBytes(Daily("1301.dat"));
-  const std::string margin = ReadBytes(Margin("mg1301.dat"));
+  const std::string chart = FileBytes(Daily("1301.dat"));
+  const std::string margin = FileBytes(Margin("mg1301.dat"));
   EXPECT_EQ(0, run_->RefusedRecords());
 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   auto bar = [](std::uint32_t date, double close, double volume) {
-    CDayRecord b;
-    b.SetDateNumber(date);
-    b.open = b.high = b.low = 100;
-    b.close = close;
-    b.volume = volume;
-    return b;
+    return Bar(date, 100, 0, close, volume);
   };
   market_->extraBars["1301"] = {bar(0, 100, 1), bar(99999999, 100, 1), bar(20241301, 100, 1),
                                 bar(20240230, 100, 1), bar(20240131, nan, 1),
@@ -307,8 +256,8 @@ TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
     Again();
     ASSERT_TRUE(((*run_).*stage)(progress_));
   }
-  EXPECT_EQ(chart, ReadBytes(Daily("1301.dat")));
-  EXPECT_EQ(margin, ReadBytes(Margin("mg1301.dat")));
+  EXPECT_EQ(chart, FileBytes(Daily("1301.dat")));
+  EXPECT_EQ(margin, FileBytes(Margin("mg1301.dat")));
   std::vector<CDBStock3::CodeDivide> rows;
   ASSERT_TRUE(CDBStock3::Instance().GetDivides("1301", rows));
   ASSERT_EQ(1u, rows.size());
@@ -353,56 +302,84 @@ TEST_F(DownloadRunTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
   }
 }
 
-// A download that the cancel stopped ends its stage as a cancel: no error
-// text, the stage and issue left for the resume.
-TEST_F(DownloadRunTest, ADownloadStoppedByTheCancelIsNoFailure) {
+// One failure, cancel, or download the cancel stopped per row: the stage
+// stops at its issue (its batch in the issue stage) with its error, none for
+// a cancel; an issue stage then resumes there and finishes.
+TEST_F(DownloadRunTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
   StockMarket();
-  market_->pages = {{"1301", "7203"}};
-  market_->existing = {"1301", "7203"};
+  market_->pages = {{"1301", "1305", "7203", "8801"}};
+  market_->existing = {"1301", "1305", "7203", "8801"};
   const struct {
-    const char* call;
     bool (TestRun::*run)(WorkerProgress&);
+    const char *fail, *cancel, *stopped, *error;
     int stage, index;
   } cases[] = {
-      {"last:0#1", &TestRun::DownloadIssues, 1, 0},
-      {"brand:7203#1", &TestRun::DownloadIssues, 1, 0},
-      {"divide:130A#1", &TestRun::DownloadSplits, 2, 3},
-      {"price:7203#2", &TestRun::DownloadPrices, 3, 4},
-      {"margin:7203#2", &TestRun::DownloadMargins, 4, 4},
+      {&TestRun::DownloadIssues, "last:2#1", "", "",
+       "ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
+      {&TestRun::DownloadIssues, "brand:8801#1", "", "",
+       "ダウンロード(銘柄コード:8801)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
+      {&TestRun::DownloadIssues, "", "brand:7203#1", "", "", 1, 2},
+      {&TestRun::DownloadIssues, "", "last:0#1", "", "", 1, 0},
+      {&TestRun::DownloadIssues, "", "", "last:0#1", "", 1, 0},
+      {&TestRun::DownloadIssues, "", "", "brand:7203#1", "", 1, 2},
+      {&TestRun::DownloadSplits, "", "", "divide:130A#1", "", 2, 3},
+      {&TestRun::DownloadPrices, "", "", "price:7203#2", "", 3, 4},
+      {&TestRun::DownloadMargins, "", "", "margin:7203#2", "", 4, 4},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.call);
-    Again();
-    market_->stopped = {c.call};
+    SCOPED_TRACE(std::string(c.fail) + c.cancel + c.stopped);
+    Again({c.fail}, {c.cancel});
+    market_->stopped = {c.stopped};
     EXPECT_FALSE(((*run_).*c.run)(progress_));
-    EXPECT_EQ("", progress_.Error());
+    EXPECT_EQ(c.error, progress_.Error());
     EXPECT_EQ(c.stage, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
+    if (c.stage > 1) continue;
+    Again({}, {}, progress_.resumeIndex);
+    ASSERT_TRUE(run_->DownloadIssues(progress_));
+    EXPECT_EQ(4 - c.index, progress_.total);
+    EXPECT_EQ(c.index == 0 ? 1 : 0, market_->Calls("brand:1301"));
   }
-  // The same status without a cancel from the user is a failure like any
-  // other: it must not end the run looking like a cancel or a success.
+  // The cancelled status without a cancel from the user is a failure like
+  // any other: it must not end the run looking like a cancel or a success.
   Again();
   market_->failWith = {{"price:7203#1", CHttpClient::kErrorCancelled}};
   EXPECT_FALSE(run_->DownloadPrices(progress_));
   EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -1011", progress_.Error());
+  CDBStock3::Instance().Close();
+  Again();
+  EXPECT_FALSE(run_->DownloadIssues(progress_));
+  EXPECT_EQ(0u, progress_.Error().find(
+                    "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
 }
 
-TEST_F(DownloadRunTest, IssueListFollowsKindsAndMarkets) {
+// The checked items give the issue list and the settings' markets text.
+TEST_F(DownloadRunTest, IssueListAndMarketsTextFollowTheCheckedItems) {
   StockMarket();
+  // Items: ETF, REIT, prime, standard, growth, other markets.
   const struct {
-    bool etf, reit, prime, standard, growth, other;
+    const char* items;
+    const char* markets;
     std::vector<std::string> list;
   } cases[] = {
-      {false, false, false, false, false, false, {"1001"}},
-      {true, false, false, false, false, false, {"1001", "1305"}},
-      {false, false, true, false, false, false, {"1001", "1301", "7203"}},
-      {false, false, false, false, true, true, {"1001", "130A", "8801"}},
+      {"000000", "", {"1001"}},
+      {"100000", "東証", {"1001", "1305"}},
+      {"001000", "東証プライム", {"1001", "1301", "7203"}},
+      {"000011", "東証グロース", {"1001", "130A", "8801"}},
+      {"100010", "東証;東証グロース", {"1001", "1305", "130A"}},
+      {"101000", "東証;東証プライム", {"1001", "1301", "1305", "7203"}},
+      {"010001", "東証", {"1001", "8801"}},
+      {"000001", "", {"1001", "8801"}},
+      {"111111", "東証;東証プライム;東証スタンダード;東証グロース",
+       {"1001", "1301", "1305", "130A", "7203", "8801"}},
   };
   for (const auto& c : cases) {
-    choices_.etf = c.etf, choices_.reit = c.reit, choices_.prime = c.prime;
-    choices_.standard = c.standard, choices_.growth = c.growth, choices_.otherMarkets = c.other;
+    bool* flags[] = {&choices_.etf,      &choices_.reit,   &choices_.prime,
+                     &choices_.standard, &choices_.growth, &choices_.otherMarkets};
+    for (int i = 0; i < 6; ++i) *flags[i] = c.items[i] == '1';
+    EXPECT_EQ(c.markets, run_->BuildIncludeMarkets()) << c.items;
     ASSERT_TRUE(run_->LoadIssueList(progress_));
-    EXPECT_EQ(c.list, run_->IssueList());
+    EXPECT_EQ(c.list, run_->IssueList()) << c.items;
   }
 }
 
@@ -418,7 +395,7 @@ TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume
   EXPECT_EQ(5, progress_.done);
   EXPECT_EQ("銘柄コード 7203(5/6個目) の銘柄の分割データをDBに書き込みました", progress_.Status());
 
-  Resume(4);  // 7203 again: its rows are updated, not added
+  Again({}, {}, 4);  // 7203 again: its rows are updated, not added
   ASSERT_TRUE(run_->DownloadSplits(progress_));
   EXPECT_EQ(2, progress_.total);
   EXPECT_EQ(0, market_->Calls("divide:1301"));
@@ -477,9 +454,7 @@ TEST_F(DownloadRunTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
   const struct {
     const char* name;
     bool margin;
-    const char* fail;
-    const char* cancel;
-    const char* directory;  // a folder where a file is to go
+    const char *fail, *cancel, *directory;  // directory: a folder where a file is to go
     int resume;
     std::string error;
     int index;
@@ -513,7 +488,7 @@ TEST_F(DownloadRunTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
     EXPECT_EQ(c.error + cause, progress_.Error());
     EXPECT_EQ(c.margin ? 4 : 3, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
-    if (fs::is_regular_file(quick)) EXPECT_EQ("old", ReadBytes(quick));
+    if (fs::is_regular_file(quick)) EXPECT_EQ("old", FileBytes(quick));
   }
 }
 

@@ -12,30 +12,19 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <memory>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "db/db_stock3.h"
-#include "series/chart.h"
 #include "series/chart_file.h"
-#include "series/margin.h"
 #include "series/margin_file.h"
-#include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
 #include "setup/download_run.h"
 #include "support/cp932.h"
 #include "support/text.h"
 #include "tests/common/database_folder.h"
 #include "tests/common/temp_dir.h"
-#include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
-#include "web/http_client.h"
 #include "web/web_archive.h"
 #include "web/web_history.h"
 #include "web/web_stock.h"
@@ -47,21 +36,10 @@ namespace {
 const CDate kToday(2024, 6, 19);  // a Wednesday
 const CDate kFirst(2023, 1, 1);
 
-// The parts of a database folder, each filled by one stage, and the rest.
-enum Part : unsigned {
-  kBrandTable = 1,  // stage 1
-  kSplitTable = 2,  // stage 2
-  kDaily = 4,       // stage 3
-  kMargin = 8,      // stage 4
-  kOtherTables = 16,
-  kAll = 31,
-};
+// The parts of a database folder filled by stages 1 to 4, and the rest.
+enum Part : unsigned { kBrandTable = 1, kSplitTable = 2, kDaily = 4, kMargin = 8 };
+constexpr unsigned kOtherTables = 16, kAll = 31;
 constexpr unsigned kStagePart[] = {0, kBrandTable, kSplitTable, kDaily, kMargin};
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // What differs between two database folders in the chosen parts; empty
 // when they are the same.
@@ -84,30 +62,26 @@ std::string Differences(const std::string& got, const std::string& want, unsigne
 std::string MixedDifferences(const std::string& got, const std::string& a, const std::string& b,
                              const std::string& sub) {
   std::map<std::string, std::string> files[3];
+  CMarginTable quick[3];
   const std::string folders[3] = {got, a, b};
   for (int i = 0; i < 3; ++i) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(fs::path(folders[i]) / sub, ec)) {
-      files[i][entry.path().filename().string()] = ReadBytes(entry.path());
-    }
+    files[i] = FolderFiles(folders[i] + "/" + sub);
+    quick[i] = QuickMarginEntries(fs::path(folders[i]) / sub / "quickmg2.dat");
   }
   std::string out;
   for (const auto& [name, bytes] : files[1]) {
     if (files[2].count(name) && !files[0].count(name)) out += " missing " + sub + "/" + name;
   }
   for (const auto& [name, bytes] : files[0]) {
-    if (name == "quickmg2.dat") {
-      CMarginTable quick[3];
-      for (int i = 0; i < 3; ++i) quick[i] = QuickMarginEntries(fs::path(folders[i]) / sub / name);
-      for (const auto& [code, entries] : quick[0]) {
-        if (entries != quick[1][code] && entries != quick[2][code]) out += " quick entries " + code;
-      }
-      for (const auto& [code, entries] : quick[1]) {
-        if (quick[2].count(code) && !quick[0].count(code)) out += " no quick entries " + code;
-      }
-    } else if (bytes != files[1][name] && bytes != files[2][name]) {
+    if (name != "quickmg2.dat" && bytes != files[1][name] && bytes != files[2][name]) {
       out += " differs " + sub + "/" + name;
     }
+  }
+  for (const auto& [code, entries] : quick[0]) {
+    if (entries != quick[1][code] && entries != quick[2][code]) out += " quick entries " + code;
+  }
+  for (const auto& [code, entries] : quick[1]) {
+    if (quick[2].count(code) && !quick[0].count(code)) out += " no quick entries " + code;
   }
   return out;
 }
@@ -174,15 +148,6 @@ const FaultKind kKinds[] = {
     {"altered", -10000, FaultKind::kNotApplicable},
 };
 
-CSimMarketOptions MarketOptions() {
-  CSimMarketOptions options;
-  options.seed = 11;
-  options.issueCount = 12;
-  options.firstYear = 2022;
-  options.today = kToday;
-  return options;
-}
-
 class FaultMatrixTest : public ::testing::Test {
  protected:
   struct Server {
@@ -201,14 +166,12 @@ class FaultMatrixTest : public ::testing::Test {
   };
 
   static void SetUpTestSuite() {
-    market_ = new CSimMarket(MarketOptions());
+    market_ = new CSimMarket({.seed = 11, .issueCount = 12, .firstYear = 2022, .today = kToday});
     dir_ = new TempDir;
   }
   static void TearDownTestSuite() {
     delete market_;
     delete dir_;
-    market_ = nullptr;
-    dir_ = nullptr;
   }
 
   // The mode's reference, made once for the suite; the halting run then
@@ -479,17 +442,17 @@ TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAl
       bars.ExtendTo(kToday, CChart::LocalTime{kToday, 16});
       ASSERT_TRUE(bars.Save(std::make_unique<CChartSaverFile>(expected_dir.c_str(), code, false)));
     }
-    const std::string from_archive = ReadBytes(archive + chart);
-    const std::string from_pages = ReadBytes(pages + chart);
-    EXPECT_TRUE(ReadBytes(expected_dir + "/" + code + ".dat") == from_archive);
+    const std::string from_archive = FileBytes(archive + chart);
+    const std::string from_pages = FileBytes(pages + chart);
+    EXPECT_TRUE(FileBytes(expected_dir + "/" + code + ".dat") == from_archive);
     EXPECT_EQ(!CDownloadRun::IsOutsideQuickRange(code) && !bars.empty(), quick_prices.count(code) == 1);
     if (!margin.empty()) {
       ++margin_files;
       ASSERT_TRUE(margin.Save(std::make_unique<CMarginSaverFile>(expected_dir.c_str(), code)));
     }
-    const std::string archive_weeks = ReadBytes(archive + weeks);
-    const std::string page_weeks = ReadBytes(pages + weeks);
-    EXPECT_TRUE(ReadBytes(expected_dir + "/mg" + code + ".dat") == archive_weeks);
+    const std::string archive_weeks = FileBytes(archive + weeks);
+    const std::string page_weeks = FileBytes(pages + weeks);
+    EXPECT_TRUE(FileBytes(expected_dir + "/mg" + code + ".dat") == archive_weeks);
     EXPECT_EQ(!margin.empty(), quick_margins.count(code) == 1);
 
     if (!issue->builtIn) {
@@ -513,7 +476,7 @@ TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAl
   EXPECT_LT(5, margin_weeks);
   // The quick price file leaves the built-in issues out, so it is the same;
   // the quick margin file holds more weeks than the margin pages show.
-  EXPECT_TRUE(ReadBytes(archive + "/daily/quick2.dat") == ReadBytes(pages + "/daily/quick2.dat"));
+  EXPECT_TRUE(FileBytes(archive + "/daily/quick2.dat") == FileBytes(pages + "/daily/quick2.dat"));
 }
 
 }  // namespace

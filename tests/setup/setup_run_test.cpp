@@ -4,11 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <new>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "db/db_stock3.h"
 #include "support/text.h"
@@ -190,11 +186,30 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
             partial.Log());
 }
 
+// A database that cannot be created stops the run and its retry starts
+// afresh; later fresh runs replace the database and resumes reconnect to it.
 TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
   ScriptedRun run(&choices_);
   run.realInit = true;
+  // Only a file is deleted: a folder named stock.mdb, empty or not, stays
+  // and the file cannot be made.
+  for (const bool empty : {true, false}) {
+    fs::create_directories(dir_.Sub("db/stock.mdb"));
+    if (!empty) std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
+    progress_.ResetForFreshRun();
+    run.Run(progress_);
+    EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error()) << empty;
+    EXPECT_EQ(0, progress_.stage);
+    EXPECT_EQ("", run.Log());
+    EXPECT_TRUE(fs::is_directory(dir_.Sub("db/stock.mdb"))) << empty;
+  }
+  // The user clears the way and presses Next again: a resume with stage 0.
+  fs::remove_all(dir_.Sub("db/stock.mdb"));
+  progress_.ResetForResume();
   run.Run(progress_);
   ASSERT_EQ("", progress_.Error());
+  EXPECT_EQ(kAllSteps, run.Log());
+  EXPECT_EQ(14u, Codes().size());
   CBrandRecord brand;
   brand.code = "7203";
   ASSERT_TRUE(CDBStock3::Instance().WriteBrand(brand));
@@ -228,31 +243,6 @@ TEST_F(SetupRunTest, FreshRunsReplaceTheDatabaseAndResumesReconnectToIt) {
   EXPECT_EQ("", run.Log());
 }
 
-TEST_F(SetupRunTest, ADatabaseThatCannotBeCreatedStopsTheRunAndItsRetryStartsAfresh) {
-  // Only a file is deleted: a folder named stock.mdb, empty or not, stays
-  // and the file cannot be made.
-  ScriptedRun run(&choices_);
-  run.realInit = true;
-  for (const bool empty : {true, false}) {
-    fs::create_directories(dir_.Sub("db/stock.mdb"));
-    if (!empty) std::ofstream(dir_.Sub("db/stock.mdb/keep")) << "x";
-    progress_.ResetForFreshRun();
-    run.Run(progress_);
-    EXPECT_EQ("データベースファイルを作成できませんでした", progress_.Error()) << empty;
-    EXPECT_EQ(0, progress_.stage);
-    EXPECT_EQ("", run.Log());
-    EXPECT_TRUE(fs::is_directory(dir_.Sub("db/stock.mdb"))) << empty;
-  }
-
-  // The user clears the way and presses Next again: a resume with stage 0.
-  fs::remove_all(dir_.Sub("db/stock.mdb"));
-  progress_.ResetForResume();
-  run.Run(progress_);
-  EXPECT_EQ("", progress_.Error());
-  EXPECT_EQ(kAllSteps, run.Log());
-  EXPECT_EQ(14u, Codes().size());
-}
-
 TEST_F(SetupRunTest, FoldersAreMadeOnlyAtTheLastLevelAndFailuresUndoTheirOwnWork) {
   std::ofstream(dir_.Sub("file")) << "x";
   fs::create_directories(dir_.Sub("kept/daily"));
@@ -282,25 +272,6 @@ TEST_F(SetupRunTest, FoldersAreMadeOnlyAtTheLastLevelAndFailuresUndoTheirOwnWork
   EXPECT_EQ("", run.Log());
 }
 
-TEST_F(SetupRunTest, IncludeMarketsFollowsTheCheckedItems) {
-  // Items: ETF, REIT, prime, standard, growth, other markets.
-  const std::pair<const char*, const char*> cases[] = {
-      {"100010", "東証;東証グロース"},
-      {"101000", "東証;東証プライム"},
-      {"000010", "東証グロース"},
-      {"010001", "東証"},
-      {"111111", "東証;東証プライム;東証スタンダード;東証グロース"},
-      {"000001", ""},
-  };
-  for (const auto& [items, expected] : cases) {
-    CRunChoices choices;
-    bool* flags[] = {&choices.etf,      &choices.reit,   &choices.prime,
-                     &choices.standard, &choices.growth, &choices.otherMarkets};
-    for (int i = 0; i < 6; ++i) *flags[i] = items[i] == '1';
-    EXPECT_EQ(expected, ScriptedRun(&choices).BuildIncludeMarkets()) << items;
-  }
-}
-
 TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
   const struct {
     const char* before;  // nullptr: no settings file
@@ -324,12 +295,8 @@ TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
     progress_.ResetForFreshRun();
     run.Run(progress_);
     EXPECT_EQ(c.fail ? 1 : 5, progress_.stage);
-    if (c.after) {
-      std::ifstream in(SettingsPath(), std::ios::binary);
-      EXPECT_EQ(c.after, std::string(std::istreambuf_iterator<char>(in), {}));
-    } else {  // never created
-      EXPECT_FALSE(fs::exists(SettingsPath()));
-    }
+    if (c.after) EXPECT_EQ(c.after, FileBytes(SettingsPath()));
+    else EXPECT_FALSE(fs::exists(SettingsPath()));  // never created
   }
 }
 
