@@ -5,6 +5,7 @@
 // the database's tables row by row, the other files byte for byte and the
 // quick margin file by entries.
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -105,7 +106,7 @@ inline std::string FolderDifferences(
 // sources issue by issue.
 inline CMarginTable QuickMarginEntries(const std::filesystem::path& path) {
   CMarginTable table;
-  ReadQuickMarginFile(path.string().c_str(), table);
+  EXPECT_TRUE(ReadQuickMarginFile(path.string().c_str(), table)) << path;
   std::erase_if(table, [](const auto& entry) { return entry.second.empty(); });
   return table;
 }

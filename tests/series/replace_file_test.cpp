@@ -175,7 +175,9 @@ TEST(ReplaceFileTest, ModesLinksDevicesAndAFailedMove) {
   struct stat info {};
   ASSERT_EQ(0, stat(path.c_str(), &info));
   EXPECT_EQ(0640u, info.st_mode & 07777);
-  if (other_group) EXPECT_EQ(getegid() + 1, info.st_gid);
+  if (other_group) {
+    EXPECT_EQ(getegid() + 1, info.st_gid);
+  }
   EXPECT_EQ("new", ReadBytes(path));
   EXPECT_TRUE(fs::is_symlink(dir.Sub("7203.dat")));
   EXPECT_EQ("new", ReadBytes(dir.Sub("real/7203.dat")));

@@ -488,7 +488,9 @@ TEST_F(DownloadRunTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
     EXPECT_EQ(c.error + cause, progress_.Error());
     EXPECT_EQ(c.margin ? 4 : 3, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
-    if (fs::is_regular_file(quick)) EXPECT_EQ("old", FileBytes(quick));
+    if (fs::is_regular_file(quick)) {
+      EXPECT_EQ("old", FileBytes(quick));
+    }
   }
 }
 
