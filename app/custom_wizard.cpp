@@ -120,12 +120,25 @@ bool CCustomWizard::MarginChosen() const { return choices_.MarginChosen(); }
 bool CCustomWizard::UseArchive() const { return choices_.UseArchive(); }
 
 void CCustomWizard::reject() {
-  if (currentPage() == workerPage_ && workerPage_->Cancel()) return;
+  if (currentPage() == workerPage_ && workerPage_->Cancel()) {
+    if (workerPage_->state() == CWorkerPage::State::kCancelled) {
+      // Back is open while the previous page is no commit page.
+      messagePage_->setCommitPage(false);
+      emit workerPage_->completeChanged();
+    }
+    return;
+  }
   QWizard::reject();
 }
 
 bool CCustomWizard::validateCurrentPage() {
-  if (currentPage() == messagePage_ && !lock_.Locked() && !LockFolder()) return false;
+  if (currentPage() == messagePage_) {
+    // The pages before may have named another folder since the last lock.
+    if (!(lock_.Locked() && lockedFolder_ == choices_.databaseFolder) && !LockFolder()) {
+      return false;
+    }
+    messagePage_->setCommitPage(true);
+  }
   return QWizard::validateCurrentPage();
 }
 
@@ -141,6 +154,7 @@ bool CCustomWizard::LockFolder() {
   }
   switch (lock_.Lock(folder)) {
     case CFolderLock::Result::kLocked:
+      lockedFolder_ = folder;
       return true;
     case CFolderLock::Result::kBusy:
       ShowMessageBox(this, QStringLiteral(

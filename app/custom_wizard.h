@@ -99,10 +99,14 @@ class CCustomWizard : public QWizard,
   bool UseArchive() const override;
 
   // Cancel (button, Escape or closing the window): while the progress page
-  // runs, cancels the run and stays open; otherwise closes.
+  // runs, cancels the run and stays open; otherwise closes. A cancelled run
+  // opens the way back to the summary, as its message says: the summary
+  // then offers to continue it from its position file (Next on the
+  // progress page continues it at once).
   void reject() override;
 
-  // Leaving the summary page takes the folder's lock first.
+  // Leaving the summary page takes the lock of the folder it names first,
+  // and makes the summary the page no run goes back past again.
   bool validateCurrentPage() override;
 
   // The database folder as the pages show it: the command line's folder,
@@ -161,6 +165,7 @@ class CCustomWizard : public QWizard,
   bool resumeFromFile_ = false;
   CResumePosition filePosition_;
   CFolderLock lock_;
+  std::string lockedFolder_;  // the folder lock_ holds
 };
 
 #endif  // TICKORA_APP_CUSTOM_WIZARD_H_

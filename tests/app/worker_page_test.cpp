@@ -256,7 +256,17 @@ TEST_F(WorkerPageTest, CancelShowsTheRunsRealOutcome) {
     EXPECT_EQ(page_->state(), c.state);
     EXPECT_EQ(page_->ResumePending(), c.state != State::kFinished);
     ExpectMessages(c.messages);
-    EXPECT_EQ(Usable(*wizard_), "next ");
+    // Only a cancel's message sends the user back to the summary.
+    const bool cancelled = c.state == State::kCancelled;
+    EXPECT_EQ(Usable(*wizard_), cancelled ? "back next " : "next ");
+    if (cancelled) {
+      Back();
+      EXPECT_EQ(wizard_->currentId(), CCustomWizard::kMessagePage);
+      Next();  // the summary is the commit page again
+      EXPECT_EQ(wizard_->currentId(), CCustomWizard::kWorkerPage);
+      EXPECT_EQ(Usable(*wizard_), "");
+      Cancel();
+    }
     Cancel();
     EXPECT_FALSE(wizard_->isVisible());
     held_ = false;
