@@ -106,7 +106,10 @@ inline std::string FolderDifferences(
 // sources issue by issue.
 inline CMarginTable QuickMarginEntries(const std::filesystem::path& path) {
   CMarginTable table;
-  EXPECT_TRUE(ReadQuickMarginFile(path.string().c_str(), table)) << path;
+  // A sub-folder without the file (daily/) has no entries.
+  if (std::filesystem::exists(path)) {
+    EXPECT_TRUE(ReadQuickMarginFile(path.string().c_str(), table)) << path;
+  }
   std::erase_if(table, [](const auto& entry) { return entry.second.empty(); });
   return table;
 }
