@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fuzz/fuzz_files.h"
+#include "series/archive_index.h"
 #include "series/archive_file.h"
 #include "series/record_file.h"
 
@@ -77,6 +78,39 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   Fresh(second);
   Check(write(second.c_str(), again, 0, UINT32_MAX, againHeader));
   Check(ReadBytes(first) == ReadBytes(second));
+}
+
+// The index of the same bytes, fed in pieces of 1 and of 29 bytes, holds
+// each issue's records as `table` (read whole, in file order) does, each
+// the same (`same`); a code longer than the index keeps ends the records
+// there, so that the index then holds the first records of each issue only.
+template <typename Table, typename ReadIndexed, typename Same>
+void CheckArchiveIndex(const uint8_t* data, size_t size, size_t valueBytes, const Table& table,
+                       ReadIndexed readIndexed, Same same) {
+  static const std::string values = TempPath("values.bin");
+  bool longCode = false;
+  uint64_t records = 0;
+  for (const auto& [code, series] : table) {
+    longCode |= code.size() > CArchiveIndex::kMaxCodeBytes;
+    records += series.size();
+  }
+  for (size_t piece : {size_t{1}, size_t{29}}) {
+    CArchiveIndex index(valueBytes);
+    Check(index.Begin(values));
+    for (size_t at = 0; at < size; at += piece) index.Add(data + at, std::min(piece, size - at));
+    Check(index.End() && index.HasHeader() == (size >= kArchiveHeaderBytes));
+    if (!index.HasHeader() || index.TooManyRuns()) continue;
+    Check(std::bit_cast<uint32_t>(index.Header().version) == GetLittleU32(data) &&
+          index.Header().madeDate == GetLittleU32(data + 4));
+    Check(longCode ? index.Records() <= records : index.Records() == records);
+    Check(index.Issues() <= table.size());
+    for (const auto& [code, series] : table) {
+      typename Table::mapped_type got;
+      Check(readIndexed(index, code, got) && got.size() <= series.size());
+      Check(longCode || got.size() == series.size());
+      for (size_t k = 0; k < got.size(); ++k) Check(same(got[k], series[k]));
+    }
+  }
 }
 
 // What a stage keeps of a table's records (series/record_checks.h: a day

@@ -29,6 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mkdir(folder.c_str(), 0700);
   CMarginTable table;
   if (!fuzz::WriteBytes(input, data, size) || !ReadArchiveMarginFile(input.c_str(), table)) return 0;
+  fuzz::CheckArchiveIndex(data, size, kArchiveMarginValueBytes, table, ReadIndexedMargins,
+                          [](const CMarginRecord& a, const CMarginRecord& b) {
+                            return a.date.ToNumber() == b.date.ToNumber() &&
+                                   std::memcmp(&a.buy, &b.buy, sizeof(double)) == 0 &&
+                                   std::memcmp(&a.sell, &b.sell, sizeof(double)) == 0;
+                          });
   fuzz::CheckKeptRecords(
       table,
       [](const CMarginRecord& entry, const CMargin& kept) {

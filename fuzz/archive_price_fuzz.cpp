@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "fuzz/archive_file_check.h"
@@ -25,6 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mkdir(folder.c_str(), 0700);
   CChartTable table;
   if (!fuzz::WriteBytes(input, data, size) || !ReadArchivePriceFile(input.c_str(), table)) return 0;
+  fuzz::CheckArchiveIndex(data, size, kArchivePriceValueBytes, table, ReadIndexedBars,
+                          [](const CDayRecord& a, const CDayRecord& b) {
+                            const double x[] = {a.open, a.high, a.low, a.close, a.volume};
+                            const double y[] = {b.open, b.high, b.low, b.close, b.volume};
+                            return a.DateNumber() == b.DateNumber() &&
+                                   std::memcmp(x, y, sizeof(x)) == 0;
+                          });
   fuzz::CheckKeptRecords(
       table,
       [](const CDayRecord& bar, const CChart& kept) {
