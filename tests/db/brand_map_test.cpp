@@ -70,8 +70,7 @@ class BrandMapTest : public ::testing::Test {
   CBrandMap map_;
 };
 
-TEST_F(BrandMapTest, Version2FileMatchesTheLayoutBothWaysAndRoundTrips) {
-  CBrandMap loaded;
+TEST_F(BrandMapTest, Version2FileMatchesTheLayoutBothWays) {
   ASSERT_TRUE(map_.Load(Put("in.bin", f_.bytes)));
   EXPECT_EQ(f_.records, RecordsOf(map_));
   map_.Clear();
@@ -79,17 +78,10 @@ TEST_F(BrandMapTest, Version2FileMatchesTheLayoutBothWaysAndRoundTrips) {
   ASSERT_TRUE(map_.Save(dir_.Sub("out.bin"), CDate(2024, 3, 15)));
   EXPECT_EQ(f_.bytes, ReadBytes(dir_.Sub("out.bin")));
 
-  // Awkward bytes survive a round trip; 表 and ソ end with 0x5C, the byte of
-  // a backslash. Without a date the header carries today (either day around
-  // midnight).
-  ASSERT_TRUE(map_.Insert({"O'Neil\\", 1, "表'", "ソ\\\\", "能表示'ソ", 0, 0xFFFFFFFFu, -1e300,
-                           1e-300, -0.0, 12.34}));
-  ASSERT_TRUE(map_.Insert({std::string(20, '9'), -7, "", "", ""}));
-  ASSERT_TRUE(map_.Insert({"", 0, "x", "y", "z"}));
+  // Without a date the header carries today (either day around midnight);
+  // awkward texts and numbers round trip in the fuzz seeds.
   const CDate before = CDate::Today();
-  ASSERT_TRUE(map_.Save(dir_.Sub("r.bin")) && loaded.Load(dir_.Sub("r.bin")));
-  EXPECT_EQ(RecordsOf(map_), RecordsOf(loaded));
-  EXPECT_EQ("\x95\x5C'", loaded.Find("O'Neil\\")->market);
+  ASSERT_TRUE(map_.Save(dir_.Sub("r.bin")));
   const Bytes date = ReadBytes(dir_.Sub("r.bin")).substr(4, 4);
   EXPECT_TRUE(date == U32(before.ToNumber()) || date == U32(CDate::Today().ToNumber()));
 
