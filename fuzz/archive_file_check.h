@@ -3,7 +3,8 @@
 
 // The promises the archive price and archive margin file readers share,
 // checked on the bytes of one input: the result agrees with the header's
-// presence; the header is the file's first 8 bytes; no series is empty;
+// presence; the header is the file's first 8 bytes; every whole record,
+// and nothing else, is in its issue's series, in file order; no series is empty;
 // the records fit in the bytes; the room reserved stays within what the
 // file's records justify; every code can be carried by the file's layout;
 // and the table survives being written and read again (its records in
@@ -14,6 +15,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "fuzz/fuzz_files.h"
@@ -23,13 +25,44 @@
 
 namespace fuzz {
 
+// Walks `data` by the layout: every whole record after the header is in
+// its issue's series of `table` (as read, in file order) and nothing else
+// is; `sameValues(record, values)` tells whether a record holds the values
+// at `values`.
+template <typename Table, typename SameValues>
+void CheckArchiveLayout(const uint8_t* data, size_t size, size_t valueBytes, bool old,
+                        const Table& table, SameValues sameValues) {
+  std::map<std::string, size_t> next;
+  for (size_t at = kArchiveHeaderBytes; at < size; at += valueBytes) {
+    std::string code;
+    if (old) {
+      if (size - at < 2 + valueBytes) break;
+      code = std::to_string(data[at] | data[at + 1] << 8);
+      at += 2;
+    } else {
+      const void* zero = std::memchr(data + at, 0, size - at);
+      if (zero == nullptr) break;
+      const size_t end = static_cast<size_t>(static_cast<const uint8_t*>(zero) - data);
+      if (size - end - 1 < valueBytes) break;
+      code.assign(reinterpret_cast<const char*>(data + at), end - at);
+      at = end + 1;
+    }
+    const auto found = table.find(code);
+    Check(found != table.end());
+    const size_t index = next[code]++;
+    Check(index < found->second.size() && sameValues(found->second[index], data + at));
+  }
+  for (const auto& [code, series] : table) Check(series.size() == next[code]);
+}
+
 // `read(path, table, header)` and `write(path, table, from, to, header)`
 // are the reader and the writer; `date(record)` gives a record's date as a
 // number; `same(a, b)` tells whether a record read again is the one
-// written.
-template <typename Table, typename Read, typename Write, typename Date, typename Same>
+// written; `sameValues` is as for CheckArchiveLayout.
+template <typename Table, typename Read, typename Write, typename Date, typename Same,
+          typename SameValues>
 void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read read,
-                      Write write, Date date, Same same) {
+                      Write write, Date date, Same same, SameValues sameValues) {
   static const std::string input = TempPath("in.bin");
   static const std::string first = TempPath("a.bin");
   static const std::string second = TempPath("b.bin");
@@ -45,6 +78,7 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   Check(std::bit_cast<uint32_t>(header.version) == GetLittleU32(data) &&
         header.madeDate == GetLittleU32(data + 4));
   const bool old = header.IsOldLayout();
+  CheckArchiveLayout(data, size, valueBytes, old, table, sameValues);
   // The shortest record: an empty code and its zero, or an issue number.
   const size_t shortest = valueBytes + (old ? 2 : 1);
   size_t records = 0;
