@@ -69,6 +69,7 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   if (!WriteBytes(input, data, size)) return;
 
   Table table;
+  table["stale"];  // a read empties the table first
   CArchiveFileHeader header;
   Check(read(input.c_str(), table, &header) == (size >= kArchiveHeaderBytes));
   if (size < kArchiveHeaderBytes) {

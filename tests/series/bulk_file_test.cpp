@@ -48,9 +48,9 @@ TEST(BulkFileDamageTest, ReadersRefuseNoFileAndAFolder) {
 
 // Layouts 1.0 and 1.5 are the old one; NaN, like 2.0 and 2.5, is not
 // below 2.0 and so the current one, as for the issue and split lists. The writers put the records
-// dated within the range issue by issue, in code order; records of one
-// issue that do not follow one another are read in the damage test.
-TEST(ArchiveFileTest, WritersFollowTheLayoutAndReadersTakeItBack) {
+// dated within the range issue by issue, in code order. The fuzz targets
+// hold the readers to the layout.
+TEST(ArchiveFileTest, WritersFollowTheLayout) {
   EXPECT_EQ(std::string("\x00\x00\x00\x40\xad\xd7\x34\x01\x37\x32\x30\x33\x00\xad\xd7\x34\x01"
                         "\x00\x00\x30\x41\x00\x00\x40\x41\x00\x00\x20\x41\x00\x00\x38\x41"
                         "\x00\xe0\x2b\x46", 37),
@@ -60,8 +60,8 @@ TEST(ArchiveFileTest, WritersFollowTheLayoutAndReadersTakeItBack) {
     const bool old = version < 2.0f;
     std::vector<std::string> codes{"7203", "1301", "7203", "0", "65535"};
     if (!old) codes.insert(codes.end(), {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "", "7203A"});
-    CChartTable prices, pricesInRange, readPrices{{"stale", DayBars({20240101})}};
-    CMarginTable margins, marginsInRange, readMargins{{"stale", {Entry(20240101)}}};
+    CChartTable prices, pricesInRange;
+    CMarginTable margins, marginsInRange;
     uint32_t date = 20240301;
     for (const std::string& code : codes) {
       prices[code].push_back(DayBar(date));
@@ -84,16 +84,10 @@ TEST(ArchiveFileTest, WritersFollowTheLayoutAndReadersTakeItBack) {
     const std::string file = dir.Sub("archive.bin");
     const char* path = file.c_str();
     const CArchiveFileHeader header{version, 20240310};
-    CArchiveFileHeader read;
     ASSERT_TRUE(WriteArchivePriceFile(path, prices, 20240302, 20240307, header));
     EXPECT_EQ(priceBytes, ReadBytes(path)) << version;
-    ASSERT_TRUE(ReadArchivePriceFile(path, readPrices, &read));
-    EXPECT_EQ(pricesInRange, readPrices) << version;
-    EXPECT_EQ(head, ArchiveHeader(read.version, read.madeDate));
     ASSERT_TRUE(WriteArchiveMarginFile(path, margins, 20240302, 20240307, header));
     EXPECT_EQ(marginBytes, ReadBytes(path)) << version;
-    ASSERT_TRUE(ReadArchiveMarginFile(path, readMargins));
-    EXPECT_EQ(marginsInRange, readMargins) << version;
     ASSERT_TRUE(WriteArchivePriceFile(path, prices, 20240304, 20240302, header));
     EXPECT_EQ(head, ReadBytes(path));
   }
