@@ -3,7 +3,8 @@
 
 // The promises the archive price and archive margin file readers share,
 // checked on the bytes of one input: the result agrees with the header's
-// presence; the header is the file's first 8 bytes; no series is empty;
+// presence; the header is the file's first 8 bytes; every whole record,
+// and nothing else, is in its issue's series, in file order; no series is empty;
 // the records fit in the bytes; the room reserved stays within what the
 // file's records justify; every code can be carried by the file's layout;
 // and the table survives being written and read again (its records in
@@ -14,27 +15,61 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "fuzz/fuzz_files.h"
+#include "series/archive_index.h"
 #include "series/archive_file.h"
 #include "series/record_file.h"
 
 namespace fuzz {
 
+// Walks `data` by the layout: every whole record after the header is in
+// its issue's series of `table` (as read, in file order) and nothing else
+// is; `sameValues(record, values)` tells whether a record holds the values
+// at `values`.
+template <typename Table, typename SameValues>
+void CheckArchiveLayout(const uint8_t* data, size_t size, size_t valueBytes, bool old,
+                        const Table& table, SameValues sameValues) {
+  std::map<std::string, size_t> next;
+  for (size_t at = kArchiveHeaderBytes; at < size; at += valueBytes) {
+    std::string code;
+    if (old) {
+      if (size - at < 2 + valueBytes) break;
+      code = std::to_string(data[at] | data[at + 1] << 8);
+      at += 2;
+    } else {
+      const void* zero = std::memchr(data + at, 0, size - at);
+      if (zero == nullptr) break;
+      const size_t end = static_cast<size_t>(static_cast<const uint8_t*>(zero) - data);
+      if (size - end - 1 < valueBytes) break;
+      code.assign(reinterpret_cast<const char*>(data + at), end - at);
+      at = end + 1;
+    }
+    const auto found = table.find(code);
+    Check(found != table.end());
+    const size_t index = next[code]++;
+    Check(index < found->second.size() && sameValues(found->second[index], data + at));
+  }
+  for (const auto& [code, series] : table) Check(series.size() == next[code]);
+}
+
 // `read(path, table, header)` and `write(path, table, from, to, header)`
 // are the reader and the writer; `date(record)` gives a record's date as a
 // number; `same(a, b)` tells whether a record read again is the one
-// written.
-template <typename Table, typename Read, typename Write, typename Date, typename Same>
+// written; `sameValues` is as for CheckArchiveLayout.
+template <typename Table, typename Read, typename Write, typename Date, typename Same,
+          typename SameValues>
 void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read read,
-                      Write write, Date date, Same same) {
+                      Write write, Date date, Same same, SameValues sameValues) {
   static const std::string input = TempPath("in.bin");
   static const std::string first = TempPath("a.bin");
   static const std::string second = TempPath("b.bin");
   if (!WriteBytes(input, data, size)) return;
 
   Table table;
+  table["stale"];  // a read empties the table first
   CArchiveFileHeader header;
   Check(read(input.c_str(), table, &header) == (size >= kArchiveHeaderBytes));
   if (size < kArchiveHeaderBytes) {
@@ -44,6 +79,7 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   Check(std::bit_cast<uint32_t>(header.version) == GetLittleU32(data) &&
         header.madeDate == GetLittleU32(data + 4));
   const bool old = header.IsOldLayout();
+  CheckArchiveLayout(data, size, valueBytes, old, table, sameValues);
   // The shortest record: an empty code and its zero, or an issue number.
   const size_t shortest = valueBytes + (old ? 2 : 1);
   size_t records = 0;
@@ -77,6 +113,39 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   Fresh(second);
   Check(write(second.c_str(), again, 0, UINT32_MAX, againHeader));
   Check(ReadBytes(first) == ReadBytes(second));
+}
+
+// The index of the same bytes, fed in pieces of 1 and of 29 bytes, holds
+// each issue's records as `table` (read whole, in file order) does, each
+// the same (`same`); a code longer than the index keeps ends the records
+// there, so that the index then holds the first records of each issue only.
+template <typename Table, typename ReadIndexed, typename Same>
+void CheckArchiveIndex(const uint8_t* data, size_t size, size_t valueBytes, const Table& table,
+                       ReadIndexed readIndexed, Same same) {
+  static const std::string values = TempPath("values.bin");
+  bool longCode = false;
+  uint64_t records = 0;
+  for (const auto& [code, series] : table) {
+    longCode |= code.size() > CArchiveIndex::kMaxCodeBytes;
+    records += series.size();
+  }
+  for (size_t piece : {size_t{1}, size_t{29}}) {
+    CArchiveIndex index(valueBytes);
+    Check(index.Begin(values));
+    for (size_t at = 0; at < size; at += piece) index.Add(data + at, std::min(piece, size - at));
+    Check(index.End() && index.HasHeader() == (size >= kArchiveHeaderBytes));
+    if (!index.HasHeader() || index.TooManyRuns()) continue;
+    Check(std::bit_cast<uint32_t>(index.Header().version) == GetLittleU32(data) &&
+          index.Header().madeDate == GetLittleU32(data + 4));
+    Check(longCode ? index.Records() <= records : index.Records() == records);
+    Check(index.Issues() <= table.size());
+    for (const auto& [code, series] : table) {
+      typename Table::mapped_type got;
+      Check(readIndexed(index, code, got) && got.size() <= series.size());
+      Check(longCode || got.size() == series.size());
+      for (size_t k = 0; k < got.size(); ++k) Check(same(got[k], series[k]));
+    }
+  }
 }
 
 // What a stage keeps of a table's records (series/record_checks.h: a day

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "fuzz/archive_file_check.h"
@@ -15,16 +16,36 @@
 #include "series/record_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::CheckArchiveFile<CChartTable>(
-      data, size, kArchivePriceValueBytes, ReadArchivePriceFile, WriteArchivePriceFile,
-      [](const CDayRecord& bar) { return bar.DateNumber(); },
-      [](const CDayRecord& a, const CDayRecord& b) { return a.DateNumber() == b.DateNumber(); });
+  // A small input is checked cut after every byte as well.
+  for (size_t cut = size <= 300 ? 0 : size; cut <= size; ++cut) {
+    fuzz::CheckArchiveFile<CChartTable>(
+        data, cut, kArchivePriceValueBytes, ReadArchivePriceFile, WriteArchivePriceFile,
+        [](const CDayRecord& bar) { return bar.DateNumber(); },
+        [](const CDayRecord& a, const CDayRecord& b) { return a.DateNumber() == b.DateNumber(); },
+        [](const CDayRecord& bar, const unsigned char* at) {
+          const double read[] = {bar.open, bar.high, bar.low, bar.close, bar.volume};
+          for (int i = 0; i < 5; ++i) {
+            const float file = GetLittleF32(at + 4 + 4 * i);
+            if (!(read[i] != read[i] && file != file) && static_cast<float>(read[i]) != file) {
+              return false;
+            }
+          }
+          return bar.DateNumber() == GetLittleU32(at);
+        });
+  }
 
   static const std::string input = fuzz::TempPath("kept.bin");
   static const std::string folder = fuzz::TempPath("kept");
   mkdir(folder.c_str(), 0700);
   CChartTable table;
   if (!fuzz::WriteBytes(input, data, size) || !ReadArchivePriceFile(input.c_str(), table)) return 0;
+  fuzz::CheckArchiveIndex(data, size, kArchivePriceValueBytes, table, ReadIndexedBars,
+                          [](const CDayRecord& a, const CDayRecord& b) {
+                            const double x[] = {a.open, a.high, a.low, a.close, a.volume};
+                            const double y[] = {b.open, b.high, b.low, b.close, b.volume};
+                            return a.DateNumber() == b.DateNumber() &&
+                                   std::memcmp(x, y, sizeof(x)) == 0;
+                          });
   fuzz::CheckKeptRecords(
       table,
       [](const CDayRecord& bar, const CChart& kept) {

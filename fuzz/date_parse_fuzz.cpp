@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!taken) return 0;
 
   if (date.year >= 1000 && date.year <= 9999) {
-    for (int style : {0, 5, 8}) {
+    for (int style : {0, 2, 5, 8}) {
       CDate again;
       Check(again.Parse(date.Format(style)) && Same(again, date));
     }

@@ -5,6 +5,10 @@
 // together hold more bytes than the page; a stream that goes on after it
 // ended; a stream that differs when the page is cut at its first byte 0xFF
 // (which reads as the end) or when the same tokenizer is opened on it again.
+// The page and every token text also go through one converter kept from
+// input to input, which must give what a fresh conversion gives, and both
+// conversions must stay within their bounds (3 UTF-8 bytes a CP932 byte,
+// 2 CP932 bytes a UTF-8 byte).
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,11 +17,19 @@
 
 #include "fuzz/fuzz_files.h"
 #include "series/buffer_string.h"
+#include "support/cp932.h"
 #include "web/html_tokenizer.h"
 
 using fuzz::Check;
 
 namespace {
+
+void CheckConversions(const std::string& text) {
+  static CCp932FromUtf8 kept;
+  const std::string cp932 = Cp932FromUtf8(text);
+  Check(kept.Convert(text) == cp932 && cp932.size() <= 2 * text.size());
+  Check(Utf8FromCp932(text).size() <= 3 * text.size());
+}
 
 struct Page : CBufferString {
   Page(const uint8_t* data, size_t size) {
@@ -55,7 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(text.find_first_of("\t\r\n\xff") == std::string::npos);
     bytes += text.size();
     ConvertUtf8ToAnsi(text);
+    CheckConversions(text);
   }
+  CheckConversions(std::string(reinterpret_cast<const char*>(data), size));
   Check(bytes <= size);
 
   Check(Walk(tokenizer, page) == tokens);

@@ -5,7 +5,7 @@
 // on the bytes of one input: the answer agrees with the header's presence,
 // magic and version; the header is the file's first 20 bytes; every
 // directory code is a series of the table, without a zero byte and within
-// 8 bytes; every record is read into its issue's series, in file order,
+// 8 bytes; a series without records comes from a whole directory entry; every record is read into its issue's series, in file order,
 // with its values (checked by `same`), none lost or added; and the room
 // reserved stays within what the records justify.
 
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 #include "fuzz/fuzz_files.h"
@@ -45,7 +46,9 @@ void CheckQuickFile(const uint8_t* data, size_t size, const std::string& input, 
   const size_t entries =
       std::min<size_t>(header.count, (size - kQuickHeaderBytes) / kQuickCodeBytes);
   const unsigned char* directory = data + kQuickHeaderBytes;
+  std::set<std::string> listed;
   for (size_t i = 0; i < entries; ++i) {
+    listed.insert(GetQuickCode(directory + i * kQuickCodeBytes));
     Check(table.count(GetQuickCode(directory + i * kQuickCodeBytes)) == 1);
   }
   for (const auto& [code, series] : table) {
@@ -67,6 +70,7 @@ void CheckQuickFile(const uint8_t* data, size_t size, const std::string& input, 
   size_t room = 0;
   for (const auto& [code, series] : table) {
     Check(series.size() == (next.count(code) ? next[code] : 0));
+    Check(!series.empty() || listed.count(code) == 1);  // from a whole directory entry
     room += series.capacity();
   }
   // Reservations together stay within the records the file holds (and the

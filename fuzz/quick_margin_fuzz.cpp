@@ -10,13 +10,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = fuzz::TempPath("quickmg2.dat");
-  if (!fuzz::WriteBytes(input, data, size)) return 0;
-  fuzz::CheckQuickFile<CMarginTable>(
-      data, size, input, kQuickMarginMagic, kQuickMarginRecordBytes, ReadQuickMarginFile,
-      [](const CMarginRecord& entry, const unsigned char* at) {
-        return entry.date.ToNumber() == GetLittleU32(at + 8) &&
-               fuzz::SameValue(entry.buy, GetLittleF32(at + 12)) &&
-               fuzz::SameValue(entry.sell, GetLittleF32(at + 16));
-      });
+  // A small input is checked cut after every byte as well.
+  for (size_t cut = size <= 300 ? 0 : size; cut <= size; ++cut) {
+    if (!fuzz::WriteBytes(input, data, cut)) return 0;
+    fuzz::CheckQuickFile<CMarginTable>(
+        data, cut, input, kQuickMarginMagic, kQuickMarginRecordBytes, ReadQuickMarginFile,
+        [](const CMarginRecord& entry, const unsigned char* at) {
+          return entry.date.ToNumber() == GetLittleU32(at + 8) &&
+                 fuzz::SameValue(entry.buy, GetLittleF32(at + 12)) &&
+                 fuzz::SameValue(entry.sell, GetLittleF32(at + 16));
+        });
+  }
   return 0;
 }

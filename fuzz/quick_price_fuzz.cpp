@@ -10,17 +10,20 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = fuzz::TempPath("quick2.dat");
-  if (!fuzz::WriteBytes(input, data, size)) return 0;
-  fuzz::CheckQuickFile<CChartTable>(
-      data, size, input, kQuickPriceMagic, kQuickPriceRecordBytes, ReadQuickPriceFile,
-      [](const CDayRecord& bar, const unsigned char* at) {
-        using fuzz::SameValue;
-        return bar.DateNumber() == GetLittleU32(at + 8) &&
-               SameValue(bar.open, GetLittleF32(at + 12)) &&
-               SameValue(bar.high, GetLittleF32(at + 16)) &&
-               SameValue(bar.low, GetLittleF32(at + 20)) &&
-               SameValue(bar.close, GetLittleF32(at + 24)) &&
-               SameValue(bar.volume, GetLittleF32(at + 28)) && bar.rawClose == 0;
-      });
+  // A small input is checked cut after every byte as well.
+  for (size_t cut = size <= 300 ? 0 : size; cut <= size; ++cut) {
+    if (!fuzz::WriteBytes(input, data, cut)) return 0;
+    fuzz::CheckQuickFile<CChartTable>(
+        data, cut, input, kQuickPriceMagic, kQuickPriceRecordBytes, ReadQuickPriceFile,
+        [](const CDayRecord& bar, const unsigned char* at) {
+          using fuzz::SameValue;
+          return bar.DateNumber() == GetLittleU32(at + 8) &&
+                 SameValue(bar.open, GetLittleF32(at + 12)) &&
+                 SameValue(bar.high, GetLittleF32(at + 16)) &&
+                 SameValue(bar.low, GetLittleF32(at + 20)) &&
+                 SameValue(bar.close, GetLittleF32(at + 24)) &&
+                 SameValue(bar.volume, GetLittleF32(at + 28)) && bar.rawClose == 0;
+        });
+  }
   return 0;
 }

@@ -26,7 +26,7 @@ CDayRecord Bar(std::uint32_t date, double close) {
   bar.SetDateNumber(date);
   bar.open = close - 1;
   bar.high = close + 2;
-  bar.low = close - 3;
+  bar.low = close - 3.5;
   bar.close = close;
   bar.volume = 150000;
   return bar;
@@ -50,11 +50,26 @@ void ExpectAbsent(CDBStock3& db, const std::string& code) {
 
 class DBStock3Test : public ::testing::Test {
  protected:
+  // Every case runs where the decimal separator is a comma: statements and
+  // cells must still use a point.
   void SetUp() override {
+    ASSERT_TRUE(locale_.Active());
     const std::string path = dir_.Sub("stock.mdb");
     ASSERT_TRUE(db_.CreateDatabase(path) && db_.Open(path) && db_.CreateTables());
   }
 
+  // Every write that quotes the code, the second of a pair taking the
+  // update path; split and margin as in kSplit and kMargin, closes 7 to 9.
+  std::vector<bool> Writes(const std::string& code) {
+    const CBrandRecord b = Brand(code, code, code, code);
+    return {db_.InsertBrand(b), db_.UpdateBrand(b), db_.WriteBrand(b), db_.WriteDivide(code, kSplit),
+            db_.WriteDivide(code, kSplit), db_.WriteMargin(code, kMargin), db_.WriteMargin(code, kMargin),
+            db_.InsertChart(code, Bar(20240305, 7)), db_.UpdateChart(code, Bar(20240305, 8)),
+            db_.WriteChart(code, Bar(20240305, 9))};
+  }
+  const CDivideRecord kSplit{Day(20240301), 1.5};
+  const CMarginRecord kMargin{Day(20240301), 10, 20.5};
+  DecimalCommaLocale locale_;
   TempDir dir_;
   CDBStock3 db_;
 };
@@ -126,19 +141,12 @@ TEST_F(DBStock3Test, ApostrophesBackslashes5CTrailBytesAndLoneLeadBytesStayInThe
 // its own code only.
 TEST_F(DBStock3Test, OddCodesGoThroughEveryQuotingStatement) {
   const CBrandRecord keep = Brand("0000", "keep");
-  const CDivideRecord split{Day(20240301), 1.5};
-  const CMarginRecord margin{Day(20240301), 10, 20};
-  ASSERT_TRUE(db_.WriteBrand(keep) && db_.WriteDivide("0000", split) &&
-              db_.WriteMargin("0000", margin) && db_.WriteChart("0000", Bar(20240305, 5)));
+  ASSERT_TRUE(db_.WriteBrand(keep) && db_.WriteDivide("0000", kSplit) &&
+              db_.WriteMargin("0000", kMargin) && db_.WriteChart("0000", Bar(20240305, 5)));
   for (const std::string text : {"'", "''0000", "\x82'", "\x82\x01'", "a\xE0", "\x95\x5C'",
                                  "\\'", "\xFF\x81", "0000'--"}) {
     SCOPED_TRACE(::testing::PrintToString(text));
-    const CBrandRecord b = Brand(text, text, text, text);
-    ASSERT_TRUE(db_.InsertBrand(b) && db_.UpdateBrand(b) && db_.WriteBrand(b));
-    ASSERT_TRUE(db_.WriteDivide(text, split) && db_.WriteDivide(text, split) &&
-                db_.WriteMargin(text, margin) && db_.WriteMargin(text, margin) &&
-                db_.InsertChart(text, Bar(20240305, 7)) && db_.UpdateChart(text, Bar(20240305, 8)) &&
-                db_.WriteChart(text, Bar(20240305, 9)));
+    ASSERT_EQ(std::vector<bool>(10, true), Writes(text));
     CBrandRecord back;
     Codes codes;
     Splits splits;
@@ -169,43 +177,11 @@ TEST_F(DBStock3Test, OddCodesGoThroughEveryQuotingStatement) {
   }
 }
 
-// Statements put their numbers with a decimal point and cells are read
-// with one, whatever the locale of the process.
-TEST_F(DBStock3Test, NumbersIgnoreADecimalCommaLocale) {
-  DecimalCommaLocale locale;
-  ASSERT_TRUE(locale.Active());
-  const CBrandRecord b = Brand("7203", "n");  // dividend 12.5, EPS 101.25
-  const CDivideRecord split{Day(20240301), 2.5};
-  const CMarginRecord margin{Day(20240301), 1.5, 0.25};
-  CBrandRecord back;
-  Splits splits;
-  std::vector<CMarginRecord> margins;
-  for (int pass = 0; pass < 2; ++pass) {  // the INSERT, then the UPDATE
-    ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteDivide("7203", split) &&
-                db_.WriteMargin("7203", margin) && db_.WriteChart("7203", Bar(20240305, 100.5)));
-  }
-  ASSERT_TRUE(db_.GetBrand("7203", back) && db_.GetDivides("7203", splits) &&
-              db_.GetMargins("7203", margins));
-  EXPECT_EQ(b, back);
-  EXPECT_EQ((Splits{{"7203", split}}), splits);
-  EXPECT_EQ(std::vector<CMarginRecord>{margin}, margins);
-  EXPECT_EQ(100.5, db_.GetLastClose("7203"));
-}
-
 // A code longer than the code column holds is refused by every write, with
 // a truncation error, before any statement runs; 20 bytes go in.
 TEST_F(DBStock3Test, CodesLongerThanTheColumnAreRefused) {
-  const CDivideRecord split{Day(20240301), 2};
-  const CMarginRecord margin{Day(20240301), 1, 2};
-  auto writes = [&](const std::string& code) {
-    return std::vector<bool>{
-        db_.InsertBrand(Brand(code, "n")), db_.UpdateBrand(Brand(code, "n")),
-        db_.WriteBrand(Brand(code, "n")),  db_.WriteDivide(code, split),
-        db_.WriteMargin(code, margin),      db_.InsertChart(code, Bar(20240305, 1)),
-        db_.UpdateChart(code, Bar(20240305, 1)), db_.WriteChart(code, Bar(20240305, 1))};
-  };
   for (const std::string& code : {std::string(21, '1'), std::string("1301'); DELETE FROM 銘柄; --")}) {
-    EXPECT_EQ(std::vector<bool>(8, false), writes(code));
+    EXPECT_EQ(std::vector<bool>(10, false), Writes(code));
     std::string error;
     db_.GetError(&error);
     EXPECT_EQ("22001", error.substr(0, 5));
@@ -213,7 +189,7 @@ TEST_F(DBStock3Test, CodesLongerThanTheColumnAreRefused) {
   Codes codes;
   ASSERT_TRUE(db_.GetCodesFrom(codes, ""));
   EXPECT_TRUE(codes.empty() && db_.GetLastDateAll() == 0);
-  EXPECT_EQ(std::vector<bool>(8, true), writes(std::string(20, '1')));
+  EXPECT_EQ(std::vector<bool>(10, true), Writes(std::string(20, '1')));
   // No statement holds a number that is not finite.
   CBrandRecord odd = Brand("7203", "n");
   odd.eps = std::numeric_limits<double>::infinity();
@@ -261,10 +237,10 @@ TEST_F(DBStock3Test, SplitsAndMarginsAreKeyedByCodeAndDate) {
 
   for (auto [d, buy] :
        {std::pair{20240105, 5.0}, {20240112, 12.0}, {20240119, 19.0}, {20240112, 1.0}})
-    ASSERT_TRUE(db_.WriteMargin("7203", {Day(d), buy, buy * 2}));  // the last one updates
+    ASSERT_TRUE(db_.WriteMargin("7203", {Day(d), buy, buy + 0.25}));  // the last one updates
   std::vector<CMarginRecord> rows;
   ASSERT_TRUE(db_.GetMarginRange("7203", Day(20240110), Day(20240119), rows));
-  EXPECT_EQ((std::vector<CMarginRecord>{{Day(20240112), 1, 2}, {Day(20240119), 19, 38}}), rows);
+  EXPECT_EQ((std::vector<CMarginRecord>{{Day(20240112), 1, 1.25}, {Day(20240119), 19, 19.25}}), rows);
   ASSERT_TRUE(db_.DeleteMarginRange(Day(20240101), Day(20240112)) && db_.GetMargins("7203", rows));
   EXPECT_EQ(1u, rows.size());
   ASSERT_TRUE(db_.DeleteAllMargins() && db_.GetMargins("7203", rows) && rows.empty());

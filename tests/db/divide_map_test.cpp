@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/common/file_bytes.h"
 #include "tests/common/temp_dir.h"
 
 // This file is compiled with CP932 literals. File contents are built byte
@@ -26,19 +26,8 @@ const Bytes kTwo("\x00\x00\x00\x40", 4);
 const Bytes kOneHalf("\x00\x00\xC0\x3F", 4);
 const Bytes kJune6("\xDE\xD8\x34\x01");  // 20240606
 
-Bytes Code(const std::string& code) { return code + Bytes(1, '\0'); }
-
 CDivideRecord Split(std::uint32_t date, double ratio) {
   return {CDate(date / 10000, date / 100 % 100, date % 100), ratio};
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Every split of the map as (code, split), in map and list order.
@@ -49,20 +38,19 @@ Entries Flat(const CDivideMap& map) {
 }
 
 // Four version 2 records in code and date order (dates 19990104, 20240606,
-// 20000101, 20240606), and where each of them ends in kSmallBytes.
+// 20000101, 20240606).
 const Entries kSmall = {{"1301", Split(19990104, 1.5)}, {"1301", Split(20240606, 2)},
                         {"7203", Split(20000101, 10)}, {"\x82\x50", Split(20240606, 0.5)}};
-const Bytes kSmallBytes = kHeaderV2 + Code("1301") + "\x58\x06\x31\x01" + kOneHalf +
-                          Code("1301") + kJune6 + kTwo + Code("7203") +
-                          Bytes("\x65\x2D\x31\x01\x00\x00\x20\x41", 8) + Code("\x82\x50") +
+const Bytes kSmallBytes = kHeaderV2 + Text0("1301") + "\x58\x06\x31\x01" + kOneHalf +
+                          Text0("1301") + kJune6 + kTwo + Text0("7203") +
+                          Bytes("\x65\x2D\x31\x01\x00\x00\x20\x41", 8) + Text0("\x82\x50") +
                           kJune6 + Bytes("\x00\x00\x00\x3F", 4);
-const std::size_t kSmallEnds[] = {21, 34, 47, 58};
 
 }  // namespace
 
 TEST(DivideMapFileTest, Version2FileMatchesTheLayoutBothWays) {
   TempDir dir;
-  WriteFile(dir.Sub("in.bin"), kSmallBytes);
+  WriteBytes(dir.Sub("in.bin"), kSmallBytes);
   CDivideMap map;
   ASSERT_TRUE(map.Load(dir.Sub("in.bin")));
   EXPECT_EQ(kSmall, Flat(map));
@@ -70,12 +58,12 @@ TEST(DivideMapFileTest, Version2FileMatchesTheLayoutBothWays) {
   CDivideMap added;  // codes added out of order; written in code order
   for (int i : {3, 2, 0, 1}) ASSERT_TRUE(added.Add(kSmall[i].first, kSmall[i].second));
   ASSERT_TRUE(added.Save(dir.Sub("out.bin"), CDate(2024, 6, 14)));
-  EXPECT_EQ(kSmallBytes, ReadFile(dir.Sub("out.bin")));
+  EXPECT_EQ(kSmallBytes, ReadBytes(dir.Sub("out.bin")));
 
   // Without a date, the header carries today (unless midnight passed).
   const std::uint32_t today = CDate::Today().ToNumber();
   ASSERT_TRUE(map.Save(dir.Sub("today.bin")) && map.Save(dir.Sub("dated.bin"), CDate::Today()));
-  EXPECT_TRUE(ReadFile(dir.Sub("today.bin")) == ReadFile(dir.Sub("dated.bin")) ||
+  EXPECT_TRUE(ReadBytes(dir.Sub("today.bin")) == ReadBytes(dir.Sub("dated.bin")) ||
               today != CDate::Today().ToNumber());
 }
 
@@ -90,65 +78,48 @@ TEST(DivideMapFileTest, Version1CodesAreSixteenBitNumbers) {
   CDivideMap map;
   // 1.0 and the float just below 2.0 are version 1.
   for (const Bytes& header : {kHeaderV1, Bytes("\xFF\xFF\xFF\x3F\0\0\0\0", 8)}) {
-    WriteFile(dir.Sub("v1.bin"), header + records);
+    WriteBytes(dir.Sub("v1.bin"), header + records);
     ASSERT_TRUE(map.Load(dir.Sub("v1.bin")));
     EXPECT_EQ(expected, Flat(map));
   }
 
   // NaN is not below 2.0: as version 2 the first code runs up to the NUL in
   // the first ratio, and the next one is the last byte of the second date.
-  WriteFile(dir.Sub("nan.bin"), Bytes("\x00\x00\xC0\x7F\0\0\0\0", 8) + records);
+  WriteBytes(dir.Sub("nan.bin"), Bytes("\x00\x00\xC0\x7F\0\0\0\0", 8) + records);
   ASSERT_TRUE(map.Load(dir.Sub("nan.bin")));
   EXPECT_EQ(2u, map.Size());
   EXPECT_NE(nullptr, map.Find("\x23\x1C\xDE\xD8\x34\x01"));
   EXPECT_NE(nullptr, map.Find("\x01"));
 }
 
-TEST(DivideMapFileTest, CodesTheFileCanCarryRoundTrip) {
+// Odd codes and dates round trip in the fuzz seeds.
+TEST(DivideMapFileTest, AddKeepsTheOrderAndRefusesWhatTheFileCannotCarry) {
   TempDir dir;
   CDivideMap map;
   EXPECT_FALSE(map.Add(std::string(21, '1'), Split(20240606, 2)));
   EXPECT_FALSE(map.Add(std::string("72\0" "3", 4), Split(20240606, 2)));
   EXPECT_TRUE(map.Empty());
-  const Entries entries = {{"", Split(0, 1)},
-                           {std::string(20, '9'), Split(20240229, 1e30)},
-                           {"O'Neil\\", Split(4294967295u, 1e-3)},
-                           {"O'Neil\\", Split(99999999, 1.1)},  // no real date
-                           {"\x95\x5C", Split(20240606, -0.0)}};
+  const Entries entries = {{"7203", Split(20240606, 2)}, {"7203", Split(19990104, 1.5)}};
   for (const auto& [code, split] : entries) ASSERT_TRUE(map.Add(code, split));
-  EXPECT_EQ(entries, Flat(map));  // kept in the order added
-  ASSERT_TRUE(map.Save(dir.Sub("r.bin")));
-  ASSERT_TRUE(map.Load(dir.Sub("r.bin")));
-  Entries narrowed = entries;  // the file holds the ratio as a float
-  for (auto& [code, split] : narrowed) split.ratio = static_cast<float>(split.ratio);
-  std::swap(narrowed[2], narrowed[3]);  // and loading sorts by date
-  EXPECT_EQ(narrowed, Flat(map));
+  EXPECT_EQ(entries, Flat(map));
   EXPECT_FALSE(map.Save(dir.Sub("no/such/folder/x.bin")));
   EXPECT_TRUE(!std::filesystem::exists("/dev/full") || !map.Save("/dev/full"));
 }
 
-TEST(DivideMapDamageTest, CutsKeepTheWholeRecordsBeforeAndLongCodesLoad) {
+// Every cut of a file is checked by the fuzz target.
+TEST(DivideMapDamageTest, AnAbsentFileLoadsNothingAndLongCodesLoad) {
   TempDir dir;
   const std::string path = dir.Sub("cut.bin");
   CDivideMap map;
-  for (std::size_t length = 0; length <= kSmallBytes.size(); ++length) {
-    SCOPED_TRACE(length);
-    WriteFile(path, kSmallBytes.substr(0, length));
-    map.Add("1301", Split(20240606, 2));  // emptied by every Load
-    ASSERT_EQ(length >= 8, map.Load(path));
-    auto whole = std::count_if(std::begin(kSmallEnds), std::end(kSmallEnds),
-                               [length](std::size_t end) { return end <= length; });
-    EXPECT_EQ(Entries(kSmall.begin(), kSmall.begin() + whole), Flat(map));
-  }
   map.Add("1301", Split(20240606, 2));
   EXPECT_FALSE(map.Load(dir.Sub("absent.bin")));
   EXPECT_TRUE(map.Empty());
 
   // A code of any length loads whole, and so does every record after it;
   // where a code is used decides whether it is usable.
-  const Bytes rest = kJune6 + kTwo + Code("9999") + kJune6 + kTwo;
+  const Bytes rest = kJune6 + kTwo + Text0("9999") + kJune6 + kTwo;
   const std::string longCode(1000, '2');
-  WriteFile(path, kSmallBytes + Code(longCode) + rest);
+  WriteBytes(path, kSmallBytes + Text0(longCode) + rest);
   ASSERT_TRUE(map.Load(path));
   EXPECT_EQ(kSmall.size() + 2, Flat(map).size());
   ASSERT_TRUE(map.Find(longCode) != nullptr && map.Find("9999") != nullptr);

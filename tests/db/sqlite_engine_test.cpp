@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "db/db_stock3.h"
 #include "support/text.h"
 #include "tests/common/temp_dir.h"
 
@@ -12,20 +13,13 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// The four tables of the stock database, as the setup creates them.
-const char* const kTables[] = {
-    "CREATE TABLE 銘柄(  銘柄コード CHAR(20),  種別 INTEGER,  市場 CHAR(20),  名称 VARCHAR(64),  売買単位 INTEGER,  業種 CHAR(20),  貸借 INTEGER,  発行済株式数 DOUBLE,  配当 REAL,  EPS REAL,  BPS REAL,  PRIMARY KEY(銘柄コード))",
-    "CREATE TABLE 時系列(  銘柄コード CHAR(20),  足区分 INTEGER,  日時 DATETIME,  始値 REAL,  高値 REAL,  安値 REAL,  終値 REAL,  出来高 DOUBLE,  PRIMARY KEY(銘柄コード,足区分,日時))",
-    "CREATE TABLE 信用残(  銘柄コード CHAR(20),  日付 INTEGER,  買残 DOUBLE,  売残 DOUBLE,  PRIMARY KEY(銘柄コード,日付))",
-    "CREATE TABLE 分割(  銘柄コード CHAR(20),  日付 INTEGER,  分割比 REAL,  PRIMARY KEY(銘柄コード,日付))",
-};
-
 class SqliteEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(engine_.CreateDatabase(path_));
+    CDBStock3 stock;  // the four tables of the stock database
+    ASSERT_TRUE(stock.CreateDatabase(path_) && stock.Open(path_) && stock.CreateTables());
+    stock.Close();
     ASSERT_TRUE(engine_.Open(path_));
-    for (const char* table : kTables) ASSERT_TRUE(engine_.Execute(table)) << table;
   }
 
   void Run(const std::string& sql) {
@@ -107,7 +101,7 @@ TEST_F(SqliteEngineTest, CharColumnsArePaddedAndNumbersComeAsDecimalText) {
 
 TEST_F(SqliteEngineTest, FailuresAreClassified) {
   // A duplicate key's state and text are checked through CDBControl.
-  ExpectFailure(kTables[0], "42S01", SQLITE_ERROR, "table 銘柄 already exists");
+  ExpectFailure("CREATE TABLE 銘柄(a)", "42S01", SQLITE_ERROR, "table 銘柄 already exists");
   ExpectFailure("SELECT 名称 FROM 不明", "42000", SQLITE_ERROR, "no such table: 不明");
   for (const char* bad : {"SELEC 1", "SELECT 1; SELECT 2", " ; "})
     ExpectFailure(bad, "42000", SQLITE_ERROR);

@@ -101,14 +101,6 @@ TEST(ChartTest, AppendCopyAndTrim) {
   chart.CopyLast(source, 0);
   EXPECT_TRUE(chart.empty());
 
-  // Leading bars with a zero price go, up to the first whole one.
-  chart = {Bar(20240104, 5, 5, 0, 5), Bar(20240105, 0, 5, 5, 5), Bar(20240109, 5, 5, 5, 5, 0),
-           Bar(20240110, 5, 0, 5, 5)};
-  chart.TrimLeading();
-  EXPECT_EQ((DateList{20240109, 20240110}), Dates(chart));
-  chart = {Bar(20240104, 1, 1, 1, 0), Bar(20240105, 1, 0, 1, 1)};
-  chart.TrimLeading();
-  EXPECT_TRUE(chart.empty());
 }
 
 TEST(SeriesDumpTest, PrintsOneLineARecordInTheTerminalCharset) {

@@ -7,15 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "series/chart.h"
 #include "series/series_table.h"
 #include "support/cp932.h"
+#include "tests/common/file_bytes.h"
 
 inline CDayRecord Bar(uint32_t date, double open, double high, double low, double close,
                       double volume = 0.0) {
@@ -58,15 +57,6 @@ inline CMarginRecord Entry(uint32_t date, double buy = 0, double sell = 0) {
   return {CDate(date / 10000, date / 100 % 100, date % 100), buy, sell};
 }
 
-// Bytes of the binary files, put together field by field from the layout
-// tables: little-endian integers, IEEE floats, zero-padded codes.
-inline std::string Le(uint64_t value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? value >> (8 * i) : 0);
-  return out;
-}
-inline std::string LeF32(float v) { uint32_t b; std::memcpy(&b, &v, 4); return Le(b, 4); }
-inline std::string LeF64(double v) { uint64_t b; std::memcpy(&b, &v, 8); return Le(b, 8); }
 inline std::string Padded(const std::string& code, size_t width) {
   return (code + std::string(width, '\0')).substr(0, width);
 }
@@ -81,14 +71,6 @@ inline std::string MarginValues(const CMarginRecord& e, bool f32 = false) {
   return Le(e.date.ToNumber(), 4) +
          (f32 ? LeF32(e.buy) + LeF32(e.sell) : LeF64(e.buy) + LeF64(e.sell));
 }
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-inline std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // What a series' Dump prints (UTF-8 in the tests' locale), back in CP932.
 template <typename Series>
 std::string Printed(const Series& series) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,19 +52,11 @@ TEST(Cp932Test, ALeadByteNeverTakesAByteThatCannotBeATrailByte) {
 }
 
 // One open converter gives, text after text, what a fresh conversion
-// gives: a cut or invalid text leaves nothing behind for the next one,
-// and no text grows past the bound of its conversion.
+// gives: a cut or invalid text leaves nothing behind for the next one
+// (the html_tokenizer fuzz target checks the same on every page).
 TEST(Cp932Test, KeptConverterMatchesOneShotConversion) {
-  std::mt19937 rng(11);
   CCp932FromUtf8 converter;
   const std::string texts[] = {"\xE3\x81", "\xE6\x97\xA5", "", "\x80x\xE3\x81",
                                Utf8FromCp932("調整後終値*"), "abc"};
   for (const std::string& text : texts) EXPECT_EQ(converter.Convert(text), Cp932FromUtf8(text));
-  for (int round = 0; round < 300; ++round) {
-    std::string bytes(rng() % 32, '\0');
-    for (char& c : bytes) c = static_cast<char>(rng());
-    EXPECT_EQ(converter.Convert(bytes), Cp932FromUtf8(bytes));
-    EXPECT_LE(Cp932FromUtf8(bytes).size(), bytes.size() * 2);
-    EXPECT_LE(Utf8FromCp932(bytes).size(), bytes.size() * 3);
-  }
 }

@@ -53,9 +53,7 @@ TEST(DateConvert, FromNumberFromTimeAndRoundTrips) {
 
   for (const CDate& date : {CDate(1000, 1, 1), CDate(1999, 12, 31), CDate(2024, 2, 29),
                             CDate(2071, 10, 9), CDate(9999, 12, 31)}) {
-    CDate back;
-    for (int style : {0, 2, 5, 8}) EXPECT_TRUE(back.Parse(date.Format(style)) && back == date);
-    EXPECT_TRUE(d.FromNumber(date.ToNumber()) && d == date);
+    EXPECT_TRUE(d.FromNumber(date.ToNumber()) && d == date);  // texts: the date_parse seeds
   }
 
   const struct { const char* tz; std::time_t at; CDate want; } kTimes[] = {

@@ -7,12 +7,11 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "support/text.h"
 #include "tests/common/decimal_comma_locale.h"
+#include "tests/common/file_bytes.h"
 #include "tests/common/temp_dir.h"
 
 // Readable failure messages.
@@ -25,15 +24,8 @@ using Rows = CCsvFile::Rows;
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  std::string Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_.Sub(name), std::ios::binary) << bytes;
-    return dir_.Sub(name);
-  }
-  std::string Read(const std::string& name) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(dir_.Sub(name), std::ios::binary).rdbuf();
-    return bytes.str();
-  }
+  std::string Write(const std::string& name, const std::string& bytes) { return WriteBytes(dir_.Sub(name), bytes); }
+  std::string Read(const std::string& name) { return ReadBytes(dir_.Sub(name)); }
   TempDir dir_;
   CSettingsFile& settings_ = CSettingsFile::Instance();
 };
