@@ -91,7 +91,7 @@ class CDBControl {
   // five-character state, the native error and the message (at most 255
   // bytes), e.g. "23000(1555)UNIQUE constraint failed: 分割.銘柄コード, 分割.日付",
   // and returns the native error. The states are those of CSqliteEngine.
-  [[nodiscard]] int32_t GetError(std::string* text = nullptr) const;
+  int32_t GetError(std::string* text = nullptr) const;
 
  protected:
   // Makes GetError describe a failure found before any statement ran.

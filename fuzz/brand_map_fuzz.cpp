@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t cut = 0; cut < saved.size(); ++cut) {
     if (!WriteBytes(second, reinterpret_cast<const uint8_t*>(saved.data()), cut)) return 0;
     CBrandMap part;
-    part.Insert({"0000", 1, "", "", ""});  // a load empties the map first
+    Check(part.Insert({"0000", 1, "", "", ""}));  // a load empties the map first
     Check(part.Load(second) == (cut >= 8));
     size_t end = 8;
     auto i = map.begin(), j = part.begin();

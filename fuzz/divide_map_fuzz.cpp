@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t cut = 0; cut < saved.size() && saved.size() <= 2000; ++cut) {
       if (!WriteBytes(second, reinterpret_cast<const uint8_t*>(saved.data()), cut)) return 0;
       CDivideMap part;
-      part.Add("1301", {CDate(2024, 6, 6), 2});  // a load empties the map first
+      Check(part.Add("1301", {CDate(2024, 6, 6), 2}));  // a load empties the map first
       Check(part.Load(second) == (cut >= 8));
       size_t end = 8, whole = 0;
       while (whole < all.size() && (end += all[whole].first.size() + 9) <= cut) ++whole;

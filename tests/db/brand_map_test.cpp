@@ -140,7 +140,7 @@ TEST_F(BrandMapTest, SaveRefusesWhatTheFileCannotCarry) {
   EXPECT_FALSE(map_.Save(dir_.Sub("nul.bin")));
   EXPECT_FALSE(std::filesystem::exists(dir_.Sub("nul.bin")));
 
-  map_.Insert({"7203", 1, "", "", ""});
+  ASSERT_TRUE(map_.Insert({"7203", 1, "", "", ""}));
   EXPECT_FALSE(map_.Save(dir_.Sub("no/such/folder/x.bin")));
   // A device that takes no byte: the failure shows when the buffer flushes.
   EXPECT_FALSE(std::filesystem::exists("/dev/full") && map_.Save("/dev/full"));
@@ -148,9 +148,9 @@ TEST_F(BrandMapTest, SaveRefusesWhatTheFileCannotCarry) {
 
 TEST_F(BrandMapTest, OrderReplaceEraseAndDump) {
   for (const char* code : {"9999", "\x82\x50", "1301", "13", "130A", "1001"}) {
-    map_.Insert({code, 1, "", "", ""});
+    ASSERT_TRUE(map_.Insert({code, 1, "", "", ""}));
   }
-  map_.Insert({"13", 6, "X", "", ""});
+  ASSERT_TRUE(map_.Insert({"13", 6, "X", "", ""}));
   std::vector<std::string> codes;
   for (const auto& [code, record] : map_) codes.push_back(code);
   EXPECT_EQ((std::vector<std::string>{"1001", "13", "1301", "130A", "9999", "\x82\x50"}), codes);
@@ -160,8 +160,8 @@ TEST_F(BrandMapTest, OrderReplaceEraseAndDump) {
   EXPECT_EQ(nullptr, map_.Find("13"));
 
   map_.Clear();
-  map_.Insert({"7203", 1, "東証プライム", "輸送用機器", "トヨタ", 100, 1, 1.5e9, 60, 300.25, -2.5});
-  map_.Insert({"1001", 3, "", "", "日経平均", 1});
+  ASSERT_TRUE(map_.Insert({"7203", 1, "東証プライム", "輸送用機器", "トヨタ", 100, 1, 1.5e9, 60, 300.25, -2.5}));
+  ASSERT_TRUE(map_.Insert({"1001", 3, "", "", "日経平均", 1}));
   auto dump = [this](bool brief) {
     std::FILE* out = std::fopen(dir_.Sub("dump.txt").c_str(), "w");
     map_.Dump(brief, out);

@@ -111,7 +111,7 @@ TEST(DivideMapDamageTest, AnAbsentFileLoadsNothingAndLongCodesLoad) {
   TempDir dir;
   const std::string path = dir.Sub("cut.bin");
   CDivideMap map;
-  map.Add("1301", Split(20240606, 2));
+  ASSERT_TRUE(map.Add("1301", Split(20240606, 2)));
   EXPECT_FALSE(map.Load(dir.Sub("absent.bin")));
   EXPECT_TRUE(map.Empty());
 
