@@ -63,21 +63,25 @@ struct Answer {
   CQuoteItems bars;
   bool adjust = false;
   std::vector<CMarginRecord> margin;
+  std::vector<std::string> codes;
   bool operator==(const Answer&) const = default;
   bool Empty() const { return brand.code.empty() && splits.empty() && bars.empty() && margin.empty(); }
 };
 
-// The five questions by index, asked of any source that has them, and the
-// archive file each needs on the small market's today.
+// The questions by index (5: the first page of the issue list), asked of
+// any source that has them, and the archive file each of the first five
+// needs on the small market's today.
 const char* const kFiles[] = {"brand-20240615.bin", "divide-20240615.bin", "priceyear-20240619.bin",
                               "pricelast-20240619.bin", "marginyear-20240619.bin"};
 template <typename Source>
-Answer Ask(int question, Source& s, const std::string& code) {
-  Answer a;
+Answer Ask(int question, Source& s, const std::string& code, Answer a = {}) {
   if constexpr (requires { &Source::GetBrand; }) {
     if (question == 0) a.result = s.GetBrand(code, a.brand);
     if (question == 1) a.result = s.GetDivide(code, a.splits);
     if (question == 4) a.result = s.GetMargin(a.from, 20240619, code, a.margin);
+  }
+  if constexpr (requires { &Source::GetBrandList; }) {
+    if (question == 5) a.result = s.GetBrandList(1, a.codes);
   }
   if constexpr (requires { &Source::GetPrice; }) {
     if (question == 2) a.result = s.GetPrice(a.from, 20240619, code, a.bars, a.adjust);
@@ -450,11 +454,9 @@ TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
   for (const bool archive : {true, false}) {
     market->SetArchivePreference(archive);
     for (const char* c : {code.c_str(), "1001", "1004", "1051", "1101"}) {
-      for (int q = 0; q < 5; ++q) EXPECT_EQ(Ask(q, *market, c).result, CHttpClient::kErrorCancelled) << c << q;
+      for (int q = 0; q < 6; ++q) EXPECT_EQ(Ask(q, *market, c).result, CHttpClient::kErrorCancelled) << c << q;
     }
   }
-  std::vector<std::string> codes;
-  EXPECT_EQ(market->GetBrandList(1, codes), CHttpClient::kErrorCancelled);
   EXPECT_TRUE(server_->Requests().empty());
 }
 
@@ -529,15 +531,8 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
     a.splits.resize(1);
     a.bars.resize(1);
     a.margin.resize(1);
-    std::vector<std::string> codes{"1301"};
-    switch (c.question) {
-      case 0: a.result = stock.GetBrand(c.code, a.brand); break;
-      case 1: a.result = stock.GetDivide(c.code, a.splits); break;
-      case 2: a.result = history.GetPrice(a.from, 20240619, c.code, a.bars, a.adjust); break;
-      case 3: a.result = history.GetPriceLast(a.position, {c.code}, a.bars); break;
-      case 4: a.result = stock.GetMargin(a.from, 20240619, c.code, a.margin); break;
-      case 5: a.result = stock.GetBrandList(1, codes); break;
-    }
+    a.codes = {"1301"};
+    a = c.question == 2 || c.question == 3 ? Ask(c.question, history, c.code, a) : Ask(c.question, stock, c.code, a);
     EXPECT_EQ(a.result, c.result);
     if (c.hits) {
       EXPECT_EQ(server_->FaultHits(ids[0]), c.hits);
@@ -547,7 +542,7 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
     EXPECT_EQ(a.position, 0);
     EXPECT_TRUE(c.question != 0 || c.result == kBad || a.brand.name == "kept");  // left as it was
     EXPECT_TRUE(a.splits.empty() == (c.question == 1) && a.bars.empty() == (c.question == 2 || c.question == 3) &&
-                a.margin.empty() == (c.question == 4) && codes.empty() == (c.question == 5));
+                a.margin.empty() == (c.question == 4) && a.codes.empty() == (c.question == 5));
   }
 }
 
