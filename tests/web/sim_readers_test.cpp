@@ -109,30 +109,48 @@ std::string Stock() {
   return "";
 }
 
-// An archive server of its own that answers every file with the gzip of
-// `content` and notes each request's Accept-Encoding header.
-class FixedArchive {
+// A server of its own on the loopback that the archive (or every site)
+// points at: it answers a path with its page, every path with the page of
+// "" when there is one, else 404, and notes each request's method, target
+// and body, and its Accept-Encoding header.
+class CannedServer {
  public:
-  explicit FixedArchive(const std::string& content) {
-    EXPECT_TRUE(CSimArchive::Gzip(content, gzip_));
-    local_.server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      accept_.push_back(request.get_header_value("Accept-Encoding"));
-      response.set_content(gzip_, "application/octet-stream");
-    });
+  explicit CannedServer(bool archiveOnly) {
+    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      asked_.push_back(req.method + " " + req.target + " " + req.body);
+      accept_.push_back(req.get_header_value("Accept-Encoding"));
+      const auto it = pages_.find(pages_.contains("") ? "" : req.path);
+      if (it == pages_.end()) res.status = 404;
+      if (it != pages_.end()) res.set_content(it->second, it->first.empty() ? "x/gzip" : "text/html; charset=utf-8");
+    };
+    local_.server->Get(".*", serve);
+    local_.server->Post(".*", serve);
     EXPECT_TRUE(local_.Start());
-    url_.emplace("TICKORA_ARCHIVE_URL", local_.Url("").c_str());
+    for (const CSiteSetting& s : SiteSettings()) {
+      if (!archiveOnly || s.site == Site::kArchive) env_.push_back(std::make_unique<ScopedEnv>(s.variable, local_.Url("").c_str()));
+    }
   }
-  std::vector<std::string> Accept() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return accept_;
+  void Page(const std::string& path, const std::string& content) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pages_[path] = content;
+  }
+  // Every archive file answered with the gzip of `unpacked`.
+  void Files(const std::string& unpacked) {
+    std::string gzip;
+    EXPECT_TRUE(CSimArchive::Gzip(unpacked, gzip));
+    Page("", gzip);
+  }
+  std::vector<std::string> Asked(bool accept = false) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return accept ? accept_ : asked_;
   }
 
  private:
-  std::string gzip_;
   std::mutex mutex_;
-  std::vector<std::string> accept_;
-  std::optional<ScopedEnv> url_;
+  std::map<std::string, std::string> pages_;
+  std::vector<std::string> asked_, accept_;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
   LocalServer local_;  // stops first: its handler uses the members above
 };
 
@@ -257,9 +275,9 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
       {nullptr, bomb, {CHttpClient::kErrorTooLarge}, 1, 0, nullptr},
   };
   for (const Case& c : cases) {
-    std::optional<FixedArchive> fixed;
-    if (!c.played) fixed.emplace(c.unpacked);
-    auto requests = [&] { return fixed ? fixed->Accept().size() : Files().size(); };
+    std::optional<CannedServer> fixed;
+    if (!c.played) fixed.emplace(true).Files(c.unpacked);
+    auto requests = [&] { return fixed ? fixed->Asked().size() : Files().size(); };
     for (int k = 0; k < 5; ++k) {
       SCOPED_TRACE(std::string(kFiles[k]) + " " + (c.played ? c.played : "unpacked"));
       server_->ClearRequests();
@@ -280,7 +298,7 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
       EXPECT_EQ(requests() - before, c.again);
     }
     if (fixed) {
-      for (const std::string& accept : fixed->Accept()) EXPECT_EQ(accept, "gzip, deflat");
+      for (const std::string& accept : fixed->Asked(true)) EXPECT_EQ(accept, "gzip, deflat");
     }
   }
 }
@@ -392,9 +410,9 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
     EXPECT_EQ(page.result, 0);
     EXPECT_FALSE(page.Empty());
     EXPECT_TRUE(Files().empty());
-    std::optional<FixedArchive> unreadable;
+    std::optional<CannedServer> unreadable;
     if (played) AddFault(std::string(played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[q]);
-    if (!played) unreadable.emplace(std::string("\0\0", 2));
+    if (!played) unreadable.emplace(true).Files(std::string("\0\0", 2));
     EXPECT_EQ(Ask(q, *Market(), code), page);
     server_->ClearFaults();
   }
@@ -703,42 +721,6 @@ TEST_F(SimReadersTest, QuotesOfStocksFromEitherSiteAndOfBuiltInIssues) {
   }
 }
 
-// Fixed pages (UTF-8, by path) served on the loopback, every site pointed
-// at the server; a path without a page answers 404.
-class CannedPagesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      asked_.push_back(req.method + " " + req.target + " " + req.body);
-      const auto it = pages_.find(req.path);
-      if (it == pages_.end()) {
-        res.status = 404;
-      } else {
-        res.set_content(it->second, "text/html; charset=utf-8");
-      }
-    };
-    server_.server->Get(".*", serve);
-    server_.server->Post(".*", serve);
-    ASSERT_TRUE(server_.Start());
-    for (const CSiteSetting& s : SiteSettings()) {
-      env_.push_back(std::make_unique<ScopedEnv>(s.variable, server_.Url("").c_str()));
-    }
-    history_.SetAttempts(1);
-  }
-  void Page(const std::string& path, const std::string& cp932) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    pages_[path] = Utf8FromCp932(cp932);
-  }
-
-  LocalServer server_;
-  std::mutex mutex_;  // the server's thread writes, the test reads after each answer
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
-  std::map<std::string, std::string> pages_;
-  std::vector<std::string> asked_;  // method, target and body of each request
-  CWebHistory history_{At(CDate(2024, 3, 11), 16, 0)};
-};
-
 // A table of one row a date: the date in a `cell`, then `figures` cells.
 std::string Rows(const std::vector<const char*>& dates, const char* cell, int figures) {
   std::string page = "<table><thead><tr><td>日付</td></tr></thead><tbody>";
@@ -747,23 +729,26 @@ std::string Rows(const std::vector<const char*>& dates, const char* cell, int fi
     for (int i = 1; i <= figures; ++i) page += "<td>" + std::to_string(i) + "</td>";
     page += "</tr>";
   }
-  return page + "</tbody></table></html>";
+  return Utf8FromCp932(page + "</tbody></table></html>");
 }
 
 // Whichever order a page lists its days in, the bars come oldest first.
-TEST_F(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
+TEST(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
+  CannedServer server(false);
+  CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
+  history.SetAttempts(1);
   const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
   const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
   const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
   for (const auto* order : {&newest, &oldest}) {
-    Page("/nydow/data/", Rows(*order, "td", 4));
-    Page("/data/", Rows(*order, "th", 8));
-    Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    server.Page("/nydow/data/", Rows(*order, "td", 4));
+    server.Page("/data/", Rows(*order, "th", 8));
+    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
     for (const char* code : {"1004", "1051", "1101"}) {
       uint32_t from = 20240301;
       CQuoteItems items;
       bool adjust = false;
-      ASSERT_EQ(history_.GetPrice(from, 20240310, code, items, adjust), 0) << code;
+      ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;
       ASSERT_EQ(items.size(), 3u) << code;
       for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
     }
@@ -772,15 +757,17 @@ TEST_F(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
 
 // The broker's form goes out in its field order, the button's label as
 // its Shift_JIS bytes escaped one by one.
-TEST_F(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+TEST(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+  CannedServer server(false);
+  CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
+  history.SetAttempts(1);
   int32_t position = 0;
   CQuoteItems items;
-  EXPECT_EQ(history_.GetPriceLast(position, {"7203"}, items), 0);  // both sites 404
+  EXPECT_EQ(history.GetPriceLast(position, {"7203"}, items), 0);  // both sites 404
   uint32_t from = 20240301;
   bool adjust = false;
-  EXPECT_EQ(history_.GetPrice(from, 20240331, "1004", items, adjust), -404);
-  const std::lock_guard<std::mutex> lock(mutex_);
-  EXPECT_EQ(asked_, (std::vector<std::string>{
+  EXPECT_EQ(history.GetPrice(from, 20240331, "1004", items, adjust), -404);
+  EXPECT_EQ(server.Asked(), (std::vector<std::string>{
                         "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
                         "GET /stock/7203 ",
                         "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
