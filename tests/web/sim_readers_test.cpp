@@ -603,63 +603,50 @@ CLocalTime Time(uint32_t n, int hour, int minute = 0) {
 }
 
 // Stock histories come 25 days a request, up to the last day the clock
-// allows.
-TEST_F(SimReadersTest, StockHistoryStepsAndTheLastDayFollowTheClock) {
-  const std::string code = Stock();
+// allows. Built-in issues: the portal gives every bar of its last three
+// months, adjusted, whatever was asked; the futures and Dow pages give the
+// days asked for, the Dow's twenty days a request.
+TEST_F(SimReadersTest, HistoriesFollowTheirStepsAndTheClock) {
+  const std::string stock = Stock();
   CLocalTime now;
   CWebHistory history([&now] { return now; });
-  struct Case { uint32_t from, to; CLocalTime now; uint32_t nextFrom, lastDelivered; };
+  const CLocalTime today = Time(20240619, 16);
+  // Bars expected from `from` to `last` (0: none), or for `adjust` the portal's three months.
+  struct Case { std::string code; uint32_t from, to; CLocalTime now; bool adjust; uint32_t nextFrom, last; };
   const Case cases[] = {
-      {20240501, 20240531, Time(20240619, 16), 20240526, 20240524},  // asks 1-25 May
-      {20240610, 20240619, Time(20240619, 14, 59), 20240620, 20240618},
-      {20240610, 20240619, Time(20240619, 15, 0), 20240620, 20240619},
-      {20240615, 20240616, Time(20240619, 16), 20240617, 0},  // a weekend: no rows
+      {stock, 20240501, 20240531, today, false, 20240526, 20240524},  // asks 1-25 May
+      {stock, 20240610, 20240619, Time(20240619, 14, 59), false, 20240620, 20240618},
+      {stock, 20240610, 20240619, Time(20240619, 15, 0), false, 20240620, 20240619},
+      {stock, 20240615, 20240616, today, false, 20240617, 0},  // a weekend: no rows
+      {"1002", 20240101, 20240110, today, true, 20240111, 0},
+      {"1101", 20240601, 20240619, today, true, 20240620, 0},
+      {"1051", 20240501, 20240531, today, false, 20240601, 20240531},
+      {"1004", 20240501, 20240531, today, false, 20240521, 20240520},  // asks 1-20 May
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.code + " " + std::to_string(c.from));
     now = c.now;
-    uint32_t from = c.from;
-    CQuoteItems items;
-    bool adjust = true;
-    ASSERT_EQ(history.GetPrice(from, c.to, code, items, adjust), 0);
-    EXPECT_EQ(from, c.nextFrom) << c.from;
-    EXPECT_EQ(items.empty() ? 0u : items.back().record.DateNumber(), c.lastDelivered) << c.from;
-  }
-  const CSimRequestRecord first = server_->Requests().front();
-  EXPECT_EQ(first.path, "/quote/" + code + "/history");
-  EXPECT_EQ(first.query, "from=20240501&to=20240525&timeFrame=d&page=1");
-}
-
-// Built-in issues: the portal gives every bar of its last three months,
-// adjusted, whatever was asked; the futures and Dow pages give the days
-// asked for, the Dow's twenty days a request.
-TEST_F(SimReadersTest, HistoriesOfBuiltInIssues) {
-  CWebHistory history(At(kToday, 16, 0));
-  struct Case { const char* code; uint32_t from, to; bool adjust; uint32_t nextFrom, first, last; };
-  const Case cases[] = {
-      {"1002", 20240101, 20240110, true, 20240111, 0, 0},
-      {"1101", 20240601, 20240619, true, 20240620, 0, 0},
-      {"1051", 20240501, 20240531, false, 20240601, 20240501, 20240531},
-      {"1004", 20240501, 20240531, false, 20240521, 20240501, 20240520},  // asks 1-20 May
-  };
-  for (const Case& c : cases) {
     const CChart& bars = SmallMarket().Series(c.code)->raw;
     CDate start = bars.back().Date();
     start.AddMonths(-3);
     std::vector<uint32_t> want, got;
     for (const CDayRecord& bar : bars) {
       const uint32_t d = bar.DateNumber();
-      if (c.adjust ? start < bar.Date() : d >= c.first && d <= c.last) want.push_back(d);
+      if (c.adjust ? start < bar.Date() : d >= c.from && d <= c.last) want.push_back(d);
     }
     uint32_t from = c.from;
     CQuoteItems items;
     bool adjust = !c.adjust;
-    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0) << c.code;
-    EXPECT_EQ(adjust, c.adjust) << c.code;
-    EXPECT_EQ(from, c.nextFrom) << c.code;
+    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0);
+    EXPECT_EQ(adjust, c.adjust);
+    EXPECT_EQ(from, c.nextFrom);
     for (const CQuoteItem& item : items) got.push_back(item.record.DateNumber());
-    EXPECT_FALSE(want.empty());
-    EXPECT_EQ(got, want) << c.code;
+    EXPECT_EQ(want.empty(), !c.adjust && c.last == 0);
+    EXPECT_EQ(got, want);
   }
+  const CSimRequestRecord first = server_->Requests().front();
+  EXPECT_EQ(first.path, "/quote/" + stock + "/history");
+  EXPECT_EQ(first.query, "from=20240501&to=20240525&timeFrame=d&page=1");
 }
 
 // Latest bars of stocks from the broker, or from the second site while the
