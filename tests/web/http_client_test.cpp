@@ -222,13 +222,20 @@ TEST_F(HttpClientTest, TheRequestGoesOutAsWrittenAndBadHeadersAreRefused) {
 // end) and a buffer that refuses bytes end the exchange at once. Nothing
 // of a failed body stays in the buffer. A server that never answers, or
 // never ends its TLS handshake, is given up by the client at each attempt.
+// A cancel (`cancel` ms after the request begins, before it at 0) stops the
+// request wherever it waits, with every time limit and pause of the client
+// at 10 s or more but `pause` between attempts.
 TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounded) {
   const std::string sized = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
   const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::string big(5000, 'x');
+  const std::string stalled = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n01234";
+  const std::string failed = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+  const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
   const char* const kEarlier = "an earlier, complete page";
+  const Code kCancelled = CHttpClient::kErrorCancelled;
   struct Case { const char* name; std::vector<std::string> answers; bool hold; Code code; int connections;
-                const char* body; const char* scheme = "http"; bool refuse = false; };
+                const char* body; const char* scheme = "http"; bool refuse = false; int cancel = -1; uint32_t pause = 1; };
   const Case cases[] = {
       {"whole", {sized + "0123456789"}, false, 0, 1, "0123456789"},
       {"short of its length", {sized + "01234"}, false, CHttpClient::kErrorSend, 3, ""},
@@ -243,6 +250,12 @@ TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounde
       // No body began: what the buffer held stays.
       {"no answer", {""}, true, CHttpClient::kErrorSend, 3, kEarlier},
       {"no end to the handshake", {""}, true, CHttpClient::kErrorConnect, 3, kEarlier, "https"},
+      {"cancel: an answer that never comes", {""}, true, kCancelled, 1, kEarlier, "http", false, 200},
+      {"cancel: a TLS handshake that never ends", {""}, true, kCancelled, 1, kEarlier, "https", false, 200},
+      {"cancel: a body that stalls", {stalled}, true, kCancelled, 1, "", "http", false, 200},
+      {"cancel: the pause after a failure", {failed}, false, kCancelled, 1, kEarlier, "http", false, 200, 20000},
+      {"cancel: the hop after a redirection", {moved, ""}, true, kCancelled, 2, kEarlier, "http", false, 200},
+      {"cancel: a flag set beforehand", {stalled}, false, kCancelled, 0, kEarlier, "http", false, 0},
   };
   struct Refusing : CBufferString {
     bool Write(Handle handle, const char* data, int32_t length) override {
@@ -255,72 +268,44 @@ TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounde
     CBufferString memory;
     CBufferFile file(dir.Sub("download"));
     for (CBuffer* buffer : {c.refuse ? static_cast<CBuffer*>(&refusing) : &memory, static_cast<CBuffer*>(&file)}) {
-      if ((c.hold || c.refuse) && buffer == &file) continue;  // a wait is waited out once
+      // A wait is waited out once, a cancel to a file.
+      if (buffer == &file ? (c.hold || c.refuse) && c.cancel < 0 : c.cancel >= 0) continue;
       SCOPED_TRACE(std::string(c.name) + (buffer == &file ? " to a file" : " to memory"));
       FillBuffer(*buffer, kEarlier);
       ScriptedServer server(c.answers, c.hold);
       ASSERT_TRUE(server.Start());
       CHttpClient client;
-      client.SetAttempts(3);
-      client.SetRetryPause(1);
-      client.SetConnectTimeout(200);
-      client.SetStallTimeout(1);
-      client.SetMaxBodyBytes(1000);
-      // The least average rate is asked for soon only where the case is about it.
-      client.SetRateGrace(c.code == CHttpClient::kErrorTooSlow ? 300 : CHttpClient::kDefaultRateGraceMs);
+      std::atomic<std::uint8_t> cancel{c.cancel == 0 ? uint8_t{1} : uint8_t{0}};
+      client.SetRetryPause(c.pause);
+      client.SetCancelFlag(&cancel);
+      if (c.cancel < 0) {
+        client.SetAttempts(3);
+        client.SetConnectTimeout(200);
+        client.SetStallTimeout(1);
+        client.SetMaxBodyBytes(1000);
+        // The least average rate is asked for soon only where the case is about it.
+        client.SetRateGrace(c.code == CHttpClient::kErrorTooSlow ? 300 : CHttpClient::kDefaultRateGraceMs);
+      }
+      std::thread canceller([&] {
+        if (c.cancel > 0) usleep(c.cancel * 1000), cancel = 1;
+      });
+      const int64_t start = MonotonicMs();
       EXPECT_EQ(c.code, client.Get(server.Url("/page", c.scheme), *buffer));
+      canceller.join();
+      if (c.cancel >= 0) {
+        // A correctness bound, far below every limit of the client: the
+        // request did not run into one of them.
+        EXPECT_LT(MonotonicMs() - start, 3000);
+        usleep(100000);  // time for a stray later connection to be accepted
+      }
       EXPECT_EQ(c.connections, server.Connections());
       EXPECT_EQ(c.body, Contents(*buffer));
       // Each attempt was given up by the client, none ended by the server.
-      if (c.answers[0].empty()) {
+      if (c.answers[0].empty() && c.cancel < 0) {
         EXPECT_EQ(c.connections, server.GivenUpSoon(c.connections));
       }
       EXPECT_TRUE(c.code == 0 || !CHttpClient::GetMessage(c.code).empty());
     }
-  }
-}
-
-TEST(HttpClientScriptedTest, ACancelStopsTheRequestWhereverItWaits) {
-  const std::string stalled = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n01234";
-  const std::string failed = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
-  const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
-  // `pause` between attempts (ms); `setBefore`: the flag is set before the
-  // request; `connections` that reached the server.
-  struct Case { const char* name; std::vector<std::string> answers; bool hold; const char* scheme;
-                uint32_t pause; bool setBefore; int connections; };
-  // Every time limit and pause of the client is 10 s or more, so only the
-  // cancel can end these requests soon.
-  const Case cases[] = {
-      {"an answer that never comes", {""}, true, "http", 1, false, 1},
-      {"a TLS handshake that never ends", {""}, true, "https", 1, false, 1},
-      {"a body that stalls", {stalled}, true, "http", 1, false, 1},
-      {"the pause after a failure", {failed}, false, "http", 20000, false, 1},
-      {"the hop after a redirection", {moved, ""}, true, "http", 1, false, 2},
-      {"a flag set beforehand", {stalled}, false, "http", 1, true, 0},
-  };
-  TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CBufferFile file(dir.Sub("download"));
-    FillBuffer(file, "an earlier, complete page");
-    ScriptedServer server(c.answers, c.hold);
-    ASSERT_TRUE(server.Start());
-    std::atomic<std::uint8_t> cancel{c.setBefore ? uint8_t{1} : uint8_t{0}};
-    CHttpClient client;
-    client.SetRetryPause(c.pause);
-    client.SetCancelFlag(&cancel);
-    std::thread canceller([&cancel] { usleep(200000); cancel = 1; });
-    const int64_t start = MonotonicMs();
-    EXPECT_EQ(CHttpClient::kErrorCancelled, client.Get(server.Url("/page", c.scheme), file));
-    // A correctness bound, far below every limit of the client: the
-    // request did not run into one of them.
-    EXPECT_LT(MonotonicMs() - start, 3000);
-    canceller.join();
-    usleep(100000);  // time for a stray later connection to be accepted
-    EXPECT_EQ(c.connections, server.Connections());
-    // Only a body that had begun replaces what the buffer held before.
-    EXPECT_EQ(c.answers[0] == stalled && !c.setBefore ? "" : "an earlier, complete page",
-              Contents(file));
   }
   EXPECT_FALSE(CHttpClient::IsTransient(CHttpClient::kErrorCancelled));
   EXPECT_EQ("ダウンロードを中止しました", CHttpClient::GetMessage(CHttpClient::kErrorCancelled));
