@@ -156,63 +156,57 @@ TEST_F(HttpClientTest, FailuresGiveTheCodeOfTheirCauseAndOnlyTransientOnesAreRet
   }
 }
 
-TEST_F(HttpClientTest, RedirectionsKeepVerbBodyAndHeadersForTenHopsAtMost) {
+// Redirections keep verb, body and headers for ten hops at most; the
+// request goes out as written and bad headers are refused before it.
+TEST_F(HttpClientTest, RedirectionsAndRequestsGoOutAsWritten) {
   const std::string echo = site_.Url("/echo");
   const std::string posted = "POST /echo|code=1301&name=a+b|application/x-www-form-urlencoded|CHttpClient|kept";
   const size_t limit = CHttpClient::kMaxLocation;
   auto sized = [&echo](size_t size) { return "/redirect/302?to=" + echo + "&size=" + std::to_string(size); };
-  struct Case { std::string path; bool post; Code code; int hits; std::string bytes; };
+  const std::vector<std::string> kept = {"X-Test: kept"};
+  struct Case { std::string path; bool post; Code code; int hits; std::string bytes; std::vector<std::string> headers; };
   const Case cases[] = {
-      {"/redirect/301?to=" + echo, true, 0, 2, posted},
-      {"/redirect/302?to=" + echo, true, 0, 2, posted},
-      {"/redirect/303?to=" + echo, true, 0, 2, posted},
-      {"/redirect/307?to=" + echo, true, 0, 2, posted},
-      {"/redirect/302?to=" + echo, false, 0, 2, "GET /echo|||CHttpClient|kept"},
-      {sized(limit), false, 0, 2, "GET /echo?" + std::string(limit - echo.size() - 1, 'q') + "|||CHttpClient|kept"},
-      {sized(limit + 1), false, CHttpClient::kErrorLocation, 1, ""},
+      {"/redirect/301?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/302?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/303?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/307?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/302?to=" + echo, false, 0, 2, "GET /echo|||CHttpClient|kept", kept},
+      {sized(limit), false, 0, 2, "GET /echo?" + std::string(limit - echo.size() - 1, 'q') + "|||CHttpClient|kept", kept},
+      {sized(limit + 1), false, CHttpClient::kErrorLocation, 1, "", kept},
       // Relative locations are read against the address that gave them.
-      {"/redirect/307?to=/echo", true, 0, 2, posted},
-      {"/redirect/302?to=../echo%3Fa", false, 0, 2, "GET /echo?a|||CHttpClient|kept"},
-      {"/redirect/302?to=" + echo.substr(5), false, 0, 2, "GET /echo|||CHttpClient|kept"},
-      {"/redirect/302?to=%3Fx", false, CHttpClient::kErrorNoLocation, 2, ""},
-      {"/redirect/302?to=//", false, CHttpClient::kErrorLocation, 1, ""},
-      {"/redirect/302?to=mailto:a@b", false, CHttpClient::kErrorLocation, 1, ""},
-      {"/redirect/302?to=/a%20b", false, CHttpClient::kErrorLocation, 1, ""},
-      {"/redirect/302", false, CHttpClient::kErrorNoLocation, 1, ""},
-      {"/chain/10", false, 0, 11, "end of chain"},
-      {"/chain/11", false, CHttpClient::kErrorTooManyRedirects, 11, ""},
-      {"/chain/-1", false, CHttpClient::kErrorTooManyRedirects, 11, ""},
+      {"/redirect/307?to=/echo", true, 0, 2, posted, kept},
+      {"/redirect/302?to=../echo%3Fa", false, 0, 2, "GET /echo?a|||CHttpClient|kept", kept},
+      {"/redirect/302?to=" + echo.substr(5), false, 0, 2, "GET /echo|||CHttpClient|kept", kept},
+      {"/redirect/302?to=%3Fx", false, CHttpClient::kErrorNoLocation, 2, "", kept},
+      {"/redirect/302?to=//", false, CHttpClient::kErrorLocation, 1, "", kept},
+      {"/redirect/302?to=mailto:a@b", false, CHttpClient::kErrorLocation, 1, "", kept},
+      {"/redirect/302?to=/a%20b", false, CHttpClient::kErrorLocation, 1, "", kept},
+      {"/redirect/302", false, CHttpClient::kErrorNoLocation, 1, "", kept},
+      {"/chain/10", false, 0, 11, "end of chain", kept},
+      {"/chain/11", false, CHttpClient::kErrorTooManyRedirects, 11, "", kept},
+      {"/chain/-1", false, CHttpClient::kErrorTooManyRedirects, 11, "", kept},
+      {"/echo/../q%20r?code=1301&x=%2F&y=a+b#f", false, 0, 1,
+       "GET /echo/../q%20r?code=1301&x=%2F&y=a+b|||CHttpClient|line end", {"X-Test: line end\r\n"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"NoColon"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {": no name"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"Bad Name: x"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"X-A: 1\r\nX-B: 2"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"X-A: 1", "x-a: 2"}},
+      // The form's content type is there first; a caller cannot add another.
+      {"/echo", true, CHttpClient::kErrorHeader, 0, "", {"Content-Type: text/plain"}},
   };
   CHttpClient::CCGIParams params;
   params.Add("code", "1301");
   params.Add("name", "a b");
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " " + c.headers[0]);
     RecordingBuffer buffer;
     hits_ = 0;
-    EXPECT_EQ(c.code, c.post ? client_.Post(site_.Url(c.path), {"X-Test: kept"}, params, buffer)
-                             : client_.Get(site_.Url(c.path), buffer, {"X-Test: kept"}))
-        << c.path;
-    EXPECT_EQ(c.hits, hits_) << c.path;
-    EXPECT_EQ(c.bytes, buffer.bytes) << c.path;
+    EXPECT_EQ(c.code, c.post ? client_.Post(site_.Url(c.path), c.headers, params, buffer)
+                             : client_.Get(site_.Url(c.path), buffer, c.headers));
+    EXPECT_EQ(c.hits, hits_);
+    EXPECT_EQ(c.bytes, buffer.bytes);
   }
-}
-
-TEST_F(HttpClientTest, TheRequestGoesOutAsWrittenAndBadHeadersAreRefused) {
-  RecordingBuffer buffer;
-  EXPECT_EQ(0, client_.Get(site_.Url("/echo/../q%20r?code=1301&x=%2F&y=a+b#f"), buffer,
-                           {"X-Test: line end\r\n"}));
-  EXPECT_EQ("GET /echo/../q%20r?code=1301&x=%2F&y=a+b|||CHttpClient|line end", buffer.bytes);
-
-  hits_ = 0;
-  for (const std::vector<std::string>& headers : std::vector<std::vector<std::string>>{
-           {"NoColon"}, {": no name"}, {"Bad Name: x"}, {"X-A: 1\r\nX-B: 2"}, {"X-A: 1", "x-a: 2"}}) {
-    EXPECT_EQ(CHttpClient::kErrorHeader, client_.Get(site_.Url("/echo"), buffer, headers))
-        << headers[0];
-  }
-  // The form's content type is there first; a caller cannot add another.
-  EXPECT_EQ(CHttpClient::kErrorHeader,
-            client_.Post(site_.Url("/echo"), {"Content-Type: text/plain"}, {}, buffer));
-  EXPECT_EQ(0, hits_);
 }
 
 // Answers scripted for each connection (the last repeated); `hold` keeps
