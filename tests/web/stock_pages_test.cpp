@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string Fixture(const std::string& name) {
-  const std::string bytes = PageFixture(name);
-  EXPECT_FALSE(bytes.empty()) << name;
-  return bytes;
-}
-
 // A page written in this file: its literals are CP932, pages are UTF-8.
 std::string Html(const std::string& cp932) { return Utf8FromCp932(cp932); }
 
@@ -44,7 +38,7 @@ void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Ou
     } else {
       out.resize(2);
     }
-    EXPECT_EQ(Walk(walk, file ? Fixture(c.page) : Html(c.page), out), c.result);
+    EXPECT_EQ(Walk(walk, file ? PageFixture(c.page) : Html(c.page), out), c.result);
     if (c.result == 0) {
       EXPECT_EQ(out, c.expected);
     }
@@ -198,7 +192,7 @@ TEST(StockPagesTest, LargeAndBinaryPages) {
   EXPECT_EQ(Walk(ParseMarginPage, binary, weeks), kWebErrorPage);
   EXPECT_EQ(Walk(ParseDividePage, binary, splits), kWebErrorPage);
   EXPECT_EQ(Walk(ParseBrandListPage, binary, codes), kWebErrorPage);
-  const std::string past_end = Fixture("list_past_end.html");
+  const std::string past_end = PageFixture("list_past_end.html");
   EXPECT_EQ(Walk(ParseBrandListPage, past_end, codes), 0);
   EXPECT_EQ(Walk(ParseBrandListPage, past_end.substr(0, past_end.rfind("</html>")), codes),
             kWebErrorPage);
