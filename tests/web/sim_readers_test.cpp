@@ -42,13 +42,9 @@ CLocalClock At(const CDate& date, int hour, int minute) {
 // them ("name/file").
 std::set<std::string> ArchiveFiles(const std::string& root) {
   std::set<std::string> files;
-  for (const auto& folder : std::filesystem::directory_iterator(root)) {
-    const std::string name = folder.path().filename().string();
-    if (!name.starts_with(CWebArchive::kFolderPrefix)) continue;
-    files.insert(name + "/");
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-      files.insert(name + "/" + entry.path().filename().string());
-    }
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = std::filesystem::relative(entry.path(), root).string();
+    if (name.starts_with(CWebArchive::kFolderPrefix)) files.insert(name + (entry.is_directory() ? "/" : ""));
   }
   return files;
 }
