@@ -5,7 +5,10 @@
 // market code; an output that is not emptied before it is filled; a code
 // that is not letters and digits; a split or margin week without a date; a
 // margin history whose weeks are not the page's rows turned around (the
-// walk is run twice on the same bytes and must agree with itself).
+// walk is run twice on the same bytes and must agree with itself); a walk
+// that reads a small page but half reads one of its prefixes (a page cut
+// short must be refused, or read whole when the cut fell after what the walk
+// reads, or read as empty).
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -30,6 +33,18 @@ struct Page : CBufferString {
 };
 
 bool IsFailure(int32_t result) { return result == kWebErrorPage; }
+
+template <typename Out>
+void CheckPrefixes(int32_t (*walk)(CBuffer&, Out&), const uint8_t* data, size_t size, int32_t result,
+                   const Out& whole) {
+  if (result != 0 || size > (1u << 13)) return;
+  for (size_t n = 0; n < size; ++n) {
+    Page cut(data, n);
+    Out out{};
+    const int32_t r = walk(cut, out);
+    Check(IsFailure(r) || (r == 0 && (out == whole || out == Out{})));
+  }
+}
 
 }  // namespace
 
@@ -74,5 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<CMarginRecord> again;
   Check(ParseMarginPage(page, again) == weeks && again == margin);
+
+  CheckPrefixes(ParseBrandPage, data, size, brand, record);
+  CheckPrefixes(ParseBrandListPage, data, size, list, codes);
+  CheckPrefixes(ParseDividePage, data, size, divide, splits);
+  CheckPrefixes(ParseMarginPage, data, size, weeks, margin);
   return 0;
 }

@@ -156,63 +156,57 @@ TEST_F(HttpClientTest, FailuresGiveTheCodeOfTheirCauseAndOnlyTransientOnesAreRet
   }
 }
 
-TEST_F(HttpClientTest, RedirectionsKeepVerbBodyAndHeadersForTenHopsAtMost) {
+// Redirections keep verb, body and headers for ten hops at most; the
+// request goes out as written and bad headers are refused before it.
+TEST_F(HttpClientTest, RedirectionsAndRequestsGoOutAsWritten) {
   const std::string echo = site_.Url("/echo");
   const std::string posted = "POST /echo|code=1301&name=a+b|application/x-www-form-urlencoded|CHttpClient|kept";
   const size_t limit = CHttpClient::kMaxLocation;
   auto sized = [&echo](size_t size) { return "/redirect/302?to=" + echo + "&size=" + std::to_string(size); };
-  struct Case { std::string path; bool post; Code code; int hits; std::string bytes; };
+  const std::vector<std::string> kept = {"X-Test: kept"};
+  struct Case { std::string path; bool post; Code code; int hits; std::string bytes; std::vector<std::string> headers; };
   const Case cases[] = {
-      {"/redirect/301?to=" + echo, true, 0, 2, posted},
-      {"/redirect/302?to=" + echo, true, 0, 2, posted},
-      {"/redirect/303?to=" + echo, true, 0, 2, posted},
-      {"/redirect/307?to=" + echo, true, 0, 2, posted},
-      {"/redirect/302?to=" + echo, false, 0, 2, "GET /echo|||CHttpClient|kept"},
-      {sized(limit), false, 0, 2, "GET /echo?" + std::string(limit - echo.size() - 1, 'q') + "|||CHttpClient|kept"},
-      {sized(limit + 1), false, CHttpClient::kErrorLocation, 1, ""},
+      {"/redirect/301?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/302?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/303?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/307?to=" + echo, true, 0, 2, posted, kept},
+      {"/redirect/302?to=" + echo, false, 0, 2, "GET /echo|||CHttpClient|kept", kept},
+      {sized(limit), false, 0, 2, "GET /echo?" + std::string(limit - echo.size() - 1, 'q') + "|||CHttpClient|kept", kept},
+      {sized(limit + 1), false, CHttpClient::kErrorLocation, 1, "", kept},
       // Relative locations are read against the address that gave them.
-      {"/redirect/307?to=/echo", true, 0, 2, posted},
-      {"/redirect/302?to=../echo%3Fa", false, 0, 2, "GET /echo?a|||CHttpClient|kept"},
-      {"/redirect/302?to=" + echo.substr(5), false, 0, 2, "GET /echo|||CHttpClient|kept"},
-      {"/redirect/302?to=%3Fx", false, CHttpClient::kErrorNoLocation, 2, ""},
-      {"/redirect/302?to=//", false, CHttpClient::kErrorLocation, 1, ""},
-      {"/redirect/302?to=mailto:a@b", false, CHttpClient::kErrorLocation, 1, ""},
-      {"/redirect/302?to=/a%20b", false, CHttpClient::kErrorLocation, 1, ""},
-      {"/redirect/302", false, CHttpClient::kErrorNoLocation, 1, ""},
-      {"/chain/10", false, 0, 11, "end of chain"},
-      {"/chain/11", false, CHttpClient::kErrorTooManyRedirects, 11, ""},
-      {"/chain/-1", false, CHttpClient::kErrorTooManyRedirects, 11, ""},
+      {"/redirect/307?to=/echo", true, 0, 2, posted, kept},
+      {"/redirect/302?to=../echo%3Fa", false, 0, 2, "GET /echo?a|||CHttpClient|kept", kept},
+      {"/redirect/302?to=" + echo.substr(5), false, 0, 2, "GET /echo|||CHttpClient|kept", kept},
+      {"/redirect/302?to=%3Fx", false, CHttpClient::kErrorNoLocation, 2, "", kept},
+      {"/redirect/302?to=//", false, CHttpClient::kErrorLocation, 1, "", kept},
+      {"/redirect/302?to=mailto:a@b", false, CHttpClient::kErrorLocation, 1, "", kept},
+      {"/redirect/302?to=/a%20b", false, CHttpClient::kErrorLocation, 1, "", kept},
+      {"/redirect/302", false, CHttpClient::kErrorNoLocation, 1, "", kept},
+      {"/chain/10", false, 0, 11, "end of chain", kept},
+      {"/chain/11", false, CHttpClient::kErrorTooManyRedirects, 11, "", kept},
+      {"/chain/-1", false, CHttpClient::kErrorTooManyRedirects, 11, "", kept},
+      {"/echo/../q%20r?code=1301&x=%2F&y=a+b#f", false, 0, 1,
+       "GET /echo/../q%20r?code=1301&x=%2F&y=a+b|||CHttpClient|line end", {"X-Test: line end\r\n"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"NoColon"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {": no name"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"Bad Name: x"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"X-A: 1\r\nX-B: 2"}},
+      {"/echo", false, CHttpClient::kErrorHeader, 0, "", {"X-A: 1", "x-a: 2"}},
+      // The form's content type is there first; a caller cannot add another.
+      {"/echo", true, CHttpClient::kErrorHeader, 0, "", {"Content-Type: text/plain"}},
   };
   CHttpClient::CCGIParams params;
   params.Add("code", "1301");
   params.Add("name", "a b");
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " " + c.headers[0]);
     RecordingBuffer buffer;
     hits_ = 0;
-    EXPECT_EQ(c.code, c.post ? client_.Post(site_.Url(c.path), {"X-Test: kept"}, params, buffer)
-                             : client_.Get(site_.Url(c.path), buffer, {"X-Test: kept"}))
-        << c.path;
-    EXPECT_EQ(c.hits, hits_) << c.path;
-    EXPECT_EQ(c.bytes, buffer.bytes) << c.path;
+    EXPECT_EQ(c.code, c.post ? client_.Post(site_.Url(c.path), c.headers, params, buffer)
+                             : client_.Get(site_.Url(c.path), buffer, c.headers));
+    EXPECT_EQ(c.hits, hits_);
+    EXPECT_EQ(c.bytes, buffer.bytes);
   }
-}
-
-TEST_F(HttpClientTest, TheRequestGoesOutAsWrittenAndBadHeadersAreRefused) {
-  RecordingBuffer buffer;
-  EXPECT_EQ(0, client_.Get(site_.Url("/echo/../q%20r?code=1301&x=%2F&y=a+b#f"), buffer,
-                           {"X-Test: line end\r\n"}));
-  EXPECT_EQ("GET /echo/../q%20r?code=1301&x=%2F&y=a+b|||CHttpClient|line end", buffer.bytes);
-
-  hits_ = 0;
-  for (const std::vector<std::string>& headers : std::vector<std::vector<std::string>>{
-           {"NoColon"}, {": no name"}, {"Bad Name: x"}, {"X-A: 1\r\nX-B: 2"}, {"X-A: 1", "x-a: 2"}}) {
-    EXPECT_EQ(CHttpClient::kErrorHeader, client_.Get(site_.Url("/echo"), buffer, headers))
-        << headers[0];
-  }
-  // The form's content type is there first; a caller cannot add another.
-  EXPECT_EQ(CHttpClient::kErrorHeader,
-            client_.Post(site_.Url("/echo"), {"Content-Type: text/plain"}, {}, buffer));
-  EXPECT_EQ(0, hits_);
 }
 
 // Answers scripted for each connection (the last repeated); `hold` keeps
@@ -222,13 +216,20 @@ TEST_F(HttpClientTest, TheRequestGoesOutAsWrittenAndBadHeadersAreRefused) {
 // end) and a buffer that refuses bytes end the exchange at once. Nothing
 // of a failed body stays in the buffer. A server that never answers, or
 // never ends its TLS handshake, is given up by the client at each attempt.
+// A cancel (`cancel` ms after the request begins, before it at 0) stops the
+// request wherever it waits, with every time limit and pause of the client
+// at 10 s or more but `pause` between attempts.
 TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounded) {
   const std::string sized = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
   const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
   const std::string big(5000, 'x');
+  const std::string stalled = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n01234";
+  const std::string failed = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+  const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
   const char* const kEarlier = "an earlier, complete page";
+  const Code kCancelled = CHttpClient::kErrorCancelled;
   struct Case { const char* name; std::vector<std::string> answers; bool hold; Code code; int connections;
-                const char* body; const char* scheme = "http"; bool refuse = false; };
+                const char* body; const char* scheme = "http"; bool refuse = false; int cancel = -1; uint32_t pause = 1; };
   const Case cases[] = {
       {"whole", {sized + "0123456789"}, false, 0, 1, "0123456789"},
       {"short of its length", {sized + "01234"}, false, CHttpClient::kErrorSend, 3, ""},
@@ -243,6 +244,12 @@ TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounde
       // No body began: what the buffer held stays.
       {"no answer", {""}, true, CHttpClient::kErrorSend, 3, kEarlier},
       {"no end to the handshake", {""}, true, CHttpClient::kErrorConnect, 3, kEarlier, "https"},
+      {"cancel: an answer that never comes", {""}, true, kCancelled, 1, kEarlier, "http", false, 200},
+      {"cancel: a TLS handshake that never ends", {""}, true, kCancelled, 1, kEarlier, "https", false, 200},
+      {"cancel: a body that stalls", {stalled}, true, kCancelled, 1, "", "http", false, 200},
+      {"cancel: the pause after a failure", {failed}, false, kCancelled, 1, kEarlier, "http", false, 200, 20000},
+      {"cancel: the hop after a redirection", {moved, ""}, true, kCancelled, 2, kEarlier, "http", false, 200},
+      {"cancel: a flag set beforehand", {stalled}, false, kCancelled, 0, kEarlier, "http", false, 0},
   };
   struct Refusing : CBufferString {
     bool Write(Handle handle, const char* data, int32_t length) override {
@@ -255,72 +262,44 @@ TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounde
     CBufferString memory;
     CBufferFile file(dir.Sub("download"));
     for (CBuffer* buffer : {c.refuse ? static_cast<CBuffer*>(&refusing) : &memory, static_cast<CBuffer*>(&file)}) {
-      if ((c.hold || c.refuse) && buffer == &file) continue;  // a wait is waited out once
+      // A wait is waited out once, a cancel to a file.
+      if (buffer == &file ? (c.hold || c.refuse) && c.cancel < 0 : c.cancel >= 0) continue;
       SCOPED_TRACE(std::string(c.name) + (buffer == &file ? " to a file" : " to memory"));
       FillBuffer(*buffer, kEarlier);
       ScriptedServer server(c.answers, c.hold);
       ASSERT_TRUE(server.Start());
       CHttpClient client;
-      client.SetAttempts(3);
-      client.SetRetryPause(1);
-      client.SetConnectTimeout(200);
-      client.SetStallTimeout(1);
-      client.SetMaxBodyBytes(1000);
-      // The least average rate is asked for soon only where the case is about it.
-      client.SetRateGrace(c.code == CHttpClient::kErrorTooSlow ? 300 : CHttpClient::kDefaultRateGraceMs);
+      std::atomic<std::uint8_t> cancel{c.cancel == 0 ? uint8_t{1} : uint8_t{0}};
+      client.SetRetryPause(c.pause);
+      client.SetCancelFlag(&cancel);
+      if (c.cancel < 0) {
+        client.SetAttempts(3);
+        client.SetConnectTimeout(200);
+        client.SetStallTimeout(1);
+        client.SetMaxBodyBytes(1000);
+        // The least average rate is asked for soon only where the case is about it.
+        client.SetRateGrace(c.code == CHttpClient::kErrorTooSlow ? 300 : CHttpClient::kDefaultRateGraceMs);
+      }
+      std::thread canceller([&] {
+        if (c.cancel > 0) usleep(c.cancel * 1000), cancel = 1;
+      });
+      const int64_t start = MonotonicMs();
       EXPECT_EQ(c.code, client.Get(server.Url("/page", c.scheme), *buffer));
+      canceller.join();
+      if (c.cancel >= 0) {
+        // A correctness bound, far below every limit of the client: the
+        // request did not run into one of them.
+        EXPECT_LT(MonotonicMs() - start, 3000);
+        usleep(100000);  // time for a stray later connection to be accepted
+      }
       EXPECT_EQ(c.connections, server.Connections());
       EXPECT_EQ(c.body, Contents(*buffer));
       // Each attempt was given up by the client, none ended by the server.
-      if (c.answers[0].empty()) {
+      if (c.answers[0].empty() && c.cancel < 0) {
         EXPECT_EQ(c.connections, server.GivenUpSoon(c.connections));
       }
       EXPECT_TRUE(c.code == 0 || !CHttpClient::GetMessage(c.code).empty());
     }
-  }
-}
-
-TEST(HttpClientScriptedTest, ACancelStopsTheRequestWhereverItWaits) {
-  const std::string stalled = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n01234";
-  const std::string failed = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
-  const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 0\r\n\r\n";
-  // `pause` between attempts (ms); `setBefore`: the flag is set before the
-  // request; `connections` that reached the server.
-  struct Case { const char* name; std::vector<std::string> answers; bool hold; const char* scheme;
-                uint32_t pause; bool setBefore; int connections; };
-  // Every time limit and pause of the client is 10 s or more, so only the
-  // cancel can end these requests soon.
-  const Case cases[] = {
-      {"an answer that never comes", {""}, true, "http", 1, false, 1},
-      {"a TLS handshake that never ends", {""}, true, "https", 1, false, 1},
-      {"a body that stalls", {stalled}, true, "http", 1, false, 1},
-      {"the pause after a failure", {failed}, false, "http", 20000, false, 1},
-      {"the hop after a redirection", {moved, ""}, true, "http", 1, false, 2},
-      {"a flag set beforehand", {stalled}, false, "http", 1, true, 0},
-  };
-  TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CBufferFile file(dir.Sub("download"));
-    FillBuffer(file, "an earlier, complete page");
-    ScriptedServer server(c.answers, c.hold);
-    ASSERT_TRUE(server.Start());
-    std::atomic<std::uint8_t> cancel{c.setBefore ? uint8_t{1} : uint8_t{0}};
-    CHttpClient client;
-    client.SetRetryPause(c.pause);
-    client.SetCancelFlag(&cancel);
-    std::thread canceller([&cancel] { usleep(200000); cancel = 1; });
-    const int64_t start = MonotonicMs();
-    EXPECT_EQ(CHttpClient::kErrorCancelled, client.Get(server.Url("/page", c.scheme), file));
-    // A correctness bound, far below every limit of the client: the
-    // request did not run into one of them.
-    EXPECT_LT(MonotonicMs() - start, 3000);
-    canceller.join();
-    usleep(100000);  // time for a stray later connection to be accepted
-    EXPECT_EQ(c.connections, server.Connections());
-    // Only a body that had begun replaces what the buffer held before.
-    EXPECT_EQ(c.answers[0] == stalled && !c.setBefore ? "" : "an earlier, complete page",
-              Contents(file));
   }
   EXPECT_FALSE(CHttpClient::IsTransient(CHttpClient::kErrorCancelled));
   EXPECT_EQ("ダウンロードを中止しました", CHttpClient::GetMessage(CHttpClient::kErrorCancelled));

@@ -1,16 +1,21 @@
 #ifndef TICKORA_TESTS_WEB_PAGE_FIXTURE_H_
 #define TICKORA_TESTS_WEB_PAGE_FIXTURE_H_
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "series/buffer_string.h"
 
-// The bytes of a page fixture of tests/data/pages; empty when missing.
+// The bytes of a page fixture of tests/data/pages; a missing or empty one
+// fails the test.
 inline std::string PageFixture(const std::string& name) {
   std::ifstream in(std::string(TICKORA_TEST_DATA_DIR) + "/pages/" + name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  EXPECT_FALSE(bytes.empty()) << name;
+  return bytes;
 }
 
 // Makes `buffer` hold `bytes`, as a download would leave it.

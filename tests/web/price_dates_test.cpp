@@ -38,18 +38,13 @@ TEST(PriceDatesTest, EachRuleAroundItsHour) {
       {"dow", DowQuoteDate, 20240312, 22, 0, 20240312},
       {"dow", DowQuoteDate, 20240311, 21, 59, 20240308},
       {"dow", DowQuoteDate, 20240310, 23, 0, 20240308},
+      // The empty date ends the walks.
+      {"stock", StockQuoteDate, 0, 0, 0, 0}, {"currency", currency, 0, 0, 0, 0}, {"dow", DowQuoteDate, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.date(At(c.day, c.hour, c.minute)).ToNumber(), c.expected)
         << c.rule << " " << c.day << " " << c.hour << ":" << c.minute;
   }
-}
-
-TEST(PriceDatesTest, TheEmptyDateEndsTheWalks) {
-  const CLocalTime empty;
-  EXPECT_EQ(StockQuoteDate(empty).ToNumber(), 0u);
-  EXPECT_EQ(PortalQuoteDate(empty, true).ToNumber(), 0u);
-  EXPECT_EQ(DowQuoteDate(empty).ToNumber(), 0u);
 }
 
 }  // namespace

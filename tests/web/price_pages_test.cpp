@@ -44,12 +44,22 @@ struct Item {
   const char* code = "";
 };
 
-struct Case { const char* page; Walk walk; int32_t result; std::vector<Item> items; /* page order */ };
+// `page`: a fixture's name, or a page written here (its literals are CP932).
+struct Case { std::string page; Walk walk; int32_t result; std::vector<Item> items; /* page order */ };
 
 double F(double v) { return static_cast<float>(v); }  // as the portal stores it
 
 TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
   const int32_t kBad = kWebErrorPage;
+  // A stock information page: the code is the first "(...)" of the title
+  // that holds one; a title without a code fails a page only when it would
+  // give a quote.
+  const std::string quote =
+      "<p>始値</p><p>100</p><p>高値</p><p>110</p><p>安値</p><p>90</p><p>出来高</p><p>5</p>"
+      "<span data-price=\"105\"></span></body></html>";
+  auto info = [&](const char* title, bool delisted = false) {
+    return "<html><title>" + std::string(title) + "</title><body>" + (delisted ? "<p>上場廃止</p>" : "") + quote;
+  };
   const Case cases[] = {
       // A split notice row is skipped; dates and figures over lines.
       {"history_stock_split.html", kHistory, 0,
@@ -114,10 +124,14 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
        {{20240308, 812.5, 812.5, 812.5, 812.5, 0, 812.5, "130A"}}},
       {"stock_info_delisted.html", kInfo, 0, {}},
       {"stock_info_changed.html", kInfo, kBad, {}},
+      {info("サンプル (7203) : 株価"), kInfo, 0, {{20240308, 100, 110, 90, 105, 5, 105, "7203"}}},
+      {info("サンプル(HD)(7203) : 株価"), kInfo, 0, {{20240308, 100, 110, 90, 105, 5, 105, "7203"}}},
+      {info("サンプル(株)(130A)"), kInfo, 0, {{20240308, 100, 110, 90, 105, 5, 105, "130A"}}},
+      {info("サンプル 株価", true), kInfo, 0, {}},
+      {info("サンプル 株価"), kInfo, kBad, {}},
   };
   for (const Case& c : cases) {
-    const std::string bytes = PageFixture(c.page);
-    ASSERT_FALSE(bytes.empty()) << c.page;
+    const std::string bytes = c.page.ends_with(".html") ? PageFixture(c.page) : Utf8FromCp932(c.page);
     CBufferString buffer;
     FillBuffer(buffer, bytes);
     CQuoteItems items(3);
@@ -178,32 +192,6 @@ TEST(PricePagesTest, RowsWithoutADateAndPagesWithoutTheirEnd) {
     CQuoteItems items;
     EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.page;
     if (c.result == 0) EXPECT_EQ(items.size(), c.bars) << c.page;
-  }
-}
-
-// The code is the first "(...)" of the title that holds one; a title
-// without a code fails a page only when it would give a quote.
-TEST(PricePagesTest, StockInfoCodeFromTheTitle) {
-  const std::string quote =
-      "<p>始値</p><p>100</p><p>高値</p><p>110</p><p>安値</p><p>90</p><p>出来高</p><p>5</p>"
-      "<span data-price=\"105\"></span></body></html>";
-  const std::string delisted = "<p>上場廃止</p>" + quote;
-  struct Case { const char* title; const std::string& body; int32_t result; const char* code; };
-  const Case cases[] = {
-      {"サンプル (7203) : 株価", quote, 0, "7203"},
-      {"サンプル(HD)(7203) : 株価", quote, 0, "7203"},
-      {"サンプル(株)(130A)", quote, 0, "130A"},
-      {"サンプル 株価", delisted, 0, nullptr},
-      {"サンプル 株価", quote, kWebErrorPage, nullptr},
-  };
-  for (const Case& c : cases) {
-    CBufferString buffer;
-    FillBuffer(buffer, Utf8FromCp932("<html><title>" + std::string(c.title) + "</title><body>" + c.body));
-    CQuoteItems items;
-    EXPECT_EQ(ReadStockInfoPage(buffer, CDate(2024, 3, 8), items), c.result) << c.title;
-    if (c.result != 0) continue;
-    ASSERT_EQ(items.size(), c.code ? 1u : 0u) << c.title;
-    if (c.code) EXPECT_EQ(items[0].code, c.code) << c.title;
   }
 }
 

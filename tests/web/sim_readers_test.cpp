@@ -42,13 +42,9 @@ CLocalClock At(const CDate& date, int hour, int minute) {
 // them ("name/file").
 std::set<std::string> ArchiveFiles(const std::string& root) {
   std::set<std::string> files;
-  for (const auto& folder : std::filesystem::directory_iterator(root)) {
-    const std::string name = folder.path().filename().string();
-    if (!name.starts_with(CWebArchive::kFolderPrefix)) continue;
-    files.insert(name + "/");
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-      files.insert(name + "/" + entry.path().filename().string());
-    }
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = std::filesystem::relative(entry.path(), root).string();
+    if (name.starts_with(CWebArchive::kFolderPrefix)) files.insert(name + (entry.is_directory() ? "/" : ""));
   }
   return files;
 }
@@ -63,21 +59,25 @@ struct Answer {
   CQuoteItems bars;
   bool adjust = false;
   std::vector<CMarginRecord> margin;
+  std::vector<std::string> codes;
   bool operator==(const Answer&) const = default;
   bool Empty() const { return brand.code.empty() && splits.empty() && bars.empty() && margin.empty(); }
 };
 
-// The five questions by index, asked of any source that has them, and the
-// archive file each needs on the small market's today.
+// The questions by index (5: the first page of the issue list), asked of
+// any source that has them, and the archive file each of the first five
+// needs on the small market's today.
 const char* const kFiles[] = {"brand-20240615.bin", "divide-20240615.bin", "priceyear-20240619.bin",
                               "pricelast-20240619.bin", "marginyear-20240619.bin"};
 template <typename Source>
-Answer Ask(int question, Source& s, const std::string& code) {
-  Answer a;
+Answer Ask(int question, Source& s, const std::string& code, Answer a = {}) {
   if constexpr (requires { &Source::GetBrand; }) {
     if (question == 0) a.result = s.GetBrand(code, a.brand);
     if (question == 1) a.result = s.GetDivide(code, a.splits);
     if (question == 4) a.result = s.GetMargin(a.from, 20240619, code, a.margin);
+  }
+  if constexpr (requires { &Source::GetBrandList; }) {
+    if (question == 5) a.result = s.GetBrandList(1, a.codes);
   }
   if constexpr (requires { &Source::GetPrice; }) {
     if (question == 2) a.result = s.GetPrice(a.from, 20240619, code, a.bars, a.adjust);
@@ -105,30 +105,48 @@ std::string Stock() {
   return "";
 }
 
-// An archive server of its own that answers every file with the gzip of
-// `content` and notes each request's Accept-Encoding header.
-class FixedArchive {
+// A server of its own on the loopback that the archive (or every site)
+// points at: it answers a path with its page, every path with the page of
+// "" when there is one, else 404, and notes each request's method, target
+// and body, and its Accept-Encoding header.
+class CannedServer {
  public:
-  explicit FixedArchive(const std::string& content) {
-    EXPECT_TRUE(CSimArchive::Gzip(content, gzip_));
-    local_.server->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      accept_.push_back(request.get_header_value("Accept-Encoding"));
-      response.set_content(gzip_, "application/octet-stream");
-    });
+  explicit CannedServer(bool archiveOnly) {
+    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      asked_.push_back(req.method + " " + req.target + " " + req.body);
+      accept_.push_back(req.get_header_value("Accept-Encoding"));
+      const auto it = pages_.find(pages_.contains("") ? "" : req.path);
+      if (it == pages_.end()) res.status = 404;
+      if (it != pages_.end()) res.set_content(it->second, it->first.empty() ? "x/gzip" : "text/html; charset=utf-8");
+    };
+    local_.server->Get(".*", serve);
+    local_.server->Post(".*", serve);
     EXPECT_TRUE(local_.Start());
-    url_.emplace("TICKORA_ARCHIVE_URL", local_.Url("").c_str());
+    for (const CSiteSetting& s : SiteSettings()) {
+      if (!archiveOnly || s.site == Site::kArchive) env_.push_back(std::make_unique<ScopedEnv>(s.variable, local_.Url("").c_str()));
+    }
   }
-  std::vector<std::string> Accept() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return accept_;
+  void Page(const std::string& path, const std::string& content) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    pages_[path] = content;
+  }
+  // Every archive file answered with the gzip of `unpacked`.
+  void Files(const std::string& unpacked) {
+    std::string gzip;
+    EXPECT_TRUE(CSimArchive::Gzip(unpacked, gzip));
+    Page("", gzip);
+  }
+  std::vector<std::string> Asked(bool accept = false) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return accept ? accept_ : asked_;
   }
 
  private:
-  std::string gzip_;
   std::mutex mutex_;
-  std::vector<std::string> accept_;
-  std::optional<ScopedEnv> url_;
+  std::map<std::string, std::string> pages_;
+  std::vector<std::string> asked_, accept_;
+  std::vector<std::unique_ptr<ScopedEnv>> env_;
   LocalServer local_;  // stops first: its handler uses the members above
 };
 
@@ -168,11 +186,11 @@ class SimReadersTest : public SimMarketFixture {
 TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
   auto archive = Archive();
   for (const std::string& code : {Stock(), std::string("0000")}) {
-    EXPECT_GE(Ask(0, *archive, code).result, 0);
-    EXPECT_GE(Ask(1, *archive, code).result, 0);
+    for (int q : {0, 1}) EXPECT_GE(Ask(q, *archive, code).result, 0);
     CChart bars, expectedBars;
     std::vector<CMarginRecord> margin, expectedMargin;
-    if (const auto series = SmallMarket().Series(code)) {
+    const auto series = SmallMarket().Series(code);
+    if (series) {
       for (CDayRecord bar : series->raw) {
         if (bar.DateNumber() < 20220315) continue;
         // As an archive price file carries it: float32 values, no raw close.
@@ -182,10 +200,8 @@ TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
       }
     }
     uint32_t from = expectedBars.empty() ? 20220315 : expectedBars.front().DateNumber(), from2 = from;
-    if (const auto series = SmallMarket().Series(code)) {
-      for (const CMarginRecord& entry : series->margin) {
-        if (entry.date.ToNumber() >= from) expectedMargin.push_back(entry);
-      }
+    for (const CMarginRecord& entry : series ? series->margin : CMargin()) {
+      if (entry.date.ToNumber() >= from) expectedMargin.push_back(entry);
     }
     for (uint32_t year = from / 10000; from <= 20240619; ++year) {
       CQuoteItems items;
@@ -253,9 +269,9 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
       {nullptr, bomb, {CHttpClient::kErrorTooLarge}, 1, 0, nullptr},
   };
   for (const Case& c : cases) {
-    std::optional<FixedArchive> fixed;
-    if (!c.played) fixed.emplace(c.unpacked);
-    auto requests = [&] { return fixed ? fixed->Accept().size() : Files().size(); };
+    std::optional<CannedServer> fixed;
+    if (!c.played) fixed.emplace(true).Files(c.unpacked);
+    auto requests = [&] { return fixed ? fixed->Asked().size() : Files().size(); };
     for (int k = 0; k < 5; ++k) {
       SCOPED_TRACE(std::string(kFiles[k]) + " " + (c.played ? c.played : "unpacked"));
       server_->ClearRequests();
@@ -276,7 +292,7 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
       EXPECT_EQ(requests() - before, c.again);
     }
     if (fixed) {
-      for (const std::string& accept : fixed->Accept()) EXPECT_EQ(accept, "gzip, deflat");
+      for (const std::string& accept : fixed->Asked(true)) EXPECT_EQ(accept, "gzip, deflat");
     }
   }
 }
@@ -388,9 +404,9 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
     EXPECT_EQ(page.result, 0);
     EXPECT_FALSE(page.Empty());
     EXPECT_TRUE(Files().empty());
-    std::optional<FixedArchive> unreadable;
+    std::optional<CannedServer> unreadable;
     if (played) AddFault(std::string(played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[q]);
-    if (!played) unreadable.emplace(std::string("\0\0", 2));
+    if (!played) unreadable.emplace(true).Files(std::string("\0\0", 2));
     EXPECT_EQ(Ask(q, *Market(), code), page);
     server_->ClearFaults();
   }
@@ -450,11 +466,9 @@ TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
   for (const bool archive : {true, false}) {
     market->SetArchivePreference(archive);
     for (const char* c : {code.c_str(), "1001", "1004", "1051", "1101"}) {
-      for (int q = 0; q < 5; ++q) EXPECT_EQ(Ask(q, *market, c).result, CHttpClient::kErrorCancelled) << c << q;
+      for (int q = 0; q < 6; ++q) EXPECT_EQ(Ask(q, *market, c).result, CHttpClient::kErrorCancelled) << c << q;
     }
   }
-  std::vector<std::string> codes;
-  EXPECT_EQ(market->GetBrandList(1, codes), CHttpClient::kErrorCancelled);
   EXPECT_TRUE(server_->Requests().empty());
 }
 
@@ -529,15 +543,8 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
     a.splits.resize(1);
     a.bars.resize(1);
     a.margin.resize(1);
-    std::vector<std::string> codes{"1301"};
-    switch (c.question) {
-      case 0: a.result = stock.GetBrand(c.code, a.brand); break;
-      case 1: a.result = stock.GetDivide(c.code, a.splits); break;
-      case 2: a.result = history.GetPrice(a.from, 20240619, c.code, a.bars, a.adjust); break;
-      case 3: a.result = history.GetPriceLast(a.position, {c.code}, a.bars); break;
-      case 4: a.result = stock.GetMargin(a.from, 20240619, c.code, a.margin); break;
-      case 5: a.result = stock.GetBrandList(1, codes); break;
-    }
+    a.codes = {"1301"};
+    a = c.question == 2 || c.question == 3 ? Ask(c.question, history, c.code, a) : Ask(c.question, stock, c.code, a);
     EXPECT_EQ(a.result, c.result);
     if (c.hits) {
       EXPECT_EQ(server_->FaultHits(ids[0]), c.hits);
@@ -547,7 +554,7 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
     EXPECT_EQ(a.position, 0);
     EXPECT_TRUE(c.question != 0 || c.result == kBad || a.brand.name == "kept");  // left as it was
     EXPECT_TRUE(a.splits.empty() == (c.question == 1) && a.bars.empty() == (c.question == 2 || c.question == 3) &&
-                a.margin.empty() == (c.question == 4) && codes.empty() == (c.question == 5));
+                a.margin.empty() == (c.question == 4) && a.codes.empty() == (c.question == 5));
   }
 }
 
@@ -592,63 +599,50 @@ CLocalTime Time(uint32_t n, int hour, int minute = 0) {
 }
 
 // Stock histories come 25 days a request, up to the last day the clock
-// allows.
-TEST_F(SimReadersTest, StockHistoryStepsAndTheLastDayFollowTheClock) {
-  const std::string code = Stock();
+// allows. Built-in issues: the portal gives every bar of its last three
+// months, adjusted, whatever was asked; the futures and Dow pages give the
+// days asked for, the Dow's twenty days a request.
+TEST_F(SimReadersTest, HistoriesFollowTheirStepsAndTheClock) {
+  const std::string stock = Stock();
   CLocalTime now;
   CWebHistory history([&now] { return now; });
-  struct Case { uint32_t from, to; CLocalTime now; uint32_t nextFrom, lastDelivered; };
+  const CLocalTime today = Time(20240619, 16);
+  // Bars expected from `from` to `last` (0: none), or for `adjust` the portal's three months.
+  struct Case { std::string code; uint32_t from, to; CLocalTime now; bool adjust; uint32_t nextFrom, last; };
   const Case cases[] = {
-      {20240501, 20240531, Time(20240619, 16), 20240526, 20240524},  // asks 1-25 May
-      {20240610, 20240619, Time(20240619, 14, 59), 20240620, 20240618},
-      {20240610, 20240619, Time(20240619, 15, 0), 20240620, 20240619},
-      {20240615, 20240616, Time(20240619, 16), 20240617, 0},  // a weekend: no rows
+      {stock, 20240501, 20240531, today, false, 20240526, 20240524},  // asks 1-25 May
+      {stock, 20240610, 20240619, Time(20240619, 14, 59), false, 20240620, 20240618},
+      {stock, 20240610, 20240619, Time(20240619, 15, 0), false, 20240620, 20240619},
+      {stock, 20240615, 20240616, today, false, 20240617, 0},  // a weekend: no rows
+      {"1002", 20240101, 20240110, today, true, 20240111, 0},
+      {"1101", 20240601, 20240619, today, true, 20240620, 0},
+      {"1051", 20240501, 20240531, today, false, 20240601, 20240531},
+      {"1004", 20240501, 20240531, today, false, 20240521, 20240520},  // asks 1-20 May
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.code + " " + std::to_string(c.from));
     now = c.now;
-    uint32_t from = c.from;
-    CQuoteItems items;
-    bool adjust = true;
-    ASSERT_EQ(history.GetPrice(from, c.to, code, items, adjust), 0);
-    EXPECT_EQ(from, c.nextFrom) << c.from;
-    EXPECT_EQ(items.empty() ? 0u : items.back().record.DateNumber(), c.lastDelivered) << c.from;
-  }
-  const CSimRequestRecord first = server_->Requests().front();
-  EXPECT_EQ(first.path, "/quote/" + code + "/history");
-  EXPECT_EQ(first.query, "from=20240501&to=20240525&timeFrame=d&page=1");
-}
-
-// Built-in issues: the portal gives every bar of its last three months,
-// adjusted, whatever was asked; the futures and Dow pages give the days
-// asked for, the Dow's twenty days a request.
-TEST_F(SimReadersTest, HistoriesOfBuiltInIssues) {
-  CWebHistory history(At(kToday, 16, 0));
-  struct Case { const char* code; uint32_t from, to; bool adjust; uint32_t nextFrom, first, last; };
-  const Case cases[] = {
-      {"1002", 20240101, 20240110, true, 20240111, 0, 0},
-      {"1101", 20240601, 20240619, true, 20240620, 0, 0},
-      {"1051", 20240501, 20240531, false, 20240601, 20240501, 20240531},
-      {"1004", 20240501, 20240531, false, 20240521, 20240501, 20240520},  // asks 1-20 May
-  };
-  for (const Case& c : cases) {
     const CChart& bars = SmallMarket().Series(c.code)->raw;
     CDate start = bars.back().Date();
     start.AddMonths(-3);
     std::vector<uint32_t> want, got;
     for (const CDayRecord& bar : bars) {
       const uint32_t d = bar.DateNumber();
-      if (c.adjust ? start < bar.Date() : d >= c.first && d <= c.last) want.push_back(d);
+      if (c.adjust ? start < bar.Date() : d >= c.from && d <= c.last) want.push_back(d);
     }
     uint32_t from = c.from;
     CQuoteItems items;
     bool adjust = !c.adjust;
-    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0) << c.code;
-    EXPECT_EQ(adjust, c.adjust) << c.code;
-    EXPECT_EQ(from, c.nextFrom) << c.code;
+    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0);
+    EXPECT_EQ(adjust, c.adjust);
+    EXPECT_EQ(from, c.nextFrom);
     for (const CQuoteItem& item : items) got.push_back(item.record.DateNumber());
-    EXPECT_FALSE(want.empty());
-    EXPECT_EQ(got, want) << c.code;
+    EXPECT_EQ(want.empty(), !c.adjust && c.last == 0);
+    EXPECT_EQ(got, want);
   }
+  const CSimRequestRecord first = server_->Requests().front();
+  EXPECT_EQ(first.path, "/quote/" + stock + "/history");
+  EXPECT_EQ(first.query, "from=20240501&to=20240525&timeFrame=d&page=1");
 }
 
 // Latest bars of stocks from the broker, or from the second site while the
@@ -708,42 +702,6 @@ TEST_F(SimReadersTest, QuotesOfStocksFromEitherSiteAndOfBuiltInIssues) {
   }
 }
 
-// Fixed pages (UTF-8, by path) served on the loopback, every site pointed
-// at the server; a path without a page answers 404.
-class CannedPagesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      asked_.push_back(req.method + " " + req.target + " " + req.body);
-      const auto it = pages_.find(req.path);
-      if (it == pages_.end()) {
-        res.status = 404;
-      } else {
-        res.set_content(it->second, "text/html; charset=utf-8");
-      }
-    };
-    server_.server->Get(".*", serve);
-    server_.server->Post(".*", serve);
-    ASSERT_TRUE(server_.Start());
-    for (const CSiteSetting& s : SiteSettings()) {
-      env_.push_back(std::make_unique<ScopedEnv>(s.variable, server_.Url("").c_str()));
-    }
-    history_.SetAttempts(1);
-  }
-  void Page(const std::string& path, const std::string& cp932) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    pages_[path] = Utf8FromCp932(cp932);
-  }
-
-  LocalServer server_;
-  std::mutex mutex_;  // the server's thread writes, the test reads after each answer
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
-  std::map<std::string, std::string> pages_;
-  std::vector<std::string> asked_;  // method, target and body of each request
-  CWebHistory history_{At(CDate(2024, 3, 11), 16, 0)};
-};
-
 // A table of one row a date: the date in a `cell`, then `figures` cells.
 std::string Rows(const std::vector<const char*>& dates, const char* cell, int figures) {
   std::string page = "<table><thead><tr><td>日付</td></tr></thead><tbody>";
@@ -752,23 +710,26 @@ std::string Rows(const std::vector<const char*>& dates, const char* cell, int fi
     for (int i = 1; i <= figures; ++i) page += "<td>" + std::to_string(i) + "</td>";
     page += "</tr>";
   }
-  return page + "</tbody></table></html>";
+  return Utf8FromCp932(page + "</tbody></table></html>");
 }
 
 // Whichever order a page lists its days in, the bars come oldest first.
-TEST_F(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
+TEST(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
+  CannedServer server(false);
+  CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
+  history.SetAttempts(1);
   const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
   const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
   const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
   for (const auto* order : {&newest, &oldest}) {
-    Page("/nydow/data/", Rows(*order, "td", 4));
-    Page("/data/", Rows(*order, "th", 8));
-    Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    server.Page("/nydow/data/", Rows(*order, "td", 4));
+    server.Page("/data/", Rows(*order, "th", 8));
+    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
     for (const char* code : {"1004", "1051", "1101"}) {
       uint32_t from = 20240301;
       CQuoteItems items;
       bool adjust = false;
-      ASSERT_EQ(history_.GetPrice(from, 20240310, code, items, adjust), 0) << code;
+      ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;
       ASSERT_EQ(items.size(), 3u) << code;
       for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
     }
@@ -777,15 +738,17 @@ TEST_F(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
 
 // The broker's form goes out in its field order, the button's label as
 // its Shift_JIS bytes escaped one by one.
-TEST_F(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+TEST(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+  CannedServer server(false);
+  CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
+  history.SetAttempts(1);
   int32_t position = 0;
   CQuoteItems items;
-  EXPECT_EQ(history_.GetPriceLast(position, {"7203"}, items), 0);  // both sites 404
+  EXPECT_EQ(history.GetPriceLast(position, {"7203"}, items), 0);  // both sites 404
   uint32_t from = 20240301;
   bool adjust = false;
-  EXPECT_EQ(history_.GetPrice(from, 20240331, "1004", items, adjust), -404);
-  const std::lock_guard<std::mutex> lock(mutex_);
-  EXPECT_EQ(asked_, (std::vector<std::string>{
+  EXPECT_EQ(history.GetPrice(from, 20240331, "1004", items, adjust), -404);
+  EXPECT_EQ(server.Asked(), (std::vector<std::string>{
                         "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
                         "GET /stock/7203 ",
                         "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));

@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string Fixture(const std::string& name) {
-  const std::string bytes = PageFixture(name);
-  EXPECT_FALSE(bytes.empty()) << name;
-  return bytes;
-}
-
 // A page written in this file: its literals are CP932, pages are UTF-8.
 std::string Html(const std::string& cp932) { return Utf8FromCp932(cp932); }
 
@@ -44,7 +38,7 @@ void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Ou
     } else {
       out.resize(2);
     }
-    EXPECT_EQ(Walk(walk, file ? Fixture(c.page) : Html(c.page), out), c.result);
+    EXPECT_EQ(Walk(walk, file ? PageFixture(c.page) : Html(c.page), out), c.result);
     if (c.result == 0) {
       EXPECT_EQ(out, c.expected);
     }
@@ -99,14 +93,11 @@ TEST(StockPagesTest, QuoteMarketsIndustriesAndExactLabels) {
   CBrandRecord reit = record(kKindReit, "東証", "");
   reit.unit = 1;
   reit.sharesOutstanding = 1500000;
-  ExpectCases<CBrandRecord>(ParseBrandPage, {
-      {Older("東証1部", "水産・農林業"), kWebErrorRetiredMarket, {}},
-      {Newer("東証2部", "水産・農林業"), kWebErrorRetiredMarket, {}},
-      {Older("東証JQS", "水産・農林業"), kWebErrorRetiredMarket, {}},
-      {Newer("東証JQG", "水産・農林業"), kWebErrorRetiredMarket, {}},
-      {Older("マザーズ", "水産・農林業"), kWebErrorRetiredMarket, {}},
-      {Newer(" JQS ", "水産・農林業"), kWebErrorRetiredMarket, {}},
-      {Older("名証2部", "水産・農林業"), kWebErrorRetiredMarket, {}},
+  std::vector<Case<CBrandRecord>> cases;
+  for (const char* market : {"東証1部", "東証2部", "東証JQS", "東証JQG", "マザーズ", " JQS ", "名証2部"}) {
+    cases.push_back({(cases.size() % 2 ? Newer : Older)(market, "水産・農林業", ""), kWebErrorRetiredMarket, {}});
+  }
+  cases.insert(cases.end(), {
       // Names next to the retired ones are kept.
       {Newer("JQG", "水産・農林業"), 0, record(kKindStock, "JQG", "水産・農林業")},
       {Older("名証メイン", "水産・農林業"), 0, record(kKindStock, "名証メイン", "水産・農林業")},
@@ -120,6 +111,7 @@ TEST(StockPagesTest, QuoteMarketsIndustriesAndExactLabels) {
        record(kKindStock, "東証", "業")},
       {Newer("東証", "業", "<dt>信用倍率(週)</dt>" + ratio), 0, record(kKindStock, "東証", "業")},
   });
+  ExpectCases<CBrandRecord>(ParseBrandPage, cases);
 }
 
 TEST(StockPagesTest, IssueListPages) {
@@ -170,29 +162,6 @@ TEST(StockPagesTest, MarginPagesComeOutOldestFirst) {
   });
 }
 
-// Every prefix of a good page is refused, or read whole (the cut fell
-// outside what the walk reads): never half read.
-template <typename Out>
-void ExpectCutsRefusedOrWhole(std::int32_t (*walk)(CBuffer&, Out&), const char* file) {
-  const std::string bytes = Fixture(file);
-  Out whole{};
-  ASSERT_EQ(Walk(walk, bytes, whole), 0) << file;
-  for (std::size_t n = 0; n < bytes.size(); ++n) {
-    Out out{};
-    const std::int32_t result = Walk(walk, bytes.substr(0, n), out);
-    ASSERT_TRUE(result == kWebErrorPage || (result == 0 && (out == whole || out == Out{})))
-        << file << " cut at " << n;
-  }
-}
-
-TEST(StockPagesTest, CutPagesAreRefusedOrReadWhole) {
-  ExpectCutsRefusedOrWhole(ParseBrandPage, "quote_older_stock.html");
-  ExpectCutsRefusedOrWhole(ParseBrandPage, "quote_newer_reit.html");
-  ExpectCutsRefusedOrWhole(ParseBrandListPage, "list_page.html");
-  ExpectCutsRefusedOrWhole(ParseDividePage, "split_two.html");
-  ExpectCutsRefusedOrWhole(ParseMarginPage, "margin_page.html");
-}
-
 TEST(StockPagesTest, LargeAndBinaryPages) {
   std::string list = "<table><tr><th>業種</th></tr>\n";
   std::vector<std::string> expected;
@@ -223,7 +192,7 @@ TEST(StockPagesTest, LargeAndBinaryPages) {
   EXPECT_EQ(Walk(ParseMarginPage, binary, weeks), kWebErrorPage);
   EXPECT_EQ(Walk(ParseDividePage, binary, splits), kWebErrorPage);
   EXPECT_EQ(Walk(ParseBrandListPage, binary, codes), kWebErrorPage);
-  const std::string past_end = Fixture("list_past_end.html");
+  const std::string past_end = PageFixture("list_past_end.html");
   EXPECT_EQ(Walk(ParseBrandListPage, past_end, codes), 0);
   EXPECT_EQ(Walk(ParseBrandListPage, past_end.substr(0, past_end.rfind("</html>")), codes),
             kWebErrorPage);
