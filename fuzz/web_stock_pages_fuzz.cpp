@@ -27,7 +27,8 @@ void Check(bool condition) {
 struct Page : CBufferString {
   Page(const uint8_t* data, size_t size) {
     Handle handle = OpenWrite();
-    Write(handle, reinterpret_cast<const char*>(data), static_cast<int32_t>(size));
+    // A text in memory takes every byte.
+    (void)Write(handle, reinterpret_cast<const char*>(data), static_cast<int32_t>(size));
     Close(handle);
   }
 };

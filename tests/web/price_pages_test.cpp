@@ -191,7 +191,9 @@ TEST(PricePagesTest, RowsWithoutADateAndPagesWithoutTheirEnd) {
     FillBuffer(buffer, c.page);
     CQuoteItems items;
     EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.page;
-    if (c.result == 0) EXPECT_EQ(items.size(), c.bars) << c.page;
+    if (c.result == 0) {
+      EXPECT_EQ(items.size(), c.bars) << c.page;
+    }
   }
 }
 
