@@ -135,9 +135,10 @@ TEST_F(CliTrustTest, AStopSignalStopsAtTheNextIssue) {
   std::int32_t signalled = -1;
   std::string err;
   EXPECT_EQ(130, RunUntil(Args(folder), folder, 3, 50,
-                          [&](CliProcess& cli, const CResumePosition&) {
+                          [&](CliProcess& cli, const CResumePosition& p) {
                             // The position read once the signal is pending: the
                             // run cannot go further than that before it sees it.
+                            signalled = p.resumeIndex;
                             cli.Signal(SIGINT);
                             CResumePosition now;
                             if (ReadResumeFile(ResumeFilePath(folder), now) ==
