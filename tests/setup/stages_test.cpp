@@ -63,9 +63,9 @@ std::vector<CDayRecord> TradedBars(double base) {
 
 // The stages one by one over a scripted market and a fresh database, on a
 // fixed clock after the close.
-class DownloadRunTest : public ::testing::Test {
+class StagesTest : public ::testing::Test {
  public:
-  DownloadRunTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {
+  StagesTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {
     choices_.databaseFolder = dir_.Sub("db");
     market_.observed = &progress_;
     issueStage_.SetListPagePause(0);
@@ -173,7 +173,7 @@ class DownloadRunTest : public ::testing::Test {
   std::int64_t refused_ = 0;
 };
 
-TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsBack) {
+TEST_F(StagesTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsBack) {
   market_.pages = {{"1301", "1305", "7203"}, {"8801", "1301"}};
   market_.existing = {"1301", "1305", "7203", "8801"};
   market_.extraFound = {"7203"};  // found again in every batch
@@ -233,7 +233,7 @@ TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsB
 // Codes from the pages that break the code rule are left out and counted,
 // never stored nor asked for; a row is keyed by the code asked for, and a
 // figure that is not a finite number is stored as 0.
-TEST_F(DownloadRunTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
+TEST_F(StagesTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
   market_.pages = {{"1301", "quick2", "QUICKMG2", "../x", "\x1b]0;t\x07", "1234567890123", ""}};
   market_.existing = {"1301", "quick2"};
   market_.extraFound = {"a/b"};
@@ -257,7 +257,7 @@ TEST_F(DownloadRunTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
 
 // Records no file may hold are refused and counted: the files come out as
 // if the source had never sent them.
-TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
+TEST_F(StagesTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
   StockMarket();
   ASSERT_TRUE(Prices());
   ASSERT_TRUE(Margins());
@@ -279,7 +279,7 @@ TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
                                    {CDate(2024, 1, 31), 1, -inf}, {CDate(2099, 1, 2), 1, 1}};
   market_.divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
                               {CDate(2024, 1, 11), -1.0}, {CDate(2024, 1, 12), 3.0}};
-  for (auto stage : {&DownloadRunTest::Splits, &DownloadRunTest::Prices, &DownloadRunTest::Margins}) {
+  for (auto stage : {&StagesTest::Splits, &StagesTest::Prices, &StagesTest::Margins}) {
     Again();
     ASSERT_TRUE((this->*stage)());
   }
@@ -296,7 +296,7 @@ TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
 // another process: here the fixed list (the first list page failed once),
 // where the real listing would put the position past its end. Without the
 // kept list the stage starts again at its first code.
-TEST_F(DownloadRunTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
+TEST_F(StagesTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
   position_.Keep(true);
   market_.pages = {{"1301", "7203"}};
   market_.existing = {"1301", "7203", "9984"};
@@ -334,26 +334,26 @@ TEST_F(DownloadRunTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
 // One failure, cancel, or download the cancel stopped per row: the stage
 // stops at its issue (its batch in the issue stage) with its error, none for
 // a cancel; an issue stage then resumes there and finishes.
-TEST_F(DownloadRunTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
+TEST_F(StagesTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
   StockMarket();
   market_.pages = {{"1301", "1305", "7203", "8801"}};
   market_.existing = {"1301", "1305", "7203", "8801"};
   const struct {
-    bool (DownloadRunTest::*run)();
+    bool (StagesTest::*run)();
     const char *fail, *cancel, *stopped, *error;
     int stage, index;
   } cases[] = {
-      {&DownloadRunTest::Issues, "last:2#1", "", "",
+      {&StagesTest::Issues, "last:2#1", "", "",
        "ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
-      {&DownloadRunTest::Issues, "brand:8801#1", "", "",
+      {&StagesTest::Issues, "brand:8801#1", "", "",
        "ダウンロード(銘柄コード:8801)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
-      {&DownloadRunTest::Issues, "", "brand:7203#1", "", "", 1, 2},
-      {&DownloadRunTest::Issues, "", "last:0#1", "", "", 1, 0},
-      {&DownloadRunTest::Issues, "", "", "last:0#1", "", 1, 0},
-      {&DownloadRunTest::Issues, "", "", "brand:7203#1", "", 1, 2},
-      {&DownloadRunTest::Splits, "", "", "divide:130A#1", "", 2, 3},
-      {&DownloadRunTest::Prices, "", "", "price:7203#2", "", 3, 4},
-      {&DownloadRunTest::Margins, "", "", "margin:7203#2", "", 4, 4},
+      {&StagesTest::Issues, "", "brand:7203#1", "", "", 1, 2},
+      {&StagesTest::Issues, "", "last:0#1", "", "", 1, 0},
+      {&StagesTest::Issues, "", "", "last:0#1", "", 1, 0},
+      {&StagesTest::Issues, "", "", "brand:7203#1", "", 1, 2},
+      {&StagesTest::Splits, "", "", "divide:130A#1", "", 2, 3},
+      {&StagesTest::Prices, "", "", "price:7203#2", "", 3, 4},
+      {&StagesTest::Margins, "", "", "margin:7203#2", "", 4, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fail) + c.cancel + c.stopped);
@@ -383,7 +383,7 @@ TEST_F(DownloadRunTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
 }
 
 // The checked items give the issue list and the settings' markets text.
-TEST_F(DownloadRunTest, IssueListAndMarketsTextFollowTheCheckedItems) {
+TEST_F(StagesTest, IssueListAndMarketsTextFollowTheCheckedItems) {
   StockMarket();
   // Items: ETF, REIT, prime, standard, growth, other markets.
   const struct {
@@ -412,7 +412,7 @@ TEST_F(DownloadRunTest, IssueListAndMarketsTextFollowTheCheckedItems) {
   }
 }
 
-TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
+TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
   StockMarket();
   market_.divides["1301"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 2, 1), 3.0}};
   market_.divides["7203"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 3, 1), 1.5}};
@@ -438,7 +438,7 @@ TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume
 
 // The price and margin stages count a unit per issue and day, report the
 // last issue and day, and write a file only for an issue with data.
-TEST_F(DownloadRunTest, PriceAndMarginStagesCountEveryIssueAndDay) {
+TEST_F(StagesTest, PriceAndMarginStagesCountEveryIssueAndDay) {
   StockMarket();
   ASSERT_TRUE(Prices());
   EXPECT_EQ(6 * kUnits, progress_.total);
@@ -478,7 +478,7 @@ TEST_F(DownloadRunTest, PriceAndMarginStagesCountEveryIssueAndDay) {
 // A failure or cancel in the price or margin stage stops it at its issue
 // and leaves the old quick file; a file that cannot be written is named
 // with the system's cause.
-TEST_F(DownloadRunTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
+TEST_F(StagesTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
   StockMarket();
   const struct {
     const char* name;
