@@ -91,17 +91,11 @@ class StagesTest : public ::testing::Test {
     CRunContext run = Context();
     return LoadIssueList(run, list_);
   }
-  bool Splits() {
+  // Runs a stage over the issue list.
+  template <bool (*kStage)(CRunContext&, const std::vector<std::string>&)>
+  bool Over() {
     CRunContext run = Context();
-    return RunSplitStage(run, list_);
-  }
-  bool Prices() {
-    CRunContext run = Context();
-    return RunPriceStage(run, list_);
-  }
-  bool Margins() {
-    CRunContext run = Context();
-    return RunMarginStage(run, list_);
+    return kStage(run, list_);
   }
 
  protected:
@@ -259,8 +253,8 @@ TEST_F(StagesTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
 // if the source had never sent them.
 TEST_F(StagesTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
   StockMarket();
-  ASSERT_TRUE(Prices());
-  ASSERT_TRUE(Margins());
+  ASSERT_TRUE(Over<RunPriceStage>());
+  ASSERT_TRUE(Over<RunMarginStage>());
   const std::string chart = FileBytes(Daily("1301.dat"));
   const std::string margin = FileBytes(Margin("mg1301.dat"));
   EXPECT_EQ(0, refused_);
@@ -279,7 +273,8 @@ TEST_F(StagesTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
                                    {CDate(2024, 1, 31), 1, -inf}, {CDate(2099, 1, 2), 1, 1}};
   market_.divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
                               {CDate(2024, 1, 11), -1.0}, {CDate(2024, 1, 12), 3.0}};
-  for (auto stage : {&StagesTest::Splits, &StagesTest::Prices, &StagesTest::Margins}) {
+  for (auto stage : {&StagesTest::Over<RunSplitStage>, &StagesTest::Over<RunPriceStage>,
+                     &StagesTest::Over<RunMarginStage>}) {
     Again();
     ASSERT_TRUE((this->*stage)());
   }
@@ -351,9 +346,9 @@ TEST_F(StagesTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
       {&StagesTest::Issues, "", "last:0#1", "", "", 1, 0},
       {&StagesTest::Issues, "", "", "last:0#1", "", 1, 0},
       {&StagesTest::Issues, "", "", "brand:7203#1", "", 1, 2},
-      {&StagesTest::Splits, "", "", "divide:130A#1", "", 2, 3},
-      {&StagesTest::Prices, "", "", "price:7203#2", "", 3, 4},
-      {&StagesTest::Margins, "", "", "margin:7203#2", "", 4, 4},
+      {&StagesTest::Over<RunSplitStage>, "", "", "divide:130A#1", "", 2, 3},
+      {&StagesTest::Over<RunPriceStage>, "", "", "price:7203#2", "", 3, 4},
+      {&StagesTest::Over<RunMarginStage>, "", "", "margin:7203#2", "", 4, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fail) + c.cancel + c.stopped);
@@ -373,7 +368,7 @@ TEST_F(StagesTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
   // any other: it must not end the run looking like a cancel or a success.
   Again();
   market_.failWith = {{"price:7203#1", CHttpClient::kErrorCancelled}};
-  EXPECT_FALSE(Prices());
+  EXPECT_FALSE(Over<RunPriceStage>());
   EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -1011", progress_.Error());
   db_.Close();
   Again();
@@ -417,7 +412,7 @@ TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
   market_.divides["1301"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 2, 1), 3.0}};
   market_.divides["7203"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 3, 1), 1.5}};
   Again({"divide:8801#1"});
-  EXPECT_FALSE(Splits());
+  EXPECT_FALSE(Over<RunSplitStage>());
   EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -404", progress_.Error());
   EXPECT_EQ(2, progress_.stage);
   EXPECT_EQ(5, progress_.resumeIndex);
@@ -425,7 +420,7 @@ TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
   EXPECT_EQ("銘柄コード 7203(5/6個目) の銘柄の分割データをDBに書き込みました", progress_.Status());
 
   Again({}, {}, 4);  // 7203 again: its rows are updated, not added
-  ASSERT_TRUE(Splits());
+  ASSERT_TRUE(Over<RunSplitStage>());
   EXPECT_EQ(2, progress_.total);
   EXPECT_EQ(0, market_.Calls("divide:1301"));
   std::vector<CDBStock3::CodeDivide> rows;
@@ -440,7 +435,7 @@ TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
 // last issue and day, and write a file only for an issue with data.
 TEST_F(StagesTest, PriceAndMarginStagesCountEveryIssueAndDay) {
   StockMarket();
-  ASSERT_TRUE(Prices());
+  ASSERT_TRUE(Over<RunPriceStage>());
   EXPECT_EQ(6 * kUnits, progress_.total);
   EXPECT_EQ(progress_.total, progress_.done);
   EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの株価データをダウンロードしました",
@@ -465,7 +460,7 @@ TEST_F(StagesTest, PriceAndMarginStagesCountEveryIssueAndDay) {
 
   Again();
   market_.wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
-  ASSERT_TRUE(Margins());
+  ASSERT_TRUE(Over<RunMarginStage>());
   EXPECT_EQ(6 * kUnits, progress_.done);
   EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",
             progress_.Status());
@@ -510,7 +505,7 @@ TEST_F(StagesTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
     if (*c.directory) fs::create_directory(folder + "/" + c.directory);
     if (!fs::exists(quick)) std::ofstream(quick) << "old";
     Again({c.fail}, {c.cancel}, c.resume ? c.resume : -1);
-    EXPECT_FALSE(c.margin ? Margins() : Prices());
+    EXPECT_FALSE(c.margin ? Over<RunMarginStage>() : Over<RunPriceStage>());
     const std::string cause = *c.directory ? "\n\n" + std::string(strerror(EISDIR)) + " (" +
                                                  folder + "/" + c.directory + ")"
                                            : "";
