@@ -179,46 +179,40 @@ class SimReadersTest : public SimMarketFixture {
 
 // ---- The archive -------------------------------------------------------------
 
-// Bars as traded and balances as reported, a year a call from a day with
-// a bar on; each file is fetched once however many questions need it; the
-// latest bars come fifty codes a call; the years stay in the archive's
-// folder until the archive goes.
+// A year a call, not to be adjusted, the bar and balances on `from` itself
+// included (the values are compared with the market by the setup runs);
+// each file is fetched once however many questions need it; the latest
+// bars come fifty codes a call; the years stay in the archive's folder
+// until the archive goes.
 TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
   auto archive = Archive();
-  for (const std::string& code : {Stock(), std::string("0000")}) {
-    for (int q : {0, 1}) EXPECT_GE(Ask(q, *archive, code).result, 0);
-    CChart bars, expectedBars;
-    std::vector<CMarginRecord> margin, expectedMargin;
-    const auto series = SmallMarket().Series(code);
-    if (series) {
-      for (CDayRecord bar : series->raw) {
-        if (bar.DateNumber() < 20220315) continue;
-        // As an archive price file carries it: float32 values, no raw close.
-        for (double* v : {&bar.open, &bar.high, &bar.low, &bar.close, &bar.volume}) *v = static_cast<float>(*v);
-        bar.rawClose = 0;
-        expectedBars.push_back(bar);
-      }
-    }
-    uint32_t from = expectedBars.empty() ? 20220315 : expectedBars.front().DateNumber(), from2 = from;
-    for (const CMarginRecord& entry : series ? series->margin : CMargin()) {
-      if (entry.date.ToNumber() >= from) expectedMargin.push_back(entry);
-    }
-    for (uint32_t year = from / 10000; from <= 20240619; ++year) {
-      CQuoteItems items;
-      std::vector<CMarginRecord> entries;
-      bool adjust = true;
-      ASSERT_EQ(archive->GetPrice(from, 20240619, code, items, adjust), 0);
-      ASSERT_EQ(archive->GetMargin(from2, 20240619, code, entries), 0);
-      EXPECT_FALSE(adjust);
-      EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
-      EXPECT_EQ(from2, from);
-      for (const CQuoteItem& item : items) bars.push_back(item.record);
-      margin.insert(margin.end(), entries.begin(), entries.end());
-    }
-    EXPECT_EQ(bars, expectedBars);
-    EXPECT_EQ(margin, expectedMargin);
-    EXPECT_EQ(bars.empty(), code == "0000");
+  const std::string code = Stock();
+  for (int q : {0, 1}) EXPECT_GE(Ask(q, *archive, code).result, 0);
+  const CSimSeries& series = *SmallMarket().Series(code);
+  uint32_t start = 0;
+  size_t expectedBars = 0, expectedWeeks = 0;
+  for (const CDayRecord& bar : series.raw) {
+    if (bar.DateNumber() < 20220315) continue;
+    if (start == 0) start = bar.DateNumber();
+    ++expectedBars;
   }
+  for (const CMarginRecord& m : series.margin) expectedWeeks += m.date.ToNumber() >= start;
+  uint32_t from = start, from2 = start;
+  size_t bars = 0, weeks = 0;
+  for (uint32_t year = from / 10000; from <= 20240619; ++year) {
+    CQuoteItems items;
+    std::vector<CMarginRecord> entries;
+    bool adjust = true;
+    ASSERT_EQ(archive->GetPrice(from, 20240619, code, items, adjust), 0);
+    ASSERT_EQ(archive->GetMargin(from2, 20240619, code, entries), 0);
+    EXPECT_FALSE(adjust);
+    EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
+    EXPECT_EQ(from2, from);
+    bars += items.size();
+    weeks += entries.size();
+  }
+  EXPECT_EQ(bars, expectedBars);
+  EXPECT_EQ(weeks, expectedWeeks);
   CChartTable latest;
   SmallMarket().LatestBars(kToday, latest);
   std::vector<std::string> codes;
@@ -347,40 +341,33 @@ TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
   }
 }
 
-// The dates in the names on each day of one week, Sunday 2024-06-16 to
-// Saturday 2024-06-22, at the minutes around both price cut-offs.
-TEST(WebArchiveDateTest, NamesFollowTheWeekAndTheCutoffs) {
-  for (uint32_t day = 16; day <= 22; ++day) {
-    SCOPED_TRACE(day);
-    const CDate date(2024, 6, day);
-    const bool weekday = day >= 17 && day <= 21;
-    const CDate before(2024, 6, day <= 17 ? 14 : day == 22 ? 21 : day - 1);
-    EXPECT_EQ(CWebArchive::LatestSaturday(date).ToNumber(), day == 22 ? 20240622u : 20240615u);
-    EXPECT_EQ(CWebArchive::LatestWednesday(date).ToNumber(), day >= 19 ? 20240619u : 20240612u);
-    struct Minute { int hour, minute; bool late40, late50; };
-    for (const Minute& m : {Minute{15, 39, false, false}, {15, 40, true, false}, {15, 49, true, false},
-                            {15, 50, true, true}, {0, 0, false, false}, {23, 59, true, true}}) {
-      const CLocalTime now{date, m.hour, m.minute};
-      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 40), weekday && m.late40 ? date : before) << m.minute;
-      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 50), weekday && m.late50 ? date : before) << m.minute;
-    }
-  }
-  EXPECT_EQ(CWebArchive::LatestSaturday(CDate(2021, 1, 1)).ToNumber(), 20201226u);
-  EXPECT_EQ(CWebArchive::PriceCutoff({CDate(2024, 1, 1), 8, 0}, 15, 50).ToNumber(), 20231229u);
-}
-
-// The names the rules give, as the server sees them.
+// The names the clock's day gives, as the server sees them: issue and
+// split files of the latest Saturday, margin years of the latest
+// Wednesday, price files of the last weekday whose close is out (the year
+// at 15:50, the latest bars at 15:40).
 TEST_F(SimReadersTest, ArchiveAsksForTheFilesOfTheClocksDay) {
   struct Case { CDate date; int hour, minute, question; const char* file; };
   const Case cases[] = {
       {CDate(2024, 6, 14), 12, 0, 0, "brand-20240608.bin"},
+      {CDate(2024, 6, 22), 0, 0, 0, "brand-20240622.bin"},
+      {CDate(2021, 1, 1), 12, 0, 1, "divide-20201226.bin"},
       {CDate(2024, 6, 17), 15, 49, 2, "priceyear-20240614.bin"},
+      {CDate(2024, 6, 17), 15, 50, 2, "priceyear-20240617.bin"},
+      {CDate(2024, 6, 18), 0, 0, 2, "priceyear-20240617.bin"},
+      {CDate(2024, 6, 16), 23, 59, 2, "priceyear-20240614.bin"},
+      {CDate(2024, 1, 1), 8, 0, 2, "priceyear-20231229.bin"},
+      {CDate(2024, 6, 17), 15, 39, 3, "pricelast-20240614.bin"},
       {CDate(2024, 6, 17), 15, 40, 3, "pricelast-20240617.bin"},
+      {CDate(2024, 6, 21), 23, 59, 3, "pricelast-20240621.bin"},
+      {CDate(2024, 6, 22), 23, 59, 3, "pricelast-20240621.bin"},
       {CDate(2024, 6, 18), 12, 0, 4, "marginyear-20240612.bin"},
+      {CDate(2024, 6, 19), 0, 0, 4, "marginyear-20240619.bin"},
   };
   for (const Case& c : cases) {
     server_->ClearRequests();
-    EXPECT_GE(Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000").result, 0) << c.file;
+    Answer a;
+    a.from = c.date.year * 10000 + 105;
+    (void)Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000", a);
     EXPECT_EQ(Files(), std::vector<std::string>{c.file});
   }
 }
@@ -472,19 +459,6 @@ TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
   EXPECT_TRUE(server_->Requests().empty());
 }
 
-TEST(WebMarketMessageTest, EachCodeRangeHasItsTexts) {
-  CWebMarket market;
-  const std::pair<int32_t, std::string> cases[] = {
-      {1, "成功"},
-      {-19999, GetWebMessage(-19999)},
-      {-20000, CWebArchive::GetArchiveMessage(-20000)},
-      {-29999, "不明なエラーが発生しました。"},
-      {-30000, GetWebMessage(-30000)},
-      {CHttpClient::kErrorCancelled, "ダウンロードを中止しました"},
-  };
-  for (const auto& [code, text] : cases) EXPECT_EQ(market.GetMessage(code), text) << code;
-}
-
 // ---- The page readers --------------------------------------------------------
 
 // Failures through the real client: each gives its code, empties what it
@@ -509,6 +483,9 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
   const Case cases[] = {
       {{"status=404@finance:" + margin}, 4, code, -404, 1},
       {{"status=500@finance:" + margin}, 4, code, -500, 3},
+      // Absorbed by the attempts; a miscount of the fault would only make
+      // the retries look good.
+      {{"fail-first=2/500@finance:" + margin}, 4, code, 0, 3},
       {{cut + "@finance:" + margin}, 4, code, CHttpClient::kErrorSend, 3},
       {{"altered@finance:" + margin}, 4, code, kBad, 1},
       {{"redirect=3@finance:" + margin}, 4, code, 0, 1},
@@ -713,32 +690,11 @@ std::string Rows(const std::vector<const char*>& dates, const char* cell, int fi
   return Utf8FromCp932(page + "</tbody></table></html>");
 }
 
-// Whichever order a page lists its days in, the bars come oldest first.
-TEST(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
-  CannedServer server(false);
-  CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
-  history.SetAttempts(1);
-  const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
-  const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
-  const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
-  for (const auto* order : {&newest, &oldest}) {
-    server.Page("/nydow/data/", Rows(*order, "td", 4));
-    server.Page("/data/", Rows(*order, "th", 8));
-    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
-    for (const char* code : {"1004", "1051", "1101"}) {
-      uint32_t from = 20240301;
-      CQuoteItems items;
-      bool adjust = false;
-      ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;
-      ASSERT_EQ(items.size(), 3u) << code;
-      for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
-    }
-  }
-}
-
 // The broker's form goes out in its field order, the button's label as
-// its Shift_JIS bytes escaped one by one.
-TEST(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+// its Shift_JIS bytes escaped one by one; the Dow's pages are asked twenty
+// days at a time. Whichever order a page lists its days in, the bars come
+// oldest first.
+TEST(CannedPagesTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
   CannedServer server(false);
   CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
   history.SetAttempts(1);
@@ -752,6 +708,20 @@ TEST(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
                         "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
                         "GET /stock/7203 ",
                         "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+  const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
+  const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
+  const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
+  for (const auto* order : {&newest, &oldest}) {
+    server.Page("/nydow/data/", Rows(*order, "td", 4));
+    server.Page("/data/", Rows(*order, "th", 8));
+    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    for (const char* code : {"1004", "1051", "1101"}) {
+      from = 20240301;
+      ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;
+      ASSERT_EQ(items.size(), 3u) << code;
+      for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
+    }
+  }
 }
 
 }  // namespace
