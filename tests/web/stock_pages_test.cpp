@@ -163,16 +163,7 @@ TEST(StockPagesTest, MarginPagesComeOutOldestFirst) {
 }
 
 TEST(StockPagesTest, LargeAndBinaryPages) {
-  std::string list = "<table><tr><th>業種</th></tr>\n";
-  std::vector<std::string> expected;
-  for (int i = 0; i < 10000; ++i) {
-    expected.push_back(std::to_string(10000 + i));
-    list += "<tr><td><a>名</a><br />(" + expected.back() + "/東証Ｐ)</td></tr>\n";
-  }
   std::vector<std::string> codes;
-  EXPECT_EQ(Walk(ParseBrandListPage, Html(list + "</table>"), codes), 0);
-  EXPECT_EQ(codes, expected);
-
   // A text of 50 MB in the list's only row: one pass, no code.
   std::string huge = Html("<table><tr><th>業種</th></tr><tr><td><br>");
   huge.append(50u << 20, '(');
@@ -193,7 +184,6 @@ TEST(StockPagesTest, LargeAndBinaryPages) {
   EXPECT_EQ(Walk(ParseDividePage, binary, splits), kWebErrorPage);
   EXPECT_EQ(Walk(ParseBrandListPage, binary, codes), kWebErrorPage);
   const std::string past_end = PageFixture("list_past_end.html");
-  EXPECT_EQ(Walk(ParseBrandListPage, past_end, codes), 0);
   EXPECT_EQ(Walk(ParseBrandListPage, past_end.substr(0, past_end.rfind("</html>")), codes),
             kWebErrorPage);
 }
