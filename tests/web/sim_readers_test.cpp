@@ -571,10 +571,6 @@ TEST_F(SimReadersTest, MarginPagesGiveTheirWeeksAndMoveFromOn) {
   }
 }
 
-CLocalTime Time(uint32_t n, int hour, int minute = 0) {
-  return {CDate(n / 10000, n / 100 % 100, n % 100), hour, minute};
-}
-
 // Stock histories come 25 days a request, up to the last day the clock
 // allows. Built-in issues: the portal gives every bar of its last three
 // months, adjusted, whatever was asked; the futures and Dow pages give the
@@ -583,13 +579,13 @@ TEST_F(SimReadersTest, HistoriesFollowTheirStepsAndTheClock) {
   const std::string stock = Stock();
   CLocalTime now;
   CWebHistory history([&now] { return now; });
-  const CLocalTime today = Time(20240619, 16);
+  const CLocalTime today{kToday, 16, 0};
   // Bars expected from `from` to `last` (0: none), or for `adjust` the portal's three months.
   struct Case { std::string code; uint32_t from, to; CLocalTime now; bool adjust; uint32_t nextFrom, last; };
   const Case cases[] = {
       {stock, 20240501, 20240531, today, false, 20240526, 20240524},  // asks 1-25 May
-      {stock, 20240610, 20240619, Time(20240619, 14, 59), false, 20240620, 20240618},
-      {stock, 20240610, 20240619, Time(20240619, 15, 0), false, 20240620, 20240619},
+      {stock, 20240610, 20240619, CLocalTime{kToday, 14, 59}, false, 20240620, 20240618},
+      {stock, 20240610, 20240619, CLocalTime{kToday, 15, 0}, false, 20240620, 20240619},
       {stock, 20240615, 20240616, today, false, 20240617, 0},  // a weekend: no rows
       {"1002", 20240101, 20240110, today, true, 20240111, 0},
       {"1101", 20240601, 20240619, today, true, 20240620, 0},
