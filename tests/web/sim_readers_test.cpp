@@ -241,8 +241,16 @@ TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
 // A failed download, unpacking or read leaves no file, and the next
 // question fetches again (once: then the file is loaded). A file refused
 // for its size is not fetched again: a gzip bomb (a tenth of a megabyte
-// that unpacks to 100 MiB) passes the unpacked cap of every kind.
-TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
+// that unpacks to 100 MiB) passes the unpacked cap of every kind. Every
+// such failure sends the market's question to the pages, whose answer is
+// then the market's.
+TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAreFetchedAgainAndGoToThePages) {
+  std::vector<Answer> pages;  // the pages' answers, the archive not asked
+  for (int k = 0; k < 5; ++k) {
+    pages.push_back(Ask(k, *Market(false), Stock()));
+    EXPECT_TRUE(pages.back().result == 0 && !pages.back().Empty()) << kFiles[k];
+  }
+  EXPECT_TRUE(Files().empty());
   std::string bomb;
   bomb.resize(100u << 20, '\0');
   // `played`: a fault of the simulated archive; without one, `unpacked` is
@@ -277,6 +285,7 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
       EXPECT_TRUE(!c.message || CWebArchive::GetArchiveMessage(code) == c.message);
       EXPECT_TRUE(!c.requests || requests() - first == c.requests);
       EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
+      EXPECT_EQ(Ask(k, *Market(), Stock()), pages[k]);
       if (c.played) server_->RemoveFault(fault);
       const size_t before = requests();
       for (int i = 0; i < 2; ++i) {
@@ -374,29 +383,11 @@ TEST_F(SimReadersTest, ArchiveAsksForTheFilesOfTheClocksDay) {
 
 // ---- The market data source --------------------------------------------------
 
-// An archive failure of any kind sends the question to the pages, whose
-// answer is then the market's. 0 and 1 from the archive are final, but
-// for an issue the issue file lacks: its details are asked of the pages,
-// as a blank row would drop out of every later stage.
+// 0 and 1 from the archive are final, but for an issue the issue file
+// lacks: its details are asked of the pages, as a blank row would drop out
+// of every later stage.
 TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
   const std::string code = Stock();
-  // Each question with a failure of its file (null: a file that does not
-  // read, from a server of its own).
-  const std::pair<int, const char*> failures[] = {
-      {0, "status=404"}, {1, "status=500"}, {2, "corrupt-gzip"}, {3, nullptr}, {4, "cut=20"}};
-  for (const auto& [q, played] : failures) {
-    SCOPED_TRACE(kFiles[q]);
-    server_->ClearRequests();
-    const Answer page = Ask(q, *Market(false), code);
-    EXPECT_EQ(page.result, 0);
-    EXPECT_FALSE(page.Empty());
-    EXPECT_TRUE(Files().empty());
-    std::optional<CannedServer> unreadable;
-    if (played) AddFault(std::string(played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[q]);
-    if (!played) unreadable.emplace(true).Files(std::string("\0\0", 2));
-    EXPECT_EQ(Ask(q, *Market(), code), page);
-    server_->ClearFaults();
-  }
   // Bars from the pages come with the close as their raw close, those
   // before a split too.
   auto pages = Market(false);
