@@ -45,8 +45,6 @@ void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Ou
   }
 }
 
-CMarginRecord Week(CDate date, double buy, double sell) { return {date, buy, sell}; }
-
 TEST(StockPagesTest, QuotePagesOfBothLayouts) {
   ExpectCases<CBrandRecord>(ParseBrandPage, {
       // Older layout: trimmed market, "(株)" before the name, a loss read
@@ -149,12 +147,12 @@ TEST(StockPagesTest, MarginPagesComeOutOldestFirst) {
   const std::string digits40(40, '9');
   ExpectCases<std::vector<CMarginRecord>>(ParseMarginPage, {
       {"margin_page.html", 0,
-       {Week(CDate(2024, 5, 31), 2401000, 298100), Week(CDate(2024, 6, 7), 2357900, 0),
-        Week(CDate(2024, 6, 14), 2345600, 312400)}},
+       {{CDate(2024, 5, 31), 2401000, 298100}, {CDate(2024, 6, 7), 2357900, 0},
+        {CDate(2024, 6, 14), 2345600, 312400}}},
       {"margin_no_table.html", 0, {}},
       {"margin_changed.html", kWebErrorPage, {}},
       {head + "2024/1/5</td><td>" + digits40 + "</td><td>" + digits40 + "</td></tr></table>", 0,
-       {Week(CDate(2024, 1, 5), 1e40, 1e40)}},
+       {{CDate(2024, 1, 5), 1e40, 1e40}}},
       {head + "2024年13月45日</td><td>1</td><td>2</td></tr></table>", kWebErrorPage, {}},
       {head + "週</td><td>1</td><td>2</td></tr></table>", kWebErrorPage, {}},
       {head + "2024/1/5</td><td>1</td></tr></table>", kWebErrorPage, {}},
