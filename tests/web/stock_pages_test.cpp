@@ -45,8 +45,35 @@ void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Ou
   }
 }
 
-TEST(StockPagesTest, QuotePagesOfBothLayouts) {
-  ExpectCases<CBrandRecord>(ParseBrandPage, {
+// Small quote pages of either layout: market, industry and whatever label
+// cells come before the margin ratio cell "---"; the name is 名, the code 1301.
+std::string Older(const std::string& market, const std::string& industry,
+                  const std::string& cells = "") {
+  return "<div class='stockMainTabName'>" + market + "</div><dl class='stocksInfo clearFix'>"
+         "<dt>1301</dt><dd>" + industry + "</dd></dl><table summary='株価詳細'><tr><th>名</th>"
+         "</tr></table>" + cells + "<dt>信用買残の売残に対する割合</dt><dd>---</dd></html>";
+}
+std::string Newer(const std::string& market, const std::string& industry,
+                  const std::string& cells = "") {
+  return "<span class='PriceBoardMenu__label__3sg2'>" + market + "</span><h2 class="
+         "'PriceBoardMain__name__6uDh'>名</h2><span class='PriceBoardMain__code__2wso'>1301</span>"
+         "<a>" + industry + "</a>" + cells +
+         "<dt>信用倍率</dt><span class='StyledNumber__value__3rXW'>---</span></html>";
+}
+
+TEST(StockPagesTest, QuotePagesOfBothLayoutsTheirMarketsIndustriesAndExactLabels) {
+  auto record = [](std::int32_t kind, const char* market, const char* industry) {
+    return CBrandRecord{"1301", kind, market, industry, "名"};
+  };
+  const std::string ratio = "<span class='StyledNumber__value__3rXW'>3.25</span>";
+  CBrandRecord reit = record(kKindReit, "東証", "");
+  reit.unit = 1;
+  reit.sharesOutstanding = 1500000;
+  std::vector<Case<CBrandRecord>> cases;
+  for (const char* market : {"東証1部", "東証2部", "東証JQS", "東証JQG", "マザーズ", " JQS ", "名証2部"}) {
+    cases.push_back({(cases.size() % 2 ? Newer : Older)(market, "水産・農林業", ""), kWebErrorRetiredMarket, {}});
+  }
+  cases.insert(cases.end(), {
       // Older layout: trimmed market, "(株)" before the name, a loss read
       // from its first digit, BPS after a note, a positive margin ratio.
       {"quote_older_stock.html", 0,
@@ -64,38 +91,6 @@ TEST(StockPagesTest, QuotePagesOfBothLayouts) {
       {"quote_older_retired.html", kWebErrorRetiredMarket, {}},
       {"quote_changed.html", kWebErrorPage, {}},
       {"quote_no_such_issue.html", kWebErrorPage, {}},
-  });
-}
-
-// Small quote pages of either layout: market, industry and whatever label
-// cells come before the margin ratio cell "---"; the name is 名, the code 1301.
-std::string Older(const std::string& market, const std::string& industry,
-                  const std::string& cells = "") {
-  return "<div class='stockMainTabName'>" + market + "</div><dl class='stocksInfo clearFix'>"
-         "<dt>1301</dt><dd>" + industry + "</dd></dl><table summary='株価詳細'><tr><th>名</th>"
-         "</tr></table>" + cells + "<dt>信用買残の売残に対する割合</dt><dd>---</dd></html>";
-}
-std::string Newer(const std::string& market, const std::string& industry,
-                  const std::string& cells = "") {
-  return "<span class='PriceBoardMenu__label__3sg2'>" + market + "</span><h2 class="
-         "'PriceBoardMain__name__6uDh'>名</h2><span class='PriceBoardMain__code__2wso'>1301</span>"
-         "<a>" + industry + "</a>" + cells +
-         "<dt>信用倍率</dt><span class='StyledNumber__value__3rXW'>---</span></html>";
-}
-
-TEST(StockPagesTest, QuoteMarketsIndustriesAndExactLabels) {
-  auto record = [](std::int32_t kind, const char* market, const char* industry) {
-    return CBrandRecord{"1301", kind, market, industry, "名"};
-  };
-  const std::string ratio = "<span class='StyledNumber__value__3rXW'>3.25</span>";
-  CBrandRecord reit = record(kKindReit, "東証", "");
-  reit.unit = 1;
-  reit.sharesOutstanding = 1500000;
-  std::vector<Case<CBrandRecord>> cases;
-  for (const char* market : {"東証1部", "東証2部", "東証JQS", "東証JQG", "マザーズ", " JQS ", "名証2部"}) {
-    cases.push_back({(cases.size() % 2 ? Newer : Older)(market, "水産・農林業", ""), kWebErrorRetiredMarket, {}});
-  }
-  cases.insert(cases.end(), {
       // Names next to the retired ones are kept.
       {Newer("JQG", "水産・農林業"), 0, record(kKindStock, "JQG", "水産・農林業")},
       {Older("名証メイン", "水産・農林業"), 0, record(kKindStock, "名証メイン", "水産・農林業")},
