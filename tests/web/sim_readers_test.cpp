@@ -168,7 +168,9 @@ class SimReadersTest : public SimMarketFixture {
   // The archive files asked for, in order.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const std::string& path : Paths(Site::kArchive)) names.push_back(path.substr(strlen(CWebArchive::kPathPrefix)));
+    for (const CSimRequestRecord& r : server_->Requests()) {
+      if (r.site == Site::kArchive) names.push_back(r.path.substr(strlen(CWebArchive::kPathPrefix)));
+    }
     return names;
   }
   size_t PageRequests() const {
