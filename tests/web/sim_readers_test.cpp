@@ -168,8 +168,9 @@ class SimReadersTest : public SimMarketFixture {
   // The archive files asked for, in order.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
+    const size_t prefix = strlen(CWebArchive::kPathPrefix);
     for (const CSimRequestRecord& r : server_->Requests()) {
-      if (r.site == Site::kArchive) names.push_back(r.path.substr(strlen(CWebArchive::kPathPrefix)));
+      if (r.site == Site::kArchive) names.push_back(r.path.substr(prefix));
     }
     return names;
   }
@@ -694,9 +695,10 @@ TEST(CannedPagesTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
   bool adjust = false;
   EXPECT_EQ(history.GetPrice(from, 20240331, "1004", items, adjust), -404);
   EXPECT_EQ(server.Asked(), (std::vector<std::string>{
-                        "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
-                        "GET /stock/7203 ",
-                        "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+                                "POST /bsite/price/searchStock.do "
+                                "ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
+                                "GET /stock/7203 ",
+                                "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
   const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
   const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
   const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
