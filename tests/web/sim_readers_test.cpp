@@ -174,10 +174,7 @@ class SimReadersTest : public SimMarketFixture {
     }
     return names;
   }
-  size_t PageRequests() const {
-    const auto all = server_->Requests();
-    return std::count_if(all.begin(), all.end(), [](const auto& r) { return r.site != Site::kArchive; });
-  }
+  size_t PageRequests() const { return server_->Requests().size() - Files().size(); }
 };
 
 // ---- The archive -------------------------------------------------------------
