@@ -6,9 +6,11 @@
 
 #include "setup/issue_list.h"
 #include "setup/series_stages.h"
+#include "setup/setup_record.h"
 #include "setup/split_stage.h"
 #include "support/app_paths.h"
 #include "support/cp932.h"
+#include "support/file_error.h"
 #include "support/settings_file.h"
 #include "support/replace_file.h"
 #include "support/text.h"
@@ -246,6 +248,11 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
   // A fresh run throws the old database away, and with it the position
   // that pointed into it.
   if (position_.Keeps() && progress.resume == 0) RemoveResumeFiles(DatabaseFolder());
+  // Nor is the folder a finished setup's any more until this run finishes.
+  if (progress.resume == 0) {
+    std::error_code ec;
+    fs::remove(SetupRecordPath(DatabaseFolder()), ec);
+  }
   position_.Begin(DatabaseFolder(), RunPosition());
   RemoveLeftovers();
   if (!InitDatabase(progress)) return;
@@ -282,6 +289,20 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
   }
 
   WriteSettings();
+  // The record is what a later update goes by: a folder without one is not
+  // taken for a finished setup, so the run is not finished without it. The
+  // position stays, and a resume writes it again.
+  CSetupRecord record;
+  record.choices = RunPosition().choices;
+  record.firstDate = firstDate_;
+  record.reading = reading_;
+  record.gapTolerance = gapTolerance_;
+  ClearFileError();
+  if (!WriteSetupRecord(SetupRecordPath(DatabaseFolder()), record)) {
+    progress.SetError("セットアップの記録ファイルを書き込めなかったので処理を中断します\n\n" +
+                      LastFileError());
+    return;
+  }
   if (position_.Keeps()) RemoveResumeFiles(DatabaseFolder());
   progress.stage = kStageFinished;
   market_->PostUsageLog("SetupComplete");

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <regex>
 
 #include "db/brand_record.h"
+#include "setup/setup_record.h"
 #include "support/text.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/scripted_market.h"
@@ -127,6 +129,9 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
     EXPECT_EQ(c.stage, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
     EXPECT_EQ(c.error, progress_.Error());
+    // Only a finished run leaves the record of the setup; a fresh one
+    // removes the one of the run before.
+    EXPECT_EQ(c.stage == 5, fs::exists(SetupRecordPath(choices_.databaseFolder)));
     if (c.resumed.empty()) continue;
     progress_.ResetForResume();
     run->Run(progress_);
@@ -257,6 +262,42 @@ TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
     if (c.after) EXPECT_EQ(c.after, FileBytes(SettingsPath()));
     else EXPECT_FALSE(fs::exists(SettingsPath()));  // never created
   }
+}
+
+// The record reads back as written; a record that a run did not write
+// whole is refused, one of another version told apart.
+TEST_F(SetupRunTest, SetupRecordRoundTripsAndRefusesWhatNoRunWrote) {
+  CSetupRecord record;
+  record.choices.reit = record.choices.growth = false;
+  record.firstDate = CDate(2001, 1, 1);
+  record.reading = {CDate(2024, 3, 29), 15, 41};
+  record.gapTolerance = 7;
+  const std::string path = dir_.Sub("record.ini");
+  ASSERT_TRUE(WriteSetupRecord(path, record));
+  CSetupRecord read;
+  ASSERT_EQ(SetupRecordResult::kOk, ReadSetupRecord(path, read));
+  const std::string whole = FileBytes(path);
+  ASSERT_TRUE(WriteSetupRecord(path, read));
+  EXPECT_EQ(whole, FileBytes(path));
+  EXPECT_FALSE(read.choices.reit || read.choices.growth || !read.choices.etf);
+  const std::pair<std::string, SetupRecordResult> cases[] = {
+      {"", SetupRecordResult::kDamaged},
+      {whole.substr(0, whole.size() / 2), SetupRecordResult::kDamaged},
+      {whole + "gaps=7\n", SetupRecordResult::kDamaged},
+      {whole + "extra=1\n", SetupRecordResult::kDamaged},
+      {std::regex_replace(whole, std::regex("etf=1"), "etf=2"), SetupRecordResult::kDamaged},
+      {std::regex_replace(whole, std::regex("first=\\d+"), "first=20250101"),
+       SetupRecordResult::kDamaged},
+      {std::regex_replace(whole, std::regex("minute=41"), "minute=60"),
+       SetupRecordResult::kDamaged},
+      {std::regex_replace(whole, std::regex("version=1"), "version=2"),
+       SetupRecordResult::kOtherVersion},
+  };
+  for (const auto& [text, result] : cases) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    EXPECT_EQ(result, ReadSetupRecord(path, read)) << text;
+  }
+  EXPECT_EQ(SetupRecordResult::kMissing, ReadSetupRecord(dir_.Sub("none.ini"), read));
 }
 
 }  // namespace
