@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "series/archive_margin_file.h"
 #include "series/archive_price_file.h"
 #include "series/chart_file.h"
 #include "series/chunk_writer.h"
@@ -63,6 +64,8 @@ TEST(ReplaceFileTest, FailedWritesKeepTheOldFileAndLeaveNoTemporary) {
        [&](auto, auto path) { return !WriteQuickMarginFile(path, margins, 10, nullptr); }},
       {"prices.bin",
        [&](auto, auto path) { return WriteArchivePriceFile(path, prices, 0, UINT32_MAX, {}); }},
+      {"margins.bin",
+       [&](auto, auto path) { return WriteArchiveMarginFile(path, margins, 0, UINT32_MAX, {}); }},
   };
   // One old bar dated before the new ones, so that an append adds them all.
   const std::string old = PriceValues(DayBar(20240301));
