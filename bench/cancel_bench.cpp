@@ -30,9 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "db/db_stock3.h"
 #include "series/buffer_string.h"
-#include "setup/download_run.h"
+#include "setup/setup_run.h"
 #include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
 #include "web/http_client.h"
@@ -154,12 +153,10 @@ void PrintRow(const char* what, const Summary& ours, const Summary& plain) {
               plain.worst);
 }
 
-// A run that posts nothing; everything else as the product runs it.
-class QuietRun : public CDownloadRun {
+// A market source that posts no usage record; everything else as the
+// product runs it.
+class QuietMarket : public CWebMarket {
  public:
-  explicit QuietRun(const CRunChoices* choices) : CDownloadRun(choices, nullptr) {}
-
- protected:
   void PostUsageLog(const std::string&) override {}
 };
 
@@ -218,10 +215,9 @@ int main(int argc, char** argv) {
     choices.useArchive = true;
     WorkerProgress progress;
     progress.ResetForFreshRun();
-    QuietRun run(&choices);
+    CSetupRun run(&choices, std::make_unique<QuietMarket>());
     runs.push_back(TimeCancel(
         progress.cancel, [&] { run.Run(progress); }, [&] { return server.FaultHits(id) > 0; }));
-    CDBStock3::Instance().Close();
   }
   std::error_code ec;
   fs::remove_all(folder, ec);

@@ -31,8 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "db/db_stock3.h"
-#include "setup/download_run.h"
+#include "setup/setup_run.h"
 #include "web/web_archive.h"
 #include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
@@ -170,7 +169,7 @@ int main(int argc, char** argv) {
   // The run.
   CRunChoices choices;
   choices.databaseFolder = folder;
-  CDownloadRun run(&choices, nullptr);
+  CSetupRun run(&choices);
   run.SetPeriod(CDate(market.firstYear, 1, 1), CLocalTime{market.today, 16, 0});
   WorkerProgress progress;
   progress.ResetForFreshRun();
@@ -178,7 +177,6 @@ int main(int argc, char** argv) {
   run.Run(progress);
   const double run_seconds = Seconds(run_start);
   const long hwm_run = VmHwmKib();
-  CDBStock3::Instance().Close();
   if (progress.stage != 5) {
     std::fprintf(stderr, "the run failed at stage %d: %s\n", progress.stage.load(),
                  progress.Error().c_str());

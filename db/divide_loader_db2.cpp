@@ -22,7 +22,11 @@ int32_t LoadFrom(CDBStock3& db, const std::string& code, CDivide& divide) {
 CDivideLoaderDB2::CDivideLoaderDB2(std::string code, std::string path)
     : code_(std::move(code)), path_(std::move(path)) {}
 
+CDivideLoaderDB2::CDivideLoaderDB2(std::string code, CDBStock3& database)
+    : code_(std::move(code)), database_(&database) {}
+
 int32_t CDivideLoaderDB2::Load(CDivide& divide) {
+  if (database_ != nullptr) return LoadFrom(*database_, code_, divide);
   if (path_.empty()) return LoadFrom(CDBStock3::Instance(), code_, divide);
   CDBStock3 db;
   if (!db.Connect(path_)) return kConnectFailed;

@@ -107,6 +107,14 @@ class CQuickFileWriter {
   CChunkWriter out_;
 };
 
+// The date number of the first record of `series` on or after date number
+// `date`; 0 when every record is earlier.
+template <typename Series, typename DateOf>
+uint32_t FirstDateFrom(const Series& series, uint32_t date, DateOf dateOf) {
+  int32_t index = 0;
+  return series.Find(date, index, kFindExactOrLater) ? dateOf(series[index]) : 0;
+}
+
 // Writes a whole quick file: the header (`magic`, version 1, `begin`, `end`
 // and the number of issues), the directory of the map's codes, then the
 // records of every issue from `begin` on. `dateOf(record)` gives a record's

@@ -18,41 +18,30 @@ CDate WeeksBefore(CDate date, int32_t weeks) {
   return date;
 }
 
-// The date of the first entry on or after `date`; the empty date when
-// every entry is earlier.
-CDate FirstDateFrom(const CMargin& series, const CDate& date) {
-  int32_t index = 0;
-  if (!series.Find(date.ToNumber(), index, kFindExactOrLater)) {
-    return CDate();
-  }
-  return series[index].date;
-}
-
 }  // namespace
 
 int32_t WriteQuickMarginFile(const char* path, const CMarginTable& quickMap,
                              int32_t depth, std::string* /*errorText*/) {
   if (depth < kQuickMinDepth) return kQuickFileBadDepth;
 
-  CDate end, start, begin;
+  const auto date_of = [](const CMarginRecord& entry) { return entry.date.ToNumber(); };
+  uint32_t end = 0, start = 0, begin = 0;
   for (const auto& [code, series] : quickMap) {
-    if (end.ToNumber() == 0 && !series.empty()) {
-      end = series.back().date;
-      start = WeeksBefore(end, depth - 1);
-      begin = FirstDateFrom(series, start);
-    } else if (series.empty() || series.back().date != end) {
+    if (end == 0 && !series.empty()) {
+      end = date_of(series.back());
+      start = WeeksBefore(series.back().date, depth - 1).ToNumber();
+      begin = FirstDateFrom(series, start, date_of);
+    } else if (series.empty() || date_of(series.back()) != end) {
       continue;  // written all the same, but no say in the begin date
     }
     if (begin > start) {
-      const CDate first = FirstDateFrom(series, start);
-      if (first.ToNumber() != 0 && first < begin) begin = first;
+      const uint32_t first = FirstDateFrom(series, start, date_of);
+      if (first != 0 && first < begin) begin = first;
     }
   }
 
   return WriteQuickFile(
-      path, kQuickMarginMagic, quickMap, begin.ToNumber(), end.ToNumber(),
-      kQuickMarginRecordBytes,
-      [](const CMarginRecord& entry) { return entry.date.ToNumber(); },
+      path, kQuickMarginMagic, quickMap, begin, end, kQuickMarginRecordBytes, date_of,
       [](const CMarginRecord& entry, unsigned char* at) {
         PutLittleF32(at + 12, static_cast<float>(entry.buy));
         PutLittleF32(at + 16, static_cast<float>(entry.sell));

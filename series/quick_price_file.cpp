@@ -20,16 +20,6 @@ CDate TradingDaysBefore(CDate date, int32_t count) {
   return date;
 }
 
-// The date of the first bar on or after `date`; the empty date when every
-// bar is earlier.
-CDate FirstDateFrom(const CChart& series, const CDate& date) {
-  int32_t index = 0;
-  if (!series.Find(date.ToNumber(), index, kFindExactOrLater)) {
-    return CDate();
-  }
-  return series[index].Date();
-}
-
 // Finds the first missing trading day of series as CChart::FindGap does,
 // for thousands of series that mostly cover the same days. A series found
 // without a gap vouches for every series whose dates are a tail of its own:
@@ -68,17 +58,18 @@ int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
 
   // Find the window [begin, end] and check every issue against it before
   // the file is touched.
-  CDate end, start, begin;
+  const auto date_of = [](const CDayRecord& bar) { return bar.DateNumber(); };
+  uint32_t end = 0, start = 0, begin = 0;
   int32_t gaps = 0;
   CGapChecker checker;
   for (const auto& [code, series] : quickMap) {
-    if (end.ToNumber() == 0 && !series.empty()) {
+    if (end == 0 && !series.empty()) {
       // The first issue with bars sets the window and is not examined.
-      end = series.back().Date();
-      start = TradingDaysBefore(end, depth - 1);
-      begin = FirstDateFrom(series, start);
+      end = series.back().DateNumber();
+      start = TradingDaysBefore(series.back().Date(), depth - 1).ToNumber();
+      begin = FirstDateFrom(series, start, date_of);
     } else {
-      if (!series.empty() && series.back().DateNumber() != end.ToNumber()) {
+      if (!series.empty() && series.back().DateNumber() != end) {
         return kQuickFileEndMismatch;
       }
       CDate missing;
@@ -91,15 +82,13 @@ int32_t WriteQuickPriceFile(const char* path, const CChartTable& quickMap,
       }
     }
     if (begin > start && !series.empty()) {
-      const CDate first = FirstDateFrom(series, start);
-      if (first.ToNumber() != 0 && first < begin) begin = first;
+      const uint32_t first = FirstDateFrom(series, start, date_of);
+      if (first != 0 && first < begin) begin = first;
     }
   }
 
   return WriteQuickFile(
-      path, kQuickPriceMagic, quickMap, begin.ToNumber(), end.ToNumber(),
-      kQuickPriceRecordBytes,
-      [](const CDayRecord& bar) { return bar.DateNumber(); },
+      path, kQuickPriceMagic, quickMap, begin, end, kQuickPriceRecordBytes, date_of,
       // A record is the code and a bar as chart files store it.
       [](const CDayRecord& bar, unsigned char* at) {
         EncodeBar(bar, at + kQuickCodeBytes);

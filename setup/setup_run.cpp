@@ -4,33 +4,34 @@
 #include <filesystem>
 #include <system_error>
 
-#include "support/replace_file.h"
-#include "setup/resume_file.h"
+#include "setup/issue_list.h"
+#include "setup/series_stages.h"
+#include "setup/split_stage.h"
 #include "support/app_paths.h"
 #include "support/cp932.h"
 #include "support/settings_file.h"
+#include "support/replace_file.h"
 #include "support/text.h"
-#include "web/usage_log.h"
 #include "web/web_archive.h"
 
 namespace fs = std::filesystem;
 
-CSetupRun::CSetupRun(const CRunOptions* options) : options_(options) {}
-
-std::string CSetupRun::DatabaseFolder() const {
-  return options_->DatabaseFolder();
+CSetupRun::CSetupRun(const CRunOptions* options, std::unique_ptr<CWebMarket> market)
+    : options_(options), market_(std::move(market)) {
+  // Every date rule of the source follows the run's one reading of the
+  // clock, never the live clock: a run that crosses 15:00 or 15:40, or
+  // resumes the next morning, still names the same archive files and ends
+  // every chart on the same day.
+  const CLocalClock reading = [this] { return reading_; };
+  if (!market_) market_ = std::make_unique<CWebMarket>(reading);
+  market_->SetClock(reading);
 }
 
-std::string CSetupRun::DatabaseFilePath() const {
-  return DatabaseFolder() + "/" + "stock.mdb";
-}
+CSetupRun::~CSetupRun() = default;
 
-std::string CSetupRun::DailyFolder() const {
-  return DatabaseFolder() + "/" + "daily";
-}
-
-std::string CSetupRun::MarginFolder() const {
-  return DatabaseFolder() + "/" + "margin";
+CRunContext CSetupRun::Context(WorkerProgress& progress) {
+  return CRunContext{*options_, database_,  *market_,     progress,       position_,
+                     firstDate_, reading_,  gapTolerance_, refusedRecords_};
 }
 
 void CSetupRun::SetPeriod(const CDate& first_date, const CLocalTime& reading) {
@@ -38,87 +39,30 @@ void CSetupRun::SetPeriod(const CDate& first_date, const CLocalTime& reading) {
   reading_ = reading;
 }
 
-std::int32_t CSetupRun::DaysInPeriod() const {
-  return Today().DaysBetween(firstDate_) + 1;
-}
-
-std::int32_t CSetupRun::BeginStage(WorkerProgress& progress) {
-  if (progress.resume == 1) {
-    progress.resume = 0;
-    return progress.resumeIndex;
-  }
-  return 0;
-}
-
-bool CSetupRun::BeginStage(WorkerProgress& progress, std::int32_t count,
-                               std::int32_t& first) {
-  const bool resumed = progress.resume == 1;
-  first = BeginStage(progress);
-  if (!resumed || first == 0 || first < count) return true;
-  // Every position a run writes names an item of its stage's list, so one
-  // at or past the end was not written by a run: taking it as "the stage
-  // is done" would skip the stage's work without a word.
-  progress.SetError(StringFormat(
-      "再開する位置(%d件目)が銘柄リスト(%d件)の範囲外なので処理を中断します",
-      first + 1, count));
-  return false;
-}
-
-std::string CSetupRun::PositionFilePath() const {
-  return ResumeFilePath(DatabaseFolder());
-}
-
-std::string CSetupRun::CodeListFilePath() const {
-  return ResumeCodesPath(DatabaseFolder());
-}
-
 void CSetupRun::ContinueFrom(const CResumePosition& position) {
   SetPeriod(position.firstDate, position.reading);
-  expectList_ = true;
-  expectedCount_ = position.issueCount;
-  expectedHash_ = position.issueHash;
-}
-
-bool CSetupRun::TakeExpectedList(std::int32_t& count, std::uint32_t& hash) {
-  if (!expectList_) return false;
-  expectList_ = false;
-  count = expectedCount_;
-  hash = expectedHash_;
-  return true;
-}
-
-void CSetupRun::SetStageList(const std::vector<std::string>& list) {
-  listCount_ = static_cast<std::int32_t>(list.size());
-  listHash_ = HashIssueList(list);
+  position_.Expect(position.issueCount, position.issueHash);
 }
 
 bool CSetupRun::IssueListAsExpected() {
   std::int32_t count = 0;
   std::uint32_t hash = 0;
-  if (!TakeExpectedList(count, hash)) return true;
+  if (!position_.TakeExpected(count, hash)) return true;
   return static_cast<std::int32_t>(issueList_.size()) == count &&
          HashIssueList(issueList_) == hash;
 }
 
-bool CSetupRun::EnsureIssueList(WorkerProgress& progress) {
-  if (!issueList_.empty()) {
-    SetStageList(issueList_);
-    return true;
+bool CSetupRun::EnsureIssueList(CRunContext& run) {
+  if (issueList_.empty()) {
+    if (!LoadIssueList(run, issueList_)) return false;
+    if (!IssueListAsExpected()) {
+      issueList_.clear();
+      run.progress.SetError(
+          "データベースの銘柄リストが中断したときと異なるので処理を中断します");
+      return false;
+    }
   }
-  if (!LoadIssueList(progress)) {
-    // A list read only in part would let a resume work on the part alone
-    // and end as a success with the other issues missing from every file:
-    // it is dropped, so that the next stage that needs it reads it again.
-    issueList_.clear();
-    return false;
-  }
-  if (!IssueListAsExpected()) {
-    issueList_.clear();
-    progress.SetError(
-        "データベースの銘柄リストが中断したときと異なるので処理を中断します");
-    return false;
-  }
-  SetStageList(issueList_);
+  run.position.SetList(issueList_);
   return true;
 }
 
@@ -129,7 +73,7 @@ bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason
     // one that is not the list of the position) it starts again at its
     // first code, which stores every issue again and loses nothing.
     std::vector<std::string> codes;
-    if (ReadCodeListFile(CodeListFilePath(), codes) &&
+    if (ReadCodeListFile(ResumeCodesPath(DatabaseFolder()), codes) &&
         static_cast<std::int32_t>(codes.size()) == position.issueCount &&
         HashIssueList(codes) == position.issueHash && index >= position.issueCount &&
         index > 0) {
@@ -140,11 +84,9 @@ bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason
     }
     return true;
   }
-  database_ = &CDBStock3::Instance();
   WorkerProgress progress;
-  issueList_.clear();
-  if (!database_->Open(DatabaseFilePath()) || !LoadIssueList(progress)) {
-    issueList_.clear();
+  CRunContext run = Context(progress);
+  if (!database_.Open(DatabaseFilePath()) || !LoadIssueList(run, issueList_)) {
     reason = "holds an interrupted setup whose database (stock.mdb) does not read; "
              "delete the folder to start afresh";
     return false;
@@ -163,48 +105,6 @@ bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason
     return false;
   }
   return true;
-}
-
-std::string CSetupRun::DatabaseErrorText() const {
-  std::string text;
-  // The native code is in the text already.
-  if (database_ != nullptr) (void)database_->GetError(&text);
-  // The engine's text says what failed ("database or disk is full",
-  // "attempt to write a readonly database"); the path says where.
-  return text + "\n" + Cp932FromUtf8(DatabaseFilePath());
-}
-
-void CSetupRun::SavePosition(WorkerProgress& progress, std::int32_t stage,
-                           std::int32_t index) {
-  progress.stage = stage;
-  progress.resumeIndex = index;
-  if (!keepPosition_ || (stage == writtenStage_ && index == writtenIndex_)) {
-    return;
-  }
-  CResumePosition position;
-  position.stage = stage;
-  position.resumeIndex = index;
-  position.choices.etf = options_->IsMarketChecked(CRunOptions::kEtf);
-  position.choices.reit = options_->IsMarketChecked(CRunOptions::kReit);
-  position.choices.prime = options_->IsMarketChecked(CRunOptions::kPrime);
-  position.choices.standard = options_->IsMarketChecked(CRunOptions::kStandard);
-  position.choices.growth = options_->IsMarketChecked(CRunOptions::kGrowth);
-  position.choices.otherMarkets =
-      options_->IsMarketChecked(CRunOptions::kOtherMarkets);
-  position.choices.splits = options_->SplitsChosen();
-  position.choices.margin = options_->MarginChosen();
-  position.choices.useArchive = options_->UseArchive();
-  position.firstDate = firstDate_;
-  position.reading = reading_;
-  position.issueCount = listCount_;
-  position.issueHash = listHash_;
-  // A position that cannot be written leaves the last one written, which
-  // lies behind the real one: a later resume then fetches some issues
-  // again, which stores the same data. The run itself goes on.
-  if (WriteResumeFile(PositionFilePath(), position)) {
-    writtenStage_ = stage;
-    writtenIndex_ = index;
-  }
 }
 
 bool CSetupRun::CreateFolders() {
@@ -252,7 +152,7 @@ void CSetupRun::WriteSettings() {
   // only when it already exists and can be read, and never created here.
   std::string path = SettingsFilePath();
   if (path.empty()) return;
-  CSettingsFile& settings = CSettingsFile::Instance();
+  CSettingsFile settings;
   if (!settings.Load(path)) return;
   settings.Section("Config")["IncludeMarkets"] = CValue(BuildIncludeMarkets());
   // A settings file that cannot be written keeps its old markets: the
@@ -261,12 +161,7 @@ void CSetupRun::WriteSettings() {
   (void)settings.Save();
 }
 
-void CSetupRun::PostUsageLog(const std::string& event) {
-  ::PostUsageLog(event);
-}
-
 bool CSetupRun::InitDatabase(WorkerProgress& progress) {
-  database_ = &CDBStock3::Instance();
   const std::string path = DatabaseFilePath();
   const bool fresh = progress.resume == 0;
   if (fresh) {
@@ -275,26 +170,26 @@ bool CSetupRun::InitDatabase(WorkerProgress& progress) {
     // nothing of the old one beside it. The result is not checked: when the
     // file stays, creating the new one fails. Only files are deleted: a
     // folder in the way (even an empty one) is left for the user to see.
-    database_->Close();
+    database_.Close();
     std::error_code ec;
     for (const char* suffix : {"", "-wal", "-shm"}) {
       if (!fs::is_directory(path + suffix, ec)) fs::remove(path + suffix, ec);
     }
-    if (!database_->CreateDatabase(path)) {
+    if (!database_.CreateDatabase(path)) {
       progress.SetError("データベースファイルを作成できませんでした");
       return false;
     }
   }
-  if (!database_->Open(path)) {
+  if (!database_.Open(path)) {
     progress.SetError("データベースに接続できませんでした");
     return false;
   }
   if (!fresh) return true;
-  if (!database_->CreateTables()) {
+  if (!database_.CreateTables()) {
     progress.SetError("データベースのテーブルを作成できませんでした");
     return false;
   }
-  if (!database_->RegisterPrivateBrands()) {
+  if (!database_.RegisterPrivateBrands()) {
     progress.SetError("プライベート銘柄のデータを登録できませんでした");
     return false;
   }
@@ -348,42 +243,62 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
     progress.SetError("データベースフォルダを作成できませんでした");
     return;
   }
-  writtenStage_ = writtenIndex_ = -1;
-  listCount_ = 0;
-  listHash_ = 0;
   // A fresh run throws the old database away, and with it the position
   // that pointed into it.
-  if (keepPosition_ && progress.resume == 0) RemoveResumeFiles(DatabaseFolder());
+  if (position_.Keeps() && progress.resume == 0) RemoveResumeFiles(DatabaseFolder());
+  position_.Begin(DatabaseFolder(), RunPosition());
   RemoveLeftovers();
   if (!InitDatabase(progress)) return;
 
-  SetArchivePreference(options_->UseArchive());
-  SetCancelFlag(&progress.cancel);
+  market_->SetArchivePreference(options_->UseArchive());
+  market_->SetCancelFlag(&progress.cancel);
   // The source lets go of the record's flag however the run ends.
   struct Release {
-    CSetupRun* run;
-    ~Release() { run->SetCancelFlag(nullptr); }
-  } release{this};
+    CWebMarket& market;
+    ~Release() { market.SetCancelFlag(nullptr); }
+  } release{*market_};
 
+  CRunContext run = Context(progress);
+  const auto over_issues = [&](bool (*stage)(CRunContext&, const std::vector<std::string>&)) {
+    return EnsureIssueList(run) && stage(run, issueList_);
+  };
   // Each gate reads the resume flag afresh: the first stage that runs
   // clears it, and from then on every later gate is open.
-  auto stage_runs = [&progress](std::int32_t stage) {
+  const auto stage_runs = [&progress](std::int32_t stage) {
     return progress.resume == 0 || progress.stage == stage;
   };
-  if (stage_runs(kStageIssues) && !DownloadIssues(progress)) return;
-  if (stage_runs(kStageSplits) && options_->SplitsChosen() && !DownloadSplits(progress)) {
+  if (stage_runs(kStageIssues) && !issueStage_.Run(run)) return;
+  if (stage_runs(kStageSplits) && options_->SplitsChosen() && !over_issues(RunSplitStage)) {
     return;
   }
-  if (stage_runs(kStagePrices) && !DownloadPrices(progress)) return;
+  if (stage_runs(kStagePrices) && !over_issues(RunPriceStage)) return;
   // Resumed in the margin stage: the price stage's files are not taken on
   // trust, as the daily folder may have been lost since.
-  if (progress.resume == 1 && progress.stage > kStagePrices && !CheckPriceFiles(progress)) return;
-  if (stage_runs(kStageMargin) && options_->MarginChosen() && !DownloadMargins(progress)) {
+  if (progress.resume == 1 && progress.stage > kStagePrices && !over_issues(CheckPriceFiles)) {
+    return;
+  }
+  if (stage_runs(kStageMargin) && options_->MarginChosen() && !over_issues(RunMarginStage)) {
     return;
   }
 
   WriteSettings();
-  if (keepPosition_) RemoveResumeFiles(DatabaseFolder());
+  if (position_.Keeps()) RemoveResumeFiles(DatabaseFolder());
   progress.stage = kStageFinished;
-  PostUsageLog("SetupComplete");
+  market_->PostUsageLog("SetupComplete");
+}
+
+CResumePosition CSetupRun::RunPosition() const {
+  CResumePosition position;
+  position.choices.etf = options_->IsMarketChecked(CRunOptions::kEtf);
+  position.choices.reit = options_->IsMarketChecked(CRunOptions::kReit);
+  position.choices.prime = options_->IsMarketChecked(CRunOptions::kPrime);
+  position.choices.standard = options_->IsMarketChecked(CRunOptions::kStandard);
+  position.choices.growth = options_->IsMarketChecked(CRunOptions::kGrowth);
+  position.choices.otherMarkets = options_->IsMarketChecked(CRunOptions::kOtherMarkets);
+  position.choices.splits = options_->SplitsChosen();
+  position.choices.margin = options_->MarginChosen();
+  position.choices.useArchive = options_->UseArchive();
+  position.firstDate = firstDate_;
+  position.reading = reading_;
+  return position;
 }

@@ -12,10 +12,11 @@
 // into key/value sections (header row "[name]") and list sections (header
 // row "<name>").
 //
-// There is one instance per process, created on first use and destroyed at
-// process exit. It owns the document and the two maps built from it; the
-// references that Section and List return stay valid until the next Load.
-// It has no lock: use it from one thread at a time.
+// Instance() gives the process-wide one, created on first use and destroyed
+// at process exit; a caller that only reads and writes the file once (a
+// setup run) makes its own. Each owns the document and the two maps built
+// from it; the references that Section and List return stay valid until
+// the next Load. It has no lock: use it from one thread at a time.
 //
 // Names and keys are byte strings, case-sensitive, ordered byte by byte as
 // unsigned bytes (a shorter prefix first). Load and Save return false when
@@ -30,6 +31,8 @@ class CSettingsFile {
 
   static CSettingsFile& Instance();
 
+  CSettingsFile() = default;
+  ~CSettingsFile() = default;
   CSettingsFile(const CSettingsFile&) = delete;
   CSettingsFile& operator=(const CSettingsFile&) = delete;
 
@@ -54,9 +57,6 @@ class CSettingsFile {
   const std::map<std::string, Rows>& Lists() const { return lists_; }
 
  private:
-  CSettingsFile() = default;
-  ~CSettingsFile() = default;
-
   void BuildMaps();
   void BuildRows();
 

@@ -229,15 +229,28 @@ int32_t CWebArchive::FetchWhole(const std::string& name, const char* local,
   return read(static_cast<const std::string&>(unpacked)) ? kOk : kErrorRead;
 }
 
-int32_t CWebArchive::FetchYear(Years& years, int32_t year,
-                               const std::string& name, const char* local,
-                               size_t valueBytes) {
+const CArchiveIndex* CWebArchive::YearIndex(Years& years, int32_t year, const YearKind& kind,
+                                            int32_t& result) {
+  const auto held = years.find(year);
+  if (held != years.end()) return held->second.get();
+  const CLocalTime now = clock_();
+  const std::string name = year != static_cast<int32_t>(now.date.year)
+                               ? OfYear(kind.name, year)
+                               : Dated(kind.currentName, kind.currentDate(now));
+  std::unique_ptr<CArchiveIndex> index;
+  result = FetchYear(name, kind.local + std::to_string(year) + ".bin", kind.valueBytes, index);
+  if (result != kOk) return nullptr;
+  return (years[year] = std::move(index)).get();
+}
+
+int32_t CWebArchive::FetchYear(const std::string& name, const std::string& local,
+                               size_t valueBytes, std::unique_ptr<CArchiveIndex>& kept) {
   const std::string& folder = Folder();
   if (folder.empty()) return LocalFault();
   // The index deletes its values file when it goes, so a year that is not
   // kept leaves nothing behind.
   auto index = std::make_unique<CArchiveIndex>(valueBytes);
-  CIndexSink sink(*index, folder + local + std::to_string(year) + ".bin");
+  CIndexSink sink(*index, folder + local);
   const int32_t code = Download(name, sink, kMaxYearBytes);
   // A values file that could not be written says nothing about the
   // archive: the question must not go on to the pages, which hold far less
@@ -252,7 +265,7 @@ int32_t CWebArchive::FetchYear(Years& years, int32_t year,
   // silently lack it. Each question then tries the file again and, while
   // it stays broken, goes on to the pages.
   if (!index->HasHeader()) return kErrorRead;
-  years[year] = std::move(index);
+  kept = std::move(index);
   return kOk;
 }
 
@@ -293,25 +306,17 @@ int32_t CWebArchive::GetPrice(uint32_t& from, uint32_t to,
                               bool& adjust) {
   records.clear();
   adjust = false;
+  static const YearKind kPrices{"price", "priceyear",
+                                [](const CLocalTime& now) { return PriceCutoff(now, 15, 50); },
+                                "tmpprice", kArchivePriceValueBytes};
   const int32_t year = static_cast<int32_t>(from / 10000u);
-  auto it = priceYears_.find(year);
-  if (it == priceYears_.end()) {
-    const CLocalTime now = clock_();
-    const std::string name =
-        year != static_cast<int32_t>(now.date.year)
-            ? OfYear("price", year)
-            : Dated("priceyear", PriceCutoff(now, 15, 50));
-    const int32_t result =
-        FetchYear(priceYears_, year, name, "tmpprice", kArchivePriceValueBytes);
-    if (result != kOk) return result;
-    it = priceYears_.find(year);
-  }
+  int32_t result = kOk;
+  const CArchiveIndex* index = YearIndex(priceYears_, year, kPrices, result);
+  if (index == nullptr) return result;
   CChart bars;
-  if (!ReadIndexedBars(*it->second, code, bars)) return kErrorRead;
-  size_t i = 0;
-  while (i < bars.size() && bars[i].DateNumber() < from) ++i;
-  for (; i < bars.size() && bars[i].DateNumber() <= to; ++i) {
-    records.push_back(CQuoteItem{code, bars[i]});
+  if (!ReadIndexedBars(*index, code, bars)) return kErrorRead;
+  for (const CDayRecord& bar : bars) {
+    if (bar.DateNumber() >= from && bar.DateNumber() <= to) records.push_back({code, bar});
   }
   from = Advance(year, to);
   return kOk;
@@ -346,25 +351,17 @@ int32_t CWebArchive::GetMargin(uint32_t& from, uint32_t to,
                                const std::string& code,
                                std::vector<CMarginRecord>& records) {
   records.clear();
+  static const YearKind kMargins{"margin", "marginyear",
+                                 [](const CLocalTime& now) { return LatestWednesday(now.date); },
+                                 "tmpmargin", kArchiveMarginValueBytes};
   const int32_t year = static_cast<int32_t>(from / 10000u);
-  auto it = marginYears_.find(year);
-  if (it == marginYears_.end()) {
-    const CLocalTime now = clock_();
-    const std::string name =
-        year != static_cast<int32_t>(now.date.year)
-            ? OfYear("margin", year)
-            : Dated("marginyear", LatestWednesday(now.date));
-    const int32_t result = FetchYear(marginYears_, year, name, "tmpmargin",
-                                     kArchiveMarginValueBytes);
-    if (result != kOk) return result;
-    it = marginYears_.find(year);
-  }
+  int32_t result = kOk;
+  const CArchiveIndex* index = YearIndex(marginYears_, year, kMargins, result);
+  if (index == nullptr) return result;
   CMargin entries;
-  if (!ReadIndexedMargins(*it->second, code, entries)) return kErrorRead;
-  size_t i = 0;
-  while (i < entries.size() && entries[i].date.ToNumber() < from) ++i;
-  for (; i < entries.size() && entries[i].date.ToNumber() <= to; ++i) {
-    records.push_back(entries[i]);
+  if (!ReadIndexedMargins(*index, code, entries)) return kErrorRead;
+  for (const CMarginRecord& entry : entries) {
+    if (entry.date.ToNumber() >= from && entry.date.ToNumber() <= to) records.push_back(entry);
   }
   from = Advance(year, to);
   return kOk;

@@ -186,9 +186,26 @@ class CWebArchive {
   template <typename Read>
   [[nodiscard]] int32_t FetchWhole(const std::string& name, const char* local, uint64_t maxUnpacked,
                      Read read);
-  // Fetches the year `year` of a price or margin kind into `years`.
-  [[nodiscard]] int32_t FetchYear(Years& years, int32_t year, const std::string& name,
-                    const char* local, size_t valueBytes);
+  // The files of a price or margin kind: the year files ("<name>-<year>"),
+  // the current year's file ("<currentName>-<date>", dated by
+  // `currentDate` of the clock's reading), the prefix of their values
+  // files in the private folder, and the bytes of a value.
+  struct YearKind {
+    const char* name;
+    const char* currentName;
+    CDate (*currentDate)(const CLocalTime& now);
+    const char* local;
+    size_t valueBytes;
+  };
+  // The index of `year` of `kind`, fetched into `years` first when it is
+  // not held. Null, with the failure in `result`, when it cannot be had.
+  const CArchiveIndex* YearIndex(Years& years, int32_t year, const YearKind& kind,
+                                 int32_t& result);
+  // Fetches the archive file `name` into an index whose values go to the
+  // file `local` of the private folder; on success the index goes into
+  // `kept`.
+  [[nodiscard]] int32_t FetchYear(const std::string& name, const std::string& local,
+                                  size_t valueBytes, std::unique_ptr<CArchiveIndex>& kept);
   // The private folder with a trailing "/", made on first use; empty when
   // it cannot be made.
   const std::string& Folder();

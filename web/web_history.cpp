@@ -29,17 +29,13 @@ uint32_t TimerMs() {
                                static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
-// When the broker last answered a read, process-wide; 0 before the first.
-std::atomic<uint32_t> g_lastBrokerRead{0};
-
-// Waits until the broker's spacing has passed since its last read, or
-// until `cancel` is set. A timer that reads less than the stored time has
-// wrapped: no wait then.
-void WaitForBroker(const std::atomic<std::uint8_t>* cancel) {
+// Waits until the broker's spacing has passed since `last` (its last read,
+// 0 before the first), or until `cancel` is set. A timer that reads less
+// than `last` has wrapped: no wait then.
+void WaitForBroker(uint32_t last, const std::atomic<std::uint8_t>* cancel) {
   for (;;) {
     if (cancel != nullptr && cancel->load() != 0) return;
     const uint32_t now = TimerMs();
-    const uint32_t last = g_lastBrokerRead.load();
     if (now < last || now - last >= CWebHistory::kBrokerSpacingMs) return;
     const timespec pause = {0, 1000000L};
     nanosleep(&pause, nullptr);
@@ -182,7 +178,7 @@ int32_t CWebHistory::GetPriceLast(int32_t& position, const std::vector<std::stri
 
 int32_t CWebHistory::GetBrokerQuote(const std::string& code, CQuoteItems& records) {
   records.clear();
-  WaitForBroker(stock_.Client().CancelFlag());
+  WaitForBroker(lastBrokerRead_, stock_.Client().CancelFlag());
   CHttpClient::CCGIParams form;
   form.Add("ipm_product_code", code);
   form.Add("stock_name", "");
@@ -195,7 +191,7 @@ int32_t CWebHistory::GetBrokerQuote(const std::string& code, CQuoteItems& record
     records.clear();
     return kWebErrorPage;
   }
-  g_lastBrokerRead.store(TimerMs());
+  lastBrokerRead_ = TimerMs();
   return 0;
 }
 

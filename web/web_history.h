@@ -30,9 +30,9 @@
 // of web_result.h. Outputs are emptied first.
 //
 // The broker's site is asked at most about three times a second: a read
-// waits until 300 ms have passed since the last successful one. That time
-// is one per process, shared by every CWebHistory. A cancel (see
-// SetCancelFlag) ends the wait at once.
+// waits until 300 ms have passed since the last successful one of this
+// object (a setup run asks through one object for its whole length). A
+// cancel (see SetCancelFlag) ends the wait at once.
 //
 // The object owns a CWebStock, whose HTTP client fetches the listed
 // stocks' pages, and a CWebExchange and a CWebFutures for the built-in
@@ -89,6 +89,8 @@ class CWebHistory {
   CWebStock stock_;
   CWebExchange exchange_;
   CWebFutures futures_;
+  // When the broker last answered a read (TimerMs); 0 before the first.
+  uint32_t lastBrokerRead_ = 0;
 };
 
 #endif  // TICKORA_WEB_WEB_HISTORY_H_

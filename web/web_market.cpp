@@ -1,6 +1,7 @@
 #include "web/web_market.h"
 
 #include "web/http_client.h"
+#include "web/usage_log.h"
 #include "web/web_archive.h"
 #include "web/web_history.h"
 #include "web/web_result.h"
@@ -128,3 +129,5 @@ std::string CWebMarket::GetMessage(std::int32_t result) const {
   }
   return GetWebMessage(result);
 }
+
+void CWebMarket::PostUsageLog(const std::string& event) { ::PostUsageLog(event); }

@@ -83,6 +83,9 @@ class CWebMarket {
                                  std::vector<CMarginRecord>& records);
   // The Japanese text (CP932) of a result code.
   virtual std::string GetMessage(std::int32_t result) const;
+  // Posts the usage record of `event` to the maker's log server
+  // (web/usage_log.h); its outcome is never examined.
+  virtual void PostUsageLog(const std::string& event);
 
   // The clock of every date rule of the archive client and the page
   // readers, from the next question on: a setup run hands them its one

@@ -1,5 +1,5 @@
 // tickora-setup-cli: the setup run without a window. It runs the same
-// CDownloadRun as the wizard on a worker thread, shows the progress record
+// CSetupRun as the wizard on a worker thread, shows the progress record
 // on standard error and turns SIGINT and SIGTERM into the record's cancel.
 
 #include <pthread.h>
@@ -19,8 +19,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/progress_line.h"
-#include "db/db_stock3.h"
-#include "setup/download_run.h"
+#include "setup/setup_run.h"
 #include "setup/folder_lock.h"
 #include "setup/resume_file.h"
 #include "setup/run_options.h"
@@ -205,7 +204,7 @@ int main(int argc, char** argv) {
   choices.margin = options.margin;
   choices.useArchive = options.archive;
 
-  CDownloadRun run(&choices, nullptr);
+  CSetupRun run(&choices);
   run.SetGapTolerance(options.gapTolerance);
   run.KeepPositionFile(true);
   WorkerProgress progress;
@@ -291,7 +290,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> codes;
     // The folder is complete all the same; only the count on the line below
     // is then wrong, and this says so.
-    if (!CDBStock3::Instance().GetCodesFrom(codes, "")) {
+    if (!run.Database().GetCodesFrom(codes, "")) {
       std::fputs("tickora-setup-cli: 登録した銘柄の数を読み込めませんでした。\n", stderr);
     }
     const FileCounts files = CountFiles(run);

@@ -10,34 +10,18 @@
 #include <gtest/gtest.h>
 
 #include "setup/resume_file.h"
+#include "setup/setup_run.h"
 #include "tests/app/app_test_support.h"
+#include "tests/common/scripted_market.h"
 
 namespace {
 
-// A run whose stages only record where they start: "stage:first index".
-class RecordingRun : public CSetupRun {
- public:
-  RecordingRun(const CRunOptions* options, std::vector<std::string>* starts)
-      : CSetupRun(options), starts_(starts) {}
-
- protected:
-  bool InitDatabase(WorkerProgress&) override { return true; }
-  bool DownloadIssues(WorkerProgress& p) override { return Stage(p, 1); }
-  bool DownloadSplits(WorkerProgress& p) override { return Stage(p, 2); }
-  bool DownloadPrices(WorkerProgress& p) override { return Stage(p, 3); }
-  bool DownloadMargins(WorkerProgress& p) override { return Stage(p, 4); }
-  bool LoadIssueList(WorkerProgress&) override { return true; }
-  void SetArchivePreference(bool) override {}
-
- private:
-  bool Stage(WorkerProgress& progress, int stage) {
-    starts_->push_back(std::to_string(stage) + ":" +
-                       std::to_string(BeginStage(progress)));
-    SavePosition(progress, stage, 0);
-    return true;
-  }
-  std::vector<std::string>* starts_;
-};
+// A market that lists nothing: the folders hold the 14 built-in issues.
+std::unique_ptr<ScriptedMarket> EmptyMarket() {
+  auto market = std::make_unique<ScriptedMarket>();
+  market->batch = 10000;
+  return market;
+}
 
 class ResumeOfferTest : public WizardFixture {
  protected:
@@ -46,7 +30,6 @@ class ResumeOfferTest : public WizardFixture {
       questions_.push_back(text);
       return answer_;
     });
-    std::filesystem::create_directory(folder_);
     position_.stage = 3;
     position_.resumeIndex = 7;
     position_.choices.splits = true;
@@ -56,13 +39,41 @@ class ResumeOfferTest : public WizardFixture {
   }
   ~ResumeOfferTest() override { SetQuestionBoxHandler(nullptr); }
 
+  // A folder that an interrupted run left: its database, and the position
+  // of the issue list it holds.
+  void Interrupted() {
+    CRunChoices choices;
+    choices.databaseFolder = folder_;
+    CSetupRun run(&choices, EmptyMarket());
+    run.SetListPagePause(0);
+    run.SetPeriod(CDate(2024, 1, 1), CLocalTime{CDate(2024, 3, 15), 16, 0});
+    WorkerProgress progress;
+    progress.ResetForFreshRun();
+    run.Run(progress);
+    ASSERT_EQ(kStageFinished, progress.stage);
+    position_.issueCount = static_cast<std::int32_t>(run.IssueList().size());
+    position_.issueHash = HashIssueList(run.IssueList());
+    ASSERT_TRUE(WriteResumeFile(ResumeFilePath(folder_), position_));
+  }
+
   // From the start page through the summary into a finished run.
   void RunThroughTheWizard() {
     Make({folder_}, [this](const CRunOptions* options) {
-      return std::make_unique<RecordingRun>(options, &starts_);
+      auto market = EmptyMarket();
+      market_ = market.get();
+      auto run = std::make_unique<CSetupRun>(options, std::move(market));
+      run->SetListPagePause(0);
+      return run;
     });
+    market_->observed = &wizard_->WorkerPage()->Progress();
     while (wizard_->currentId() != CCustomWizard::kWorkerPage) Next();
     TickUntilEnded();
+    // Where each stage began: the record's place at the stage's first
+    // question to the market.
+    starts_.clear();
+    for (const std::string& at : market_->trail) {
+      if (at[0] != '0' && (starts_.empty() || starts_.back()[0] != at[0])) starts_.push_back(at);
+    }
   }
 
   std::string folder_ = temp_.Sub("db");
@@ -70,6 +81,7 @@ class ResumeOfferTest : public WizardFixture {
   bool answer_ = true;
   std::vector<QString> questions_;
   std::vector<std::string> starts_;
+  ScriptedMarket* market_ = nullptr;  // owned by the wizard's run
 };
 
 // A readable file is offered once: "はい" continues at its stage and issue
@@ -87,7 +99,7 @@ TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
     answer_ = c.answer;
     questions_.clear();
     starts_.clear();
-    ASSERT_TRUE(WriteResumeFile(ResumeFilePath(folder_), position_));
+    Interrupted();
     if (!c.readable) std::filesystem::resize_file(ResumeFilePath(folder_), 40);
     RunThroughTheWizard();
     const bool continued = c.readable && c.answer;

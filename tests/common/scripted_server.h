@@ -21,7 +21,7 @@
 // served one after another on the server's thread: the request is read to
 // the end of its headers (or until the client closes), the answer sent,
 // and the connection closed - or, when `hold`, kept open until the client
-// closes it (GivenUp counts those) or for 10 s at most, so that a client
+// closes it (GivenUpSoon counts those) or for 10 s at most, so that a client
 // that never gives up fails its test instead of hanging it.
 class ScriptedServer {
  public:
@@ -62,9 +62,9 @@ class ScriptedServer {
     return scheme + "://127.0.0.1:" + std::to_string(port_) + path;
   }
   int Connections() const { return connections_; }
-  int GivenUp() const { return givenUp_; }
-  // GivenUp once it reaches `count`, or after 2 s: the server's thread sees
-  // a close only a moment after the client made it, later on a busy machine.
+  // The connections the client closed, once they reach `count`, or after
+  // 2 s: the server's thread sees a close only a moment after the client
+  // made it, later on a busy machine.
   int GivenUpSoon(int count) const {
     for (int i = 0; i < 200 && givenUp_ < count; ++i) usleep(10000);
     return givenUp_;

@@ -37,15 +37,6 @@ class SimMarketFixture : public ::testing::Test {
     return server_->AddFault(fault);
   }
 
-  // The paths asked of `site`, in order.
-  std::vector<std::string> Paths(Site site) const {
-    std::vector<std::string> paths;
-    for (const CSimRequestRecord& r : server_->Requests()) {
-      if (r.site == site) paths.push_back(r.path);
-    }
-    return paths;
-  }
-
   ScopedEnv noProxy_{"no_proxy", "*"};
   ScopedEnv noProxyUpper_{"NO_PROXY", "*"};
   TempDir tmp_;

@@ -1,18 +1,13 @@
 // The simulator's pages, archive files and faults are checked through the
 // readers and the runs that use them (tests/web, tests/setup, tests/cli);
 // here, what those tests rely on and cannot see: the same options make the
-// same market, fault texts read as the command line gives them, and a
-// fail-first fault refuses as many requests as it says (a miscount would
-// only make the retries look good).
+// same market, and fault texts read as the command line gives them.
 #include "tools/market-sim/sim_market.h"
 
 #include <gtest/gtest.h>
 
-#include "series/buffer_string.h"
-#include "tests/common/scoped_env.h"
 #include "tests/market_sim/sim_test_market.h"
 #include "tools/market-sim/sim_server.h"
-#include "web/http_client.h"
 
 namespace {
 
@@ -60,22 +55,6 @@ TEST(SimFaultTest, ParsesTheCommandLineForm) {
                           "redirect=0@/a", "delay=5@nowhere:/a", "stall@/a", "status=404@a",
                           "fail-first=2/@/a"}) {
     EXPECT_FALSE(ParseSimFault(bad, f)) << bad;
-  }
-}
-
-TEST(SimFaultTest, FailFirstRefusesTheGivenNumberOfRequests) {
-  ScopedEnv noProxy("no_proxy", "*"), noProxyUpper("NO_PROXY", "*");
-  CSimServer server(SmallMarket(), CSimServerOptions());
-  ASSERT_TRUE(server.Start());
-  CSimFault fault;
-  ASSERT_TRUE(ParseSimFault("fail-first=2/503@stock-list:/market_jp/*", fault));
-  server.AddFault(fault);
-  CHttpClient client;
-  client.SetAttempts(1);
-  const std::string url = server.BaseUrl(Site::kStockList) + "/market_jp/stock_list/price/all/all/1";
-  for (const int32_t expected : {-503, -503, 0}) {
-    CBufferString page;
-    EXPECT_EQ(client.Get(url, page), expected);
   }
 }
 

@@ -19,7 +19,8 @@
 #include "series/chart_file.h"
 #include "series/margin_file.h"
 #include "series/quick_price_file.h"
-#include "setup/download_run.h"
+#include "setup/series_stages.h"
+#include "setup/setup_run.h"
 #include "support/cp932.h"
 #include "support/text.h"
 #include "tests/common/database_folder.h"
@@ -86,13 +87,42 @@ std::string MixedDifferences(const std::string& got, const std::string& a, const
   return out;
 }
 
-// A run with short attempts and pauses, which halts at the start of stage
-// `haltAt` the way a cancel there would, to leave a folder for the cells
-// of that stage.
-class MatrixRun : public CDownloadRun {
+// The product's market source, which halts at the first question of stage
+// `haltAt` the way a cancel there would, to leave a folder for the cells of
+// that stage, and posts no usage record.
+class MatrixMarket : public CWebMarket {
+ public:
+  int haltAt = 0;
+  WorkerProgress* progress = nullptr;
+
+  std::int32_t GetDivide(const std::string& code, std::vector<CDivideRecord>& splits) override {
+    return Halt(2) ? CHttpClient::kErrorCancelled : CWebMarket::GetDivide(code, splits);
+  }
+  std::int32_t GetPrice(std::uint32_t& from, std::uint32_t to, const std::string& code,
+                        CQuoteItems& records, bool& adjust) override {
+    return Halt(3) ? CHttpClient::kErrorCancelled
+                   : CWebMarket::GetPrice(from, to, code, records, adjust);
+  }
+  std::int32_t GetMargin(std::uint32_t& from, std::uint32_t to, const std::string& code,
+                         std::vector<CMarginRecord>& records) override {
+    return Halt(4) ? CHttpClient::kErrorCancelled
+                   : CWebMarket::GetMargin(from, to, code, records);
+  }
+  void PostUsageLog(const std::string&) override {}
+
+ private:
+  bool Halt(int stage) {
+    if (haltAt != stage || progress == nullptr) return false;
+    progress->cancel = 1;
+    return true;
+  }
+};
+
+// A run over a MatrixMarket with short attempts and pauses.
+class MatrixRun : public CSetupRun {
  public:
   explicit MatrixRun(const CRunChoices* choices)
-      : CDownloadRun(choices, nullptr) {
+      : CSetupRun(choices, std::make_unique<MatrixMarket>()) {
     SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
     SetListPagePause(0);
     for (CHttpClient* client : {&Market().Archive().Client(), &Market().Stock().Client()}) {
@@ -104,27 +134,7 @@ class MatrixRun : public CDownloadRun {
     Market().History().SetRetryPause(1);
     Market().History().SetStallTimeout(1);
   }
-  int haltAt = 0;
-
- protected:
-  void PostUsageLog(const std::string&) override {}
-  bool DownloadSplits(WorkerProgress& p) override {
-    return Go(2, p) && CDownloadRun::DownloadSplits(p);
-  }
-  bool DownloadPrices(WorkerProgress& p) override {
-    return Go(3, p) && CDownloadRun::DownloadPrices(p);
-  }
-  bool DownloadMargins(WorkerProgress& p) override {
-    return Go(4, p) && CDownloadRun::DownloadMargins(p);
-  }
-
- private:
-  bool Go(int stage, WorkerProgress& p) {
-    if (haltAt != stage) return true;
-    p.stage = stage;
-    p.resumeIndex = 0;
-    return false;
-  }
+  MatrixMarket& Halting() { return static_cast<MatrixMarket&>(Market()); }
 };
 
 // One fault kind: its text before "@", what it does in page mode (the
@@ -192,17 +202,16 @@ class FaultMatrixTest : public ::testing::Test {
       EXPECT_EQ("", progress.Error()) << name;
       EXPECT_EQ(5, progress.stage) << name;
       issues_ = run.IssueList();
-      CDBStock3::Instance().Close();
     }
     CRunChoices chain = choices;
     chain.databaseFolder = dir_->Sub(name + "-chain");
     MatrixRun run(&chain);
     WorkerProgress progress;
     progress.ResetForFreshRun();
+    run.Halting().progress = &progress;
     for (int stage = 2; stage <= 5; ++stage) {
-      run.haltAt = stage;
+      run.Halting().haltAt = stage;
       run.Run(progress);
-      CDBStock3::Instance().Close();
       if (stage == 5) break;
       EXPECT_EQ(stage, progress.stage);
       ref.before[stage] = dir_->Sub(name + "-before" + std::to_string(stage));
@@ -222,7 +231,7 @@ class FaultMatrixTest : public ::testing::Test {
     std::vector<std::string> stocks;
     for (const std::string& code : issues_) {
       const auto series = market_->Series(code);
-      if (!CDownloadRun::IsOutsideQuickRange(code) && series && !series->splits.empty() &&
+      if (!IsOutsideQuickRange(code) && series && !series->splits.empty() &&
           !series->margin.empty()) {
         stocks.push_back(code);
       }
@@ -325,7 +334,6 @@ class FaultMatrixTest : public ::testing::Test {
     }
     EXPECT_EQ("", Utf8FromCp932(progress.Error()));
     EXPECT_EQ(5, progress.stage);
-    CDBStock3::Instance().Close();
     if (pagesToo) {
       // The issues before the stock came from the pages, the rest from the
       // archive; the tables are the same either way.
@@ -445,7 +453,7 @@ TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAl
     const std::string from_archive = FileBytes(archive + chart);
     const std::string from_pages = FileBytes(pages + chart);
     EXPECT_TRUE(FileBytes(expected_dir + "/" + code + ".dat") == from_archive);
-    EXPECT_EQ(!CDownloadRun::IsOutsideQuickRange(code) && !bars.empty(), quick_prices.count(code) == 1);
+    EXPECT_EQ(!IsOutsideQuickRange(code) && !bars.empty(), quick_prices.count(code) == 1);
     if (!margin.empty()) {
       ++margin_files;
       ASSERT_TRUE(margin.Save(std::make_unique<CMarginSaverFile>(expected_dir.c_str(), code)));

@@ -69,25 +69,3 @@ TEST(HtmlTokenizerTest, AnyBytesAreTakenInOnePass) {
   for (int i = 1; i < 1 << 20; ++i) expected += "6 <|";
   EXPECT_TRUE(Tokens(std::string(2 << 20, '<')) == expected);
 }
-
-TEST(HtmlTokenizerTest, OpenRestartsBetweenTokensAndClosedTokenizersDeliverNothing) {
-  CHtmlTokenizer tokenizer;
-  int32_t kind = -1;
-  std::string text = "stale";
-  EXPECT_FALSE(tokenizer.Next(kind, text));
-  EXPECT_EQ("", text);
-  CBufferString second;
-  FillBuffer(second, "i>y<p>");
-  // Whatever the first page left: a "<" to read again, a half-read tag, the end.
-  for (const char* page : {"x<a", "<a href=", ""}) {
-    CBufferString first;
-    FillBuffer(first, page);
-    ASSERT_TRUE(tokenizer.Open(first));
-    (void)tokenizer.Next(kind, text);  // the empty page has no token
-    ASSERT_TRUE(tokenizer.Open(second));
-    ASSERT_TRUE(tokenizer.Next(kind, text));
-    EXPECT_EQ("6 i>y", std::to_string(kind) + " " + text) << page;
-  }
-  tokenizer.Close();
-  EXPECT_FALSE(tokenizer.Next(kind, text));
-}

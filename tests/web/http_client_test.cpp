@@ -22,9 +22,9 @@ namespace {
 using Code = int32_t;
 
 // A memory buffer that records every write and close, keeps the bytes
-// (zero bytes too) and can refuse to open.
+// (zero bytes too) and can refuse to open or to take any byte.
 struct RecordingBuffer : CBufferString {
-  bool refuseOpen = false;
+  bool refuseOpen = false, refuseBytes = false;
   int closes = 0;
   std::vector<int32_t> writes;
   std::string bytes;
@@ -35,6 +35,7 @@ struct RecordingBuffer : CBufferString {
     CBufferString::Close(handle);
   }
   bool Write(Handle handle, const char* data, int32_t length) override {
+    if (refuseBytes && length > 0) return false;
     writes.push_back(length);
     bytes.append(data, static_cast<size_t>(length));
     return CBufferString::Write(handle, data, length);
@@ -109,25 +110,10 @@ class HttpClientTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HttpClientTest, A200BodyIsStreamedInPiecesAndEndsWithAnEmptyWrite) {
-  RecordingBuffer large, empty, refusing;
-  EXPECT_EQ(0, client_.Get(site_.Url("/large"), large));
-  EXPECT_TRUE(large.bytes == large_);
-  ASSERT_GE(large.writes.size(), 4u);  // three pieces and the empty write
-  EXPECT_LE(*std::max_element(large.writes.begin(), large.writes.end()),
-            CHttpClient::kReceiveBufferSize);
-  EXPECT_EQ(0, large.writes.back());
-  EXPECT_EQ(1, large.closes);
-
-  EXPECT_EQ(0, client_.Get(site_.Url("/empty"), empty));
-  EXPECT_EQ(std::vector<int32_t>{0}, empty.writes);
-
-  refusing.refuseOpen = true;
-  EXPECT_EQ(CHttpClient::kErrorBufferOpen, client_.Get(site_.Url("/large"), refusing));
-  EXPECT_TRUE(refusing.writes.empty());
-}
-
-TEST_F(HttpClientTest, FailuresGiveTheCodeOfTheirCauseAndOnlyTransientOnesAreRetried) {
+// A body is streamed in pieces no larger than the receive buffer and ends
+// with an empty write; only transient failures are tried again, and the
+// body of an error answer is never written anywhere.
+TEST_F(HttpClientTest, BodiesAndFailuresGiveTheCodeOfTheirCause) {
   std::string closed;
   {
     LocalServer gone;
@@ -135,25 +121,36 @@ TEST_F(HttpClientTest, FailuresGiveTheCodeOfTheirCauseAndOnlyTransientOnesAreRet
     closed = gone.Url("/");
   }
   const std::string base = site_.Url("");
-  struct Case { std::string url; int attempts; Code code; int hits; };
+  struct Case { std::string url; int attempts; Code code; int hits; std::string body; };
   const Case cases[] = {
-      {base + "/status/404", 5, -404, 1},     {base + "/status/503", 5, -503, 1},
-      {base + "/status/308", 5, -308, 1},     {base + "/status/500", 5, -500, 5},
-      {base + "/status/500", 2, -500, 2},     {base + "/status/500", 0, -500, 1},
-      {base + "/status/500?ok=3", 5, 0, 3},   {base + "/silent", 2, CHttpClient::kErrorSend, 2},
-      {closed, 2, CHttpClient::kErrorConnect, 0},
-      {"ftp" + base.substr(4) + "/", 5, CHttpClient::kErrorAddress, 0},
-      {"/status/404", 5, CHttpClient::kErrorAddress, 0},
+      {base + "/large", 5, 0, 1, large_},     {base + "/empty", 5, 0, 1, ""},
+      {base + "/status/404", 5, -404, 1, ""}, {base + "/status/503", 5, -503, 1, ""},
+      {base + "/status/308", 5, -308, 1, ""}, {base + "/status/500", 5, -500, 5, ""},
+      {base + "/status/500", 2, -500, 2, ""}, {base + "/status/500", 0, -500, 1, ""},
+      {base + "/status/500?ok=3", 5, 0, 3, "recovered"},
+      {base + "/silent", 2, CHttpClient::kErrorSend, 2, ""},
+      {closed, 2, CHttpClient::kErrorConnect, 0, ""},
+      {"ftp" + base.substr(4) + "/", 5, CHttpClient::kErrorAddress, 0, ""},
+      {"/status/404", 5, CHttpClient::kErrorAddress, 0, ""},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
     RecordingBuffer buffer;
     hits_ = 0;
     client_.SetAttempts(c.attempts);
-    EXPECT_EQ(c.code, client_.Get(c.url, buffer)) << c.url;
-    EXPECT_EQ(c.hits, hits_) << c.url;
-    // The body of an error answer is never written anywhere.
-    EXPECT_EQ(c.code == 0 ? "recovered" : "", buffer.bytes) << c.url;
+    EXPECT_EQ(c.code, client_.Get(c.url, buffer));
+    EXPECT_EQ(c.hits, hits_);
+    EXPECT_TRUE(c.body == buffer.bytes);
+    if (c.code != 0) continue;
+    ASSERT_EQ(0, buffer.writes.empty() ? -1 : buffer.writes.back());
+    EXPECT_LE(*std::max_element(buffer.writes.begin(), buffer.writes.end()),
+              CHttpClient::kReceiveBufferSize);
+    EXPECT_EQ(1, buffer.closes);
   }
+  RecordingBuffer refusing;
+  refusing.refuseOpen = true;
+  EXPECT_EQ(CHttpClient::kErrorBufferOpen, client_.Get(site_.Url("/large"), refusing));
+  EXPECT_TRUE(refusing.writes.empty());
 }
 
 // Redirections keep verb, body and headers for ten hops at most; the
@@ -251,17 +248,12 @@ TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounde
       {"cancel: the hop after a redirection", {moved, ""}, true, kCancelled, 2, kEarlier, "http", false, 200},
       {"cancel: a flag set beforehand", {stalled}, false, kCancelled, 0, kEarlier, "http", false, 0},
   };
-  struct Refusing : CBufferString {
-    bool Write(Handle handle, const char* data, int32_t length) override {
-      return length == 0 && CBufferString::Write(handle, data, length);
-    }
-  };
   TempDir dir;
   for (const Case& c : cases) {
-    Refusing refusing;
-    CBufferString memory;
+    RecordingBuffer memory;
+    memory.refuseBytes = c.refuse;
     CBufferFile file(dir.Sub("download"));
-    for (CBuffer* buffer : {c.refuse ? static_cast<CBuffer*>(&refusing) : &memory, static_cast<CBuffer*>(&file)}) {
+    for (CBuffer* buffer : {static_cast<CBuffer*>(&memory), static_cast<CBuffer*>(&file)}) {
       // A wait is waited out once, a cancel to a file.
       if (buffer == &file ? (c.hold || c.refuse) && c.cancel < 0 : c.cancel >= 0) continue;
       SCOPED_TRACE(std::string(c.name) + (buffer == &file ? " to a file" : " to memory"));

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -41,7 +40,8 @@ int32_t RunWalk(Walk walk, CBuffer& page, CQuoteItems& items) {
 struct Item {
   uint32_t date;
   double open, high, low, close, volume = 0, rawClose = 0;
-  const char* code = "";
+  std::string code = "";
+  bool operator==(const Item&) const = default;
 };
 
 // `page`: a fixture's name, or a page written here (its literals are CP932).
@@ -137,16 +137,11 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
     CQuoteItems items(3);
     EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.page;
     if (c.result != 0) continue;
-    ASSERT_EQ(items.size(), c.items.size()) << c.page;
-    for (size_t i = 0; i < items.size(); ++i) {
-      const Item& w = c.items[i];
-      CDayRecord want;
-      want.SetDateNumber(w.date);
-      want.open = w.open, want.high = w.high, want.low = w.low, want.close = w.close;
-      want.volume = w.volume, want.rawClose = w.rawClose;
-      EXPECT_EQ(items[i].record, want) << c.page << " #" << i;
-      EXPECT_EQ(items[i].code, w.code) << c.page << " #" << i;
+    std::vector<Item> got;
+    for (const auto& [code, r] : items) {
+      got.push_back({r.DateNumber(), r.open, r.high, r.low, r.close, r.volume, r.rawClose, code});
     }
+    EXPECT_TRUE(got == c.items) << c.page;
   }
 }
 
@@ -195,32 +190,6 @@ TEST(PricePagesTest, RowsWithoutADateAndPagesWithoutTheirEnd) {
       EXPECT_EQ(items.size(), c.bars) << c.page;
     }
   }
-}
-
-// Ten thousand rows read whole; a 40-digit figure is clamped, not wrapped.
-TEST(PricePagesTest, LongTablesAndHugeFigures) {
-  // Pages are UTF-8; this source's literals are CP932.
-  std::string page = "<table><tr><th>" + Utf8FromCp932("調整後終値*") + "</th></tr>\n";
-  std::string futures;
-  for (int i = 0; i < 10000; ++i) {
-    const std::string date = "<th>2024/1/" + std::to_string(i % 28 + 1) + "</th>";
-    page += "<tr>" + date + "<td>" + std::string(40, '9') + "</td><td>2</td><td>3</td><td>4</td>"
-            "<td>5</td><td>6</td></tr>\n";
-    futures += "<tr>" + date + "<td>1</td><td>2</td><td>3</td><td>4</td><td>5</td><td>6</td>"
-               "<td>7</td><td>8</td></tr>\n";
-  }
-  page += "</table>";
-  CBufferString buffer;
-  FillBuffer(buffer, page);
-  std::vector<CDayRecord> rows;
-  ASSERT_EQ(ReadStockHistoryPage(buffer, rows), 0);
-  ASSERT_EQ(rows.size(), 10000u);
-  EXPECT_GT(rows.back().open, 9e39);
-  EXPECT_TRUE(std::isfinite(rows.back().open));
-  EXPECT_EQ(rows.back().rawClose, 6);
-  FillBuffer(buffer, futures + "</html>");
-  ASSERT_EQ(ReadFuturesDataPage(buffer, rows), 0);
-  EXPECT_EQ(rows.size(), 10000u);
 }
 
 }  // namespace

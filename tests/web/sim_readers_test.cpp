@@ -168,57 +168,51 @@ class SimReadersTest : public SimMarketFixture {
   // The archive files asked for, in order.
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
-    for (const std::string& path : Paths(Site::kArchive)) names.push_back(path.substr(strlen(CWebArchive::kPathPrefix)));
+    const size_t prefix = strlen(CWebArchive::kPathPrefix);
+    for (const CSimRequestRecord& r : server_->Requests()) {
+      if (r.site == Site::kArchive) names.push_back(r.path.substr(prefix));
+    }
     return names;
   }
-  size_t PageRequests() const {
-    const auto all = server_->Requests();
-    return std::count_if(all.begin(), all.end(), [](const auto& r) { return r.site != Site::kArchive; });
-  }
+  size_t PageRequests() const { return server_->Requests().size() - Files().size(); }
 };
 
 // ---- The archive -------------------------------------------------------------
 
-// Bars as traded and balances as reported, a year a call from a day with
-// a bar on; each file is fetched once however many questions need it; the
-// latest bars come fifty codes a call; the years stay in the archive's
-// folder until the archive goes.
+// A year a call, not to be adjusted, the bar and balances on `from` itself
+// included (the values are compared with the market by the setup runs);
+// each file is fetched once however many questions need it; the latest
+// bars come fifty codes a call; the years stay in the archive's folder
+// until the archive goes.
 TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
   auto archive = Archive();
-  for (const std::string& code : {Stock(), std::string("0000")}) {
-    for (int q : {0, 1}) EXPECT_GE(Ask(q, *archive, code).result, 0);
-    CChart bars, expectedBars;
-    std::vector<CMarginRecord> margin, expectedMargin;
-    const auto series = SmallMarket().Series(code);
-    if (series) {
-      for (CDayRecord bar : series->raw) {
-        if (bar.DateNumber() < 20220315) continue;
-        // As an archive price file carries it: float32 values, no raw close.
-        for (double* v : {&bar.open, &bar.high, &bar.low, &bar.close, &bar.volume}) *v = static_cast<float>(*v);
-        bar.rawClose = 0;
-        expectedBars.push_back(bar);
-      }
-    }
-    uint32_t from = expectedBars.empty() ? 20220315 : expectedBars.front().DateNumber(), from2 = from;
-    for (const CMarginRecord& entry : series ? series->margin : CMargin()) {
-      if (entry.date.ToNumber() >= from) expectedMargin.push_back(entry);
-    }
-    for (uint32_t year = from / 10000; from <= 20240619; ++year) {
-      CQuoteItems items;
-      std::vector<CMarginRecord> entries;
-      bool adjust = true;
-      ASSERT_EQ(archive->GetPrice(from, 20240619, code, items, adjust), 0);
-      ASSERT_EQ(archive->GetMargin(from2, 20240619, code, entries), 0);
-      EXPECT_FALSE(adjust);
-      EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
-      EXPECT_EQ(from2, from);
-      for (const CQuoteItem& item : items) bars.push_back(item.record);
-      margin.insert(margin.end(), entries.begin(), entries.end());
-    }
-    EXPECT_EQ(bars, expectedBars);
-    EXPECT_EQ(margin, expectedMargin);
-    EXPECT_EQ(bars.empty(), code == "0000");
+  const std::string code = Stock();
+  for (int q : {0, 1}) EXPECT_GE(Ask(q, *archive, code).result, 0);
+  const CSimSeries& series = *SmallMarket().Series(code);
+  uint32_t start = 0;
+  size_t expectedBars = 0, expectedWeeks = 0;
+  for (const CDayRecord& bar : series.raw) {
+    if (bar.DateNumber() < 20220315) continue;
+    if (start == 0) start = bar.DateNumber();
+    ++expectedBars;
   }
+  for (const CMarginRecord& m : series.margin) expectedWeeks += m.date.ToNumber() >= start;
+  uint32_t from = start, from2 = start;
+  size_t bars = 0, weeks = 0;
+  for (uint32_t year = from / 10000; from <= 20240619; ++year) {
+    CQuoteItems items;
+    std::vector<CMarginRecord> entries;
+    bool adjust = true;
+    ASSERT_EQ(archive->GetPrice(from, 20240619, code, items, adjust), 0);
+    ASSERT_EQ(archive->GetMargin(from2, 20240619, code, entries), 0);
+    EXPECT_FALSE(adjust);
+    EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
+    EXPECT_EQ(from2, from);
+    bars += items.size();
+    weeks += entries.size();
+  }
+  EXPECT_EQ(bars, expectedBars);
+  EXPECT_EQ(weeks, expectedWeeks);
   CChartTable latest;
   SmallMarket().LatestBars(kToday, latest);
   std::vector<std::string> codes;
@@ -247,8 +241,16 @@ TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
 // A failed download, unpacking or read leaves no file, and the next
 // question fetches again (once: then the file is loaded). A file refused
 // for its size is not fetched again: a gzip bomb (a tenth of a megabyte
-// that unpacks to 100 MiB) passes the unpacked cap of every kind.
-TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
+// that unpacks to 100 MiB) passes the unpacked cap of every kind. Every
+// such failure sends the market's question to the pages, whose answer is
+// then the market's.
+TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAreFetchedAgainAndGoToThePages) {
+  std::vector<Answer> pages;  // the pages' answers, the archive not asked
+  for (int k = 0; k < 5; ++k) {
+    pages.push_back(Ask(k, *Market(false), Stock()));
+    EXPECT_TRUE(pages.back().result == 0 && !pages.back().Empty()) << kFiles[k];
+  }
+  EXPECT_TRUE(Files().empty());
   std::string bomb;
   bomb.resize(100u << 20, '\0');
   // `played`: a fault of the simulated archive; without one, `unpacked` is
@@ -283,6 +285,7 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAndAreFetchedAgain) {
       EXPECT_TRUE(!c.message || CWebArchive::GetArchiveMessage(code) == c.message);
       EXPECT_TRUE(!c.requests || requests() - first == c.requests);
       EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
+      EXPECT_EQ(Ask(k, *Market(), Stock()), pages[k]);
       if (c.played) server_->RemoveFault(fault);
       const size_t before = requests();
       for (int i = 0; i < 2; ++i) {
@@ -347,69 +350,44 @@ TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
   }
 }
 
-// The dates in the names on each day of one week, Sunday 2024-06-16 to
-// Saturday 2024-06-22, at the minutes around both price cut-offs.
-TEST(WebArchiveDateTest, NamesFollowTheWeekAndTheCutoffs) {
-  for (uint32_t day = 16; day <= 22; ++day) {
-    SCOPED_TRACE(day);
-    const CDate date(2024, 6, day);
-    const bool weekday = day >= 17 && day <= 21;
-    const CDate before(2024, 6, day <= 17 ? 14 : day == 22 ? 21 : day - 1);
-    EXPECT_EQ(CWebArchive::LatestSaturday(date).ToNumber(), day == 22 ? 20240622u : 20240615u);
-    EXPECT_EQ(CWebArchive::LatestWednesday(date).ToNumber(), day >= 19 ? 20240619u : 20240612u);
-    struct Minute { int hour, minute; bool late40, late50; };
-    for (const Minute& m : {Minute{15, 39, false, false}, {15, 40, true, false}, {15, 49, true, false},
-                            {15, 50, true, true}, {0, 0, false, false}, {23, 59, true, true}}) {
-      const CLocalTime now{date, m.hour, m.minute};
-      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 40), weekday && m.late40 ? date : before) << m.minute;
-      EXPECT_EQ(CWebArchive::PriceCutoff(now, 15, 50), weekday && m.late50 ? date : before) << m.minute;
-    }
-  }
-  EXPECT_EQ(CWebArchive::LatestSaturday(CDate(2021, 1, 1)).ToNumber(), 20201226u);
-  EXPECT_EQ(CWebArchive::PriceCutoff({CDate(2024, 1, 1), 8, 0}, 15, 50).ToNumber(), 20231229u);
-}
-
-// The names the rules give, as the server sees them.
+// The names the clock's day gives, as the server sees them: issue and
+// split files of the latest Saturday, margin years of the latest
+// Wednesday, price files of the last weekday whose close is out (the year
+// at 15:50, the latest bars at 15:40).
 TEST_F(SimReadersTest, ArchiveAsksForTheFilesOfTheClocksDay) {
   struct Case { CDate date; int hour, minute, question; const char* file; };
   const Case cases[] = {
       {CDate(2024, 6, 14), 12, 0, 0, "brand-20240608.bin"},
+      {CDate(2024, 6, 22), 0, 0, 0, "brand-20240622.bin"},
+      {CDate(2021, 1, 1), 12, 0, 1, "divide-20201226.bin"},
       {CDate(2024, 6, 17), 15, 49, 2, "priceyear-20240614.bin"},
+      {CDate(2024, 6, 17), 15, 50, 2, "priceyear-20240617.bin"},
+      {CDate(2024, 6, 18), 0, 0, 2, "priceyear-20240617.bin"},
+      {CDate(2024, 6, 16), 23, 59, 2, "priceyear-20240614.bin"},
+      {CDate(2024, 1, 1), 8, 0, 2, "priceyear-20231229.bin"},
+      {CDate(2024, 6, 17), 15, 39, 3, "pricelast-20240614.bin"},
       {CDate(2024, 6, 17), 15, 40, 3, "pricelast-20240617.bin"},
+      {CDate(2024, 6, 21), 23, 59, 3, "pricelast-20240621.bin"},
+      {CDate(2024, 6, 22), 23, 59, 3, "pricelast-20240621.bin"},
       {CDate(2024, 6, 18), 12, 0, 4, "marginyear-20240612.bin"},
+      {CDate(2024, 6, 19), 0, 0, 4, "marginyear-20240619.bin"},
   };
   for (const Case& c : cases) {
     server_->ClearRequests();
-    EXPECT_GE(Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000").result, 0) << c.file;
+    Answer a;
+    a.from = c.date.year * 10000 + 105;
+    (void)Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000", a);
     EXPECT_EQ(Files(), std::vector<std::string>{c.file});
   }
 }
 
 // ---- The market data source --------------------------------------------------
 
-// An archive failure of any kind sends the question to the pages, whose
-// answer is then the market's. 0 and 1 from the archive are final, but
-// for an issue the issue file lacks: its details are asked of the pages,
-// as a blank row would drop out of every later stage.
+// 0 and 1 from the archive are final, but for an issue the issue file
+// lacks: its details are asked of the pages, as a blank row would drop out
+// of every later stage.
 TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
   const std::string code = Stock();
-  // Each question with a failure of its file (null: a file that does not
-  // read, from a server of its own).
-  const std::pair<int, const char*> failures[] = {
-      {0, "status=404"}, {1, "status=500"}, {2, "corrupt-gzip"}, {3, nullptr}, {4, "cut=20"}};
-  for (const auto& [q, played] : failures) {
-    SCOPED_TRACE(kFiles[q]);
-    server_->ClearRequests();
-    const Answer page = Ask(q, *Market(false), code);
-    EXPECT_EQ(page.result, 0);
-    EXPECT_FALSE(page.Empty());
-    EXPECT_TRUE(Files().empty());
-    std::optional<CannedServer> unreadable;
-    if (played) AddFault(std::string(played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[q]);
-    if (!played) unreadable.emplace(true).Files(std::string("\0\0", 2));
-    EXPECT_EQ(Ask(q, *Market(), code), page);
-    server_->ClearFaults();
-  }
   // Bars from the pages come with the close as their raw close, those
   // before a split too.
   auto pages = Market(false);
@@ -472,19 +450,6 @@ TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
   EXPECT_TRUE(server_->Requests().empty());
 }
 
-TEST(WebMarketMessageTest, EachCodeRangeHasItsTexts) {
-  CWebMarket market;
-  const std::pair<int32_t, std::string> cases[] = {
-      {1, "成功"},
-      {-19999, GetWebMessage(-19999)},
-      {-20000, CWebArchive::GetArchiveMessage(-20000)},
-      {-29999, "不明なエラーが発生しました。"},
-      {-30000, GetWebMessage(-30000)},
-      {CHttpClient::kErrorCancelled, "ダウンロードを中止しました"},
-  };
-  for (const auto& [code, text] : cases) EXPECT_EQ(market.GetMessage(code), text) << code;
-}
-
 // ---- The page readers --------------------------------------------------------
 
 // Failures through the real client: each gives its code, empties what it
@@ -509,6 +474,9 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
   const Case cases[] = {
       {{"status=404@finance:" + margin}, 4, code, -404, 1},
       {{"status=500@finance:" + margin}, 4, code, -500, 3},
+      // Absorbed by the attempts; a miscount of the fault would only make
+      // the retries look good.
+      {{"fail-first=2/500@finance:" + margin}, 4, code, 0, 3},
       {{cut + "@finance:" + margin}, 4, code, CHttpClient::kErrorSend, 3},
       {{"altered@finance:" + margin}, 4, code, kBad, 1},
       {{"redirect=3@finance:" + margin}, 4, code, 0, 1},
@@ -594,10 +562,6 @@ TEST_F(SimReadersTest, MarginPagesGiveTheirWeeksAndMoveFromOn) {
   }
 }
 
-CLocalTime Time(uint32_t n, int hour, int minute = 0) {
-  return {CDate(n / 10000, n / 100 % 100, n % 100), hour, minute};
-}
-
 // Stock histories come 25 days a request, up to the last day the clock
 // allows. Built-in issues: the portal gives every bar of its last three
 // months, adjusted, whatever was asked; the futures and Dow pages give the
@@ -606,13 +570,13 @@ TEST_F(SimReadersTest, HistoriesFollowTheirStepsAndTheClock) {
   const std::string stock = Stock();
   CLocalTime now;
   CWebHistory history([&now] { return now; });
-  const CLocalTime today = Time(20240619, 16);
+  const CLocalTime today{kToday, 16, 0};
   // Bars expected from `from` to `last` (0: none), or for `adjust` the portal's three months.
   struct Case { std::string code; uint32_t from, to; CLocalTime now; bool adjust; uint32_t nextFrom, last; };
   const Case cases[] = {
       {stock, 20240501, 20240531, today, false, 20240526, 20240524},  // asks 1-25 May
-      {stock, 20240610, 20240619, Time(20240619, 14, 59), false, 20240620, 20240618},
-      {stock, 20240610, 20240619, Time(20240619, 15, 0), false, 20240620, 20240619},
+      {stock, 20240610, 20240619, CLocalTime{kToday, 14, 59}, false, 20240620, 20240618},
+      {stock, 20240610, 20240619, CLocalTime{kToday, 15, 0}, false, 20240620, 20240619},
       {stock, 20240615, 20240616, today, false, 20240617, 0},  // a weekend: no rows
       {"1002", 20240101, 20240110, today, true, 20240111, 0},
       {"1101", 20240601, 20240619, today, true, 20240620, 0},
@@ -713,32 +677,11 @@ std::string Rows(const std::vector<const char*>& dates, const char* cell, int fi
   return Utf8FromCp932(page + "</tbody></table></html>");
 }
 
-// Whichever order a page lists its days in, the bars come oldest first.
-TEST(CannedPagesTest, BuiltInHistoriesComeOldestFirstInEitherPageOrder) {
-  CannedServer server(false);
-  CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
-  history.SetAttempts(1);
-  const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
-  const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
-  const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
-  for (const auto* order : {&newest, &oldest}) {
-    server.Page("/nydow/data/", Rows(*order, "td", 4));
-    server.Page("/data/", Rows(*order, "th", 8));
-    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
-    for (const char* code : {"1004", "1051", "1101"}) {
-      uint32_t from = 20240301;
-      CQuoteItems items;
-      bool adjust = false;
-      ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;
-      ASSERT_EQ(items.size(), 3u) << code;
-      for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
-    }
-  }
-}
-
 // The broker's form goes out in its field order, the button's label as
-// its Shift_JIS bytes escaped one by one.
-TEST(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
+// its Shift_JIS bytes escaped one by one; the Dow's pages are asked twenty
+// days at a time. Whichever order a page lists its days in, the bars come
+// oldest first.
+TEST(CannedPagesTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
   CannedServer server(false);
   CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
   history.SetAttempts(1);
@@ -749,9 +692,24 @@ TEST(CannedPagesTest, BrokerFormAndDowRangeAsSent) {
   bool adjust = false;
   EXPECT_EQ(history.GetPrice(from, 20240331, "1004", items, adjust), -404);
   EXPECT_EQ(server.Asked(), (std::vector<std::string>{
-                        "POST /bsite/price/searchStock.do ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
-                        "GET /stock/7203 ",
-                        "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+                                "POST /bsite/price/searchStock.do "
+                                "ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
+                                "GET /stock/7203 ",
+                                "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+  const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
+  const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
+  const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
+  for (const auto* order : {&newest, &oldest}) {
+    server.Page("/nydow/data/", Rows(*order, "td", 4));
+    server.Page("/data/", Rows(*order, "th", 8));
+    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    for (const char* code : {"1004", "1051", "1101"}) {
+      from = 20240301;
+      ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;
+      ASSERT_EQ(items.size(), 3u) << code;
+      for (size_t i = 0; i < 3; ++i) EXPECT_EQ(items[i].record.DateNumber(), 20240306u + i) << code;
+    }
+  }
 }
 
 }  // namespace

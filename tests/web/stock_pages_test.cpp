@@ -45,10 +45,35 @@ void ExpectCases(std::int32_t (*walk)(CBuffer&, Out&), const std::vector<Case<Ou
   }
 }
 
-CMarginRecord Week(CDate date, double buy, double sell) { return {date, buy, sell}; }
+// Small quote pages of either layout: market, industry and whatever label
+// cells come before the margin ratio cell "---"; the name is 名, the code 1301.
+std::string Older(const std::string& market, const std::string& industry,
+                  const std::string& cells = "") {
+  return "<div class='stockMainTabName'>" + market + "</div><dl class='stocksInfo clearFix'>"
+         "<dt>1301</dt><dd>" + industry + "</dd></dl><table summary='株価詳細'><tr><th>名</th>"
+         "</tr></table>" + cells + "<dt>信用買残の売残に対する割合</dt><dd>---</dd></html>";
+}
+std::string Newer(const std::string& market, const std::string& industry,
+                  const std::string& cells = "") {
+  return "<span class='PriceBoardMenu__label__3sg2'>" + market + "</span><h2 class="
+         "'PriceBoardMain__name__6uDh'>名</h2><span class='PriceBoardMain__code__2wso'>1301</span>"
+         "<a>" + industry + "</a>" + cells +
+         "<dt>信用倍率</dt><span class='StyledNumber__value__3rXW'>---</span></html>";
+}
 
-TEST(StockPagesTest, QuotePagesOfBothLayouts) {
-  ExpectCases<CBrandRecord>(ParseBrandPage, {
+TEST(StockPagesTest, QuotePagesOfBothLayoutsTheirMarketsIndustriesAndExactLabels) {
+  auto record = [](std::int32_t kind, const char* market, const char* industry) {
+    return CBrandRecord{"1301", kind, market, industry, "名"};
+  };
+  const std::string ratio = "<span class='StyledNumber__value__3rXW'>3.25</span>";
+  CBrandRecord reit = record(kKindReit, "東証", "");
+  reit.unit = 1;
+  reit.sharesOutstanding = 1500000;
+  std::vector<Case<CBrandRecord>> cases;
+  for (const char* market : {"東証1部", "東証2部", "東証JQS", "東証JQG", "マザーズ", " JQS ", "名証2部"}) {
+    cases.push_back({(cases.size() % 2 ? Newer : Older)(market, "水産・農林業", ""), kWebErrorRetiredMarket, {}});
+  }
+  cases.insert(cases.end(), {
       // Older layout: trimmed market, "(株)" before the name, a loss read
       // from its first digit, BPS after a note, a positive margin ratio.
       {"quote_older_stock.html", 0,
@@ -66,38 +91,6 @@ TEST(StockPagesTest, QuotePagesOfBothLayouts) {
       {"quote_older_retired.html", kWebErrorRetiredMarket, {}},
       {"quote_changed.html", kWebErrorPage, {}},
       {"quote_no_such_issue.html", kWebErrorPage, {}},
-  });
-}
-
-// Small quote pages of either layout: market, industry and whatever label
-// cells come before the margin ratio cell "---"; the name is 名, the code 1301.
-std::string Older(const std::string& market, const std::string& industry,
-                  const std::string& cells = "") {
-  return "<div class='stockMainTabName'>" + market + "</div><dl class='stocksInfo clearFix'>"
-         "<dt>1301</dt><dd>" + industry + "</dd></dl><table summary='株価詳細'><tr><th>名</th>"
-         "</tr></table>" + cells + "<dt>信用買残の売残に対する割合</dt><dd>---</dd></html>";
-}
-std::string Newer(const std::string& market, const std::string& industry,
-                  const std::string& cells = "") {
-  return "<span class='PriceBoardMenu__label__3sg2'>" + market + "</span><h2 class="
-         "'PriceBoardMain__name__6uDh'>名</h2><span class='PriceBoardMain__code__2wso'>1301</span>"
-         "<a>" + industry + "</a>" + cells +
-         "<dt>信用倍率</dt><span class='StyledNumber__value__3rXW'>---</span></html>";
-}
-
-TEST(StockPagesTest, QuoteMarketsIndustriesAndExactLabels) {
-  auto record = [](std::int32_t kind, const char* market, const char* industry) {
-    return CBrandRecord{"1301", kind, market, industry, "名"};
-  };
-  const std::string ratio = "<span class='StyledNumber__value__3rXW'>3.25</span>";
-  CBrandRecord reit = record(kKindReit, "東証", "");
-  reit.unit = 1;
-  reit.sharesOutstanding = 1500000;
-  std::vector<Case<CBrandRecord>> cases;
-  for (const char* market : {"東証1部", "東証2部", "東証JQS", "東証JQG", "マザーズ", " JQS ", "名証2部"}) {
-    cases.push_back({(cases.size() % 2 ? Newer : Older)(market, "水産・農林業", ""), kWebErrorRetiredMarket, {}});
-  }
-  cases.insert(cases.end(), {
       // Names next to the retired ones are kept.
       {Newer("JQG", "水産・農林業"), 0, record(kKindStock, "JQG", "水産・農林業")},
       {Older("名証メイン", "水産・農林業"), 0, record(kKindStock, "名証メイン", "水産・農林業")},
@@ -149,12 +142,12 @@ TEST(StockPagesTest, MarginPagesComeOutOldestFirst) {
   const std::string digits40(40, '9');
   ExpectCases<std::vector<CMarginRecord>>(ParseMarginPage, {
       {"margin_page.html", 0,
-       {Week(CDate(2024, 5, 31), 2401000, 298100), Week(CDate(2024, 6, 7), 2357900, 0),
-        Week(CDate(2024, 6, 14), 2345600, 312400)}},
+       {{CDate(2024, 5, 31), 2401000, 298100}, {CDate(2024, 6, 7), 2357900, 0},
+        {CDate(2024, 6, 14), 2345600, 312400}}},
       {"margin_no_table.html", 0, {}},
       {"margin_changed.html", kWebErrorPage, {}},
       {head + "2024/1/5</td><td>" + digits40 + "</td><td>" + digits40 + "</td></tr></table>", 0,
-       {Week(CDate(2024, 1, 5), 1e40, 1e40)}},
+       {{CDate(2024, 1, 5), 1e40, 1e40}}},
       {head + "2024年13月45日</td><td>1</td><td>2</td></tr></table>", kWebErrorPage, {}},
       {head + "週</td><td>1</td><td>2</td></tr></table>", kWebErrorPage, {}},
       {head + "2024/1/5</td><td>1</td></tr></table>", kWebErrorPage, {}},
@@ -163,16 +156,7 @@ TEST(StockPagesTest, MarginPagesComeOutOldestFirst) {
 }
 
 TEST(StockPagesTest, LargeAndBinaryPages) {
-  std::string list = "<table><tr><th>業種</th></tr>\n";
-  std::vector<std::string> expected;
-  for (int i = 0; i < 10000; ++i) {
-    expected.push_back(std::to_string(10000 + i));
-    list += "<tr><td><a>名</a><br />(" + expected.back() + "/東証Ｐ)</td></tr>\n";
-  }
   std::vector<std::string> codes;
-  EXPECT_EQ(Walk(ParseBrandListPage, Html(list + "</table>"), codes), 0);
-  EXPECT_EQ(codes, expected);
-
   // A text of 50 MB in the list's only row: one pass, no code.
   std::string huge = Html("<table><tr><th>業種</th></tr><tr><td><br>");
   huge.append(50u << 20, '(');
@@ -193,7 +177,6 @@ TEST(StockPagesTest, LargeAndBinaryPages) {
   EXPECT_EQ(Walk(ParseDividePage, binary, splits), kWebErrorPage);
   EXPECT_EQ(Walk(ParseBrandListPage, binary, codes), kWebErrorPage);
   const std::string past_end = PageFixture("list_past_end.html");
-  EXPECT_EQ(Walk(ParseBrandListPage, past_end, codes), 0);
   EXPECT_EQ(Walk(ParseBrandListPage, past_end.substr(0, past_end.rfind("</html>")), codes),
             kWebErrorPage);
 }

@@ -34,7 +34,7 @@ TEST(UrlEncodeTest, FormsEncodeEveryByteReversiblyWithOnlyTheSafeSetCopied) {
   EXPECT_EQ(all, decoded);
 }
 
-TEST(UrlPartsTest, TakesSchemeHostPortPathAndQueryAsWritten) {
+TEST(UrlPartsTest, TakesSchemeHostPortPathAndQueryAsWrittenWithinTheLimits) {
   // secure, port, host, path, query, user, password and the address composed again
   const std::pair<const char*, const char*> cases[] = {
       {"HTTPS://Example.test/quote/%5EDJI", "1 443 Example.test /quote/%5EDJI |||https://Example.test:443/quote/%5EDJI"},
@@ -45,16 +45,14 @@ TEST(UrlPartsTest, TakesSchemeHostPortPathAndQueryAsWritten) {
       {"http://us%40r:p%3Ass@[::1]:81/", "0 81 [::1] / |us@r|p:ss|http://[::1]:81/"},
       {"http://host:/x", "0 80 host /x |||http://host:80/x"},
   };
+  CUrlParts p;
   for (const auto& [url, expected] : cases) {
-    CUrlParts p;
     ASSERT_TRUE(p.Parse(url)) << url;
     EXPECT_EQ(expected, std::to_string(p.secure) + " " + std::to_string(p.port) + " " + p.host + " " + p.path +
                             " " + p.query + "|" + p.userName + "|" + p.password + "|" + p.Compose());
   }
-}
-
-TEST(UrlPartsTest, OnlyCompleteHttpAddressesWithinTheLimitsParse) {
-  const std::pair<std::string, bool> cases[] = {
+  // Only complete http addresses within the limits parse.
+  const std::pair<std::string, bool> limits[] = {
       {"", false}, {"/relative/path", false}, {"relative", false}, {"//host/path", false},
       {"ftp://host/", false}, {"httpx://host/", false}, {"http:/host/", false},
       {"http://", false}, {"http:///path", false}, {"http://host:0/", false},
@@ -66,8 +64,7 @@ TEST(UrlPartsTest, OnlyCompleteHttpAddressesWithinTheLimitsParse) {
       {"http://h/?" + std::string(2046, 'q'), true}, {"http://h/?" + std::string(2047, 'q'), false},
       {"http://" + std::string(256, 'u') + "@h/", false},
   };
-  CUrlParts parts;
-  for (const auto& [url, ok] : cases) EXPECT_EQ(ok, parts.Parse(url)) << url;
+  for (const auto& [url, ok] : limits) EXPECT_EQ(ok, p.Parse(url)) << url;
 }
 
 TEST(SiteUrlsTest, VariablesOverrideTheDefaultsWithoutTrailingSlashes) {

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "web/http_client.h"
+#include "web/web_market.h"
 #include "web/web_result.h"
 
 namespace {
@@ -27,7 +29,10 @@ TEST(WebNumberTest, ReadsFiguresAsPagesPrintThem) {
   }
 }
 
-TEST(WebResultTest, MessagesOfEveryRange) {
+// The market's texts: the pages' own by range, the archive's from -20000,
+// the client's where the pages' ranges would only say "unknown".
+TEST(WebMessageTest, EachCodeRangeHasItsTexts) {
+  const CWebMarket market;
   const std::pair<std::int32_t, const char*> cases[] = {
       {0, "成功"},
       {3, "成功"},
@@ -38,8 +43,13 @@ TEST(WebResultTest, MessagesOfEveryRange) {
       {kWebErrorPage,
        "接続が途中で切断されたか、ダウンロード先サイトのWebページ仕様が変更された可能性があります。"},
       {kWebErrorRetiredMarket, "不明なエラー(-10033)が発生しました"},
+      {-19999, "不明なエラー(-19999)が発生しました"},
+      {-20000, "圧縮ファイルの解凍に失敗しました。"},
+      {-29999, "不明なエラーが発生しました。"},
+      {-30000, "不明なエラー(-30000)が発生しました"},
+      {CHttpClient::kErrorCancelled, "ダウンロードを中止しました"},
   };
-  for (const auto& [code, text] : cases) EXPECT_EQ(GetWebMessage(code), text) << code;
+  for (const auto& [code, text] : cases) EXPECT_EQ(market.GetMessage(code), text) << code;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-#ifndef TICKORA_TESTS_SETUP_SCRIPTED_MARKET_H_
-#define TICKORA_TESTS_SETUP_SCRIPTED_MARKET_H_
+#ifndef TICKORA_TESTS_COMMON_SCRIPTED_MARKET_H_
+#define TICKORA_TESTS_COMMON_SCRIPTED_MARKET_H_
 
 #include <algorithm>
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,7 +20,9 @@
 // `cancel`; one in `stopped` does that too and answers as a download the
 // cancel stopped. Histories are answered one calendar month a call (the
 // margin balances of the codes in `wholeMargins` whole at every call, as
-// pages do).
+// pages do). A call in `thrown` throws std::bad_alloc. With an observed
+// record, `trail` gets "stage:index" of the record at every call, in order,
+// and `posted` the usage records.
 class ScriptedMarket : public CWebMarket {
  public:
   std::vector<std::vector<std::string>> pages;  // list pages 1, 2, ...
@@ -37,11 +40,13 @@ class ScriptedMarket : public CWebMarket {
   std::map<std::string, std::vector<CMarginRecord>> extraEntries;
   std::map<std::string, std::vector<CMarginRecord>> margins;
   std::set<std::string> wholeMargins;           // every entry at every call
-  std::set<std::string> fail, cancel, stopped;
+  std::set<std::string> fail, cancel, stopped, thrown;
   std::map<std::string, std::int32_t> failWith;  // a call's own failure code
   WorkerProgress* observed = nullptr;
   std::map<std::string, int> calls;
   std::vector<int> doneAtBrand;  // the observed done at each GetBrand
+  std::vector<std::string> trail;
+  std::vector<std::string> posted;
 
   int Calls(const std::string& key) const { return calls.count(key) ? calls.at(key) : 0; }
 
@@ -102,6 +107,7 @@ class ScriptedMarket : public CWebMarket {
   std::string GetMessage(std::int32_t result) const override {
     return "message " + std::to_string(result);
   }
+  void PostUsageLog(const std::string& event) override { posted.push_back(event); }
 
  private:
   static std::uint32_t NextMonth(std::uint32_t from) {
@@ -113,6 +119,11 @@ class ScriptedMarket : public CWebMarket {
   }
   std::int32_t Count(const std::string& key) {
     const std::string nth = key + "#" + std::to_string(++calls[key]);
+    if (observed != nullptr) {
+      trail.push_back(std::to_string(observed->stage) + ":" +
+                      std::to_string(observed->resumeIndex));
+    }
+    if (thrown.count(nth)) throw std::bad_alloc();
     if ((cancel.count(nth) || stopped.count(nth)) && observed != nullptr) observed->cancel = 1;
     if (stopped.count(nth)) return CHttpClient::kErrorCancelled;
     if (failWith.count(nth)) return failWith.at(nth);
@@ -120,4 +131,4 @@ class ScriptedMarket : public CWebMarket {
   }
 };
 
-#endif  // TICKORA_TESTS_SETUP_SCRIPTED_MARKET_H_
+#endif  // TICKORA_TESTS_COMMON_SCRIPTED_MARKET_H_

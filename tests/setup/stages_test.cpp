@@ -1,4 +1,8 @@
-#include "setup/download_run.h"
+#include "setup/issue_list.h"
+#include "setup/issue_stage.h"
+#include "setup/series_stages.h"
+#include "setup/setup_run.h"
+#include "setup/split_stage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +13,14 @@
 #include <limits>
 
 #include "db/db_stock3.h"
+#include "series/chart.h"
 #include "series/chart_file.h"
+#include "series/margin.h"
 #include "series/margin_file.h"
 #include "setup/resume_file.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
-#include "tests/setup/scripted_market.h"
+#include "tests/common/scripted_market.h"
 
 namespace fs = std::filesystem;
 
@@ -23,25 +29,6 @@ namespace {
 const CDate kFirst(2024, 1, 1);
 const CDate kToday(2024, 3, 29);
 constexpr int kUnits = 89;  // 1 January to 29 March 2024
-
-// The stages made callable one by one, on a fixed clock after the close.
-class TestRun : public CDownloadRun {
- public:
-  TestRun(const CRunOptions* options, ScriptedMarket* market)
-      : CDownloadRun(options, std::unique_ptr<CWebMarket>(market)) {
-    SetListPagePause(0);
-    SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
-  }
-  using CDownloadRun::DownloadIssues;
-  using CDownloadRun::DownloadMargins;
-  using CDownloadRun::DownloadPrices;
-  using CDownloadRun::DownloadSplits;
-  using CDownloadRun::InitDatabase;
-  using CDownloadRun::LoadIssueList;
-
- protected:
-  void PostUsageLog(const std::string&) override {}
-};
 
 CBrandRecord Brand(const char* code, int kind, const char* market) {
   CBrandRecord brand;
@@ -74,22 +61,48 @@ std::vector<CDayRecord> TradedBars(double base) {
   return bars;
 }
 
-class DownloadRunTest : public ::testing::Test {
- protected:
-  DownloadRunTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {
+// The stages one by one over a scripted market and a fresh database, on a
+// fixed clock after the close.
+class StagesTest : public ::testing::Test {
+ public:
+  StagesTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {
     choices_.databaseFolder = dir_.Sub("db");
-    market_ = new ScriptedMarket;
-    market_->observed = &progress_;
-    run_ = std::make_unique<TestRun>(&choices_, market_);
-    EXPECT_TRUE(run_->CreateFolders());
-    EXPECT_TRUE(run_->InitDatabase(progress_));
+    market_.observed = &progress_;
+    issueStage_.SetListPagePause(0);
+    fs::create_directories(Daily(""));
+    fs::create_directories(Margin(""));
+    const std::string path = DatabaseFileIn(choices_.databaseFolder);
+    EXPECT_TRUE(db_.CreateDatabase(path) && db_.Open(path) && db_.CreateTables() &&
+                db_.RegisterPrivateBrands());
+    CResumePosition run;
+    run.firstDate = kFirst;
+    run.reading = {kToday, 16, 0};
+    position_.Begin(choices_.databaseFolder, run);
   }
-  ~DownloadRunTest() override { CDBStock3::Instance().Close(); }
 
+  CRunContext Context() {
+    return {choices_, db_, market_, progress_, position_, kFirst, {kToday, 16, 0}, 20, refused_};
+  }
+  bool Issues() {
+    CRunContext run = Context();
+    return issueStage_.Run(run);
+  }
+  bool LoadList() {
+    CRunContext run = Context();
+    return LoadIssueList(run, list_);
+  }
+  // Runs a stage over the issue list.
+  template <bool (*kStage)(CRunContext&, const std::vector<std::string>&)>
+  bool Over() {
+    CRunContext run = Context();
+    return kStage(run, list_);
+  }
+
+ protected:
   // Issues of every kind in the database instead of the built-in ones, and
   // a market that has bars, splits and margin balances for some of them.
   void StockMarket() {
-    CDBStock3& db = CDBStock3::Instance();
+    CDBStock3& db = db_;
     ASSERT_TRUE(db.DeleteAllBrands());
     for (const CBrandRecord& brand :
          {Brand("1001", kKindIndex, ""), Brand("1301", kKindStock, "東証プライム"),
@@ -98,11 +111,11 @@ class DownloadRunTest : public ::testing::Test {
       ASSERT_TRUE(db.WriteBrand(brand));
     }
     for (const char* code : {"1001", "1301", "130A", "8801"}) {
-      market_->prices[code] = TradedBars(100);
+      market_.prices[code] = TradedBars(100);
     }
     // 7203 comes adjusted for a 1:2 split on 1 February and misses 14
     // February.
-    std::vector<CDayRecord>& bars = market_->prices["7203"] = TradedBars(1000);
+    std::vector<CDayRecord>& bars = market_.prices["7203"] = TradedBars(1000);
     for (auto it = bars.begin(); it != bars.end();) {
       if (it->DateNumber() == 20240214) { it = bars.erase(it); continue; }
       if (it->DateNumber() < 20240201) {
@@ -110,61 +123,69 @@ class DownloadRunTest : public ::testing::Test {
       }
       ++it;
     }
-    market_->adjusted = {"7203"};
+    market_.adjusted = {"7203"};
     CDivideRecord split{CDate(2024, 2, 1), 2.0};
     ASSERT_TRUE(db.WriteDivide("7203", split));
     for (const char* code : {"1301", "7203"}) {
       for (CDate friday(2024, 1, 5); friday <= kToday; friday = friday.AddDays(7)) {
-        market_->margins[code].push_back({friday, 5000.0 + friday.day, 700.0});
+        market_.margins[code].push_back({friday, 5000.0 + friday.day, 700.0});
       }
     }
-    ASSERT_TRUE(run_->LoadIssueList(progress_));
+    ASSERT_TRUE(LoadList());
     ASSERT_EQ((std::vector<std::string>{"1001", "1301", "1305", "130A", "7203", "8801"}),
-              run_->IssueList());
+              list_);
   }
   // A fresh run of a stage, the market's scripted failures replaced and its
   // calls counted afresh; with `index`, a resume there instead.
   void Again(std::set<std::string> fail = {}, std::set<std::string> cancel = {},
              int index = -1) {
-    market_->calls.clear();
-    market_->fail = std::move(fail);
-    market_->cancel = std::move(cancel);
-    market_->stopped.clear();
-    market_->failWith.clear();
+    market_.calls.clear();
+    market_.fail = std::move(fail);
+    market_.cancel = std::move(cancel);
+    market_.stopped.clear();
+    market_.failWith.clear();
     progress_.ResetForFreshRun();
     if (index < 0) return;
     progress_.resumeIndex = index;
     progress_.ResetForResume();
   }
-  std::string Daily(const std::string& name) const { return run_->DailyFolder() + "/" + name; }
-  std::string Margin(const std::string& name) const { return run_->MarginFolder() + "/" + name; }
+  std::string Daily(const std::string& name) const {
+    return DailyFolderIn(choices_.databaseFolder) + "/" + name;
+  }
+  std::string Margin(const std::string& name) const {
+    return MarginFolderIn(choices_.databaseFolder) + "/" + name;
+  }
   TempDir dir_;
   ScopedEnv config_;
   CRunChoices choices_;
   WorkerProgress progress_;
-  ScriptedMarket* market_;  // owned by run_
-  std::unique_ptr<TestRun> run_;
+  CDBStock3 db_;
+  ScriptedMarket market_;
+  CRunPosition position_;
+  CIssueStage issueStage_;
+  std::vector<std::string> list_;
+  std::int64_t refused_ = 0;
 };
 
-TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsBack) {
-  market_->pages = {{"1301", "1305", "7203"}, {"8801", "1301"}};
-  market_->existing = {"1301", "1305", "7203", "8801"};
-  market_->extraFound = {"7203"};  // found again in every batch
+TEST_F(StagesTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsBack) {
+  market_.pages = {{"1301", "1305", "7203"}, {"8801", "1301"}};
+  market_.existing = {"1301", "1305", "7203", "8801"};
+  market_.extraFound = {"7203"};  // found again in every batch
   for (const char* code : {"1301", "1305", "7203", "8801"}) {
-    market_->brands[code] = Brand(code, kKindStock, "東証プライム");
+    market_.brands[code] = Brand(code, kKindStock, "東証プライム");
   }
-  ASSERT_TRUE(run_->DownloadIssues(progress_));
+  ASSERT_TRUE(Issues());
   EXPECT_EQ(5, progress_.total);
   EXPECT_EQ(5, progress_.done);
   // Each issue counts the codes examined up to it within its batch.
-  EXPECT_EQ((std::vector<int>{0, 0, 1, 2}), market_->doneAtBrand);
-  EXPECT_EQ(1, market_->Calls("list:3"));  // the empty page ends the list
-  EXPECT_EQ(0, market_->Calls("list:4"));
+  EXPECT_EQ((std::vector<int>{0, 0, 1, 2}), market_.doneAtBrand);
+  EXPECT_EQ(1, market_.Calls("list:3"));  // the empty page ends the list
+  EXPECT_EQ(0, market_.Calls("list:4"));
   EXPECT_EQ("銘柄コード 8801 の銘柄データをダウンロードしました", progress_.Status());
   for (const char* code : {"1301", "1305", "7203", "8801"}) {
-    EXPECT_EQ(1, market_->Calls(std::string("brand:") + code)) << code;
+    EXPECT_EQ(1, market_.Calls(std::string("brand:") + code)) << code;
     CBrandRecord stored;
-    EXPECT_TRUE(CDBStock3::Instance().GetBrand(code, stored));
+    EXPECT_TRUE(db_.GetBrand(code, stored));
     EXPECT_EQ(std::string("名") + code, stored.name);
   }
 
@@ -188,173 +209,176 @@ TEST_F(DownloadRunTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsB
       {"page missing", {{"list:2#1", -404}}, 2, false, 3, {}, ""},
       {"endless", {}, 2, true, 100, {{"list:100", 1}, {"list:101", 0}}, ""},
   };
-  market_->existing.insert({"1300", "9999"});
+  market_.existing.insert({"1300", "9999"});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Again();
-    market_->failWith = c.failWith;
-    market_->batch = c.batch;
-    market_->endlessPages = c.endless;
-    EXPECT_EQ(!*c.error, run_->DownloadIssues(progress_));
+    market_.failWith = c.failWith;
+    market_.batch = c.batch;
+    market_.endlessPages = c.endless;
+    EXPECT_EQ(!*c.error, Issues());
     EXPECT_EQ(c.error, progress_.Error());
     EXPECT_EQ(1, progress_.stage);
     EXPECT_EQ(c.total, progress_.total);
-    for (const auto& [call, count] : c.calls) EXPECT_EQ(count, market_->Calls(call)) << call;
+    for (const auto& [call, count] : c.calls) EXPECT_EQ(count, market_.Calls(call)) << call;
   }
 }
 
 // Codes from the pages that break the code rule are left out and counted,
 // never stored nor asked for; a row is keyed by the code asked for, and a
 // figure that is not a finite number is stored as 0.
-TEST_F(DownloadRunTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
-  market_->pages = {{"1301", "quick2", "QUICKMG2", "../x", "\x1b]0;t\x07", "1234567890123", ""}};
-  market_->existing = {"1301", "quick2"};
-  market_->extraFound = {"a/b"};
+TEST_F(StagesTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
+  market_.pages = {{"1301", "quick2", "QUICKMG2", "../x", "\x1b]0;t\x07", "1234567890123", ""}};
+  market_.existing = {"1301", "quick2"};
+  market_.extraFound = {"a/b"};
   CBrandRecord odd = Brand("9999", kKindStock, "東証プライム");
   odd.dividend = std::numeric_limits<double>::quiet_NaN();
   odd.eps = -std::numeric_limits<double>::infinity();
   odd.bps = 12.5;
-  market_->brands["1301"] = odd;
-  ASSERT_TRUE(run_->DownloadIssues(progress_)) << progress_.Error();
-  EXPECT_EQ(7u, run_->RejectedCodes());
+  market_.brands["1301"] = odd;
+  ASSERT_TRUE(Issues()) << progress_.Error();
+  EXPECT_EQ(7u, issueStage_.RejectedCodes());
   EXPECT_EQ(1, progress_.total);
-  EXPECT_EQ(0, market_->Calls("brand:quick2") + market_->Calls("brand:a/b"));
+  EXPECT_EQ(0, market_.Calls("brand:quick2") + market_.Calls("brand:a/b"));
   CBrandRecord stored;
-  ASSERT_TRUE(CDBStock3::Instance().GetBrand("1301", stored));
+  ASSERT_TRUE(db_.GetBrand("1301", stored));
   EXPECT_EQ("1301", stored.code);
   EXPECT_EQ(0.0, stored.dividend);
   EXPECT_EQ(0.0, stored.eps);
   EXPECT_EQ(12.5, stored.bps);
-  EXPECT_FALSE(CDBStock3::Instance().GetBrand("9999", stored));
+  EXPECT_FALSE(db_.GetBrand("9999", stored));
 }
 
 // Records no file may hold are refused and counted: the files come out as
 // if the source had never sent them.
-TEST_F(DownloadRunTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
+TEST_F(StagesTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
   StockMarket();
-  ASSERT_TRUE(run_->DownloadPrices(progress_));
-  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  ASSERT_TRUE(Over<RunPriceStage>());
+  ASSERT_TRUE(Over<RunMarginStage>());
   const std::string chart = FileBytes(Daily("1301.dat"));
   const std::string margin = FileBytes(Margin("mg1301.dat"));
-  EXPECT_EQ(0, run_->RefusedRecords());
+  EXPECT_EQ(0, refused_);
 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   auto bar = [](std::uint32_t date, double close, double volume) {
     return Bar(date, 100, 0, close, volume);
   };
-  market_->extraBars["1301"] = {bar(0, 100, 1), bar(99999999, 100, 1), bar(20241301, 100, 1),
+  market_.extraBars["1301"] = {bar(0, 100, 1), bar(99999999, 100, 1), bar(20241301, 100, 1),
                                 bar(20240230, 100, 1), bar(20240131, nan, 1),
                                 bar(20240131, 100, inf), bar(20240131, 100, -1),
                                 bar(20240131, 1e39, 1), bar(20991231, 100, 1),
                                 bar(20240104, 100, 1)};  // repeats the first day
-  market_->extraEntries["1301"] = {{CDate(2024, 2, 30), 1, 1}, {CDate(2024, 1, 31), nan, 1},
+  market_.extraEntries["1301"] = {{CDate(2024, 2, 30), 1, 1}, {CDate(2024, 1, 31), nan, 1},
                                    {CDate(2024, 1, 31), 1, -inf}, {CDate(2099, 1, 2), 1, 1}};
-  market_->divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
+  market_.divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
                               {CDate(2024, 1, 11), -1.0}, {CDate(2024, 1, 12), 3.0}};
-  for (auto stage : {&TestRun::DownloadSplits, &TestRun::DownloadPrices, &TestRun::DownloadMargins}) {
+  for (auto stage : {&StagesTest::Over<RunSplitStage>, &StagesTest::Over<RunPriceStage>,
+                     &StagesTest::Over<RunMarginStage>}) {
     Again();
-    ASSERT_TRUE(((*run_).*stage)(progress_));
+    ASSERT_TRUE((this->*stage)());
   }
   EXPECT_EQ(chart, FileBytes(Daily("1301.dat")));
   EXPECT_EQ(margin, FileBytes(Margin("mg1301.dat")));
   std::vector<CDBStock3::CodeDivide> rows;
-  ASSERT_TRUE(CDBStock3::Instance().GetDivides("1301", rows));
+  ASSERT_TRUE(db_.GetDivides("1301", rows));
   ASSERT_EQ(1u, rows.size());
   EXPECT_EQ(3.0, rows[0].second.ratio);
-  EXPECT_EQ(10 + 4 + 3, run_->RefusedRecords());
+  EXPECT_EQ(10 + 4 + 3, refused_);
 }
 
 // A resumed stage 1 goes on through the code list it worked on, also in
 // another process: here the fixed list (the first list page failed once),
 // where the real listing would put the position past its end. Without the
 // kept list the stage starts again at its first code.
-TEST_F(DownloadRunTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
-  run_->KeepPositionFile(true);
-  market_->pages = {{"1301", "7203"}};
-  market_->existing = {"1301", "7203", "9984"};
-  market_->fail = {"list:1#1", "last:6000#1"};
+TEST_F(StagesTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
+  position_.Keep(true);
+  market_.pages = {{"1301", "7203"}};
+  market_.existing = {"1301", "7203", "9984"};
+  market_.fail = {"list:1#1", "last:6000#1"};
   progress_.ResetForFreshRun();
-  EXPECT_FALSE(run_->DownloadIssues(progress_));
+  EXPECT_FALSE(Issues());
   CResumePosition position;
-  ASSERT_EQ(ResumeFileResult::kOk, ReadResumeFile(run_->PositionFilePath(), position));
+  const std::string folder = choices_.databaseFolder;
+  ASSERT_EQ(ResumeFileResult::kOk, ReadResumeFile(ResumeFilePath(folder), position));
   EXPECT_EQ(6000, position.resumeIndex);
   EXPECT_EQ(8700, position.issueCount);
 
+  // Another process: a new stage and position, the market's calls counted
+  // afresh.
   for (const bool kept : {true, false}) {
     SCOPED_TRACE(kept);
-    if (!kept) fs::remove(run_->CodeListFilePath());
-    auto* market = new ScriptedMarket;
-    market->pages = market_->pages;
-    market->existing = market_->existing;
-    TestRun other(&choices_, market);
-    other.KeepPositionFile(true);
-    other.ContinueFrom(position);
-    WorkerProgress progress;
-    progress.ResetForResume();
-    progress.stage = 1;
-    progress.resumeIndex = position.resumeIndex;
-    ASSERT_TRUE(other.InitDatabase(progress));
-    ASSERT_TRUE(other.DownloadIssues(progress)) << progress.Error();
-    EXPECT_EQ(kept ? 8700 - 6000 : 2, progress.total);
-    EXPECT_EQ(kept ? 0 : 1, market->Calls("list:1"));
-    EXPECT_EQ(1, market->Calls("brand:9984") + market->Calls("brand:1301"));
+    if (!kept) fs::remove(ResumeCodesPath(folder));
+    Again({}, {}, position.resumeIndex);
+    progress_.stage = 1;
+    CIssueStage stage;
+    stage.SetListPagePause(0);
+    CRunPosition other;
+    other.Keep(true);
+    other.Begin(folder, position);
+    other.Expect(position.issueCount, position.issueHash);
+    CRunContext run{choices_, db_, market_, progress_, other, kFirst, {kToday, 16, 0}, 20,
+                    refused_};
+    ASSERT_TRUE(stage.Run(run)) << progress_.Error();
+    EXPECT_EQ(kept ? 8700 - 6000 : 2, progress_.total);
+    EXPECT_EQ(kept ? 0 : 1, market_.Calls("list:1"));
+    EXPECT_EQ(1, market_.Calls("brand:9984") + market_.Calls("brand:1301"));
   }
 }
 
 // One failure, cancel, or download the cancel stopped per row: the stage
 // stops at its issue (its batch in the issue stage) with its error, none for
 // a cancel; an issue stage then resumes there and finishes.
-TEST_F(DownloadRunTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
+TEST_F(StagesTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
   StockMarket();
-  market_->pages = {{"1301", "1305", "7203", "8801"}};
-  market_->existing = {"1301", "1305", "7203", "8801"};
+  market_.pages = {{"1301", "1305", "7203", "8801"}};
+  market_.existing = {"1301", "1305", "7203", "8801"};
   const struct {
-    bool (TestRun::*run)(WorkerProgress&);
+    bool (StagesTest::*run)();
     const char *fail, *cancel, *stopped, *error;
     int stage, index;
   } cases[] = {
-      {&TestRun::DownloadIssues, "last:2#1", "", "",
+      {&StagesTest::Issues, "last:2#1", "", "",
        "ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
-      {&TestRun::DownloadIssues, "brand:8801#1", "", "",
+      {&StagesTest::Issues, "brand:8801#1", "", "",
        "ダウンロード(銘柄コード:8801)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
-      {&TestRun::DownloadIssues, "", "brand:7203#1", "", "", 1, 2},
-      {&TestRun::DownloadIssues, "", "last:0#1", "", "", 1, 0},
-      {&TestRun::DownloadIssues, "", "", "last:0#1", "", 1, 0},
-      {&TestRun::DownloadIssues, "", "", "brand:7203#1", "", 1, 2},
-      {&TestRun::DownloadSplits, "", "", "divide:130A#1", "", 2, 3},
-      {&TestRun::DownloadPrices, "", "", "price:7203#2", "", 3, 4},
-      {&TestRun::DownloadMargins, "", "", "margin:7203#2", "", 4, 4},
+      {&StagesTest::Issues, "", "brand:7203#1", "", "", 1, 2},
+      {&StagesTest::Issues, "", "last:0#1", "", "", 1, 0},
+      {&StagesTest::Issues, "", "", "last:0#1", "", 1, 0},
+      {&StagesTest::Issues, "", "", "brand:7203#1", "", 1, 2},
+      {&StagesTest::Over<RunSplitStage>, "", "", "divide:130A#1", "", 2, 3},
+      {&StagesTest::Over<RunPriceStage>, "", "", "price:7203#2", "", 3, 4},
+      {&StagesTest::Over<RunMarginStage>, "", "", "margin:7203#2", "", 4, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fail) + c.cancel + c.stopped);
     Again({c.fail}, {c.cancel});
-    market_->stopped = {c.stopped};
-    EXPECT_FALSE(((*run_).*c.run)(progress_));
+    market_.stopped = {c.stopped};
+    EXPECT_FALSE((this->*c.run)());
     EXPECT_EQ(c.error, progress_.Error());
     EXPECT_EQ(c.stage, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
     if (c.stage > 1) continue;
     Again({}, {}, progress_.resumeIndex);
-    ASSERT_TRUE(run_->DownloadIssues(progress_));
+    ASSERT_TRUE(Issues());
     EXPECT_EQ(4 - c.index, progress_.total);
-    EXPECT_EQ(c.index == 0 ? 1 : 0, market_->Calls("brand:1301"));
+    EXPECT_EQ(c.index == 0 ? 1 : 0, market_.Calls("brand:1301"));
   }
   // The cancelled status without a cancel from the user is a failure like
   // any other: it must not end the run looking like a cancel or a success.
   Again();
-  market_->failWith = {{"price:7203#1", CHttpClient::kErrorCancelled}};
-  EXPECT_FALSE(run_->DownloadPrices(progress_));
+  market_.failWith = {{"price:7203#1", CHttpClient::kErrorCancelled}};
+  EXPECT_FALSE(Over<RunPriceStage>());
   EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -1011", progress_.Error());
-  CDBStock3::Instance().Close();
+  db_.Close();
   Again();
-  EXPECT_FALSE(run_->DownloadIssues(progress_));
+  EXPECT_FALSE(Issues());
   EXPECT_EQ(0u, progress_.Error().find(
                     "銘柄コード 1301 の情報のデータベースへの書き込みに失敗したので処理を中断します\n"));
 }
 
 // The checked items give the issue list and the settings' markets text.
-TEST_F(DownloadRunTest, IssueListAndMarketsTextFollowTheCheckedItems) {
+TEST_F(StagesTest, IssueListAndMarketsTextFollowTheCheckedItems) {
   StockMarket();
   // Items: ETF, REIT, prime, standard, growth, other markets.
   const struct {
@@ -377,18 +401,18 @@ TEST_F(DownloadRunTest, IssueListAndMarketsTextFollowTheCheckedItems) {
     bool* flags[] = {&choices_.etf,      &choices_.reit,   &choices_.prime,
                      &choices_.standard, &choices_.growth, &choices_.otherMarkets};
     for (int i = 0; i < 6; ++i) *flags[i] = c.items[i] == '1';
-    EXPECT_EQ(c.markets, run_->BuildIncludeMarkets()) << c.items;
-    ASSERT_TRUE(run_->LoadIssueList(progress_));
-    EXPECT_EQ(c.list, run_->IssueList()) << c.items;
+    EXPECT_EQ(c.markets, CSetupRun(&choices_).BuildIncludeMarkets()) << c.items;
+    ASSERT_TRUE(LoadList());
+    EXPECT_EQ(c.list, list_) << c.items;
   }
 }
 
-TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
+TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
   StockMarket();
-  market_->divides["1301"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 2, 1), 3.0}};
-  market_->divides["7203"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 3, 1), 1.5}};
+  market_.divides["1301"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 2, 1), 3.0}};
+  market_.divides["7203"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 3, 1), 1.5}};
   Again({"divide:8801#1"});
-  EXPECT_FALSE(run_->DownloadSplits(progress_));
+  EXPECT_FALSE(Over<RunSplitStage>());
   EXPECT_EQ("ダウンロードに失敗したので処理を中断します。\n\nmessage -404", progress_.Error());
   EXPECT_EQ(2, progress_.stage);
   EXPECT_EQ(5, progress_.resumeIndex);
@@ -396,33 +420,33 @@ TEST_F(DownloadRunTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume
   EXPECT_EQ("銘柄コード 7203(5/6個目) の銘柄の分割データをDBに書き込みました", progress_.Status());
 
   Again({}, {}, 4);  // 7203 again: its rows are updated, not added
-  ASSERT_TRUE(run_->DownloadSplits(progress_));
+  ASSERT_TRUE(Over<RunSplitStage>());
   EXPECT_EQ(2, progress_.total);
-  EXPECT_EQ(0, market_->Calls("divide:1301"));
+  EXPECT_EQ(0, market_.Calls("divide:1301"));
   std::vector<CDBStock3::CodeDivide> rows;
-  ASSERT_TRUE(CDBStock3::Instance().GetDivides("1301", rows));
+  ASSERT_TRUE(db_.GetDivides("1301", rows));
   ASSERT_EQ(1u, rows.size());
   EXPECT_EQ(3.0, rows[0].second.ratio);
-  ASSERT_TRUE(CDBStock3::Instance().GetDivides("7203", rows));
+  ASSERT_TRUE(db_.GetDivides("7203", rows));
   EXPECT_EQ(2u, rows.size());
 }
 
 // The price and margin stages count a unit per issue and day, report the
 // last issue and day, and write a file only for an issue with data.
-TEST_F(DownloadRunTest, PriceAndMarginStagesCountEveryIssueAndDay) {
+TEST_F(StagesTest, PriceAndMarginStagesCountEveryIssueAndDay) {
   StockMarket();
-  ASSERT_TRUE(run_->DownloadPrices(progress_));
+  ASSERT_TRUE(Over<RunPriceStage>());
   EXPECT_EQ(6 * kUnits, progress_.total);
   EXPECT_EQ(progress_.total, progress_.done);
   EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの株価データをダウンロードしました",
             progress_.Status());
-  EXPECT_EQ(3, market_->Calls("price:1305"));  // one call a month
+  EXPECT_EQ(3, market_.Calls("price:1305"));  // one call a month
   EXPECT_FALSE(fs::exists(Daily("1305.dat")));
   EXPECT_TRUE(fs::exists(Daily("1001.dat")));
   // 7203's bars came adjusted: they are stored as traded, the missing day
   // filled from the day before, and carried to today.
   CChart chart;
-  ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(run_->DailyFolder().c_str(), "7203", 0)));
+  ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(DailyFolderIn(choices_.databaseFolder).c_str(), "7203", 0)));
   const std::vector<CDayRecord> traded = TradedBars(1000);
   ASSERT_EQ(traded.size() + 1, chart.size());
   for (size_t i = 0; i < traded.size(); ++i) {
@@ -435,21 +459,21 @@ TEST_F(DownloadRunTest, PriceAndMarginStagesCountEveryIssueAndDay) {
   EXPECT_EQ(chart[chart.size() - 2].close, chart.back().close);
 
   Again();
-  market_->wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
-  ASSERT_TRUE(run_->DownloadMargins(progress_));
+  market_.wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
+  ASSERT_TRUE(Over<RunMarginStage>());
   EXPECT_EQ(6 * kUnits, progress_.done);
   EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",
             progress_.Status());
   CMargin margin;
-  ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(run_->MarginFolder().c_str(), "7203", 0)));
-  EXPECT_EQ(market_->margins["7203"], margin);
+  ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(MarginFolderIn(choices_.databaseFolder).c_str(), "7203", 0)));
+  EXPECT_EQ(market_.margins["7203"], margin);
   EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
 }
 
 // A failure or cancel in the price or margin stage stops it at its issue
 // and leaves the old quick file; a file that cannot be written is named
 // with the system's cause.
-TEST_F(DownloadRunTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
+TEST_F(StagesTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
   StockMarket();
   const struct {
     const char* name;
@@ -474,14 +498,14 @@ TEST_F(DownloadRunTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string folder = c.margin ? run_->MarginFolder() : run_->DailyFolder();
+    const std::string folder = c.margin ? MarginFolderIn(choices_.databaseFolder) : DailyFolderIn(choices_.databaseFolder);
     const std::string quick = folder + (c.margin ? "/quickmg2.dat" : "/quick2.dat");
     fs::remove_all(folder);
     fs::create_directory(folder);
     if (*c.directory) fs::create_directory(folder + "/" + c.directory);
     if (!fs::exists(quick)) std::ofstream(quick) << "old";
     Again({c.fail}, {c.cancel}, c.resume ? c.resume : -1);
-    EXPECT_FALSE(c.margin ? run_->DownloadMargins(progress_) : run_->DownloadPrices(progress_));
+    EXPECT_FALSE(c.margin ? Over<RunMarginStage>() : Over<RunPriceStage>());
     const std::string cause = *c.directory ? "\n\n" + std::string(strerror(EISDIR)) + " (" +
                                                  folder + "/" + c.directory + ")"
                                            : "";
