@@ -4,8 +4,9 @@
 // beyond 32 bits; a refused text that changed the date; the two forms
 // disagreeing on the same bytes (the C string form ending at the first zero
 // byte); a four-digit-year date that does not read back from its own text
-// forms. The calendar questions then run on every date taken, for the
-// sanitizers.
+// forms; stepping day by day from a real date disagreeing with the
+// closed forms of the calendar. The calendar questions then run on every
+// date taken, for the sanitizers.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -68,6 +69,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const CDate real = date.Normalized();
   Check(real.month >= 1 && real.month <= 12 && real.day >= 1 &&
         real.day <= CDate::DaysInMonth(real.month, real.year));
+  // From a real date, the next 1500 days (over four years) stepped one at
+  // a time agree with the closed forms: the next day by the month's
+  // length and back, the weekday, the distances both ways, the day of the
+  // year and the moves by a number of days.
+  if (date.year >= 1000 && date.year <= 9000 && Same(real, date)) {
+    CDate cur = date;
+    for (int32_t i = 1; i <= 1500; ++i) {
+      CDate next = cur;
+      next.NextDay();
+      CDate back = next;
+      back.PrevDay();
+      const bool last = cur.day == CDate::DaysInMonth(cur.month, cur.year);
+      const CDate closed = !last            ? CDate(cur.year, cur.month, cur.day + 1)
+                           : cur.month < 12 ? CDate(cur.year, cur.month + 1, 1)
+                                            : CDate(cur.year + 1, 1, 1);
+      Check(Same(next, closed) && Same(back, cur));
+      Check(next.Weekday() == (date.Weekday() + i) % 7);
+      Check(next.DaysBetween(date) == i && date.DaysBetween(next) == -i);
+      Check(next.DayOfYear() == next.DaysBetween(CDate(next.year, 1, 1)));
+      Check(Same(date.AddDays(i), next) && Same(next.SubDays(i), date));
+      cur = next;
+    }
+  }
   CDate moved = date;
   moved.NextBusinessDay();
   moved.PrevBusinessDay();

@@ -1,15 +1,12 @@
 #include "db/db_control.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
+#include "tests/common/as_nobody.h"
 #include "tests/common/temp_dir.h"
 
 namespace {
@@ -29,24 +26,6 @@ std::string ErrorText(const CDBControl& db) {
   std::string text;
   db.GetError(&text);
   return text;
-}
-
-// Runs `body` in a child process that file permissions bind (root becomes
-// "nobody" there); true when the body returned true. A failed check in the
-// child names itself and the last error on standard error.
-bool RunUnprivileged(const std::function<bool(CDBControl&)>& body) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    CDBControl db;
-    if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
-    if (body(db)) _exit(0);
-    std::fprintf(stderr, "unprivileged check failed; last error %s\n", ErrorText(db).c_str());
-    _exit(1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 TEST(DBVarTest, Conversions) {
@@ -111,7 +90,8 @@ TEST_F(DBControlTest, CreateDatabaseMakesAnEmptyFileAndNeverReplacesOne) {
 
   // A folder that cannot be written to.
   fs::permissions(dir_.path(), fs::perms(0555));
-  EXPECT_TRUE(RunUnprivileged([&](CDBControl& other) {
+  EXPECT_TRUE(AsNobody([&] {
+    CDBControl other;
     return !other.CreateDatabase(dir_.Sub("new.mdb")) && !fs::exists(dir_.Sub("new.mdb"));
   }));
   fs::permissions(dir_.path(), fs::perms(0755));
@@ -198,7 +178,8 @@ TEST_F(DBControlTest, ReadOnlyFileIsReadButNotWritten) {
   db_.Close();
   fs::permissions(path_, fs::perms(0444));
   fs::permissions(dir_.path(), fs::perms(0777));  // room for the shared-memory file
-  EXPECT_TRUE(RunUnprivileged([&](CDBControl& other) {
+  EXPECT_TRUE(AsNobody([&] {
+    CDBControl other;
     CDBControl::Rows rows;
     return other.Open(path_) && other.Execute("SELECT 銘柄コード,分割比 FROM 分割") &&
            other.Fetch(2, rows) && rows.size() == 1 && rows[0][0].ToString() == "ソ\\" &&

@@ -1,11 +1,14 @@
-// Archive and quick files, which carry many issues each. Expected files are
+// Archive and quick files, which carry many issues each, and the index of
+// an archive file. Expected files are
 // put together here from the layouts, field by field, never by the writers
 // under test; damaged files are the fuzz seeds' part.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 
+#include "series/archive_index.h"
 #include "series/archive_margin_file.h"
 #include "series/archive_price_file.h"
 #include "series/quick_margin_file.h"
@@ -16,10 +19,16 @@
 
 namespace {
 
-std::string ArchiveHeader(float version, uint32_t made) { return LeF32(version) + Le(made, 4); }
+std::string ArchiveHeader(float version, uint32_t made = 20240105) {
+  return LeF32(version) + Le(made, 4);
+}
 // The code part of an archive record: the zero-terminated code, or the number.
 std::string CodePart(const std::string& code, bool old) {
   return old ? Le(std::stoul(code), 2) : code + '\0';
+}
+// A current-layout price record of `code` with DayBar's values.
+std::string Rec(const std::string& code, uint32_t date) {
+  return CodePart(code, false) + PriceValues(DayBar(date));
 }
 std::string QuickHeader(const char* magic, uint32_t begin, uint32_t end, uint32_t count) {
   return std::string(magic, 4) + Le(1, 4) + Le(begin, 4) + Le(end, 4) + Le(count, 4);
@@ -51,11 +60,6 @@ TEST(BulkFileDamageTest, ReadersRefuseNoFileAndAFolder) {
 // dated within the range issue by issue, in code order. The fuzz targets
 // hold the readers to the layout.
 TEST(ArchiveFileTest, WritersFollowTheLayout) {
-  EXPECT_EQ(std::string("\x00\x00\x00\x40\xad\xd7\x34\x01\x37\x32\x30\x33\x00\xad\xd7\x34\x01"
-                        "\x00\x00\x30\x41\x00\x00\x40\x41\x00\x00\x20\x41\x00\x00\x38\x41"
-                        "\x00\xe0\x2b\x46", 37),
-            ArchiveHeader(2.0f, 20240301) + CodePart("7203", false) +
-                PriceValues(Bar(20240301, 11, 12, 10, 11.5, 11000)));
   for (float version : {1.0f, 1.5f, NAN, 2.0f, 2.5f}) {
     const bool old = version < 2.0f;
     std::vector<std::string> codes{"7203", "1301", "7203", "0", "65535"};
@@ -119,14 +123,6 @@ TEST(ArchiveFileTest, WritersRefuseWhatTheyCannotWrite) {
   const std::string missing = dir.Sub("none/archive.bin");
   EXPECT_FALSE(WriteArchivePriceFile(missing.c_str(), {}, 0, 1, {}));
   EXPECT_FALSE(WriteArchiveMarginFile(missing.c_str(), {}, 0, 1, {}));
-  bool ok[2];
-  {
-    FileSizeLimit limit(20);  // less than the header and one record
-    ok[0] = WriteArchivePriceFile(dir.Sub("a").c_str(), {{"1", DayBars({1})}}, 0, 9, {});
-    ok[1] = WriteArchiveMarginFile(dir.Sub("b").c_str(), {{"1", {Entry(1, 1, 2)}}}, 0, 9, {});
-  }
-  EXPECT_FALSE(ok[0]);
-  EXPECT_FALSE(ok[1]);
 }
 
 // January 2024 trades on 4, 5, 9-12, 15-19, 22 (8 is a holiday). With depth
@@ -255,4 +251,63 @@ TEST(QuickFileTest, EmptyMapsAndFailedWrites) {
   const std::string missing = dir.Sub("none/quick.dat");
   EXPECT_EQ(kQuickFileCannotCreate, WriteQuickPriceFile(missing.c_str(), prices, 10, 0, nullptr));
   EXPECT_EQ(kQuickFileCannotCreate, WriteQuickMarginFile(missing.c_str(), margins, 10, nullptr));
+}
+
+// Codes that alternate from record to record cost a run each: past
+// kMaxRuns the index stops and says so, whatever the file's length; codes
+// that stay together cost one run an issue however many records they have.
+TEST(ArchiveIndexTest, AlternatingCodesStopAtTheRunBound) {
+  TempDir dir;
+  std::string pair = Rec("1301", 20240104) + Rec("1302", 20240104);
+  std::string chunk;
+  while (chunk.size() < (1u << 20)) chunk += pair;
+  const uint64_t perChunk = chunk.size() / pair.size() * 2;
+  for (const bool alternate : {true, false}) {
+    SCOPED_TRACE(alternate);
+    CArchiveIndex index(kArchivePriceValueBytes);
+    ASSERT_TRUE(index.Begin(dir.Sub("values")));
+    const std::string head = ArchiveHeader(2);
+    index.Add(head.data(), head.size());
+    std::string together;
+    if (!alternate) {
+      for (uint64_t i = 0; i < perChunk; ++i) together += Rec("1301", 20240104);
+    }
+    const std::string& piece = alternate ? chunk : together;
+    for (uint64_t fed = 0; fed <= CArchiveIndex::kMaxRuns + perChunk; fed += perChunk) {
+      index.Add(piece.data(), piece.size());
+    }
+    EXPECT_EQ(alternate, index.TooManyRuns());
+    EXPECT_EQ(alternate ? 2u : 1u, index.Issues());
+    if (alternate) {
+      EXPECT_LE(index.Records(), CArchiveIndex::kMaxRuns);
+    }
+  }
+}
+
+// The fuzz seeds compare the index with the whole-file reader; a code past
+// the limit ends the records, which no comparison with the reader shows.
+TEST(ArchiveIndexTest, ATooLongCodeEndsTheRecordsAndTheIndexOwnsItsValuesFile) {
+  TempDir dir;
+  const std::string values = dir.Sub("values");
+  const std::string bytes = ArchiveHeader(2) + Rec("1301", 20240104) +
+                            Rec(std::string(CArchiveIndex::kMaxCodeBytes + 1, 'L'), 20240105) +
+                            Rec("7203", 20240105);
+  for (size_t piece : {size_t{1}, bytes.size()}) {
+    CArchiveIndex index(kArchivePriceValueBytes);
+    ASSERT_TRUE(index.Begin(values));
+    for (size_t at = 0; at < bytes.size(); at += piece) index.Add(bytes.data() + at, piece);
+    ASSERT_TRUE(index.End());
+    EXPECT_TRUE(index.Issues() == 1 && index.Records() == 1) << piece;
+    EXPECT_EQ(access(values.c_str(), F_OK), 0);
+    // Begun again without a header: nothing reads, the old file is gone.
+    ASSERT_TRUE(index.Begin(dir.Sub("again")));
+    index.Add(bytes.data(), 7);
+    ASSERT_TRUE(index.End());
+    EXPECT_FALSE(index.HasHeader());
+    EXPECT_NE(access(values.c_str(), F_OK), 0);
+  }
+  EXPECT_NE(access(dir.Sub("again").c_str(), F_OK), 0);
+  CArchiveIndex nowhere(kArchiveMarginValueBytes);
+  EXPECT_FALSE(nowhere.Begin(dir.Sub("no/such/folder")));
+  EXPECT_FALSE(nowhere.End());
 }

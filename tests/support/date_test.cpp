@@ -84,23 +84,9 @@ TEST(DateFormat, EveryStyleValidEmptyAndOdd) {
   for (auto& c : kCases) EXPECT_EQ(D(c.date).Format(c.style, D(c.today)), c.want) << c.date;
 }
 
-TEST(DateArithmetic, ClosedFormsAgreeWithStepping) {
-  const CDate start(1899, 12, 25);
-  CDate cur = start;
-  for (int i = 1; i <= 80000; ++i) {
-    const CDate next = After(cur, &CDate::NextDay);
-    const bool last = cur.day == CDate::DaysInMonth(cur.month, cur.year);
-    ASSERT_EQ(next.ToNumber(), (!last            ? CDate(cur.year, cur.month, cur.day + 1)
-                                : cur.month < 12 ? CDate(cur.year, cur.month + 1, 1)
-                                                 : CDate(cur.year + 1, 1, 1)).ToNumber());
-    ASSERT_EQ(next.Weekday(), (start.Weekday() + i) % 7) << next.Format(0);
-    ASSERT_EQ(next.DaysBetween(start), i);
-    ASSERT_EQ(start.DaysBetween(next), -i);
-    ASSERT_EQ(next.DayOfYear(), next.DaysBetween(CDate(next.year, 1, 1)));
-    ASSERT_TRUE(start.AddDays(i) == next && next.SubDays(i) == start) << i;
-    ASSERT_EQ(After(next, &CDate::PrevDay), cur);
-    cur = next;
-  }
+TEST(DateArithmetic, AnchorsLeapYearsAndOddDates) {
+  // Day-by-day stepping against the closed forms is the date_parse fuzz
+  // target's check, from each seed's date on.
   EXPECT_EQ(CDate(2024, 3, 5).Weekday(), 2);
   EXPECT_EQ(CDate::DaysInMonth(2, 1900) + CDate::DaysInMonth(2, 2000) +
                 CDate::DaysInMonth(4, 2023) + CDate::DaysInMonth(13, 2023),

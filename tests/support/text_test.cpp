@@ -1,9 +1,66 @@
-#include "support/text.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "support/cp932.h"
+#include "support/text.h"
+
+// This file is compiled with CP932 literals; UTF-8 expectations are written
+// as byte escapes.
+
+TEST(Cp932Test, ConvertsBothWaysAndReplacesWhatHasNoForm) {
+  const std::string cp932 = "銘柄コード 東証プライム ｶﾀｶﾅ ①";
+  const std::string utf8 = Utf8FromCp932(cp932);
+  EXPECT_NE(cp932, utf8);
+  EXPECT_EQ(cp932, Cp932FromUtf8(utf8));
+  // 表 ends with 0x5C in CP932, the byte of a backslash.
+  EXPECT_EQ("\x95\x5C", std::string("表"));
+  EXPECT_EQ("\xE8\xA1\xA8", Utf8FromCp932("表"));
+  // {UTF-8, CP932}: ASCII and NUL pass, U+1F600 and U+00E9 have no CP932
+  // form, a stray continuation byte and a cut sequence become one "?".
+  const std::pair<std::string, std::string> kToCp932[] = {
+      {"", ""}, {"abc 123 ,.;/", "abc 123 ,.;/"}, {std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"a\xF0\x9F\x98\x80" "b\xC3\xA9" "c", "a?b?c"}, {"\x80x\xE3\x81", "?x?"}};
+  for (const auto& [from, to] : kToCp932) EXPECT_EQ(to, Cp932FromUtf8(from)) << from;
+  // A CP932 lead byte cut off at the end of the text.
+  EXPECT_EQ("ab?", Utf8FromCp932("ab\x82"));
+  EXPECT_EQ("abc", Utf8FromCp932("abc"));
+  EXPECT_TRUE(IsCp932LeadByte(0x81) && IsCp932LeadByte(0xFC));
+  EXPECT_FALSE(IsCp932LeadByte(0xA0) || IsCp932LeadByte('A'));
+}
+
+// A byte that cannot be the second byte of a character (below 0x40, 0x7F,
+// above 0xFC) stays a character of its own after a lead byte: the lead byte
+// alone becomes "?", and an apostrophe after it keeps closing its text.
+TEST(Cp932Test, ALeadByteNeverTakesAByteThatCannotBeATrailByte) {
+  std::vector<int> not_trail = {0x7F, 0xFD, 0xFE, 0xFF};
+  for (int b = 0x01; b < 0x40; ++b) not_trail.push_back(b);
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    if (!IsCp932LeadByte(static_cast<unsigned char>(lead))) continue;
+    for (int b : not_trail) {
+      const std::string second(1, static_cast<char>(b));
+      const std::string text = "x" + std::string(1, static_cast<char>(lead)) + second + "'";
+      EXPECT_EQ("x?" + Utf8FromCp932(second) + "'", Utf8FromCp932(text))
+          << std::hex << lead << " " << b;
+    }
+  }
+  // A real trail byte still makes one character with its lead byte, known
+  // or not.
+  EXPECT_EQ("\xE3\x81\x82'", Utf8FromCp932("\x82\xA0'"));
+  EXPECT_EQ("?'", Utf8FromCp932("\x85\x40'"));
+}
+
+// One open converter gives, text after text, what a fresh conversion
+// gives: a cut or invalid text leaves nothing behind for the next one
+// (the html_tokenizer fuzz target checks the same on every page).
+TEST(Cp932Test, KeptConverterMatchesOneShotConversion) {
+  CCp932FromUtf8 converter;
+  const std::string texts[] = {"\xE3\x81", "\xE6\x97\xA5", "", "\x80x\xE3\x81",
+                               Utf8FromCp932("調整後終値*"), "abc"};
+  for (const std::string& text : texts) EXPECT_EQ(converter.Convert(text), Cp932FromUtf8(text));
+}
 
 using Parts = std::vector<std::string>;
 
