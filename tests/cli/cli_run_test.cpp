@@ -27,7 +27,7 @@ class CliRunTest : public CliMarketTest {
  protected:
   explicit CliRunTest(std::int32_t issues = 24, bool archive = false)
       : CliMarketTest(CliMarketOptions(23, issues)), archive_(archive) {
-    if (!archive) Fault("delay=4@/*");
+    if (!archive) Faults({"delay=4@/*"});
   }
   std::vector<std::string> Args(const std::string& folder) const {
     return CliMarketTest::Args(dir_.Sub(folder), archive_);
@@ -102,7 +102,7 @@ class CliRunTest : public CliMarketTest {
 // The folder has a name in Japanese: it must be made under that name.
 TEST_F(CliRunTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
   server_.ClearFaults();  // a request meets the first fault that matches it
-  Fault(std::string("status=404@log:") + CSimServer::kLogPath);
+  Faults({std::string("status=404@log:") + CSimServer::kLogPath});
   // The charting application's data of the old database goes with a
   // finished run.
   const std::string data = dir_.Sub("config/Zelvane/Tickora/data");

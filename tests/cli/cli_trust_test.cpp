@@ -100,7 +100,7 @@ TEST_F(CliTrustTest, OneClockReadingPerRunWhenResumedLaterOrCrossingThreePm) {
 // once, and so is the second of two resumes; the folder ends as an
 // undisturbed run's.
 TEST_F(CliTrustTest, ASecondRunIntoALockedFolderIsRefused) {
-  Fault("delay=300@stock-list:/*");
+  Faults({"delay=300@stock-list:/*"});
   const std::string ref = Reference();
   const std::string folder = dir_.Sub("db");
   CliProcess first(dir_, Args(folder), dir_.Sub("first-err.txt"));
@@ -192,12 +192,12 @@ TEST_F(CliTrustTest, AResumeFetchesAgainTheFilesLostSinceTheInterruption) {
 // a small tmpfs in a mount namespace of this test's own.
 class CliLocalFaultTest : public CliTrustTest {
  protected:
-  static void SetUpTestSuite() {
-    privateMounts_ = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
-                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-  }
   void SetUp() override {
-    if (!privateMounts_) GTEST_SKIP() << "needs root for a private mount namespace";
+    // Once per process: the namespace lasts as long as the test's process.
+    static const bool private_mounts = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+                                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE,
+                                             nullptr) == 0;
+    if (!private_mounts) GTEST_SKIP() << "needs root for a private mount namespace";
     CliTrustTest::SetUp();
   }
   void TearDown() override {
@@ -216,7 +216,6 @@ class CliLocalFaultTest : public CliTrustTest {
         << std::strerror(errno);
   }
 
-  static inline bool privateMounts_ = false;
   std::vector<std::string> mounts_;
 };
 

@@ -95,10 +95,13 @@ class CliMarketTest : public ::testing::Test {
   void Env(const std::string& name, const std::string& value) {
     env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
   }
-  int Fault(const std::string& text) {
-    CSimFault fault;
-    EXPECT_TRUE(ParseSimFault(text, fault)) << text;
-    return server_.AddFault(fault);
+  // Adds faults written as the simulator's option takes them.
+  void Faults(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) {
+      CSimFault fault;
+      EXPECT_TRUE(ParseSimFault(text, fault)) << text;
+      server_.AddFault(fault);
+    }
   }
   // Every kind of issue with margin balances from the market's first year
   // into `folder`, printing no progress.
