@@ -2,11 +2,7 @@
 // send: the run finishes with only valid data in the folder, or stops with
 // its cause, and its memory stays within 256 MiB whatever was sent.
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
@@ -19,7 +15,7 @@ constexpr long kMemoryBoundKb = 256 * 1024;
 
 class CliHostileTest : public CliMarketTest {
  protected:
-  CliHostileTest() : CliMarketTest(CliMarketOptions(41, 40)) {}
+  CliHostileTest() : CliMarketTest(41, 40) {}
   void SetUp() override {
     CliMarketTest::SetUp();
     Env("TMPDIR", dir_.path().string());

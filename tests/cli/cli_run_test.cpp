@@ -4,14 +4,9 @@
 // undisturbed run, and the refusals of bad options and of a position file
 // that does not fit.
 
-#include <signal.h>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 
-#include "setup/resume_file.h"
 #include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
 
@@ -26,7 +21,7 @@ namespace {
 class CliRunTest : public CliMarketTest {
  protected:
   explicit CliRunTest(std::int32_t issues = 24, bool archive = false)
-      : CliMarketTest(CliMarketOptions(23, issues)), archive_(archive) {
+      : CliMarketTest(23, issues), archive_(archive) {
     if (!archive) Faults({"delay=4@/*"});
   }
   std::vector<std::string> Args(const std::string& folder) const {

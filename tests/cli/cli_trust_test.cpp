@@ -4,11 +4,7 @@
 // libfaketime from a file the test rewrites (frozen at the time written).
 
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +12,6 @@
 #include <fstream>
 
 #include "db/db_stock3.h"
-#include "setup/resume_file.h"
 #include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
 
@@ -32,7 +27,7 @@ const CDate kMarketDay(2026, 12, 4);
 
 class CliTrustTest : public CliMarketTest {
  protected:
-  CliTrustTest() : CliMarketTest(CliMarketOptions(31, 300, kMarketDay, 2026)) {}
+  CliTrustTest() : CliMarketTest(31, 300, kMarketDay, 2026) {}
 
   void SetUp() override {
     ASSERT_TRUE(fs::exists(kFaketime)) << "libfaketime is missing: run scripts/install-deps";
