@@ -145,12 +145,6 @@ TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
   Make({});
   GoToSummary();
   EXPECT_EQ(Find<QLabel>("1008")->text(), SummaryHeading());
-  EXPECT_EQ(SummaryShown(),
-            "[DBフォルダ]\n  " + DbFolder() +
-                "\n\n[ダウンロードする銘柄種類]\n  東証プライム\n\n"
-                "[時系列データをダウンロードする期間]\n  2010年～\n\n"
-                "[追加でダウンロードする情報]\n  株式分割データ\n\n"
-                "[Webアーカイブ]\n  優先的に利用する\n\n");
   EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20100101u);
 
   // Back to every choice: no kind of issue, another year, margin balances
