@@ -166,9 +166,7 @@ TEST_F(CliRunTest, APositionThatDoesNotFitIsRefused) {
       {other_version, {"--resume", folder}, "another version"},
       {good.substr(0, good.size() / 2), {folder}, "damaged"},
       {margin_stage, {folder}, "damaged"},
-      {"", {folder}, "damaged"},
       {"", {"--resume", dir_.Sub("empty")}, "no interrupted setup"},
-      {"", {"--kinds", "etf,bonds", folder}, "unknown kind 'bonds'"},
       {"", {folder, "--gap-tolerance"}, "--gap-tolerance needs a value"},
   };
   fs::create_directory(dir_.Sub("empty"));
