@@ -146,7 +146,10 @@ TEST_F(CliTrustTest, AStopSignalStopsAtTheNextIssue) {
   CResumePosition stopped;
   ASSERT_EQ(ResumeFileResult::kOk, ReadResumeFile(ResumeFilePath(folder), stopped));
   EXPECT_EQ(3, stopped.stage);
-  EXPECT_LE(stopped.resumeIndex, signalled + 1);
+  // The handler sets the run's cancel flag itself, but a busy machine may
+  // take a few milliseconds to run it, and a few issues pass. Left to
+  // the display's 200 ms loop, the cancel comes 50 to 200 issues later.
+  EXPECT_LE(stopped.resumeIndex, signalled + 20);
   EXPECT_NE(std::string::npos, err.find("--resume")) << err;
   EXPECT_NE(std::string::npos, err.find("(3) 株価データのダウンロード の ")) << err;
   EXPECT_NE(std::string::npos, err.find("で中断しました。")) << err;
