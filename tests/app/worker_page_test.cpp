@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 
 #include "support/cp932.h"
 #include "tests/app/app_test_support.h"
@@ -16,18 +15,17 @@ using State = CWorkerPage::State;
 class WorkerPageTest : public WizardFixture {
  protected:
   // A wizard with a folder on the command line and no run of its own runs
-  // `worker` on its progress page. `chosen` replaces the table page's
-  // choice of splits and margin for the stage boxes.
-  void Start(ScriptedWorker* worker,
-             std::optional<std::pair<bool, bool>> chosen = std::nullopt) {
+  // `worker` on its progress page, with splits and margin balances chosen
+  // on the table page as given.
+  void Start(ScriptedWorker* worker, bool splits = true, bool margin = false) {
     Make({temp_.Sub("db")});
     page_ = wizard_->WorkerPage();
     page_->SetWorker(worker);
     page_->SetClock([this] { return now_; });
-    for (int i = 0; i < 5; ++i) Next();
-    ASSERT_EQ(wizard_->currentId(), CCustomWizard::kMessagePage);
-    if (chosen) page_->SetStagesChosen(chosen->first, chosen->second);
-    Next();
+    for (int i = 0; i < 3; ++i) Next();
+    Find<QCheckBox>("1003")->setChecked(splits);
+    Find<QCheckBox>("1004")->setChecked(margin);
+    for (int i = 0; i < 3; ++i) Next();
     ASSERT_EQ(wizard_->currentId(), CCustomWizard::kWorkerPage);
   }
 
@@ -78,8 +76,6 @@ class WorkerPageTest : public WizardFixture {
   CWorkerPage* page_ = nullptr;
   std::atomic<bool> held_{false}, go_{false};
 };
-
-const char kResumeText[] = "ダウンロードを前回の続きから再開します";
 
 TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
   const std::string data = temp_.Sub("config") + "/Zelvane/Tickora/data";
@@ -165,7 +161,7 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
     Hold(p);
     p.stage = 5;
   });
-  Start(&worker, std::make_pair(false, true));  // splits not chosen, margin chosen
+  Start(&worker, false, true);  // splits not chosen, margin chosen
   EXPECT_FALSE(Box(1)->isEnabled());
   EXPECT_TRUE(Box(3)->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
@@ -183,7 +179,7 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
 
   Next();  // resumes on the same page, at the same issue
   EXPECT_EQ(wizard_->currentId(), CCustomWizard::kWorkerPage);
-  EXPECT_EQ(Messages(), failed + kResumeText + "|");
+  EXPECT_EQ(Messages(), failed + "ダウンロードを前回の続きから再開します|");
   EXPECT_EQ(Usable(*wizard_), "");
   AwaitHeld();
   EXPECT_EQ(seen, "1 3 7 ''");
