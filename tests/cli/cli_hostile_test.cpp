@@ -36,7 +36,8 @@ TEST_F(CliHostileTest, InvalidRecordsAndCodesNeverReachTheFolder) {
           "hostile-codes@stock-list:/*"});
   CliProcess got(dir_, Args(dir_.Sub("got")));
   ASSERT_EQ(0, got.Wait()) << got.Err();
-  EXPECT_NE(std::string::npos, got.Out().find("不正なコードの銘柄 3 件を除外しました")) << got.Out();
+  EXPECT_NE(std::string::npos, got.Out().find("不正なコードの銘柄 3 件を除外しました"))
+      << got.Out();
   EXPECT_NE(std::string::npos, got.Out().find("不正なデータ ")) << got.Out();
   EXPECT_EQ("", FolderDifferences(dir_.Sub("got"), dir_.Sub("ref")));
   EXPECT_LT(got.PeakKb(), kMemoryBoundKb);
