@@ -2,18 +2,9 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
-#include <gtest/gtest.h>
-
-#include "app/worker_page.h"
 #include "support/cp932.h"
 #include "tests/app/app_test_support.h"
 
@@ -24,18 +15,17 @@ using State = CWorkerPage::State;
 class WorkerPageTest : public WizardFixture {
  protected:
   // A wizard with a folder on the command line and no run of its own runs
-  // `worker` on its progress page. `chosen` replaces the table page's
-  // choice of splits and margin for the stage boxes.
-  void Start(ScriptedWorker* worker,
-             std::optional<std::pair<bool, bool>> chosen = std::nullopt) {
+  // `worker` on its progress page, with splits and margin balances chosen
+  // on the table page as given.
+  void Start(ScriptedWorker* worker, bool splits = true, bool margin = false) {
     Make({temp_.Sub("db")});
     page_ = wizard_->WorkerPage();
     page_->SetWorker(worker);
     page_->SetClock([this] { return now_; });
-    for (int i = 0; i < 5; ++i) Next();
-    ASSERT_EQ(wizard_->currentId(), CCustomWizard::kMessagePage);
-    if (chosen) page_->SetStagesChosen(chosen->first, chosen->second);
-    Next();
+    for (int i = 0; i < 3; ++i) Next();
+    Find<QCheckBox>("1003")->setChecked(splits);
+    Find<QCheckBox>("1004")->setChecked(margin);
+    for (int i = 0; i < 3; ++i) Next();
     ASSERT_EQ(wizard_->currentId(), CCustomWizard::kWorkerPage);
   }
 
@@ -71,23 +61,21 @@ class WorkerPageTest : public WizardFixture {
     }
   }
 
-  // The message boxes shown so far: each text, and whether it carried the
-  // caption "ダウンロード" or none at all.
-  void ExpectMessages(const std::vector<std::pair<std::string, bool>>& expected) const {
-    ASSERT_EQ(boxes_.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-      EXPECT_EQ(boxes_[i].text.toStdString(), expected[i].first);
-      EXPECT_EQ(boxes_[i].caption.toStdString(), expected[i].second ? "ダウンロード" : "");
-      EXPECT_EQ(boxes_[i].caption.isNull(), !expected[i].second) << i;
+  // The message boxes shown so far, each as its text ending in '|', after
+  // "<caption>: " when it carried a caption rather than none at all.
+  std::string Messages() const {
+    std::string all;
+    for (const auto& box : boxes_) {
+      if (!box.caption.isNull()) all += box.caption.toStdString() + ": ";
+      all += box.text.toStdString() + "|";
     }
+    return all;
   }
 
   std::int64_t now_ = 1'000'000;
   CWorkerPage* page_ = nullptr;
   std::atomic<bool> held_{false}, go_{false};
 };
-
-const char kResumeText[] = "ダウンロードを前回の続きから再開します";
 
 TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
   const std::string data = temp_.Sub("config") + "/Zelvane/Tickora/data";
@@ -143,7 +131,7 @@ TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
   ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
   TickUntilEnded();
   EXPECT_EQ(page_->state(), State::kFinished);
-  ExpectMessages({{"ダウンロードを完了しました", true}});
+  EXPECT_EQ(Messages(), "ダウンロード: ダウンロードを完了しました|");
   EXPECT_EQ(boxes_[0].owner, page_);
   EXPECT_EQ(percent_at_box, 100);
   ExpectBoxes("ddd-");  // margin was not chosen
@@ -158,8 +146,7 @@ TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
 }
 
 TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
-  int seen_resume = -1, seen_stage = -1, seen_index = -1;
-  bool error_cleared = false;
+  std::string seen;  // the second run's resume flag, stage, index and error
   ScriptedWorker worker([&](WorkerProgress& p, int call) {
     if (call == 0) {
       for (int stage : {1, 2, 3}) p.stage = stage;
@@ -169,24 +156,22 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
       p.SetError(Cp932FromUtf8("株価データを取得できませんでした(6758)"));
       return;
     }
-    seen_resume = p.resume;
-    seen_stage = p.stage;
-    seen_index = p.resumeIndex;
-    error_cleared = p.Error().empty();
+    seen = std::to_string(p.resume) + " " + std::to_string(p.stage) + " " +
+           std::to_string(p.resumeIndex) + " '" + p.Error() + "'";
     Hold(p);
     p.stage = 5;
   });
-  Start(&worker, std::make_pair(false, true));  // splits not chosen, margin chosen
+  Start(&worker, false, true);  // splits not chosen, margin chosen
   EXPECT_FALSE(Box(1)->isEnabled());
   EXPECT_TRUE(Box(3)->isEnabled());
   ASSERT_TRUE(WaitUntil([&] { return worker.returned == 1; }));
   TickUntilEnded();
   EXPECT_EQ(page_->state(), State::kFailed);
-  const std::vector<std::pair<std::string, bool>> failed = {
-      {"株価データを取得できませんでした(6758)", false},
-      {"ダウンロードはエラーのため中断しました。\n"
-       "もう一回キャンセルを押すと終了し、次へを押すと続きから再試行します。", true}};
-  ExpectMessages(failed);
+  const std::string failed =
+      "株価データを取得できませんでした(6758)|"
+      "ダウンロード: ダウンロードはエラーのため中断しました。\n"
+      "もう一回キャンセルを押すと終了し、次へを押すと続きから再試行します。|";
+  EXPECT_EQ(Messages(), failed);
   EXPECT_EQ(Percent(), 30);
   ExpectBoxes("d-r-");
   EXPECT_TRUE(page_->ResumePending());
@@ -194,13 +179,10 @@ TEST_F(WorkerPageTest, FailureInPriceStageThenResumeAfterNext) {
 
   Next();  // resumes on the same page, at the same issue
   EXPECT_EQ(wizard_->currentId(), CCustomWizard::kWorkerPage);
-  ExpectMessages({failed[0], failed[1], {kResumeText, false}});
+  EXPECT_EQ(Messages(), failed + "ダウンロードを前回の続きから再開します|");
   EXPECT_EQ(Usable(*wizard_), "");
   AwaitHeld();
-  EXPECT_EQ(seen_resume, 1);
-  EXPECT_EQ(seen_stage, 3);
-  EXPECT_EQ(seen_index, 7);
-  EXPECT_TRUE(error_cleared);
+  EXPECT_EQ(seen, "1 3 7 ''");
   page_->Refresh();
   ExpectBoxes("d-r-");
   go_ = true;
@@ -221,18 +203,16 @@ TEST_F(WorkerPageTest, CancelShowsTheRunsRealOutcome) {
     bool waitsForCancel;
     const char* error;
     State state;
-    std::vector<std::pair<std::string, bool>> messages;
+    const char* messages;
   } cases[] = {
       {"running", true, "", State::kCancelled,
-       {{"ダウンロードを中断しました。\nもう一回キャンセルを押すと終了し、"
-         "一旦戻ってから次へを押すと続きからダウンロードを再開します。", true}}},
-      {"finished", false, "", State::kFinished, {{"ダウンロードを完了しました", true}}},
+       "ダウンロード: ダウンロードを中断しました。\nもう一回キャンセルを押すと終了し、"
+       "一旦戻ってから次へを押すと続きからダウンロードを再開します。|"},
+      {"finished", false, "", State::kFinished, "ダウンロード: ダウンロードを完了しました|"},
       {"failed", false, "書き込めませんでした", State::kFailed,
-       {{"書き込めませんでした", false},
-        {"ダウンロードはエラーのため中断しました。\nもう一回キャンセルを押すと終了し、"
-         "次へを押すと続きから再試行します。",
-         true}}},
-      {"last steps", true, "", State::kFinished, {{"ダウンロードを完了しました", true}}},
+       "書き込めませんでした|ダウンロード: ダウンロードはエラーのため中断しました。\n"
+       "もう一回キャンセルを押すと終了し、次へを押すと続きから再試行します。|"},
+      {"last steps", true, "", State::kFinished, "ダウンロード: ダウンロードを完了しました|"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -255,7 +235,7 @@ TEST_F(WorkerPageTest, CancelShowsTheRunsRealOutcome) {
     EXPECT_FALSE(page_->TimerActive());
     EXPECT_EQ(page_->state(), c.state);
     EXPECT_EQ(page_->ResumePending(), c.state != State::kFinished);
-    ExpectMessages(c.messages);
+    EXPECT_EQ(Messages(), c.messages);
     // Only a cancel's message sends the user back to the summary.
     const bool cancelled = c.state == State::kCancelled;
     EXPECT_EQ(Usable(*wizard_), cancelled ? "back next " : "next ");

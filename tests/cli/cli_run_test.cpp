@@ -4,14 +4,9 @@
 // undisturbed run, and the refusals of bad options and of a position file
 // that does not fit.
 
-#include <signal.h>
-
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 
-#include "setup/resume_file.h"
 #include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
 
@@ -26,8 +21,8 @@ namespace {
 class CliRunTest : public CliMarketTest {
  protected:
   explicit CliRunTest(std::int32_t issues = 24, bool archive = false)
-      : CliMarketTest(CliMarketOptions(23, issues)), archive_(archive) {
-    if (!archive) Fault("delay=4@/*");
+      : CliMarketTest(23, issues), archive_(archive) {
+    if (!archive) Faults({"delay=4@/*"});
   }
   std::vector<std::string> Args(const std::string& folder) const {
     return CliMarketTest::Args(dir_.Sub(folder), archive_);
@@ -102,7 +97,7 @@ class CliRunTest : public CliMarketTest {
 // The folder has a name in Japanese: it must be made under that name.
 TEST_F(CliRunTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
   server_.ClearFaults();  // a request meets the first fault that matches it
-  Fault(std::string("status=404@log:") + CSimServer::kLogPath);
+  Faults({std::string("status=404@log:") + CSimServer::kLogPath});
   // The charting application's data of the old database goes with a
   // finished run.
   const std::string data = dir_.Sub("config/Zelvane/Tickora/data");
@@ -171,9 +166,7 @@ TEST_F(CliRunTest, APositionThatDoesNotFitIsRefused) {
       {other_version, {"--resume", folder}, "another version"},
       {good.substr(0, good.size() / 2), {folder}, "damaged"},
       {margin_stage, {folder}, "damaged"},
-      {"", {folder}, "damaged"},
       {"", {"--resume", dir_.Sub("empty")}, "no interrupted setup"},
-      {"", {"--kinds", "etf,bonds", folder}, "unknown kind 'bonds'"},
       {"", {folder, "--gap-tolerance"}, "--gap-tolerance needs a value"},
   };
   fs::create_directory(dir_.Sub("empty"));

@@ -4,11 +4,7 @@
 // libfaketime from a file the test rewrites (frozen at the time written).
 
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +12,6 @@
 #include <fstream>
 
 #include "db/db_stock3.h"
-#include "setup/resume_file.h"
 #include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
 
@@ -32,7 +27,7 @@ const CDate kMarketDay(2026, 12, 4);
 
 class CliTrustTest : public CliMarketTest {
  protected:
-  CliTrustTest() : CliMarketTest(CliMarketOptions(31, 300, kMarketDay, 2026)) {}
+  CliTrustTest() : CliMarketTest(31, 300, kMarketDay, 2026) {}
 
   void SetUp() override {
     ASSERT_TRUE(fs::exists(kFaketime)) << "libfaketime is missing: run scripts/install-deps";
@@ -100,7 +95,7 @@ TEST_F(CliTrustTest, OneClockReadingPerRunWhenResumedLaterOrCrossingThreePm) {
 // once, and so is the second of two resumes; the folder ends as an
 // undisturbed run's.
 TEST_F(CliTrustTest, ASecondRunIntoALockedFolderIsRefused) {
-  Fault("delay=300@stock-list:/*");
+  Faults({"delay=300@stock-list:/*"});
   const std::string ref = Reference();
   const std::string folder = dir_.Sub("db");
   CliProcess first(dir_, Args(folder), dir_.Sub("first-err.txt"));
@@ -151,7 +146,10 @@ TEST_F(CliTrustTest, AStopSignalStopsAtTheNextIssue) {
   CResumePosition stopped;
   ASSERT_EQ(ResumeFileResult::kOk, ReadResumeFile(ResumeFilePath(folder), stopped));
   EXPECT_EQ(3, stopped.stage);
-  EXPECT_LE(stopped.resumeIndex, signalled + 1);
+  // The handler sets the run's cancel flag itself, but a busy machine may
+  // take a few milliseconds to run it, and a few issues pass. Left to
+  // the display's 200 ms loop, the cancel comes 50 to 200 issues later.
+  EXPECT_LE(stopped.resumeIndex, signalled + 20);
   EXPECT_NE(std::string::npos, err.find("--resume")) << err;
   EXPECT_NE(std::string::npos, err.find("(3) 株価データのダウンロード の ")) << err;
   EXPECT_NE(std::string::npos, err.find("で中断しました。")) << err;
@@ -192,12 +190,12 @@ TEST_F(CliTrustTest, AResumeFetchesAgainTheFilesLostSinceTheInterruption) {
 // a small tmpfs in a mount namespace of this test's own.
 class CliLocalFaultTest : public CliTrustTest {
  protected:
-  static void SetUpTestSuite() {
-    privateMounts_ = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
-                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-  }
   void SetUp() override {
-    if (!privateMounts_) GTEST_SKIP() << "needs root for a private mount namespace";
+    // Once per process: the namespace lasts as long as the test's process.
+    static const bool private_mounts = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+                                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE,
+                                             nullptr) == 0;
+    if (!private_mounts) GTEST_SKIP() << "needs root for a private mount namespace";
     CliTrustTest::SetUp();
   }
   void TearDown() override {
@@ -216,7 +214,6 @@ class CliLocalFaultTest : public CliTrustTest {
         << std::strerror(errno);
   }
 
-  static inline bool privateMounts_ = false;
   std::vector<std::string> mounts_;
 };
 

@@ -21,7 +21,6 @@
 #include "setup/resume_file.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
-#include "tools/market-sim/sim_market.h"
 #include "tools/market-sim/sim_server.h"
 
 // tickora-setup-cli started with `args`, its output going to "out.txt" and
@@ -66,26 +65,18 @@ class CliProcess {
   long peakKb_ = 0;
 };
 
-// A market of `issues` issues from `seed`, dated `today` (by default the
-// real today, which the front end takes for its own), with a history from
-// `firstYear` (by default the year before).
-inline CSimMarketOptions CliMarketOptions(std::uint32_t seed, std::int32_t issues,
-                                          const CDate& today = CDate::Today(),
-                                          std::int32_t firstYear = 0) {
-  CSimMarketOptions options;
-  options.seed = seed;
-  options.issueCount = issues;
-  options.today = today;
-  options.firstYear = firstYear ? firstYear : today.year - 1;
-  return options;
-}
-
 // The market served from SetUp, its addresses and a settings folder of the
 // test's own in the programs' environment, and what the runs are given.
 class CliMarketTest : public ::testing::Test {
  protected:
-  explicit CliMarketTest(const CSimMarketOptions& options)
-      : firstYear_(options.firstYear), market_(options), server_(market_, CSimServerOptions()) {}
+  // A market of `issues` issues from `seed`, dated `today` (by default the
+  // real today, which the front end takes for its own), with a history from
+  // `firstYear` (by default the year before).
+  CliMarketTest(std::uint64_t seed, std::int32_t issues, const CDate& today = CDate::Today(),
+                std::uint32_t firstYear = 0)
+      : firstYear_(firstYear ? firstYear : today.year - 1),
+        market_({.seed = seed, .issueCount = issues, .firstYear = firstYear_, .today = today}),
+        server_(market_, CSimServerOptions()) {}
 
   void SetUp() override {
     ASSERT_TRUE(server_.Start());
@@ -95,10 +86,13 @@ class CliMarketTest : public ::testing::Test {
   void Env(const std::string& name, const std::string& value) {
     env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
   }
-  int Fault(const std::string& text) {
-    CSimFault fault;
-    EXPECT_TRUE(ParseSimFault(text, fault)) << text;
-    return server_.AddFault(fault);
+  // Adds faults written as the simulator's option takes them.
+  void Faults(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) {
+      CSimFault fault;
+      EXPECT_TRUE(ParseSimFault(text, fault)) << text;
+      server_.AddFault(fault);
+    }
   }
   // Every kind of issue with margin balances from the market's first year
   // into `folder`, printing no progress.
@@ -144,7 +138,7 @@ class CliMarketTest : public ::testing::Test {
     }, err);
   }
 
-  const std::int32_t firstYear_;
+  const std::uint32_t firstYear_;
   TempDir dir_;
   CSimMarket market_;
   CSimServer server_;
