@@ -52,6 +52,8 @@ bool WriteResumeFile(const std::string& path, const CResumePosition& p) {
                              {"minute", static_cast<std::uint32_t>(p.reading.minute)},
                              {"issues", static_cast<std::uint32_t>(p.issueCount)},
                              {"issuehash", p.issueHash}});
+  // Only an update says so: a setup's position is written as it always was.
+  if (p.update) pairs.emplace_back("update", 1);
   return WriteKeyValueFile(path, kHeader, pairs);
 }
 
@@ -68,7 +70,10 @@ ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& positi
     return ResumeFileResult::kOtherVersion;
   }
   CResumePosition read;
-  if (values.size() != std::size(kKeys) + kChoiceKeyCount || !TakeChoices(values, read.choices)) {
+  const auto update = values.find("update");
+  read.update = update != values.end() && update->second == 1;
+  if (values.size() != std::size(kKeys) + kChoiceKeyCount + (update != values.end()) ||
+      (update != values.end() && update->second != 1) || !TakeChoices(values, read.choices)) {
     return ResumeFileResult::kDamaged;
   }
   for (const char* key : kKeys) {

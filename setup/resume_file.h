@@ -35,6 +35,8 @@ struct CResumePosition {
   CLocalTime reading;            // the run's clock; its date is "today"
   std::int32_t issueCount = 0;
   std::uint32_t issueHash = 0;
+  // The run brings a finished folder forward (setup_run.h, SetUpdate).
+  bool update = false;
 };
 
 // "<folder>/setup-resume.ini".

@@ -45,6 +45,9 @@ struct CRunContext {
   // repeated or out of order, or with a value that is not a finite
   // non-negative number; splits with such a date or ratio.
   std::int64_t& refusedRecords;
+  // The run brings a finished folder forward: each chart and margin file
+  // gets the records after its last one, appended in place.
+  bool update = false;
 
   const CDate& Today() const { return reading.date; }
   // Calendar days from the first date to today, plus one: the work units of

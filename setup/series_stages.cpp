@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "db/divide.h"
+#include "series/append_records.h"
+#include "series/record_codec.h"
 #include "db/divide_loader_db2.h"
 #include "series/chart.h"
 #include "series/chart_file.h"
@@ -50,18 +52,17 @@ bool FileWriteFailed(WorkerProgress& progress) {
   return false;
 }
 
-// The span loop for issue `i` of `issues`: calls `fetch(from)` from the
-// first date on, which asks the source from `from` up to today, keeps what
+// The span loop for issue `i` of `issues`: calls `fetch(from)` from date
+// number `from` on, which asks the source from `from` up to today, keeps what
 // it got and returns the source's status, until `from` passes today or the
 // source stops moving it. Each span sets the record's done figure
 // (`doneBase` plus the days reached) and status (`statusFormat`: code,
 // position, count, last day fetched). False when the stage is to stop.
 bool FetchIssueSpans(CRunContext& run, const std::vector<std::string>& issues, std::int32_t i,
-                     std::int32_t doneBase, const char* statusFormat,
+                     std::int32_t doneBase, std::uint32_t from, const char* statusFormat,
                      const std::function<std::int32_t(std::uint32_t& from)>& fetch) {
   WorkerProgress& progress = run.progress;
   const std::uint32_t today_number = run.Today().ToNumber();
-  std::uint32_t from = run.firstDate.ToNumber();
   while (from <= today_number) {
     if (progress.cancel) return false;
     const std::uint32_t asked = from;
@@ -104,6 +105,35 @@ bool LoadKept(FilePathOf path_of, const std::string& folder, const std::string& 
          series.Load(std::make_unique<Loader>(folder.c_str(), code, reload));
 }
 
+// For an update: the last `reload` records of the file of `code` in
+// `folder` (named by `path_of`), which is first cut back to its last whole
+// record (an append killed half way leaves a record cut short). `kept`
+// stays empty when there is no file, or one that does not read: the issue
+// is then fetched whole, as in a setup. False, with the error set, when
+// the file cannot be cut.
+template <class Loader, class Series>
+bool KeptForUpdate(CRunContext& run, FilePathOf path_of, const std::string& folder,
+                   const std::string& code, std::size_t recordBytes, std::int32_t reload,
+                   Series& kept) {
+  kept.clear();
+  if (!run.update) return true;
+  std::string path;
+  ClearFileError();
+  if (path_of(folder, code, path) && !CutToWholeRecords(path, recordBytes)) {
+    return FileWriteFailed(run.progress);
+  }
+  if (!LoadKept<Loader>(path_of, folder, code, reload, kept)) kept.clear();
+  return true;
+}
+
+// The date number of the day after the last record of `kept`, or of the
+// first date when it is empty: where an issue's questions begin.
+std::uint32_t FirstToAsk(const CRunContext& run, std::uint32_t last) {
+  CDate day;
+  if (last == 0 || !day.FromNumber(last)) return run.firstDate.ToNumber();
+  return day.AddDays(1).ToNumber();
+}
+
 // What the price stage does with one kind of series.
 struct Prices {
   using Series = CChart;
@@ -124,11 +154,18 @@ struct Prices {
   static bool Fetch(CRunContext& run, const std::vector<std::string>& issues, std::int32_t i,
                     std::int32_t doneBase, Table& quick) {
     const std::string& code = issues[i];
+    const std::string daily = run.DailyFolder();
     const std::uint32_t today_number = run.Today().ToNumber();
+    CChart kept;
+    if (!KeptForUpdate<CChartLoaderFile>(run, BuildChartFilePath, daily, code, kBarBytes,
+                                         kQuickPriceReload, kept)) {
+      return false;
+    }
+    const std::uint32_t after = kept.empty() ? 0 : kept.back().DateNumber();
     CChart chart;
     bool adjust = false;
     const bool fetched = FetchIssueSpans(
-        run, issues, i, doneBase,
+        run, issues, i, doneBase, FirstToAsk(run, after),
         "銘柄コード %s(%d/%d個目) の %s までの株価データをダウンロードしました",
         [&](std::uint32_t& from) {
           CQuoteItems bars;
@@ -154,7 +191,7 @@ struct Prices {
           return status;
         });
     if (!fetched) return false;
-    if (chart.empty()) return true;
+    if (chart.empty() && kept.empty()) return true;
 
     if (adjust) {
       // The source gave split-adjusted bars: they are put back to the
@@ -169,15 +206,18 @@ struct Prices {
       }
       splits.AdjustChart(chart, true, run.Today());
     }
+    // An update's new bars follow the kept ones, whose close fills a gap
+    // before the first new bar.
+    chart.insert(chart.begin(), kept.begin(), kept.end());
     chart.FillGaps();
     // The 15:00 rule follows the run's reading, not the live clock: every
     // chart of the run ends on the same day.
     chart.ExtendTo(run.Today(), CChart::LocalTime{run.reading.date, run.reading.hour});
-    const std::string daily = run.DailyFolder();
     ClearFileError();
-    if (!chart.Save(std::make_unique<CChartSaverFile>(daily.c_str(), code, false))) {
-      return FileWriteFailed(run.progress);
-    }
+    const bool written =
+        after != 0 ? AppendChartRecords(daily, code, chart, after)
+                   : chart.Save(std::make_unique<CChartSaverFile>(daily.c_str(), code, false));
+    if (!written) return FileWriteFailed(run.progress);
     PutQuick(quick, code, std::move(chart));
     return true;
   }
@@ -212,10 +252,18 @@ struct Margins {
   static bool Fetch(CRunContext& run, const std::vector<std::string>& issues, std::int32_t i,
                     std::int32_t doneBase, Table& quick) {
     const std::string& code = issues[i];
+    const std::string folder = run.MarginFolder();
     const std::uint32_t today_number = run.Today().ToNumber();
+    // An update's entries follow the kept ones: the weeks up to the last
+    // kept one are dropped as repeats.
     CMargin margin;
+    if (!KeptForUpdate<CMarginLoaderFile>(run, BuildMarginFilePath, folder, code,
+                                          kMarginEntryBytes, kQuickMarginReload, margin)) {
+      return false;
+    }
+    const std::uint32_t after = margin.empty() ? 0 : margin.back().date.ToNumber();
     const bool fetched = FetchIssueSpans(
-        run, issues, i, doneBase,
+        run, issues, i, doneBase, FirstToAsk(run, after),
         "銘柄コード %s(%d/%d個目) の %s までの信用残データをダウンロードしました",
         [&](std::uint32_t& from) {
           std::vector<CMarginRecord> entries;
@@ -239,11 +287,11 @@ struct Margins {
     if (!fetched) return false;
     if (margin.empty()) return true;
     if (run.progress.cancel) return false;
-    const std::string folder = run.MarginFolder();
     ClearFileError();
-    if (!margin.Save(std::make_unique<CMarginSaverFile>(folder.c_str(), code))) {
-      return FileWriteFailed(run.progress);
-    }
+    const bool written =
+        after != 0 ? AppendMarginRecords(folder, code, margin, after)
+                   : margin.Save(std::make_unique<CMarginSaverFile>(folder.c_str(), code));
+    if (!written) return FileWriteFailed(run.progress);
     PutQuick(quick, code, std::move(margin));
     return true;
   }

@@ -32,8 +32,8 @@ CSetupRun::CSetupRun(const CRunOptions* options, std::unique_ptr<CWebMarket> mar
 CSetupRun::~CSetupRun() = default;
 
 CRunContext CSetupRun::Context(WorkerProgress& progress) {
-  return CRunContext{*options_, database_,  *market_,     progress,       position_,
-                     firstDate_, reading_,  gapTolerance_, refusedRecords_};
+  return CRunContext{*options_, database_, *market_,      progress,        position_,
+                     firstDate_, reading_,  gapTolerance_, refusedRecords_, update_};
 }
 
 void CSetupRun::SetPeriod(const CDate& first_date, const CLocalTime& reading) {
@@ -43,6 +43,7 @@ void CSetupRun::SetPeriod(const CDate& first_date, const CLocalTime& reading) {
 
 void CSetupRun::ContinueFrom(const CResumePosition& position) {
   SetPeriod(position.firstDate, position.reading);
+  update_ = position.update;
   position_.Expect(position.issueCount, position.issueHash);
 }
 
@@ -165,7 +166,8 @@ void CSetupRun::WriteSettings() {
 
 bool CSetupRun::InitDatabase(WorkerProgress& progress) {
   const std::string path = DatabaseFilePath();
-  const bool fresh = progress.resume == 0;
+  // An update goes on with the database of the setup it brings forward.
+  const bool fresh = progress.resume == 0 && !update_;
   if (fresh) {
     // The connection of an earlier run still points at the old file. The
     // old journal files go with it, so that the new database starts with
@@ -249,7 +251,7 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
   // that pointed into it.
   if (position_.Keeps() && progress.resume == 0) RemoveResumeFiles(DatabaseFolder());
   // Nor is the folder a finished setup's any more until this run finishes.
-  if (progress.resume == 0) {
+  if (progress.resume == 0 && !update_) {
     std::error_code ec;
     fs::remove(SetupRecordPath(DatabaseFolder()), ec);
   }
@@ -321,5 +323,6 @@ CResumePosition CSetupRun::RunPosition() const {
   position.choices.useArchive = options_->UseArchive();
   position.firstDate = firstDate_;
   position.reading = reading_;
+  position.update = update_;
   return position;
 }

@@ -118,6 +118,17 @@ class CSetupRun {
   std::int64_t RefusedRecords() const { return refusedRecords_; }
   std::size_t RejectedCodes() const { return issueStage_.RejectedCodes(); }
 
+  // Makes the next runs updates of the finished setup in the folder: the
+  // database is reconnected to, not made anew; stages 1 and 2 run as in a
+  // setup (rows are inserted or updated); each chart and margin file gets
+  // the records after its last one appended in place, a file that is
+  // missing or does not read is fetched whole; both quick files are
+  // written anew; the record of the setup is rewritten with the run's
+  // reading. Nothing is deleted: an issue no longer listed keeps its row
+  // and files.
+  void SetUpdate(bool update) { update_ = update; }
+  [[nodiscard]] bool IsUpdate() const { return update_; }
+
   void KeepPositionFile(bool keep) { position_.Keep(keep); }
   std::string PositionFilePath() const { return ResumeFilePath(DatabaseFolder()); }
 
@@ -168,6 +179,7 @@ class CSetupRun {
   CLocalTime reading_;
   std::int32_t gapTolerance_ = 20;
   std::int64_t refusedRecords_ = 0;
+  bool update_ = false;
 };
 
 #endif  // TICKORA_SETUP_SETUP_RUN_H_

@@ -56,6 +56,8 @@ std::string CliUsage() {
          "                       price file accepts (20)\n"
          "  --resume             continue the interrupted setup kept in FOLDER, with\n"
          "                       its own choices and period\n"
+         "  --update             bring the finished setup in FOLDER to today with the\n"
+         "                       choices it was made with, adding only what is new\n"
          "  --quiet              print no progress\n"
          "  --help               print this text\n"
          "  --version            print the version\n"
@@ -121,6 +123,7 @@ bool ParseCliOptions(const std::vector<std::string>& args,
                 value + "'";
         return false;
       }
+      options.gapToleranceGiven = true;
     } else if (arg == "--no-splits") {
       options.splits = false;
       options.splitsGiven = true;
@@ -132,12 +135,22 @@ bool ParseCliOptions(const std::vector<std::string>& args,
       options.archiveGiven = true;
     } else if (arg == "--resume") {
       options.resume = true;
+    } else if (arg == "--update") {
+      options.update = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
     } else {
       error = "unknown option '" + arg + "' (see --help)";
       return false;
     }
+  }
+  // An update goes by the folder's record of its setup: choices on the
+  // command line would make another folder than the setup's.
+  if (options.update &&
+      (options.resume || options.fromYearGiven || options.kindsGiven || options.splitsGiven ||
+       options.marginGiven || options.archiveGiven || options.gapToleranceGiven)) {
+    error = "--update takes the choices of the folder's setup: give it with --quiet alone";
+    return false;
   }
   if (folders.size() != 1) {
     error = folders.empty() ? "no database FOLDER given (see --help)"

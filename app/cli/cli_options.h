@@ -21,6 +21,9 @@
 //                        price file accepts (20)
 //   --resume             continue the interrupted run whose position the
 //                        folder keeps; its choices and period are used
+//   --update             bring the finished setup in the folder to today
+//                        with its recorded choices (setup/setup_record.h);
+//                        with --quiet alone
 //   --quiet              no progress lines
 //   --help, --version
 //
@@ -40,6 +43,7 @@ struct CCliOptions {
   std::int32_t gapTolerance = 20;
   bool quiet = false;
   bool resume = false;
+  bool update = false;
   // Which choices the command line gave, to be held against a resumed
   // run's own.
   bool fromYearGiven = false;
@@ -47,6 +51,7 @@ struct CCliOptions {
   bool splitsGiven = false;
   bool marginGiven = false;
   bool archiveGiven = false;
+  bool gapToleranceGiven = false;
   bool help = false;
   bool version = false;
 };

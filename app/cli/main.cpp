@@ -19,6 +19,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/progress_line.h"
+#include "setup/setup_record.h"
 #include "setup/setup_run.h"
 #include "setup/folder_lock.h"
 #include "setup/resume_file.h"
@@ -135,7 +136,7 @@ int main(int argc, char** argv) {
   // read or written, and stays locked until this process ends. A fresh run
   // makes the folder itself first (its parent exists: the options said so).
   std::error_code ec;
-  if (!options.resume && !std::filesystem::is_directory(options.folder, ec) &&
+  if (!options.resume && !options.update && !std::filesystem::is_directory(options.folder, ec) &&
       !std::filesystem::create_directory(options.folder, ec)) {
     std::fprintf(stderr, "tickora-setup-cli: %s\n%s\n",
                  "データベースフォルダを作成できませんでした",
@@ -190,6 +191,36 @@ int main(int argc, char** argv) {
   if (refusal != nullptr) return Refuse(options.folder, refusal);
   const bool resume = options.resume && read == ResumeFileResult::kOk;
 
+  // An update brings forward what a finished setup (or update) left, with
+  // the choices it recorded.
+  CSetupRecord record;
+  if (options.update) {
+    switch (ReadSetupRecord(SetupRecordPath(options.folder), record)) {
+      case SetupRecordResult::kOk:
+        break;
+      case SetupRecordResult::kMissing:
+        return Refuse(options.folder, "holds no finished setup to update (no setup-record.ini); "
+                                      "run a setup into it first");
+      case SetupRecordResult::kOtherVersion:
+        return Refuse(options.folder, "was set up by another version of tickora-setup-cli, "
+                                      "which this one cannot update; run a new setup");
+      case SetupRecordResult::kDamaged:
+        return Refuse(options.folder, "holds a setup-record.ini that does not read; "
+                                      "run a new setup");
+    }
+    options.etf = record.choices.etf;
+    options.reit = record.choices.reit;
+    options.prime = record.choices.prime;
+    options.standard = record.choices.standard;
+    options.growth = record.choices.growth;
+    options.other = record.choices.otherMarkets;
+    options.splits = record.choices.splits;
+    options.margin = record.choices.margin;
+    options.archive = record.choices.useArchive;
+    options.fromYear = static_cast<std::int32_t>(record.firstDate.year);
+    options.gapTolerance = record.gapTolerance;
+  }
+
   CRunChoices choices;
   // Paths are byte strings handed to the file system as they are: the
   // folder keeps the bytes the user typed.
@@ -216,7 +247,8 @@ int main(int argc, char** argv) {
     progress.stage = position.stage;
     progress.resumeIndex = position.resumeIndex;
   } else {
-    run.SetPeriod(CDate(options.fromYear, 1, 1), now);
+    run.SetPeriod(options.update ? record.firstDate : CDate(options.fromYear, 1, 1), now);
+    run.SetUpdate(options.update);
     progress.ResetForFreshRun();
   }
 
@@ -309,10 +341,11 @@ int main(int argc, char** argv) {
       refused += "不正なデータ " + std::to_string(run.RefusedRecords()) + " 件を除外しました。";
     }
     std::printf(
-        "セットアップが完了しました。銘柄 %zu 件をデータベースに登録し、"
+        "%sが完了しました。銘柄 %zu 件をデータベースに登録し、"
         "チャートファイル %d 個、信用残ファイル %d 個、クイックファイル %s を書き出しました"
         "(%d年1月1日から%u年%u月%u日まで、所要時間 %s)。%sデータベースフォルダ: %s\n",
-        codes.size(), files.charts, files.margins, quick.empty() ? "なし" : quick.c_str(),
+        run.IsUpdate() ? "更新" : "セットアップ", codes.size(), files.charts, files.margins,
+        quick.empty() ? "なし" : quick.c_str(),
         options.fromYear, run.Today().year, run.Today().month, run.Today().day,
         FormatDuration(elapsed()).c_str(), refused.c_str(), folder.c_str());
     return 0;

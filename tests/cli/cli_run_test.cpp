@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
@@ -115,6 +116,41 @@ TEST_F(CliRunTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
   EXPECT_NE(std::string::npos, out.find("quick2.dat、quickmg2.dat")) << out;
   EXPECT_TRUE(fs::exists(dir_.Sub("株価db/daily/quick2.dat")));
   EXPECT_TRUE(fs::exists(dir_.Sub("株価db/margin/quickmg2.dat")));
+
+  // An update on the same market finds nothing new and leaves the folder as
+  // it was. One is refused for a folder no finished setup left, one holding
+  // an interrupted run, a record of another version, and with choices of
+  // its own.
+  const std::string folder = dir_.Sub("株価db");
+  fs::copy(folder, dir_.Sub("before"), fs::copy_options::recursive);
+  CliProcess update(dir_, {"--update", "--quiet", folder});
+  ASSERT_EQ(0, update.Wait()) << update.Err();
+  EXPECT_NE(std::string::npos, update.Out().find("更新が完了しました。")) << update.Out();
+  EXPECT_EQ("", FolderDifferences(folder, dir_.Sub("before")));
+  const std::string record = FileBytes(folder + "/setup-record.ini");
+  fs::create_directory(dir_.Sub("empty"));
+  const std::pair<std::vector<std::string>, const char*> refusals[] = {
+      {{"--update", dir_.Sub("empty")}, "holds no finished setup to update"},
+      {{"--update", "--margin", folder}, "--update takes the choices"},
+  };
+  for (const auto& [args, why] : refusals) {
+    CliProcess refused(dir_, args);
+    EXPECT_EQ(2, refused.Wait());
+    EXPECT_NE(std::string::npos, refused.Err().find(why)) << refused.Err();
+  }
+  std::ofstream(folder + "/setup-record.ini", std::ios::trunc)
+      << std::regex_replace(record, std::regex("version=1"), "version=9");
+  CliProcess other(dir_, {"--update", folder});
+  EXPECT_EQ(2, other.Wait());
+  EXPECT_NE(std::string::npos, other.Err().find("another version")) << other.Err();
+  CResumePosition position;
+  position.stage = kStagePrices;
+  position.firstDate = CDate(2020, 1, 1);
+  position.reading.date = CDate(2024, 1, 1);
+  ASSERT_TRUE(WriteResumeFile(ResumeFilePath(folder), position));
+  CliProcess interrupted(dir_, {"--update", folder});
+  EXPECT_EQ(2, interrupted.Wait());
+  EXPECT_NE(std::string::npos, interrupted.Err().find("continue it with --resume"));
 }
 
 TEST_F(CliRunTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {

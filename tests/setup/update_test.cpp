@@ -1,0 +1,166 @@
+// An update against a scripted market whose answers end on the run's day:
+// a setup at one day followed by an update at a later one leaves the
+// folder a setup at the later day leaves.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "series/chart.h"
+#include "setup/resume_file.h"
+#include "setup/setup_record.h"
+#include "setup/setup_run.h"
+#include "tests/common/database_folder.h"
+#include "tests/common/scoped_env.h"
+#include "tests/common/scripted_market.h"
+#include "tests/common/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const CDate kFirst(2023, 12, 1);
+
+// Four stocks traded on every trading day from 1 December to 29 March but
+// some (1305 not on 7 and 8 February, 130A not from 26 February: halted),
+// 7203 sent adjusted for its 1:2 split of 1 February once `asOf` is past
+// it, weekly margin balances for two of them.
+void Fill(ScriptedMarket& market, const CDate& asOf) {
+  const char* codes[] = {"1301", "1305", "130A", "7203"};
+  market.pages = {{codes, codes + 4}};
+  market.existing = {codes, codes + 4};
+  market.batch = 4;
+  double base = 100;
+  for (const char* code : codes) {
+    market.brands[code].kind = kKindStock;
+    market.brands[code].market = "東証プライム";
+    market.brands[code].name = code;
+    for (CDate day = kFirst; day.ToNumber() <= 20240329; day = day.AddDays(1)) {
+      const std::uint32_t n = day.ToNumber();
+      if (!day.IsBusinessDay() || (code[3] == '5' && (n == 20240207 || n == 20240208)) ||
+          (code[3] == 'A' && n >= 20240226)) {
+        continue;
+      }
+      CDayRecord bar;
+      bar.SetDateNumber(n);
+      bar.open = bar.close = base += 1;
+      bar.high = base + 3;
+      bar.low = base - 3;
+      bar.volume = 500;
+      if (code[0] == '7' && n < 20240201 && asOf.ToNumber() >= 20240201) {
+        bar.open /= 2, bar.high /= 2, bar.low /= 2, bar.close /= 2, bar.volume *= 2;
+      }
+      market.prices[code].push_back(bar);
+    }
+  }
+  market.adjusted = {"7203"};
+  market.divides["7203"] = {{CDate(2024, 2, 1), 2.0}};
+  for (const char* code : {"1301", "7203"}) {
+    for (CDate friday(2023, 12, 1); friday.ToNumber() <= 20240329; friday = friday.AddDays(7)) {
+      market.margins[code].push_back({friday, 4000.0 + friday.day, 600.0 + friday.month});
+    }
+  }
+  market.wholeMargins = {"7203"};  // as the pages give them: every week at every call
+}
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  UpdateTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {}
+
+  // A run into `folder` at 16:00 on `day`, a setup or an update; with a
+  // record, the market stops (as a cancel would) at its question `stop`.
+  int Run(const std::string& folder, const CDate& day, bool update, const std::string& stop = "",
+          bool resume = false) {
+    CRunChoices& choices = choices_[folder];
+    choices.databaseFolder = folder;
+    auto market = std::make_unique<ScriptedMarket>();
+    Fill(*market, day);
+    market->observed = &progress_;
+    market->stopped = {stop};
+    const ScriptedMarket& asked = *market;
+    CSetupRun run(&choices, std::move(market));
+    run.SetListPagePause(0);
+    run.KeepPositionFile(true);
+    if (resume) {
+      CResumePosition position;
+      EXPECT_EQ(ResumeFileResult::kOk, ReadResumeFile(ResumeFilePath(folder), position));
+      run.ContinueFrom(position);
+      progress_.stage = position.stage;
+      progress_.resumeIndex = position.resumeIndex;
+      progress_.ResetForResume();
+    } else {
+      run.SetPeriod(kFirst, CLocalTime{day, 16, 0});
+      run.SetUpdate(update);
+      progress_.ResetForFreshRun();
+    }
+    run.Run(progress_);
+    EXPECT_EQ("", progress_.Error());
+    calls_ = asked.calls;
+    return progress_.stage;
+  }
+
+  TempDir dir_;
+  ScopedEnv config_;
+  std::map<std::string, CRunChoices> choices_;
+  WorkerProgress progress_;
+  std::map<std::string, int> calls_;  // the last run's questions
+};
+
+// For a trading day, a week across a holiday (23 February) and the halt of
+// 130A, and a quarter across 7203's split: the updated folder is the one
+// a setup at the later day makes, and the chart files only grew.
+TEST_F(UpdateTest, ASetupAndAnUpdateEqualASetupAtTheLaterDay) {
+  const struct {
+    CDate day, later;
+    int asked;  // history questions of the update for an issue: a month each
+  } cases[] = {{CDate(2024, 2, 14), CDate(2024, 2, 15), 1},
+               {CDate(2024, 2, 21), CDate(2024, 2, 28), 1},
+               {CDate(2023, 12, 29), CDate(2024, 3, 29), 4}};
+  for (const auto& [day, later, asked] : cases) {
+    const std::string name = std::to_string(day.ToNumber()) + "-" + std::to_string(later.ToNumber());
+    SCOPED_TRACE(name);
+    const std::string updated = dir_.Sub("updated" + name), fresh = dir_.Sub("fresh" + name);
+    ASSERT_EQ(kStageFinished, Run(updated, day, false));
+    const std::string chart = updated + "/daily/1301.dat";
+    const std::string before = FileBytes(chart);
+    struct stat file {};
+    ASSERT_EQ(0, stat(chart.c_str(), &file));
+    ASSERT_EQ(kStageFinished, Run(updated, later, true));
+    EXPECT_EQ(asked, calls_["price:1301"]);
+    EXPECT_EQ(asked, calls_["margin:1301"]);
+    ASSERT_EQ(kStageFinished, Run(fresh, later, false));
+    EXPECT_EQ("", FolderDifferences(updated, fresh));
+    // Appended in place: the same file, its old bytes first.
+    struct stat grown {};
+    ASSERT_EQ(0, stat(chart.c_str(), &grown));
+    EXPECT_EQ(file.st_ino, grown.st_ino);
+    EXPECT_EQ(0u, FileBytes(chart).rfind(before, 0));
+    CSetupRecord record;
+    ASSERT_EQ(SetupRecordResult::kOk, ReadSetupRecord(SetupRecordPath(updated), record));
+    EXPECT_EQ(later, record.reading.date);
+  }
+}
+
+// An update stopped in its price and its margin stage, with the file it
+// was appending to cut inside a record (as a kill during the write leaves
+// it), ends after a resume in the folder of an undisturbed update.
+TEST_F(UpdateTest, AnUpdateStoppedMidAppendAndResumedEqualsAnUndisturbedOne) {
+  const CDate day(2024, 2, 14), later(2024, 3, 29);
+  const std::string want = dir_.Sub("want");
+  ASSERT_EQ(kStageFinished, Run(want, day, false));
+  ASSERT_EQ(kStageFinished, Run(want, later, true));
+  for (const char* stop : {"price:130A#1", "margin:7203#1"}) {
+    SCOPED_TRACE(stop);
+    const std::string folder = dir_.Sub(std::string("stopped-") + stop[0]);
+    ASSERT_EQ(kStageFinished, Run(folder, day, false));
+    EXPECT_NE(kStageFinished, Run(folder, later, true, stop));
+    const std::string file = folder + (stop[0] == 'p' ? "/daily/130A.dat" : "/margin/mg7203.dat");
+    std::ofstream(file, std::ios::binary | std::ios::app) << "cut";
+    EXPECT_EQ(kStageFinished, Run(folder, later, true, "", true));
+    EXPECT_EQ("", FolderDifferences(folder, want));
+  }
+}
+
+}  // namespace
