@@ -23,6 +23,9 @@ const char kUsage[] =
     "  --issues N        listed issues (default 4000)\n"
     "  --first-year Y    first year with prices (default 2000)\n"
     "  --today DATE      the market's today, e.g. 20240614 (default: the local date)\n"
+    "  --horizon DATE    the day the market's listings, delistings and splits are\n"
+    "                    drawn up to (default: today); markets of one seed and\n"
+    "                    horizon agree up to the earlier today\n"
     "  --retired-markets list some issues on retired market names (the readers refuse them)\n"
     "  --https           serve the https sites over TLS with a certificate made at start\n"
     "  --cert-dir DIR    where ca.pem, server.pem and server.key go (default: a temporary folder)\n"
@@ -69,7 +72,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--retired-markets") {
       market.retiredMarkets = true;
     } else if (arg != "--seed" && arg != "--issues" && arg != "--first-year" &&
-               arg != "--today" && arg != "--cert-dir" && arg != "--port-base" &&
+               arg != "--today" && arg != "--horizon" && arg != "--cert-dir" &&
+               arg != "--port-base" &&
                arg != "--fault" && arg != "--env-file") {
       return Fail("unknown option: " + arg);
     } else if (!hasValue) {
@@ -85,6 +89,8 @@ int main(int argc, char** argv) {
       market.firstYear = static_cast<uint32_t>(n);
     } else if (arg == "--today") {
       if (!market.today.Parse(std::string(argv[++i]))) return Fail("bad date");
+    } else if (arg == "--horizon") {
+      if (!market.horizon.Parse(std::string(argv[++i]))) return Fail("bad horizon date");
     } else if (arg == "--cert-dir") {
       server.certFolder = argv[++i];
     } else if (arg == "--port-base") {

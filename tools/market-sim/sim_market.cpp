@@ -238,6 +238,9 @@ CSimMarket::CSimMarket(const CSimMarketOptions& options) : options_(options) {
   lastDate_ = today_;
   if (!lastDate_.IsBusinessDay()) lastDate_.PrevBusinessDay();
   if (lastDate_ < firstDate_) lastDate_ = firstDate_;
+  horizonDate_ = options_.horizon;
+  if (horizonDate_.year != 0 && !horizonDate_.IsBusinessDay()) horizonDate_.PrevBusinessDay();
+  if (horizonDate_ < lastDate_) horizonDate_ = lastDate_;
   BuildCalendar();
   BuildIssues();
 }
@@ -315,7 +318,7 @@ void CSimMarket::BuildIssues() {
 
   std::vector<std::pair<CSimIssue, IssueModel>> made;
   made.reserve(codes.size() + std::size(kBuiltIns));
-  const CDate recent = lastDate_.SubDays(365);
+  const CDate recent = horizonDate_.SubDays(365);
   for (const std::string& code : codes) {
     CSimIssue issue;
     IssueModel model;
@@ -456,17 +459,18 @@ void CSimMarket::BuildIssues() {
     }
 
     // Listing.
+    // Drawn up to the horizon; what lies after today has not happened yet.
     model.first = firstDate_;
-    model.last = lastDate_;
+    model.last = horizonDate_;
     const bool letter = r.code.back() >= 'A';
     if (letter) {
-      model.first = PickBusinessDay(own, std::max(recent, firstDate_), lastDate_);
+      model.first = PickBusinessDay(own, std::max(recent, firstDate_), horizonDate_);
     } else if (role & kLate) {
-      model.first = PickBusinessDay(own, firstDate_, lastDate_);
+      model.first = PickBusinessDay(own, firstDate_, horizonDate_);
     }
     if ((role & kDelisted) && !letter) {
       const CDate from = model.first.AddDays(100);
-      const CDate to = lastDate_.SubDays(14);
+      const CDate to = horizonDate_.SubDays(14);
       if (from < to) model.last = PickBusinessDay(own, from, to);
     }
     issue.listed = model.first;
@@ -601,16 +605,21 @@ static double YearAnchor(uint64_t walkSeed, double level, double sigma,
 void CSimMarket::MakeYear(const IssueModel& model, uint32_t year, bool bars,
                           bool margins, YearPart& part) const {
   const uint32_t firstNumber = model.first.ToNumber();
-  const uint32_t lastNumber = model.last.ToNumber();
+  const uint32_t lastNumber = std::min(model.last.ToNumber(), lastDate_.ToNumber());
   if (year < model.first.year || year > model.last.year) return;
-  // The product of the ratios of the splits after `date`.
-  auto factorAfter = [&](uint32_t date) {
+  // The product of the ratios of the splits after `date`: of every split
+  // drawn for the raw series (so that a market of a later today trades the
+  // same before the split), of those up to today for the adjusted one,
+  // which is restated on today's share count.
+  auto factorAfter = [&](uint32_t date, uint32_t upTo) {
     double f = 1;
     for (const CDivideRecord& s : model.splits) {
-      if (s.date.ToNumber() > date) f *= s.ratio;
+      if (s.date.ToNumber() > date && s.date.ToNumber() <= upTo) f *= s.ratio;
     }
     return f;
   };
+  const uint32_t horizonNumber = horizonDate_.ToNumber();
+  const uint32_t todayNumber = lastDate_.ToNumber();
 
   if (bars) {
     const std::vector<uint32_t>& days = Days(model.weekdays, year);
@@ -650,7 +659,8 @@ void CSimMarket::MakeYear(const IssueModel& model, uint32_t year, bool bars,
       const uint32_t date = days[i];
       if (date < firstNumber || date > lastNumber || noTrade) continue;
 
-      const double factor = factorAfter(date);
+      const double factor = factorAfter(date, horizonNumber);
+      const double restated = factorAfter(date, todayNumber);
       const double close0 = std::exp(x);
       double o = open0 * factor, c = close0 * factor;
       double h = std::max(o, c) * std::exp(upper);
@@ -678,11 +688,11 @@ void CSimMarket::MakeYear(const IssueModel& model, uint32_t year, bool bars,
       raw.volume = volume;
       raw.rawClose = c;
       CDayRecord adjusted = raw;
-      adjusted.open = F32(o / factor);
-      adjusted.high = F32(h / factor);
-      adjusted.low = F32(l / factor);
-      adjusted.close = F32(c / factor);
-      adjusted.volume = F32(volume * factor);
+      adjusted.open = F32(o / restated);
+      adjusted.high = F32(h / restated);
+      adjusted.low = F32(l / restated);
+      adjusted.close = F32(c / restated);
+      adjusted.volume = F32(volume * restated);
       part.raw.push_back(raw);
       part.adjusted.push_back(adjusted);
     }
@@ -710,15 +720,16 @@ void CSimMarket::MakeYear(const IssueModel& model, uint32_t year, bool bars,
       const double sellShare = 0.05 + 0.5 * r.Uniform();
       const uint32_t date = weeks[i];
       if (date < firstNumber || date > lastNumber) continue;
-      const double factor = factorAfter(date);
+      const double factor = factorAfter(date, horizonNumber);
+      const double restated = factorAfter(date, todayNumber);
       CMarginRecord raw;
       (void)raw.date.FromNumber(date);  // a day of the calendar
       const double buy = model.marginLevel * std::exp(path[i]) / factor;
       raw.buy = std::round(buy / 100) * 100;
       raw.sell = std::round(buy * sellShare / 100) * 100;
       CMarginRecord adjusted = raw;
-      adjusted.buy = raw.buy * factor;
-      adjusted.sell = raw.sell * factor;
+      adjusted.buy = raw.buy * restated;
+      adjusted.sell = raw.sell * restated;
       part.margin.push_back(raw);
       part.adjustedMargin.push_back(adjusted);
     }
@@ -727,8 +738,11 @@ void CSimMarket::MakeYear(const IssueModel& model, uint32_t year, bool bars,
 
 std::shared_ptr<CSimSeries> CSimMarket::MakeSeries(const IssueModel& model) const {
   auto series = std::make_shared<CSimSeries>();
-  series->splits = model.splits;
-  for (uint32_t year = model.first.year; year <= model.last.year; ++year) {
+  for (const CDivideRecord& split : model.splits) {
+    if (!(lastDate_ < split.date)) series->splits.push_back(split);
+  }
+  const uint32_t lastYear = std::min(model.last.year, lastDate_.year);
+  for (uint32_t year = model.first.year; year <= lastYear; ++year) {
     YearPart part;
     MakeYear(model, year, true, true, part);
     series->raw.insert(series->raw.end(), part.raw.begin(), part.raw.end());

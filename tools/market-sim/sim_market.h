@@ -44,6 +44,13 @@ struct CSimMarketOptions {
   // The market's today: the bars end on the last trading day on or before
   // it. The empty date means the local date when the market is built.
   CDate today;
+  // The day the market's life is drawn up to: listings, delistings and
+  // splits fall between its first date and the horizon, and those after
+  // today have not happened yet. Markets of the same seed and horizon agree
+  // on every day up to the earlier of their todays, and the later one has
+  // what happened in between (new listings, delistings, splits, new days
+  // and weeks). The empty date, or one before today, means today.
+  CDate horizon = CDate();
   // How many issues' whole series Series() keeps at most.
   size_t cacheIssues = 64;
   // List about one stock in a hundred (at least one in a market of eight or
@@ -196,6 +203,7 @@ class CSimMarket {
   CDate today_;
   CDate firstDate_;
   CDate lastDate_;
+  CDate horizonDate_;  // the last trading day on or before the horizon
   std::vector<CSimIssue> issues_;
   std::vector<IssueModel> models_;  // parallel to issues_
   std::map<std::string, size_t> index_;
