@@ -31,6 +31,10 @@ class CIssueStage {
   // Pause between two issue list pages, 100 ms unless changed.
   void SetListPagePause(std::int32_t milliseconds) { listPagePauseMs_ = milliseconds; }
 
+  // The code list the stage worked on last: the listing (or the fixed list
+  // when it gave nothing); empty before the stage ran in this object.
+  const std::vector<std::string>& CodeList() const { return codeList_; }
+
   // Issue codes from the list pages or the existence check that broke the
   // code rule (support/issue_code.h): left out, never stored.
   std::size_t RejectedCodes() const { return rejectedCodes_.size(); }

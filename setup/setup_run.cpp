@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "setup/issue_list.h"
@@ -58,6 +59,7 @@ bool CSetupRun::IssueListAsExpected() {
 bool CSetupRun::EnsureIssueList(CRunContext& run) {
   if (issueList_.empty()) {
     if (!LoadIssueList(run, issueList_)) return false;
+    if (update_) KeepListedIssues();
     if (!IssueListAsExpected()) {
       issueList_.clear();
       run.progress.SetError(
@@ -67,6 +69,17 @@ bool CSetupRun::EnsureIssueList(CRunContext& run) {
   }
   run.position.SetList(issueList_);
   return true;
+}
+
+void CSetupRun::KeepListedIssues() {
+  // The listing of this update's stage 1: kept in memory, or beside the
+  // position for an update resumed by another process.
+  std::vector<std::string> listing = issueStage_.CodeList();
+  if (listing.empty() && !ReadCodeListFile(ResumeCodesPath(DatabaseFolder()), listing)) return;
+  const std::set<std::string> listed(listing.begin(), listing.end());
+  std::erase_if(issueList_, [&listed](const std::string& code) {
+    return !IsOutsideQuickRange(code) && listed.count(code) == 0;
+  });
 }
 
 bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason) {

@@ -158,6 +158,13 @@ class CSetupRun {
   // Loads the issue list when it is empty and names it to the position.
   // A list that is not the one a continued run expects stops the run.
   [[nodiscard]] bool EnsureIssueList(CRunContext& run);
+  // For an update: leaves out of the issue list the listed kinds of issue
+  // that stage 1's listing no longer holds (delisted ones): their rows and
+  // files stay as they are, and they are asked nothing, as the sites no
+  // longer answer for them. The built-in issues always stay. Without a
+  // listing at hand (an update resumed after stage 1 whose code list file
+  // is gone) the list stays whole.
+  void KeepListedIssues();
   // Whether the loaded issue list is the one a continued run expects.
   [[nodiscard]] bool IssueListAsExpected();
   // Removes what an earlier run of any process left behind that no run
