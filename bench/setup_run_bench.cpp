@@ -4,6 +4,13 @@
 // same number of bytes into the same number of files.
 //
 //   setup_run_bench [--issues N] [--first-year Y] [--folder DIR] [--fault SPEC]...
+//                   [--update]
+//
+// --update measures a one-trading-day update instead: the setup is made
+// (unmeasured) against the market of the trading day before today, the
+// market then moves on to today (one seed and horizon), and the update is
+// what is timed and counted, beside downloading and inflating the files it
+// asked for and writing the bytes it wrote.
 //
 // --fault makes the simulated market fail as market-sim's option of that
 // name does (e.g. gzip-bomb=536870912@archive:/market/archive/v2/price-2024.bin,
@@ -27,6 +34,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,6 +128,53 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
+// Forks a child serving `market` and waits for its addresses in `env_file`;
+// -1 when it died first.
+pid_t StartMarket(const CSimMarketOptions& market, const std::string& env_file,
+                  const std::string& report, const std::vector<CSimFault>& faults) {
+  fs::remove(env_file);
+  const pid_t child = fork();
+  if (child == 0) ServeMarket(market, env_file, report, faults);
+  while (!fs::exists(env_file)) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return child;
+}
+
+// Stops a market child and reads its report: the number of requests and
+// the archive files it served.
+long StopMarket(pid_t child, const std::string& report, std::vector<std::string>& urls) {
+  kill(child, SIGTERM);
+  waitpid(child, nullptr, 0);
+  std::ifstream in(report);
+  long requests = 0;
+  in >> requests;
+  urls.clear();
+  for (std::string url; in >> url;) urls.push_back(url);
+  return requests;
+}
+
+// The sizes of the files under `folder`, by path.
+std::map<std::string, std::uint64_t> FileSizes(const std::string& folder) {
+  std::map<std::string, std::uint64_t> sizes;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) sizes[entry.path().string()] = entry.file_size();
+  }
+  return sizes;
+}
+
+// Bytes this process has written so far (/proc/self/io, wchar).
+std::uint64_t BytesWritten() {
+  std::ifstream in("/proc/self/io");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("wchar:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,15 +184,21 @@ int main(int argc, char** argv) {
   market.today = CDate::Today();
   std::string folder;
   std::vector<CSimFault> faults;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool update = false;
+  for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--issues") market.issueCount = std::atoi(argv[i + 1]);
-    else if (arg == "--first-year") market.firstYear = std::atoi(argv[i + 1]);
-    else if (arg == "--folder") folder = argv[i + 1];
+    if (arg == "--update") {
+      update = true;
+      continue;
+    }
+    if (++i >= argc) break;
+    if (arg == "--issues") market.issueCount = std::atoi(argv[i]);
+    else if (arg == "--first-year") market.firstYear = std::atoi(argv[i]);
+    else if (arg == "--folder") folder = argv[i];
     else if (arg == "--fault") {
       CSimFault fault;
-      if (!ParseSimFault(argv[i + 1], fault)) {
-        std::fprintf(stderr, "bad fault: %s\n", argv[i + 1]);
+      if (!ParseSimFault(argv[i], fault)) {
+        std::fprintf(stderr, "bad fault: %s\n", argv[i]);
         return 2;
       }
       faults.push_back(fault);
@@ -149,61 +210,83 @@ int main(int argc, char** argv) {
   const std::string env_file = (work / "env").string();
   const std::string report = (work / "requests").string();
 
-  const pid_t child = fork();
-  if (child == 0) ServeMarket(market, env_file, report, faults);
-  while (!fs::exists(env_file)) {
-    int status = 0;
-    if (waitpid(child, &status, WNOHANG) == child) return 1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const CDate today = market.today;
+  // The setup's day: the trading day before today's last one.
+  CDate setup_day = today;
+  if (update) {
+    market.horizon = CDate(today.year + 1, 12, 31);
+    if (!setup_day.IsBusinessDay()) setup_day.PrevBusinessDay();
+    setup_day.PrevBusinessDay();
+    market.today = setup_day;
   }
-  {
+  pid_t child = StartMarket(market, env_file, report, faults);
+  if (child < 0) return 1;
+  const auto take_environment = [&env_file] {
     std::ifstream env(env_file);
     std::string line;
     while (std::getline(env, line)) {
       const size_t eq = line.find('=');
       setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 1);
     }
-  }
+  };
+  take_environment();
   const long hwm_before = VmHwmKib();
 
-  // The run.
+  // The run, and for --update the setup it brings forward first.
   CRunChoices choices;
   choices.databaseFolder = folder;
+  WorkerProgress progress;
+  std::map<std::string, std::uint64_t> before;
+  std::vector<std::string> urls;
+  if (update) {
+    CSetupRun setup(&choices);
+    setup.SetPeriod(CDate(market.firstYear, 1, 1), CLocalTime{setup_day, 16, 0});
+    progress.ResetForFreshRun();
+    setup.Run(progress);
+    if (progress.stage != 5) {
+      std::fprintf(stderr, "the setup failed: %s\n", progress.Error().c_str());
+      return 1;
+    }
+    before = FileSizes(folder);
+    (void)StopMarket(child, report, urls);
+    market.today = today;
+    child = StartMarket(market, env_file, report, faults);
+    if (child < 0) return 1;
+    take_environment();
+  }
   CSetupRun run(&choices);
   run.SetPeriod(CDate(market.firstYear, 1, 1), CLocalTime{market.today, 16, 0});
-  WorkerProgress progress;
+  run.SetUpdate(update);
   progress.ResetForFreshRun();
+  const std::uint64_t wrote_before = BytesWritten();
   const auto run_start = std::chrono::steady_clock::now();
   run.Run(progress);
   const double run_seconds = Seconds(run_start);
+  const std::uint64_t run_wrote = BytesWritten() - wrote_before;
   const long hwm_run = VmHwmKib();
   if (progress.stage != 5) {
     std::fprintf(stderr, "the run failed at stage %d: %s\n", progress.stage.load(),
                  progress.Error().c_str());
   }
+  // What the run added to the folder: each file's growth (a whole file for
+  // one it wrote anew, which an update does with the quick files).
   std::vector<std::uint64_t> sizes;
   std::uint64_t written = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
-    sizes.push_back(entry.file_size());
-    written += sizes.back();
+  for (const auto& [path, size] : FileSizes(folder)) {
+    const auto old = before.find(path);
+    const bool rewritten = path.find("quick") != std::string::npos || old == before.end();
+    const std::uint64_t grown = rewritten ? size : size - std::min(size, old->second);
+    if (grown == 0) continue;
+    sizes.push_back(grown);
+    written += grown;
   }
-
-  kill(child, SIGTERM);
-  waitpid(child, nullptr, 0);
-  std::ifstream requests_in(report);
-  long requests = 0;
-  requests_in >> requests;
-  std::vector<std::string> urls;
-  for (std::string url; requests_in >> url;) urls.push_back(url);
+  const long requests = StopMarket(child, report, urls);
 
   // The limit: the same archive files downloaded and inflated to disk, and
   // the same bytes written into as many files. The market runs again for
   // the downloads.
-  fs::remove(env_file);
-  const pid_t again = fork();
-  if (again == 0) ServeMarket(market, env_file, report, faults);
-  while (!fs::exists(env_file)) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t again = StartMarket(market, env_file, report, faults);
+  if (again < 0) return 1;
   std::string archive_base;
   {
     std::ifstream env(env_file);
@@ -247,19 +330,20 @@ int main(int argc, char** argv) {
   waitpid(again, nullptr, 0);
 
   std::printf(
-      "setup run, archive mode, %d issues from %u, splits and margin, %zu faults\n"
+      "%s, archive mode, %d issues from %u, splits and margin, %zu faults\n"
       "  result          stage %d%s\n"
       "  wall time       %.1f s\n"
       "  VmHWM           %.1f MiB (%.1f MiB before the run; bound 256 MiB)\n"
       "  requests        %ld (%zu archive files, %.1f MiB packed, %.1f MiB unpacked)\n"
-      "  bytes written   %.1f MiB in %zu files\n"
+      "  bytes written   %.3f MiB of growth in %zu files (%.3f MiB written by the process)\n"
       "limit: download + inflate the same files, write the same bytes\n"
       "  wall time       %.1f s\n"
       "  ratio           %.2fx\n",
-      market.issueCount, market.firstYear, faults.size(), progress.stage.load(),
+      update ? "one-trading-day update" : "setup run", market.issueCount, market.firstYear,
+      faults.size(), progress.stage.load(),
       progress.stage == 5 ? "" : " (failed)", run_seconds, hwm_run / 1024.0, hwm_before / 1024.0,
       requests, urls.size(), packed / 1048576.0, unpacked / 1048576.0, written / 1048576.0,
-      sizes.size(), base_seconds, run_seconds / base_seconds);
+      sizes.size(), run_wrote / 1048576.0, base_seconds, run_seconds / base_seconds);
   fs::remove_all(work);
   return progress.stage == 5 ? 0 : 1;
 }
