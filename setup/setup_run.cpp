@@ -107,6 +107,7 @@ bool CSetupRun::CheckResume(const CResumePosition& position, std::string& reason
              "delete the folder to start afresh";
     return false;
   }
+  if (update_) KeepListedIssues();
   if (!IssueListAsExpected()) {
     issueList_.clear();
     reason = "holds an interrupted setup whose issue list differs from the one in its "

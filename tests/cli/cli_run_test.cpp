@@ -8,6 +8,7 @@
 #include <fstream>
 #include <regex>
 
+#include "db/db_stock3.h"
 #include "tests/common/cli_market.h"
 #include "tests/common/database_folder.h"
 
@@ -151,6 +152,39 @@ TEST_F(CliRunTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
   CliProcess interrupted(dir_, {"--update", folder});
   EXPECT_EQ(2, interrupted.Wait());
   EXPECT_NE(std::string::npos, interrupted.Err().find("continue it with --resume"));
+}
+
+// An update killed in its split and its price stage and resumed (by new
+// processes, which check the position against the folder) ends in the
+// folder an undisturbed update leaves. The folder holds a stock the market
+// no longer lists, which the update leaves alone.
+TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
+  CliProcess setup(dir_, Args("ref"), dir_.Sub("ref-err.txt"));
+  ASSERT_EQ(0, setup.Wait()) << setup.Err();
+  CBrandRecord gone;
+  gone.code = "1301";
+  while (market_.Find(gone.code) != nullptr) gone.code = std::to_string(std::stoi(gone.code) + 1);
+  gone.kind = kKindStock;
+  gone.market = "東証プライム";
+  CDBStock3 db;
+  ASSERT_TRUE(db.Open(dir_.Sub("ref/stock.mdb")) && db.WriteBrand(gone));
+  db.Close();
+  const std::string killed = dir_.Sub("killed");
+  fs::copy(dir_.Sub("ref"), killed, fs::copy_options::recursive);
+  for (const std::int32_t stage : {kStageSplits, kStagePrices}) {
+    std::string err;
+    const bool interrupted = fs::exists(ResumeFilePath(killed));
+    EXPECT_EQ(128 + SIGKILL,
+              KillAt(interrupted ? Resume(killed)
+                                 : std::vector<std::string>{"--update", "--quiet", killed},
+                     killed, stage, 3, nullptr, &err))
+        << err;
+  }
+  CliProcess resumed(dir_, Resume(killed));
+  ASSERT_EQ(0, resumed.Wait()) << resumed.Err();
+  CliProcess undisturbed(dir_, {"--update", "--quiet", dir_.Sub("ref")});
+  ASSERT_EQ(0, undisturbed.Wait()) << undisturbed.Err();
+  EXPECT_EQ("", FolderDifferences(killed, dir_.Sub("ref")));
 }
 
 TEST_F(CliRunTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {
