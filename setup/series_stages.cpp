@@ -149,8 +149,10 @@ struct Prices {
     if (!IsOutsideQuickRange(code)) quick[code].CopyLast(std::move(chart), kQuickPriceDepth);
   }
 
-  // Fetches issue `i` whole, writes its chart file and puts it into the
-  // quick map. True also for an issue without bars (no file then).
+  // Fetches issue `i` (whole, or in an update from the day after the last
+  // bar of its file), writes or appends to its chart file and puts its
+  // last bars into the quick map. True also for an issue without bars (no
+  // file then).
   static bool Fetch(CRunContext& run, const std::vector<std::string>& issues, std::int32_t i,
                     std::int32_t doneBase, Table& quick) {
     const std::string& code = issues[i];
