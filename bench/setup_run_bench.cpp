@@ -1,7 +1,8 @@
 // The whole setup run in archive mode against the simulated market, next to
 // the plainest way of doing the same input and output: downloading and
-// inflating the same archive files with libcurl and zlib, and writing the
-// same number of bytes into the same number of files.
+// inflating the same archive files with libcurl and zlib, downloading the
+// same issue list pages, and writing the same number of bytes into the
+// same number of files. The run's time is also given stage by stage.
 //
 //   setup_run_bench [--issues N] [--first-year Y] [--folder DIR] [--fault SPEC]...
 //                   [--update]
@@ -29,6 +30,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,8 +64,8 @@ long VmHwmKib() {
   return -1;
 }
 
-// The child: serves the market until SIGTERM, then writes the archive
-// paths it was asked for and the number of requests to `report`.
+// The child: serves the market until SIGTERM, then writes the number of
+// requests and the archive files and list pages it served to `report`.
 [[noreturn]] void ServeMarket(const CSimMarketOptions& options, const std::string& env_file,
                               const std::string& report, const std::vector<CSimFault>& faults) {
   sigset_t set;
@@ -87,9 +90,13 @@ long VmHwmKib() {
   const std::vector<CSimRequestRecord> requests = server.Requests();
   std::ofstream out(report);
   out << requests.size() << "\n";
+  // What a plain download repeats: the archive files ("A path") and the
+  // issue list pages ("L path?query") that were answered.
   for (const CSimRequestRecord& request : requests) {
-    if (request.site == Site::kArchive && request.status == 200) {
-      out << server.BaseUrl(Site::kArchive) << request.path << "\n";
+    if (request.status != 200 || request.method != "GET") continue;
+    if (request.site == Site::kArchive) out << "A " << request.path << "\n";
+    if (request.site == Site::kStockList) {
+      out << "L " << request.path << (request.query.empty() ? "" : "?" + request.query) << "\n";
     }
   }
   out.close();
@@ -152,7 +159,7 @@ long StopMarket(pid_t child, const std::string& report, std::vector<std::string>
   long requests = 0;
   in >> requests;
   urls.clear();
-  for (std::string url; in >> url;) urls.push_back(url);
+  for (std::string kind, path; in >> kind >> path;) urls.push_back(kind + " " + path);
   return requests;
 }
 
@@ -260,7 +267,23 @@ int main(int argc, char** argv) {
   progress.ResetForFreshRun();
   const std::uint64_t wrote_before = BytesWritten();
   const auto run_start = std::chrono::steady_clock::now();
+  // The time of each stage, from the progress record sampled as the run
+  // goes (index 0: before the first stage).
+  double stage_seconds[6] = {};
+  std::atomic<bool> running{true};
+  std::thread sampler([&] {
+    auto last = run_start;
+    while (running) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      const auto now = std::chrono::steady_clock::now();
+      const int stage = std::clamp(progress.stage.load(), 0, 5);
+      stage_seconds[stage] += std::chrono::duration<double>(now - last).count();
+      last = now;
+    }
+  });
   run.Run(progress);
+  running = false;
+  sampler.join();
   const double run_seconds = Seconds(run_start);
   const std::uint64_t run_wrote = BytesWritten() - wrote_before;
   const long hwm_run = VmHwmKib();
@@ -282,24 +305,28 @@ int main(int argc, char** argv) {
   }
   const long requests = StopMarket(child, report, urls);
 
-  // The limit: the same archive files downloaded and inflated to disk, and
-  // the same bytes written into as many files. The market runs again for
-  // the downloads.
+  // The limit: the same archive files downloaded and inflated to disk, the
+  // same issue list pages downloaded, and the same bytes written into as
+  // many files. The market runs again for the downloads.
   const pid_t again = StartMarket(market, env_file, report, faults);
   if (again < 0) return 1;
-  std::string archive_base;
+  std::string archive_base, list_base;
   {
     std::ifstream env(env_file);
     for (std::string line; std::getline(env, line);) {
       if (line.rfind("TICKORA_ARCHIVE_URL=", 0) == 0) archive_base = line.substr(20);
+      if (line.rfind("TICKORA_STOCK_LIST_URL=", 0) == 0) list_base = line.substr(23);
     }
   }
   const auto base_start = std::chrono::steady_clock::now();
   std::uint64_t packed = 0, unpacked = 0;
   CURL* curl = curl_easy_init();
   const std::string unpacked_path = (work / "unpacked").string();
-  for (std::string url : urls) {
-    url = archive_base + url.substr(url.find('/', url.find("//") + 2));
+  std::size_t files = 0;
+  for (const std::string& request : urls) {
+    const bool file = request[0] == 'A';
+    files += file;
+    const std::string url = (file ? archive_base : list_base) + request.substr(2);
     Inflater inf;
     inflateInit2(&inf.z, 15 + 16);
     inf.out = std::fopen(unpacked_path.c_str(), "wb");
@@ -332,17 +359,22 @@ int main(int argc, char** argv) {
   std::printf(
       "%s, archive mode, %d issues from %u, splits and margin, %zu faults\n"
       "  result          stage %d%s\n"
-      "  wall time       %.1f s\n"
+      "  wall time       %.1f s (before the stages %.1f, issues %.1f, splits %.1f, prices %.1f,"
+      " margin %.1f, after %.1f)\n"
       "  VmHWM           %.1f MiB (%.1f MiB before the run; bound 256 MiB)\n"
-      "  requests        %ld (%zu archive files, %.1f MiB packed, %.1f MiB unpacked)\n"
+      "  requests        %ld (%zu archive files and %zu list pages, %.1f MiB packed,"
+      " %.1f MiB unpacked)\n"
       "  bytes written   %.3f MiB of growth in %zu files (%.3f MiB written by the process)\n"
-      "limit: download + inflate the same files, write the same bytes\n"
+      "limit: download (and inflate) the same files and pages, write the same bytes\n"
       "  wall time       %.1f s\n"
       "  ratio           %.2fx\n",
       update ? "one-trading-day update" : "setup run", market.issueCount, market.firstYear,
       faults.size(), progress.stage.load(),
-      progress.stage == 5 ? "" : " (failed)", run_seconds, hwm_run / 1024.0, hwm_before / 1024.0,
-      requests, urls.size(), packed / 1048576.0, unpacked / 1048576.0, written / 1048576.0,
+      progress.stage == 5 ? "" : " (failed)", run_seconds, stage_seconds[0], stage_seconds[1],
+      stage_seconds[2], stage_seconds[3], stage_seconds[4], stage_seconds[5], hwm_run / 1024.0,
+      hwm_before / 1024.0,
+      requests, files, urls.size() - files, packed / 1048576.0, unpacked / 1048576.0,
+      written / 1048576.0,
       sizes.size(), run_wrote / 1048576.0, base_seconds, run_seconds / base_seconds);
   fs::remove_all(work);
   return progress.stage == 5 ? 0 : 1;
