@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <sstream>
 
 #include "support/replace_file.h"
@@ -38,28 +39,31 @@ SmallFileRead ReadSmallFile(const std::string& path, std::string& text) {
   return ok ? SmallFileRead::kOk : SmallFileRead::kFailed;
 }
 
-SmallFileRead ReadKeyValueFile(const std::string& path, const char* header,
-                               std::map<std::string, std::uint32_t>& values) {
+KeyValueFileResult ReadKeyValueFile(const std::string& path, const char* header,
+                                    std::uint32_t version,
+                                    std::map<std::string, std::uint32_t>& values) {
   std::string text;
   const SmallFileRead got = ReadSmallFile(path, text);
-  if (got != SmallFileRead::kOk) return got;
+  if (got == SmallFileRead::kMissing) return KeyValueFileResult::kMissing;
+  if (got != SmallFileRead::kOk) return KeyValueFileResult::kDamaged;
   std::istringstream in(text);
   std::string line;
-  if (!std::getline(in, line) || line != header) return SmallFileRead::kFailed;
+  if (!std::getline(in, line) || line != header) return KeyValueFileResult::kDamaged;
   values.clear();
   while (std::getline(in, line)) {
     const std::size_t equals = line.find('=');
     std::uint32_t value = 0;
     if (equals == std::string::npos || !ParseNumber(line.substr(equals + 1), value) ||
         !values.emplace(line.substr(0, equals), value).second) {
-      return SmallFileRead::kFailed;
+      return KeyValueFileResult::kDamaged;
     }
   }
-  return SmallFileRead::kOk;
+  const auto found = values.find("version");
+  if (found == values.end()) return KeyValueFileResult::kDamaged;
+  return found->second == version ? KeyValueFileResult::kOk : KeyValueFileResult::kOtherVersion;
 }
 
-bool WriteKeyValueFile(const std::string& path, const char* header,
-                       const std::vector<std::pair<const char*, std::uint32_t>>& values) {
+bool WriteKeyValueFile(const std::string& path, const char* header, const KeyValues& values) {
   std::string text = std::string(header) + "\n";
   for (const auto& [key, value] : values) {
     char number[16];
@@ -69,9 +73,34 @@ bool WriteKeyValueFile(const std::string& path, const char* header,
   return ReplaceFileWith(path, text);
 }
 
-bool ParseFileDate(std::uint32_t number, CDate& date) {
-  return number >= 19000101 && date.FromNumber(number) &&
-         date.day <= CDate::DaysInMonth(date.month, date.year);
+void AddPeriod(const CDate& first, const CLocalTime& reading, KeyValues& values) {
+  values.insert(values.end(), {{"first", first.ToNumber()},
+                               {"today", reading.date.ToNumber()},
+                               {"hour", static_cast<std::uint32_t>(reading.hour)},
+                               {"minute", static_cast<std::uint32_t>(reading.minute)}});
+}
+
+bool TakePeriod(const std::map<std::string, std::uint32_t>& values, CDate& first,
+                CLocalTime& reading) {
+  const auto value = [&values](const char* key) {
+    const auto it = values.find(key);
+    return it == values.end() ? UINT32_MAX : it->second;
+  };
+  // A real day from 1900 on.
+  const auto day = [](std::uint32_t number, CDate& date) {
+    return number >= 19000101 && date.FromNumber(number) &&
+           date.day <= CDate::DaysInMonth(date.month, date.year);
+  };
+  CDate from, today;
+  if (value("hour") > 23 || value("minute") > 59 || !day(value("first"), from) ||
+      !day(value("today"), today) || today < from) {
+    return false;
+  }
+  first = from;
+  reading.date = today;
+  reading.hour = static_cast<int>(value("hour"));
+  reading.minute = static_cast<int>(value("minute"));
+  return true;
 }
 
 namespace {

@@ -46,11 +46,8 @@ bool WriteResumeFile(const std::string& path, const CResumePosition& p) {
                      {"stage", static_cast<std::uint32_t>(p.stage)},
                      {"index", static_cast<std::uint32_t>(p.resumeIndex)}};
   AddChoices(p.choices, pairs);
-  pairs.insert(pairs.end(), {{"first", p.firstDate.ToNumber()},
-                             {"today", p.reading.date.ToNumber()},
-                             {"hour", static_cast<std::uint32_t>(p.reading.hour)},
-                             {"minute", static_cast<std::uint32_t>(p.reading.minute)},
-                             {"issues", static_cast<std::uint32_t>(p.issueCount)},
+  AddPeriod(p.firstDate, p.reading, pairs);
+  pairs.insert(pairs.end(), {{"issues", static_cast<std::uint32_t>(p.issueCount)},
                              {"issuehash", p.issueHash}});
   // Only an update says so: a setup's position is written as it always was.
   if (p.update) pairs.emplace_back("update", 1);
@@ -59,31 +56,21 @@ bool WriteResumeFile(const std::string& path, const CResumePosition& p) {
 
 ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& position) {
   std::map<std::string, std::uint32_t> values;
-  const SmallFileRead got = ReadKeyValueFile(path, kHeader, values);
-  if (got == SmallFileRead::kMissing) return ResumeFileResult::kMissing;
-  if (got != SmallFileRead::kOk) return ResumeFileResult::kDamaged;
-  // The version is judged first: a file of another version may well have
-  // other keys.
-  auto version = values.find("version");
-  if (version == values.end()) return ResumeFileResult::kDamaged;
-  if (version->second != static_cast<std::uint32_t>(CResumePosition::kVersion)) {
-    return ResumeFileResult::kOtherVersion;
-  }
+  const ResumeFileResult got = ReadKeyValueFile(path, kHeader, CResumePosition::kVersion, values);
+  if (got != ResumeFileResult::kOk) return got;
   CResumePosition read;
   const auto update = values.find("update");
   read.update = update != values.end() && update->second == 1;
   if (values.size() != std::size(kKeys) + kChoiceKeyCount + (update != values.end()) ||
-      (update != values.end() && update->second != 1) || !TakeChoices(values, read.choices)) {
+      (update != values.end() && update->second != 1) || !TakeChoices(values, read.choices) ||
+      !TakePeriod(values, read.firstDate, read.reading)) {
     return ResumeFileResult::kDamaged;
   }
   for (const char* key : kKeys) {
     if (values.count(key) == 0) return ResumeFileResult::kDamaged;
   }
-  if (values["stage"] < kStageIssues || values["stage"] > kStageMargin || values["index"] > INT32_MAX ||
-      values["issues"] > INT32_MAX || values["hour"] > 23 || values["minute"] > 59 ||
-      !ParseFileDate(values["first"], read.firstDate) ||
-      !ParseFileDate(values["today"], read.reading.date) ||
-      read.reading.date < read.firstDate) {
+  if (values["stage"] < kStageIssues || values["stage"] > kStageMargin ||
+      values["index"] > INT32_MAX || values["issues"] > INT32_MAX) {
     return ResumeFileResult::kDamaged;
   }
   // A stage the run's own choices leave out is never where it stopped.
@@ -93,8 +80,6 @@ ResumeFileResult ReadResumeFile(const std::string& path, CResumePosition& positi
   }
   read.stage = static_cast<std::int32_t>(values["stage"]);
   read.resumeIndex = static_cast<std::int32_t>(values["index"]);
-  read.reading.hour = static_cast<int>(values["hour"]);
-  read.reading.minute = static_cast<int>(values["minute"]);
   read.issueCount = static_cast<std::int32_t>(values["issues"]);
   read.issueHash = values["issuehash"];
   position = read;

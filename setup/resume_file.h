@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/key_value_file.h"
 #include "setup/run_options.h"
 #include "setup/worker_progress.h"
 #include "support/date.h"
@@ -51,7 +52,7 @@ std::string ResumeCodesPath(const std::string& folder);
 // old file, if any, is then left as it was).
 [[nodiscard]] bool WriteResumeFile(const std::string& path, const CResumePosition& position);
 
-enum class ResumeFileResult { kOk, kMissing, kOtherVersion, kDamaged };
+using ResumeFileResult = KeyValueFileResult;
 
 // Reads a position file. kOtherVersion for a file written by another
 // format version, kDamaged for one that is not a complete, valid position

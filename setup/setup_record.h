@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "setup/key_value_file.h"
 #include "setup/run_options.h"
 #include "support/date.h"
 #include "web/local_clock.h"
@@ -30,7 +31,7 @@ std::string SetupRecordPath(const std::string& folder);
 // record, if any, is then as it was).
 [[nodiscard]] bool WriteSetupRecord(const std::string& path, const CSetupRecord& record);
 
-enum class SetupRecordResult { kOk, kMissing, kOtherVersion, kDamaged };
+using SetupRecordResult = KeyValueFileResult;
 
 // Reads a record. kOtherVersion for a record written by another format
 // version, kDamaged for one that is not a complete, valid record (empty,
