@@ -39,6 +39,14 @@ bool CWebMarket::IsFinal(std::int32_t archive_result) {
          archive_result == CWebArchive::kErrorLocal;
 }
 
+void CWebMarket::FetchAhead(std::int32_t firstYear, bool prices, bool margins) {
+  if (!useArchive_) return;
+  if (prices) archive_->FetchPricesAhead(firstYear);
+  if (margins) archive_->FetchMarginsAhead(firstYear);
+}
+
+void CWebMarket::StopAhead() { archive_->StopAhead(); }
+
 void CWebMarket::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
   archive_->Client().SetCancelFlag(cancel);
   stock_->Client().SetCancelFlag(cancel);

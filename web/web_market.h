@@ -96,6 +96,13 @@ class CWebMarket {
   void SetArchivePreference(bool use_archive) { useArchive_ = use_archive; }
   [[nodiscard]] bool ArchivePreference() const { return useArchive_; }
 
+  // With the archive preference on, the archive's price (and, with
+  // `margins`, margin) year files from January of `firstYear` on start to
+  // download ahead of the questions (CWebArchive::FetchPricesAhead), so
+  // that a run works while they arrive; StopAhead ends that. Virtual so
+  // that a scripted source can leave the archive alone.
+  virtual void FetchAhead(std::int32_t firstYear, bool prices, bool margins);
+  virtual void StopAhead();
   // The flag that cancels the download in progress and every later one
   // while it is set; not owned, may be null (none). It must stay valid
   // while the object may download.
