@@ -122,6 +122,9 @@ struct CSimServerOptions {
   // share the link.
   int latencyMs = 0;
   int64_t bandwidth = 0;
+  // How long a kept connection may stay idle before the server closes it.
+  // Stop waits as long for a connection that a client still holds.
+  int keepAliveSeconds = 1;
 };
 
 // CSimServer serves a simulated market on 127.0.0.1: one listening port for
@@ -132,7 +135,7 @@ struct CSimServerOptions {
 // Every request is kept in the request log and every post in the log
 // posts, until cleared; the request log also counts the connections and
 // TLS handshakes of each site. A connection is kept open between requests
-// for as long as the client likes, up to a second idle.
+// for as long as the client likes, up to a second idle (keepAliveSeconds).
 //
 // The market must outlive the server. Start once; Stop (or the destructor)
 // closes the ports, releases held requests and waits for the server's
