@@ -23,9 +23,13 @@ void AsWebRecords(CQuoteItems& records) {
 }  // namespace
 
 CWebMarket::CWebMarket(CLocalClock clock)
-    : stock_(std::make_unique<CWebStock>()),
+    : connections_(std::make_unique<CHttpConnections>()),
+      stock_(std::make_unique<CWebStock>()),
       history_(std::make_unique<CWebHistory>(clock)),
-      archive_(std::make_unique<CWebArchive>(clock)) {}
+      archive_(std::make_unique<CWebArchive>(clock)) {
+  stock_->Client().ShareConnections(connections_.get());
+  history_->ShareConnections(connections_.get());
+}
 
 CWebMarket::~CWebMarket() = default;
 
