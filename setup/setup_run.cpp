@@ -1,10 +1,12 @@
 #include "setup/setup_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <set>
 #include <system_error>
 
+#include "series/issue_file_path.h"
 #include "setup/issue_list.h"
 #include "setup/series_stages.h"
 #include "setup/setup_record.h"
@@ -69,6 +71,16 @@ bool CSetupRun::EnsureIssueList(CRunContext& run) {
   }
   run.position.SetList(issueList_);
   return true;
+}
+
+bool CSetupRun::AnyIssueWithoutFile(bool (*path_of)(const std::string&, const std::string&,
+                                                    std::string&),
+                                    const std::string& folder) const {
+  std::error_code ec;
+  return std::any_of(issueList_.begin(), issueList_.end(), [&](const std::string& code) {
+    std::string path;
+    return path_of(folder, code, path) && !fs::exists(path, ec);
+  });
 }
 
 void CSetupRun::KeepListedIssues() {
@@ -304,6 +316,16 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
     return progress.resume == 0 || progress.stage == stage;
   };
   if (stage_runs(kStageIssues) && !issueStage_.Run(run)) return;
+  // An update asks an issue without a file (listed since the setup, or
+  // without data so far) from the first year on, so it reads the earlier
+  // years too: they download from here on, while the splits are stored
+  // and the other issues are brought forward.
+  if (update_ && EnsureIssueList(run)) {
+    market_->FetchAhead(
+        firstDate_.year,
+        stage_runs(kStagePrices) && AnyIssueWithoutFile(BuildChartFilePath, DailyFolder()),
+        options_->MarginChosen() && AnyIssueWithoutFile(BuildMarginFilePath, MarginFolder()));
+  }
   if (stage_runs(kStageSplits) && options_->SplitsChosen() && !over_issues(RunSplitStage)) {
     return;
   }

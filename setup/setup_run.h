@@ -165,6 +165,11 @@ class CSetupRun {
   // listing at hand (an update resumed after stage 1 whose code list file
   // is gone) the list stays whole.
   void KeepListedIssues();
+  // Whether an issue of the list has no file named by `path_of` in
+  // `folder`: an update then asks it from the first year on.
+  [[nodiscard]] bool AnyIssueWithoutFile(bool (*path_of)(const std::string&, const std::string&,
+                                                         std::string&),
+                                         const std::string& folder) const;
   // Whether the loaded issue list is the one a continued run expects.
   [[nodiscard]] bool IssueListAsExpected();
   // Removes what an earlier run of any process left behind that no run
