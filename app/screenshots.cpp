@@ -38,7 +38,9 @@ class CScriptedRun : public CWorkerPage::CWorker {
     progress.stage = kStagePrices;
     progress.total = 4000;
     progress.done = 1460;
-    progress.SetStatus(Cp932FromUtf8("株価データ 6758 を保存しました (1460/4000)"));
+    // The price stage's own line, as long as it gets.
+    progress.SetStatus(Cp932FromUtf8(
+        "銘柄コード 6758(1460/4000個目) の 2023/11/14 までの株価データをダウンロードしました"));
     holding_ = true;
     while (!release_ && progress.cancel == 0) QThread::msleep(5);
     progress.stage = kStageFinished;
@@ -113,6 +115,12 @@ int main(int argc, char** argv) {
   ok &= Save(wizard, folder, "07-archive");
   wizard.next();
   ok &= Save(wizard, folder, "08-summary");
+  // The run locks its folder before it starts: now that the pages that show
+  // the folder are taken, name one in the scratch folder (the summary takes
+  // the choices again when it is entered).
+  wizard.FolderPage()->Edit()->setText(scratch.path() + QStringLiteral("/db"));
+  wizard.back();
+  wizard.next();
   wizard.next();
 
   while (!run.holding_) QThread::msleep(5);

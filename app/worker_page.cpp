@@ -75,6 +75,13 @@ CWorkerPage::CWorkerPage(QWidget* parent)
   status_ = new QLabel(QStringLiteral("STATUS"));
   status_->setObjectName(QStringLiteral("1013"));
   status_->setTextFormat(Qt::PlainText);
+  // The longest lines (an issue, its place in the list and a date) are wider
+  // than the page: they wrap, Japanese text between any two characters. Two
+  // lines are kept for them, so that the times below do not move as the
+  // line grows and shrinks.
+  status_->setWordWrap(true);
+  status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  status_->setMinimumHeight(2 * status_->fontMetrics().lineSpacing());
   layout->addWidget(status_);
   layout->addSpacing(12);
 

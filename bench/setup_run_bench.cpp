@@ -5,13 +5,17 @@
 // same number of files. The run's time is also given stage by stage.
 //
 //   setup_run_bench [--issues N] [--first-year Y] [--folder DIR] [--fault SPEC]...
-//                   [--update]
+//                   [--update] [--latency MS] [--bandwidth BYTES_PER_S]
 //
 // --update measures a one-trading-day update instead: the setup is made
 // (unmeasured) against the market of the trading day before today, the
 // market then moves on to today (one seed and horizon), and the update is
 // what is timed and counted, beside downloading and inflating the files it
 // asked for and writing the bytes it wrote.
+//
+// --latency and --bandwidth put the simulated market behind a modelled
+// link (market-sim's options of those names), for the run and the plain
+// download alike.
 //
 // --fault makes the simulated market fail as market-sim's option of that
 // name does (e.g. gzip-bomb=536870912@archive:/market/archive/v2/price-2024.bin,
@@ -66,14 +70,15 @@ long VmHwmKib() {
 
 // The child: serves the market until SIGTERM, then writes the number of
 // requests and the archive files and list pages it served to `report`.
-[[noreturn]] void ServeMarket(const CSimMarketOptions& options, const std::string& env_file,
-                              const std::string& report, const std::vector<CSimFault>& faults) {
+[[noreturn]] void ServeMarket(const CSimMarketOptions& options, const CSimServerOptions& link,
+                              const std::string& env_file, const std::string& report,
+                              const std::vector<CSimFault>& faults) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigprocmask(SIG_BLOCK, &set, nullptr);
   CSimMarket market(options);
-  CSimServer server(market, CSimServerOptions());
+  CSimServer server(market, link);
   std::string error;
   if (!server.Start(&error)) {
     std::fprintf(stderr, "market: %s\n", error.c_str());
@@ -137,11 +142,12 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 
 // Forks a child serving `market` and waits for its addresses in `env_file`;
 // -1 when it died first.
-pid_t StartMarket(const CSimMarketOptions& market, const std::string& env_file,
-                  const std::string& report, const std::vector<CSimFault>& faults) {
+pid_t StartMarket(const CSimMarketOptions& market, const CSimServerOptions& link,
+                  const std::string& env_file, const std::string& report,
+                  const std::vector<CSimFault>& faults) {
   fs::remove(env_file);
   const pid_t child = fork();
-  if (child == 0) ServeMarket(market, env_file, report, faults);
+  if (child == 0) ServeMarket(market, link, env_file, report, faults);
   while (!fs::exists(env_file)) {
     int status = 0;
     if (waitpid(child, &status, WNOHANG) == child) return -1;
@@ -192,6 +198,7 @@ int main(int argc, char** argv) {
   std::string folder;
   std::vector<CSimFault> faults;
   bool update = false;
+  CSimServerOptions link;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--update") {
@@ -202,6 +209,8 @@ int main(int argc, char** argv) {
     if (arg == "--issues") market.issueCount = std::atoi(argv[i]);
     else if (arg == "--first-year") market.firstYear = std::atoi(argv[i]);
     else if (arg == "--folder") folder = argv[i];
+    else if (arg == "--latency") link.latencyMs = std::atoi(argv[i]);
+    else if (arg == "--bandwidth") link.bandwidth = std::atoll(argv[i]);
     else if (arg == "--fault") {
       CSimFault fault;
       if (!ParseSimFault(argv[i], fault)) {
@@ -226,7 +235,7 @@ int main(int argc, char** argv) {
     setup_day.PrevBusinessDay();
     market.today = setup_day;
   }
-  pid_t child = StartMarket(market, env_file, report, faults);
+  pid_t child = StartMarket(market, link, env_file, report, faults);
   if (child < 0) return 1;
   const auto take_environment = [&env_file] {
     std::ifstream env(env_file);
@@ -257,7 +266,7 @@ int main(int argc, char** argv) {
     before = FileSizes(folder);
     (void)StopMarket(child, report, urls);
     market.today = today;
-    child = StartMarket(market, env_file, report, faults);
+    child = StartMarket(market, link, env_file, report, faults);
     if (child < 0) return 1;
     take_environment();
   }
@@ -308,7 +317,7 @@ int main(int argc, char** argv) {
   // The limit: the same archive files downloaded and inflated to disk, the
   // same issue list pages downloaded, and the same bytes written into as
   // many files. The market runs again for the downloads.
-  const pid_t again = StartMarket(market, env_file, report, faults);
+  const pid_t again = StartMarket(market, link, env_file, report, faults);
   if (again < 0) return 1;
   std::string archive_base, list_base;
   {
@@ -357,7 +366,8 @@ int main(int argc, char** argv) {
   waitpid(again, nullptr, 0);
 
   std::printf(
-      "%s, archive mode, %d issues from %u, splits and margin, %zu faults\n"
+      "%s, archive mode, %d issues from %u, splits and margin, %zu faults,"
+      " link latency %d ms, bandwidth %lld B/s (0: none)\n"
       "  result          stage %d%s\n"
       "  wall time       %.1f s (before the stages %.1f, issues %.1f, splits %.1f, prices %.1f,"
       " margin %.1f, after %.1f)\n"
@@ -369,7 +379,7 @@ int main(int argc, char** argv) {
       "  wall time       %.1f s\n"
       "  ratio           %.2fx\n",
       update ? "one-trading-day update" : "setup run", market.issueCount, market.firstYear,
-      faults.size(), progress.stage.load(),
+      faults.size(), link.latencyMs, static_cast<long long>(link.bandwidth), progress.stage.load(),
       progress.stage == 5 ? "" : " (failed)", run_seconds, stage_seconds[0], stage_seconds[1],
       stage_seconds[2], stage_seconds[3], stage_seconds[4], stage_seconds[5], hwm_run / 1024.0,
       hwm_before / 1024.0,

@@ -275,11 +275,24 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
 
   market_->SetArchivePreference(options_->UseArchive());
   market_->SetCancelFlag(&progress.cancel);
-  // The source lets go of the record's flag however the run ends.
+  // The source lets go of the record's flag, and stops the downloads it
+  // makes ahead, however the run ends.
   struct Release {
     CWebMarket& market;
-    ~Release() { market.SetCancelFlag(nullptr); }
+    ~Release() {
+      market.StopAhead();
+      market.SetCancelFlag(nullptr);
+    }
   } release{*market_};
+  // The archive's year files of the stages to come download while the run
+  // lists issues and works. A setup reads every year from the first one;
+  // an update asks most issues only for days of this year, and the few it
+  // asks about earlier years (a new issue's) fetch them as they go.
+  {
+    const bool prices = progress.resume == 0 || progress.stage <= kStagePrices;
+    const bool margins = options_->MarginChosen();
+    market_->FetchAhead(update_ ? reading_.date.year : firstDate_.year, prices, margins);
+  }
 
   CRunContext run = Context(progress);
   const auto over_issues = [&](bool (*stage)(CRunContext&, const std::vector<std::string>&)) {

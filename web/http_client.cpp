@@ -43,6 +43,10 @@
 // 200 gives 0 when the body arrives whole and -1004 when it breaks off
 // (PARTIAL_FILE, a time limit, a broken connection), a redirection is
 // followed, anything else gives minus the status.
+//
+// A reused connection that the server closed before it answered is not a
+// failure: libcurl sends the request again on a new connection itself, and
+// the hop goes on.
 
 namespace {
 
@@ -98,6 +102,18 @@ constexpr size_t kMaxHeaderBytes = 1 << 20;
 // libcurl's own read size: the largest it offers, so that a fast download
 // needs few calls.
 constexpr long kCurlBufferSize = CURL_MAX_READ_SIZE;
+
+// The body of an answer other than 200 is read and dropped up to this many
+// bytes, so that its connection can carry the next request (a redirection's
+// next hop); a longer one ends the exchange, and the connection with it.
+constexpr uint64_t kMaxDroppedBytes = 64 << 10;
+
+// The idle connections a cache keeps, over all servers: more than the sites
+// of a run.
+constexpr long kMaxKeptConnections = 16;
+
+// SetFreshConnections.
+std::atomic<bool> freshConnections{false};
 
 // Owns a libcurl header list.
 class HeaderList {
@@ -180,6 +196,7 @@ struct Transfer {
   bool cancelled = false;  // the progress callback abandoned the transfer
   uint64_t maxBody = 0;     // the size cap of the body
   uint64_t received = 0;    // body bytes taken so far
+  uint64_t dropped = 0;     // body bytes of another answer, read and dropped
   bool tooLarge = false;    // the body passed maxBody
   bool writeFailed = false; // the buffer refused bytes
   bool tooSlow = false;     // the least average rate was not kept
@@ -270,9 +287,12 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   Transfer& t = *static_cast<Transfer*>(user);
   const size_t length = size * count;
-  // Only a 200 answer has a body worth keeping; the body of any other is
-  // not read, which ends the exchange at once.
-  if (t.handle == nullptr) return 0;
+  // Only a 200 answer has a body worth keeping; a short body of any other
+  // is dropped, a longer one ends the exchange.
+  if (t.handle == nullptr) {
+    t.dropped += length;
+    return t.dropped <= kMaxDroppedBytes ? length : 0;
+  }
   t.received += length;
   if (t.received > t.maxBody) {
     t.tooLarge = true;
@@ -313,17 +333,16 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return 0;
 }
 
-// Runs the transfer of `t` to its end and gives its outcome. A multi
-// handle of its own drives it, waiting kCancelPollMs at most for the
-// socket before it lets libcurl run again - and so call OnProgress, which
-// is where a cancel is noticed. (curl_easy_perform waits up to a second
-// while nothing arrives, and would let a cancel wait as long.) The loop
-// looks at the flag itself as well, for any phase in which libcurl might
-// not call OnProgress (a slow name lookup): it then stops driving the
-// transfer, and removing the handle abandons it.
-CURLcode Perform(Transfer& t) {
-  CURLM* multi = curl_multi_init();
-  if (multi == nullptr) return CURLE_FAILED_INIT;
+// Runs the transfer of `t` to its end on the client's multi handle and
+// gives its outcome. The loop waits kCancelPollMs at most for the socket
+// before it lets libcurl run again - and so call OnProgress, which is
+// where a cancel is noticed. (curl_easy_perform waits up to a second while
+// nothing arrives, and would let a cancel wait as long.) The loop looks at
+// the flag itself as well, for any phase in which libcurl might not call
+// OnProgress (a slow name lookup): it then stops driving the transfer, and
+// removing the handle abandons it, closing its connection. A transfer that
+// ended whole leaves its connection in the cache.
+CURLcode Perform(Transfer& t, CURLM* multi) {
   CURLcode result = CURLE_FAILED_INIT;
   if (curl_multi_add_handle(multi, t.curl) == CURLM_OK) {
     // A failure of the multi interface itself, midway, counts as a broken
@@ -350,7 +369,6 @@ CURLcode Perform(Transfer& t) {
     }
     curl_multi_remove_handle(multi, t.curl);
   }
-  curl_multi_cleanup(multi);
   return result;
 }
 
@@ -423,17 +441,18 @@ bool Set(CURL* curl, CURLoption option, T value) {
   return curl_easy_setopt(curl, option, value) == CURLE_OK;
 }
 
-// One request and its answer, on a libcurl handle (and so a connection) of
-// its own.
+// One request and its answer, on the client's handles: a kept connection
+// to the server when there is one, else a new one. Every option is set
+// anew; the connections and TLS sessions survive the reset.
 HopResult Hop(const HopSettings& settings, const CUrlParts& address,
               const HeaderList& headers, const std::string* body,
-              CBuffer& buffer) {
+              CBuffer& buffer, CURL* curl, CURLM* multi) {
   HopResult result;
-  CURL* curl = curl_easy_init();
-  if (curl == nullptr) {
+  if (curl == nullptr || multi == nullptr) {
     result.code = CHttpClient::kErrorSession;
     return result;
   }
+  curl_easy_reset(curl);
   Transfer t;
   t.curl = curl;
   t.buffer = &buffer;
@@ -467,7 +486,10 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
       Set(curl, CURLOPT_WRITEDATA, static_cast<void*>(&t)) &&
       Set(curl, CURLOPT_NOPROGRESS, 0L) &&
       Set(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress) &&
-      Set(curl, CURLOPT_XFERINFODATA, static_cast<void*>(&t));
+      Set(curl, CURLOPT_XFERINFODATA, static_cast<void*>(&t)) &&
+      (!freshConnections ||
+       (Set(curl, CURLOPT_FRESH_CONNECT, 1L) && Set(curl, CURLOPT_FORBID_REUSE, 1L) &&
+        Set(curl, CURLOPT_SSL_SESSIONID_CACHE, 0L)));
   const std::string url = address.Compose();
   const bool request =
       session && Set(curl, CURLOPT_URL, url.c_str()) &&
@@ -491,7 +513,7 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
   } else if (!header_set) {
     result.code = CHttpClient::kErrorHeader;
   } else {
-    const CURLcode rc = Perform(t);
+    const CURLcode rc = Perform(t, multi);
     bool whole = t.handle != nullptr && rc == CURLE_OK;
     if (whole) {
       // A 200 answer whose body came whole, marked by a last, empty piece.
@@ -540,7 +562,6 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
       result.code = FailureCode(curl, rc, address.secure);
     }
   }
-  curl_easy_cleanup(curl);
   if (t.exception) std::rethrow_exception(t.exception);
   return result;
 }
@@ -550,9 +571,44 @@ HopResult Hop(const HopSettings& settings, const CUrlParts& address,
 CHttpClient::CHttpClient()
     : agentName_("CHttpClient"), receive_(new char[kReceiveBufferSize]) {
   InitCurlOnce();
+  curl_ = curl_easy_init();
+  multi_ = curl_multi_init();
+  if (multi_ != nullptr) {
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kMaxKeptConnections);
+  }
 }
 
-CHttpClient::~CHttpClient() = default;
+CHttpClient::~CHttpClient() {
+  // The easy handle first: it leaves a shared cache, and is in no multi
+  // handle between requests.
+  if (curl_ != nullptr) curl_easy_cleanup(curl_);
+  if (multi_ != nullptr) curl_multi_cleanup(multi_);
+}
+
+void CHttpClient::ShareConnections(CHttpConnections* connections) {
+  if (curl_ == nullptr) return;
+  curl_easy_setopt(curl_, CURLOPT_SHARE,
+                   connections != nullptr ? connections->share_ : nullptr);
+}
+
+void CHttpClient::SetFreshConnections(bool fresh) { freshConnections = fresh; }
+
+CHttpConnections::CHttpConnections() {
+  InitCurlOnce();
+  CURLSH* share = curl_share_init();
+  if (share != nullptr &&
+      (curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT) != CURLSHE_OK ||
+       curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK ||
+       curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK)) {
+    curl_share_cleanup(share);
+    share = nullptr;
+  }
+  share_ = share;
+}
+
+CHttpConnections::~CHttpConnections() {
+  if (share_ != nullptr) curl_share_cleanup(share_);
+}
 
 int32_t CHttpClient::Get(const std::string& url, CBuffer& buffer,
                          const std::vector<std::string>& headers) {
@@ -611,7 +667,7 @@ int32_t CHttpClient::Request(const std::string& url,
       settings.exchangeTimeoutMs = static_cast<long>(left);
     }
     HopResult result = Hop(settings, address, header_list,
-                           params != nullptr ? &body : nullptr, buffer);
+                           params != nullptr ? &body : nullptr, buffer, curl_, multi_);
     if (!result.redirect) return result.code;
     if (!result.hasLocation) return kErrorNoLocation;
     // A relative location is read against the address that gave it.

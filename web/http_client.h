@@ -33,8 +33,21 @@
 // the exchange with kErrorSend, retried like any transient failure, and the
 // buffer is then opened for writing once more and closed empty: no part of
 // a body is ever left in it looking whole. The buffer is opened only for a
-// 200 answer. The client keeps no connection between requests: each
-// exchange, and each hop of a redirection, opens and closes its own.
+// 200 answer; the body of any other answer is read and dropped when it is
+// short (so that its connection stays usable), and ends the exchange when
+// it is not.
+//
+// Connections are kept: the client holds one libcurl handle for its
+// lifetime, and a connection (with its TLS session) stays open after an
+// exchange, to carry the next request to the same server - the next hop of
+// a redirection included - until the server closes it, it has been idle for
+// about two minutes, or the client goes. The connections live in the
+// client's own cache, or in a CHttpConnections that several clients share
+// (ShareConnections), so that the readers of one run reach each site over
+// one connection. A kept connection that the server has closed meanwhile
+// is replaced by a new one within the same attempt: libcurl sends the
+// request again on a fresh connection when a reused one gave no answer at
+// all, so this counts no attempt and takes no pause.
 //
 // The attempt count, the pause between attempts and the time limits are
 // members that the owner may change between requests; the defaults suit
@@ -52,6 +65,8 @@
 // The client throws nothing of its own. An exception thrown by the CBuffer
 // (a memory buffer that runs out of memory) is passed on to the caller,
 // after the transfer has been cleaned up.
+class CHttpConnections;
+
 class CHttpClient {
  public:
   // Result codes. A code from -1 to -999 is minus an HTTP status other
@@ -116,9 +131,23 @@ class CHttpClient {
   };
 
   CHttpClient();
+  // Closes the connections of the client's own cache.
   virtual ~CHttpClient();
   CHttpClient(const CHttpClient&) = delete;
   CHttpClient& operator=(const CHttpClient&) = delete;
+
+  // The cache of open connections, TLS sessions and resolved names that the
+  // client uses from the next request on: `connections`, shared with other
+  // clients, or the client's own when null (the default). Not owned; it
+  // must outlive the client or be replaced first, and every client that
+  // shares it must be used from the same one thread at a time.
+  void ShareConnections(CHttpConnections* connections);
+
+  // For benchmarks only: true makes every exchange of every client, from the
+  // next one on, open a connection and TLS session of its own and close it
+  // at its end, as a client that kept nothing would; false (the default)
+  // keeps them. So one run of a benchmark can measure both.
+  static void SetFreshConnections(bool fresh);
 
   // GET of `url` into `buffer`. `headers` are complete header lines such
   // as "Accept-Encoding: gzip" (a line end is allowed and dropped), sent in
@@ -223,6 +252,32 @@ class CHttpClient {
   int32_t rateGraceMs_ = kDefaultRateGraceMs;
   const std::atomic<std::uint8_t>* cancel_ = nullptr;
   std::unique_ptr<char[]> receive_;
+  // libcurl's handles, for the client's lifetime: the easy handle keeps its
+  // TLS sessions, the multi handle that drives it the client's own cache
+  // of connections. Null when libcurl could not make them (every request
+  // then gives kErrorSession).
+  void* curl_ = nullptr;   // CURL*
+  void* multi_ = nullptr;  // CURLM*
+};
+
+// CHttpConnections is a cache of open connections, TLS sessions and
+// resolved names that several clients share (CHttpClient::ShareConnections):
+// a request to a server that any of them has an idle connection to goes out
+// on that connection. A setup run's page readers share one, so that each
+// site is reached over one connection for the whole run, whichever reader
+// asks. The clients that share it must be used from one thread at a time
+// (a connection cannot be shared between threads), and it must outlive
+// them; destroying it closes its connections.
+class CHttpConnections {
+ public:
+  CHttpConnections();
+  ~CHttpConnections();
+  CHttpConnections(const CHttpConnections&) = delete;
+  CHttpConnections& operator=(const CHttpConnections&) = delete;
+
+ private:
+  friend class CHttpClient;
+  void* share_ = nullptr;  // CURLSH*; null when libcurl could not make one
 };
 
 #endif  // TICKORA_WEB_HTTP_CLIENT_H_

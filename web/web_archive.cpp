@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -103,11 +104,21 @@ uint32_t Advance(int32_t year, uint32_t to) {
 
 }  // namespace
 
-CWebArchive::CWebArchive(CLocalClock clock) : clock_(std::move(clock)) {
+const CWebArchive::YearKind CWebArchive::kPrices{
+    "price", "priceyear", [](const CLocalTime& now) { return PriceCutoff(now, 15, 50); },
+    "tmpprice", kArchivePriceValueBytes};
+const CWebArchive::YearKind CWebArchive::kMargins{
+    "margin", "marginyear", [](const CLocalTime& now) { return LatestWednesday(now.date); },
+    "tmpmargin", kArchiveMarginValueBytes};
+
+CWebArchive::CWebArchive(CLocalClock clock)
+    : clock_(std::move(clock)),
+      ahead_(LoadYear) {
   client_.SetMaxBodyBytes(kMaxPackedBytes);
 }
 
 CWebArchive::~CWebArchive() {
+  ahead_.Stop();
   priceYears_.clear();
   marginYears_.clear();
   if (!folder_.empty()) {
@@ -190,27 +201,34 @@ CDate CWebArchive::PriceCutoff(const CLocalTime& now, int hour, int minute) {
 
 // ---- Fetching ---------------------------------------------------------------
 
-int32_t CWebArchive::Download(const std::string& name, CInflateSink& sink,
-                              uint64_t maxUnpacked) {
-  // A file refused for its size (or its codes' order) is refused again
-  // without a request: it would only be downloaded up to its cap once
-  // more for every issue, and the pages answer meanwhile.
-  if (const auto it = refused_.find(name); it != refused_.end()) return it->second;
+int32_t CWebArchive::Transfer(CHttpClient& client, const std::string& name,
+                              CInflateSink& sink, uint64_t maxUnpacked) {
   ClearFileError();
   CInflateBuffer buffer(sink);
   buffer.SetMaxUnpacked(maxUnpacked);
   const int32_t code =
-      client_.Get(SiteAddress(Site::kArchive, std::string(kPathPrefix) + name),
-                  buffer, {kAcceptHeader});
+      client.Get(SiteAddress(Site::kArchive, std::string(kPathPrefix) + name),
+                 buffer, {kAcceptHeader});
   // Too large packed (the client's cap) or unpacked (the buffer's).
   if (buffer.TooLarge() || code == CHttpClient::kErrorTooLarge) {
-    return refused_[name] = CHttpClient::kErrorTooLarge;
+    return CHttpClient::kErrorTooLarge;
   }
   // The buffer refused bytes: a damaged stream, or a sink that failed
   // (which the callers tell apart first).
   if (code == CHttpClient::kErrorWrite) return kErrorUnpack;
   if (code < 0) return code;
   return buffer.Complete() ? kOk : kErrorUnpack;
+}
+
+int32_t CWebArchive::Download(const std::string& name, CInflateSink& sink,
+                              uint64_t maxUnpacked) {
+  // A file refused for its size (or its codes' order) is refused again
+  // without a request: it would only be downloaded up to its cap once
+  // more for every issue, and the pages answer meanwhile.
+  if (const auto it = refused_.find(name); it != refused_.end()) return it->second;
+  const int32_t code = Transfer(client_, name, sink, maxUnpacked);
+  if (code == CHttpClient::kErrorTooLarge) refused_[name] = code;
+  return code;
 }
 
 template <typename Read>
@@ -229,36 +247,90 @@ int32_t CWebArchive::FetchWhole(const std::string& name, const char* local,
   return read(static_cast<const std::string&>(unpacked)) ? kOk : kErrorRead;
 }
 
-const CArchiveIndex* CWebArchive::YearIndex(Years& years, int32_t year, const YearKind& kind,
-                                            int32_t& result) {
+CArchiveAhead::Job CWebArchive::YearJob(const YearKind& kind, int32_t year,
+                                        const CLocalTime& now) {
+  CArchiveAhead::Job job;
+  job.name = year != static_cast<int32_t>(now.date.year)
+                 ? OfYear(kind.name, year)
+                 : Dated(kind.currentName, kind.currentDate(now));
+  job.valuesPath = kind.local + std::to_string(year) + ".bin";
+  job.valueBytes = kind.valueBytes;
+  return job;
+}
+
+void CWebArchive::QueueYears(const Years& years, const YearKind& kind, int32_t firstYear,
+                             int32_t lastYear, const CLocalTime& now) {
+  lastYear = std::min(lastYear, static_cast<int32_t>(now.date.year));
+  if (firstYear > lastYear) return;
+  const std::string& folder = Folder();
+  if (folder.empty()) return;
+  for (int32_t year = firstYear; year <= lastYear; ++year) {
+    if (years.count(year) != 0) continue;
+    CArchiveAhead::Job job = YearJob(kind, year, now);
+    if (refused_.count(job.name) != 0) continue;
+    job.valuesPath = folder + job.valuesPath;
+    ahead_.Queue(job, client_);
+  }
+}
+
+void CWebArchive::FetchPricesAhead(int32_t firstYear) {
+  const CLocalTime now = clock_();
+  QueueYears(priceYears_, kPrices, firstYear, now.date.year, now);
+}
+
+void CWebArchive::FetchMarginsAhead(int32_t firstYear) {
+  const CLocalTime now = clock_();
+  QueueYears(marginYears_, kMargins, firstYear, now.date.year, now);
+}
+
+const CArchiveIndex* CWebArchive::YearIndex(Years& years, int32_t year, int32_t lastYear,
+                                            const YearKind& kind, int32_t& result) {
   const auto held = years.find(year);
   if (held != years.end()) return held->second.get();
   const CLocalTime now = clock_();
-  const std::string name = year != static_cast<int32_t>(now.date.year)
-                               ? OfYear(kind.name, year)
-                               : Dated(kind.currentName, kind.currentDate(now));
+  QueueYears(years, kind, year + 1, lastYear, now);
+  const CArchiveAhead::Job job = YearJob(kind, year, now);
   std::unique_ptr<CArchiveIndex> index;
-  result = FetchYear(name, kind.local + std::to_string(year) + ".bin", kind.valueBytes, index);
+  if (ahead_.Take(job.name, index, result, client_.CancelFlag()) && result != kErrorLocal) {
+    result = Settle(job.name, result);
+  } else {
+    result = FetchYear(job, index);
+  }
   if (result != kOk) return nullptr;
   return (years[year] = std::move(index)).get();
 }
 
-int32_t CWebArchive::FetchYear(const std::string& name, const std::string& local,
-                               size_t valueBytes, std::unique_ptr<CArchiveIndex>& kept) {
+int32_t CWebArchive::FetchYear(const CArchiveAhead::Job& job,
+                               std::unique_ptr<CArchiveIndex>& kept) {
+  if (const auto it = refused_.find(job.name); it != refused_.end()) return it->second;
   const std::string& folder = Folder();
   if (folder.empty()) return LocalFault();
+  CArchiveAhead::Job local = job;
+  local.valuesPath = folder + job.valuesPath;
+  return Settle(job.name, LoadYear(client_, local, kept));
+}
+
+int32_t CWebArchive::Settle(const std::string& name, int32_t code) {
+  if (code == kErrorLocal) return LocalFault();
+  if (code == kRefusedRuns) return refused_[name] = kErrorRead;
+  if (code == CHttpClient::kErrorTooLarge) refused_[name] = code;
+  return code;
+}
+
+int32_t CWebArchive::LoadYear(CHttpClient& client, const CArchiveAhead::Job& job,
+                              std::unique_ptr<CArchiveIndex>& kept) {
   // The index deletes its values file when it goes, so a year that is not
   // kept leaves nothing behind.
-  auto index = std::make_unique<CArchiveIndex>(valueBytes);
-  CIndexSink sink(*index, folder + local);
-  const int32_t code = Download(name, sink, kMaxYearBytes);
+  auto index = std::make_unique<CArchiveIndex>(job.valueBytes);
+  CIndexSink sink(*index, job.valuesPath);
+  const int32_t code = Transfer(client, job.name, sink, kMaxYearBytes);
   // A values file that could not be written says nothing about the
   // archive: the question must not go on to the pages, which hold far less
   // history, as if the file were broken.
-  if (sink.LocalFault()) return LocalFault();
-  if (sink.TooManyRuns()) return refused_[name] = kErrorRead;
+  if (sink.LocalFault()) return kErrorLocal;
+  if (sink.TooManyRuns()) return kRefusedRuns;
   if (code != kOk) return code;
-  if (!index->End()) return LocalFault();
+  if (!index->End()) return kErrorLocal;
   // A year whose file did not even hold its header (an empty or cut answer
   // that still unpacked) is not kept either: kept empty, it would answer
   // every later issue with no bars for the year and their charts would
@@ -306,12 +378,10 @@ int32_t CWebArchive::GetPrice(uint32_t& from, uint32_t to,
                               bool& adjust) {
   records.clear();
   adjust = false;
-  static const YearKind kPrices{"price", "priceyear",
-                                [](const CLocalTime& now) { return PriceCutoff(now, 15, 50); },
-                                "tmpprice", kArchivePriceValueBytes};
   const int32_t year = static_cast<int32_t>(from / 10000u);
   int32_t result = kOk;
-  const CArchiveIndex* index = YearIndex(priceYears_, year, kPrices, result);
+  const CArchiveIndex* index =
+      YearIndex(priceYears_, year, static_cast<int32_t>(to / 10000u), kPrices, result);
   if (index == nullptr) return result;
   CChart bars;
   if (!ReadIndexedBars(*index, code, bars)) return kErrorRead;
@@ -351,12 +421,10 @@ int32_t CWebArchive::GetMargin(uint32_t& from, uint32_t to,
                                const std::string& code,
                                std::vector<CMarginRecord>& records) {
   records.clear();
-  static const YearKind kMargins{"margin", "marginyear",
-                                 [](const CLocalTime& now) { return LatestWednesday(now.date); },
-                                 "tmpmargin", kArchiveMarginValueBytes};
   const int32_t year = static_cast<int32_t>(from / 10000u);
   int32_t result = kOk;
-  const CArchiveIndex* index = YearIndex(marginYears_, year, kMargins, result);
+  const CArchiveIndex* index =
+      YearIndex(marginYears_, year, static_cast<int32_t>(to / 10000u), kMargins, result);
   if (index == nullptr) return result;
   CMargin entries;
   if (!ReadIndexedMargins(*index, code, entries)) return kErrorRead;

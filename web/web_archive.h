@@ -16,6 +16,7 @@
 #include "series/margin_record.h"
 #include "series/quote_item.h"
 #include "series/series_table.h"
+#include "web/archive_ahead.h"
 #include "web/http_client.h"
 #include "web/local_clock.h"
 
@@ -90,7 +91,23 @@ class CInflateSink;
 // disk, would silently answer every later issue with no records for it, so
 // the next question fetches it again instead.
 //
-// One thread at a time. Not copyable.
+// Fetching ahead: while a question works from one year file, the later
+// years its range goes on to download on a thread of their own
+// (CArchiveAhead: one transfer besides the question's own, at most two at
+// once), and FetchPricesAhead/FetchMarginsAhead queue a kind's years before
+// any question, so that a run lists issues and writes charts while the
+// files it will read arrive. A question about a year that is on its way
+// waits for it and meets its result, a failure included, as if it had
+// fetched the file itself (a later question fetches a failed year again,
+// as it would), so requests, results and fallbacks are those of fetching
+// on the question's own thread. A local fault met ahead is met again by
+// the question, so that its cause is noted.
+// The thread's client is set up like Client() when a file is queued, and
+// its transfer stops at once when the owner's cancel flag is seen while
+// the owner waits, on StopAhead, and when the object goes.
+//
+// One thread at a time (the fetching-ahead thread is the object's own).
+// Not copyable.
 class CWebArchive {
  public:
   static constexpr const char* kPathPrefix = "/market/archive/v2/";
@@ -164,6 +181,15 @@ class CWebArchive {
   // cancel flag.
   CHttpClient& Client() { return client_; }
 
+  // Queues the price (margin) year files from January of `firstYear` to
+  // today's, in order, for the fetching-ahead thread; years already held,
+  // or refused, are left out. Nothing is queued when the private folder
+  // cannot be made (the questions then meet that fault themselves).
+  void FetchPricesAhead(int32_t firstYear);
+  void FetchMarginsAhead(int32_t firstYear);
+  // Stops fetching ahead: the transfer under way ends, and files fetched
+  // ahead but not taken are let go.
+  void StopAhead() { ahead_.Stop(); }
   // The clock that the file names are dated by, from the next question on.
   void SetClock(CLocalClock clock) { clock_ = std::move(clock); }
 
@@ -197,15 +223,42 @@ class CWebArchive {
     const char* local;
     size_t valueBytes;
   };
+  static const YearKind kPrices;
+  static const YearKind kMargins;
   // The index of `year` of `kind`, fetched into `years` first when it is
-  // not held. Null, with the failure in `result`, when it cannot be had.
-  const CArchiveIndex* YearIndex(Years& years, int32_t year, const YearKind& kind,
-                                 int32_t& result);
-  // Fetches the archive file `name` into an index whose values go to the
-  // file `local` of the private folder; on success the index goes into
-  // `kept`.
-  [[nodiscard]] int32_t FetchYear(const std::string& name, const std::string& local,
-                                  size_t valueBytes, std::unique_ptr<CArchiveIndex>& kept);
+  // not held (taken from the fetching-ahead thread when it has it); the
+  // later years up to `lastYear` are queued for that thread meanwhile.
+  // Null, with the failure in `result`, when it cannot be had.
+  const CArchiveIndex* YearIndex(Years& years, int32_t year, int32_t lastYear,
+                                 const YearKind& kind, int32_t& result);
+  // The file of `year` of `kind` for a question asked at `now`.
+  static CArchiveAhead::Job YearJob(const YearKind& kind, int32_t year, const CLocalTime& now);
+  // Queues the years from `firstYear` to `lastYear` (at most today's) of
+  // `kind` that `years` does not hold.
+  void QueueYears(const Years& years, const YearKind& kind, int32_t firstYear, int32_t lastYear,
+                  const CLocalTime& now);
+  // Fetches the year file of `job` on this thread; on success the index
+  // goes into `kept`. The result is settled as by Settle.
+  [[nodiscard]] int32_t FetchYear(const CArchiveAhead::Job& job,
+                                  std::unique_ptr<CArchiveIndex>& kept);
+  // The result of a question for the year file `name` from LoadYear's
+  // `code`: a file refused for its size or its codes' order is noted in
+  // refused_, a local fault's cause in localError_.
+  [[nodiscard]] int32_t Settle(const std::string& name, int32_t code);
+  // Downloads the year file of `job` with `client` into an index whose
+  // values go to `job.valuesPath`; CWebArchive's codes, or kRefusedRuns
+  // for a file refused for its codes' order. Touches no member, so the
+  // fetching-ahead thread uses it too.
+  [[nodiscard]] static int32_t LoadYear(CHttpClient& client, const CArchiveAhead::Job& job,
+                                        std::unique_ptr<CArchiveIndex>& kept);
+  // LoadYear's code for codes that alternate past the index's bound; a
+  // question answers kErrorRead for it.
+  static constexpr int32_t kRefusedRuns = -20100;
+  // Downloads kPathPrefix + `name` with `client` and unpacks it into
+  // `sink`: 0, a download code (kErrorTooLarge for a size cap), or
+  // kErrorUnpack. Touches no member.
+  [[nodiscard]] static int32_t Transfer(CHttpClient& client, const std::string& name,
+                                        CInflateSink& sink, uint64_t maxUnpacked);
   // The private folder with a trailing "/", made on first use; empty when
   // it cannot be made.
   const std::string& Folder();
@@ -224,6 +277,9 @@ class CWebArchive {
   Years priceYears_;
   CChartTable latest_;
   Years marginYears_;
+  // Stopped first by the destructor, so that its thread lets go of the
+  // private folder before the folder goes.
+  CArchiveAhead ahead_;
 };
 
 #endif  // TICKORA_WEB_WEB_ARCHIVE_H_

@@ -76,6 +76,12 @@ void CWebHistory::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
   futures_.Client().SetCancelFlag(cancel);
 }
 
+void CWebHistory::ShareConnections(CHttpConnections* connections) {
+  stock_.Client().ShareConnections(connections);
+  exchange_.Client().ShareConnections(connections);
+  futures_.Client().ShareConnections(connections);
+}
+
 void CWebHistory::SetRetryPause(uint32_t milliseconds) {
   stock_.Client().SetRetryPause(milliseconds);
   exchange_.Client().SetRetryPause(milliseconds);

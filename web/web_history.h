@@ -78,6 +78,9 @@ class CWebHistory {
   // object uses; not owned, may be null. A cancelled read gives
   // CHttpClient::kErrorCancelled and asks no second site.
   void SetCancelFlag(const std::atomic<std::uint8_t>* cancel);
+  // The connection cache (CHttpClient::ShareConnections) of every client
+  // the object uses; not owned, may be null (each its own).
+  void ShareConnections(CHttpConnections* connections);
 
  private:
   [[nodiscard]] int32_t GetStockHistory(std::uint32_t& from, std::uint32_t to, const std::string& code,

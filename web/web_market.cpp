@@ -23,9 +23,13 @@ void AsWebRecords(CQuoteItems& records) {
 }  // namespace
 
 CWebMarket::CWebMarket(CLocalClock clock)
-    : stock_(std::make_unique<CWebStock>()),
+    : connections_(std::make_unique<CHttpConnections>()),
+      stock_(std::make_unique<CWebStock>()),
       history_(std::make_unique<CWebHistory>(clock)),
-      archive_(std::make_unique<CWebArchive>(clock)) {}
+      archive_(std::make_unique<CWebArchive>(clock)) {
+  stock_->Client().ShareConnections(connections_.get());
+  history_->ShareConnections(connections_.get());
+}
 
 CWebMarket::~CWebMarket() = default;
 
@@ -38,6 +42,14 @@ bool CWebMarket::IsFinal(std::int32_t archive_result) {
   return archive_result >= 0 || archive_result == CHttpClient::kErrorCancelled ||
          archive_result == CWebArchive::kErrorLocal;
 }
+
+void CWebMarket::FetchAhead(std::int32_t firstYear, bool prices, bool margins) {
+  if (!useArchive_) return;
+  if (prices) archive_->FetchPricesAhead(firstYear);
+  if (margins) archive_->FetchMarginsAhead(firstYear);
+}
+
+void CWebMarket::StopAhead() { archive_->StopAhead(); }
 
 void CWebMarket::SetCancelFlag(const std::atomic<std::uint8_t>* cancel) {
   archive_->Client().SetCancelFlag(cancel);

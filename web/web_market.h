@@ -13,6 +13,7 @@
 #include "series/quote_item.h"
 #include "web/local_clock.h"
 
+class CHttpConnections;
 class CWebArchive;
 class CWebHistory;
 class CWebStock;
@@ -47,7 +48,10 @@ class CWebStock;
 // history.
 //
 // The object owns its archive client and page readers; the archive keeps
-// every file it has loaded until the object goes. One thread at a time.
+// every file it has loaded until the object goes. The page readers share
+// one cache of connections, so that each site is reached over one kept
+// connection whichever reader asks; the archive client keeps its own.
+// One thread at a time.
 // The operations are virtual so that tests can script a source.
 class CWebMarket {
  public:
@@ -96,6 +100,13 @@ class CWebMarket {
   void SetArchivePreference(bool use_archive) { useArchive_ = use_archive; }
   [[nodiscard]] bool ArchivePreference() const { return useArchive_; }
 
+  // With the archive preference on, the archive's price (and, with
+  // `margins`, margin) year files from January of `firstYear` on start to
+  // download ahead of the questions (CWebArchive::FetchPricesAhead), so
+  // that a run works while they arrive; StopAhead ends that. Virtual so
+  // that a scripted source can leave the archive alone.
+  virtual void FetchAhead(std::int32_t firstYear, bool prices, bool margins);
+  virtual void StopAhead();
   // The flag that cancels the download in progress and every later one
   // while it is set; not owned, may be null (none). It must stay valid
   // while the object may download.
@@ -111,6 +122,8 @@ class CWebMarket {
   [[nodiscard]] static bool IsFinal(std::int32_t archive_result);
 
  private:
+  // Before the readers, so that it goes after them.
+  std::unique_ptr<CHttpConnections> connections_;
   std::unique_ptr<CWebStock> stock_;
   std::unique_ptr<CWebHistory> history_;
   std::unique_ptr<CWebArchive> archive_;

@@ -31,7 +31,8 @@
 
 namespace {
 
-constexpr char kVersion[] = "tickora-setup-cli 1.0";
+// The project's version, from the top CMakeLists.txt.
+constexpr char kVersion[] = "tickora-setup-cli " TICKORA_SETUP_VERSION;
 
 volatile sig_atomic_t g_stopSignal = 0;
 // The run's cancel flag once the run exists: the handler sets it itself, so

@@ -120,6 +120,19 @@ TEST_F(WorkerPageTest, TicksBeforeAndAfterTheRunEnds) {
     EXPECT_EQ(Percent(), t.percent);
   }
   EXPECT_EQ(Label("1013"), "銘柄データ 1301 を保存しました");
+  // A line wider than the page is shown whole, on as many lines as it takes.
+  p.SetStatus(Cp932FromUtf8(
+      "銘柄コード 3031(813/3934個目) の 2026/12/6 までの株価データをダウンロードしました"));
+  page_->Refresh();
+  QApplication::processEvents();
+  const QLabel* status = page_->findChild<QLabel*>("1013");
+  const QRect room = status->contentsRect();
+  const QRect needed = status->fontMetrics().boundingRect(
+      QRect(0, 0, room.width(), 10000), status->wordWrap() ? Qt::TextWordWrap : 0,
+      status->text());
+  ASSERT_GT(status->fontMetrics().horizontalAdvance(status->text()), room.width());
+  EXPECT_LE(needed.width(), room.width());
+  EXPECT_LE(needed.height(), room.height());
   ExpectBoxes("r---");
   EXPECT_TRUE(page_->TimerActive());
   EXPECT_EQ(Usable(*wizard_), "");

@@ -154,7 +154,7 @@ TEST_F(CliRunTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
   EXPECT_NE(std::string::npos, interrupted.Err().find("continue it with --resume"));
 }
 
-// An update killed in its split and its price stage and resumed (by new
+// An update killed in each of its stages in turn and resumed (by new
 // processes, which check the position against the folder) ends in the
 // folder an undisturbed update leaves. The folder holds a stock the market
 // no longer lists, which the update leaves alone.
@@ -171,7 +171,7 @@ TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
   db.Close();
   const std::string killed = dir_.Sub("killed");
   fs::copy(dir_.Sub("ref"), killed, fs::copy_options::recursive);
-  for (const std::int32_t stage : {kStageSplits, kStagePrices}) {
+  for (const std::int32_t stage : {kStageIssues, kStageSplits, kStagePrices, kStageMargin}) {
     std::string err;
     const bool interrupted = fs::exists(ResumeFilePath(killed));
     EXPECT_EQ(128 + SIGKILL,

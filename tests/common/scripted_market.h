@@ -108,6 +108,7 @@ class ScriptedMarket : public CWebMarket {
     return "message " + std::to_string(result);
   }
   void PostUsageLog(const std::string& event) override { posted.push_back(event); }
+  void FetchAhead(std::int32_t, bool, bool) override {}
 
  private:
   static std::uint32_t NextMonth(std::uint32_t from) {

@@ -20,9 +20,9 @@ class SimMarketFixture : public ::testing::Test {
  protected:
   void SetUp() override { Serve(SmallMarket()); }
 
-  void Serve(const CSimMarket& market) {
+  void Serve(const CSimMarket& market, const CSimServerOptions& options = {}) {
     sites_.clear();
-    server_ = std::make_unique<CSimServer>(market, CSimServerOptions());
+    server_ = std::make_unique<CSimServer>(market, options);
     ASSERT_TRUE(server_->Start());
     for (const auto& [name, value] : server_->Environment()) {
       names_.push_back(name);  // ScopedEnv keeps a pointer to the name

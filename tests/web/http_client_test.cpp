@@ -296,3 +296,25 @@ TEST(HttpClientScriptedTest, EveryBodyIsWholeOrLeavesNothingAndEveryWaitIsBounde
   EXPECT_FALSE(CHttpClient::IsTransient(CHttpClient::kErrorCancelled));
   EXPECT_EQ("ダウンロードを中止しました", CHttpClient::GetMessage(CHttpClient::kErrorCancelled));
 }
+
+// A kept connection that the server closes as the next request comes is
+// replaced within the same attempt, for a form post too: with one attempt
+// allowed every request succeeds, each on a connection of its own that the
+// client kept.
+TEST(HttpClientScriptedTest, AKeptConnectionClosedByTheServerCostsNoAttempt) {
+  ScriptedServer server({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, true);
+  ASSERT_TRUE(server.Start());
+  CHttpClient client;
+  client.SetAttempts(1);
+  client.SetStallTimeout(1);
+  CHttpClient::CCGIParams form;
+  form.Add("code", "1301");
+  for (const bool post : {false, true, false}) {
+    CBufferString buffer;
+    EXPECT_EQ(0, post ? client.Post(server.Url("/page"), {}, form, buffer)
+                      : client.Get(server.Url("/page"), buffer));
+    EXPECT_STREQ("ok", buffer.GetText());
+  }
+  EXPECT_EQ(3, server.Connections());
+  EXPECT_EQ(0, server.GivenUpSoon(0));  // the client kept every connection
+}

@@ -442,6 +442,35 @@ TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
 
 // ---- The page readers --------------------------------------------------------
 
+// A market's page readers reach each https site over one kept connection
+// and one TLS handshake, whichever reader asks (the finance portal's quote
+// page and its histories come from two of them), and a redirection takes
+// its next hops on the same connection.
+TEST_F(SimReadersTest, ThePageReadersKeepOneConnectionPerSite) {
+  CSimServerOptions options;
+  options.https = true;
+  options.keepAliveSeconds = 60;  // no connection goes idle for that long here
+  Serve(SmallMarket(), options);
+  const std::string code = Stock();
+  const int redirect = AddFault("redirect=2@finance:/quote/" + code);
+  auto market = Market(false);
+  for (const std::string& c : {code, std::string("1001"), std::string("1004"), std::string("1051"),
+                               std::string("1101")}) {
+    for (int q = 0; q < 6; ++q) (void)Ask(q, *market, c);
+  }
+  EXPECT_EQ(server_->FaultHits(redirect), 1);
+  int sites = 0;
+  for (const CSiteSetting& s : SiteSettings()) {
+    const CSimLinkCounts counts = server_->Counts(s.site);
+    if (counts.requests == 0) continue;
+    ++sites;
+    EXPECT_EQ(counts.connections, 1) << SimSiteName(s.site) << " " << counts.requests;
+    EXPECT_EQ(counts.handshakes, std::string(s.defaultBase).starts_with("https") ? 1 : 0) << SimSiteName(s.site);
+  }
+  EXPECT_GE(sites, 6);
+  EXPECT_GT(server_->Counts().requests, 20);
+}
+
 // Failures through the real client: each gives its code, empties what it
 // would fill and leaves `from` and `position` where they were; only a
 // transient one is asked again.

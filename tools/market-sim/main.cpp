@@ -30,6 +30,10 @@ const char kUsage[] =
     "  --https           serve the https sites over TLS with a certificate made at start\n"
     "  --cert-dir DIR    where ca.pem, server.pem and server.key go (default: a temporary folder)\n"
     "  --port-base N     site i listens on port N+i (default: free ports)\n"
+    "  --latency MS      a link's round trip: waited before each connection is taken\n"
+    "                    up, each TLS handshake answered and each answer sent (default 0)\n"
+    "  --bandwidth B     a link's rate: the answers' bodies at B bytes a second at most,\n"
+    "                    on each connection and on all together (default 0: no limit)\n"
     "  --fault SPEC      KIND[=VALUE]@[SITE:]PATH[*], repeatable; KIND is status=CODE,\n"
     "                    fail-first=N[/CODE], cut=BYTES, corrupt-gzip, delay=MS, hang,\n"
     "                    redirect=HOPS, redirect-loop, altered or\n"
@@ -73,7 +77,7 @@ int main(int argc, char** argv) {
       market.retiredMarkets = true;
     } else if (arg != "--seed" && arg != "--issues" && arg != "--first-year" &&
                arg != "--today" && arg != "--horizon" && arg != "--cert-dir" &&
-               arg != "--port-base" &&
+               arg != "--port-base" && arg != "--latency" && arg != "--bandwidth" &&
                arg != "--fault" && arg != "--env-file") {
       return Fail("unknown option: " + arg);
     } else if (!hasValue) {
@@ -96,6 +100,12 @@ int main(int argc, char** argv) {
     } else if (arg == "--port-base") {
       if (!ParseNumber(argv[++i], 1024, 65000, n)) return Fail("port base must be 1024 to 65000");
       server.portBase = static_cast<int>(n);
+    } else if (arg == "--latency") {
+      if (!ParseNumber(argv[++i], 0, 60000, n)) return Fail("latency must be 0 to 60000 ms");
+      server.latencyMs = static_cast<int>(n);
+    } else if (arg == "--bandwidth") {
+      if (!ParseNumber(argv[++i], 0, INT64_MAX / 1000000000, n)) return Fail("bad bandwidth");
+      server.bandwidth = n;
     } else if (arg == "--fault") {
       CSimFault fault;
       if (!ParseSimFault(argv[++i], fault)) return Fail(std::string("bad fault: ") + argv[i]);
@@ -159,7 +169,13 @@ int main(int argc, char** argv) {
 
   int signal = 0;
   sigwait(&signals, &signal);
-  std::fprintf(stderr, "market-sim: stopping (%s)\n", strsignal(signal));
   simServer.Stop();
+  const CSimLinkCounts counts = simServer.Counts();
+  std::fprintf(stderr,
+               "market-sim: stopped (%s) after %lld requests on %lld connections, "
+               "%lld TLS handshakes\n",
+               strsignal(signal), static_cast<long long>(counts.requests),
+               static_cast<long long>(counts.connections),
+               static_cast<long long>(counts.handshakes));
   return 0;
 }

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "series/archive_file.h"
 #include "tools/market-sim/sim_hostile.h"
@@ -30,6 +31,20 @@ const char* const kSiteNames[] = {
 const std::string kHopPath = "/__sim/hop/";
 const std::string kFinalPath = "/__sim/final";
 const std::string kLoopPath = "/__sim/loop";
+
+// The number of the connection the calling thread serves: set by the
+// listener's task queue before the server reads from it.
+thread_local int64_t tConnection = 0;
+
+// Nanoseconds of a monotonic clock.
+int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The worker threads of each site; an idle kept-alive connection holds one.
+constexpr size_t kThreadsPerSite = 16;
 
 // Milliseconds since 1970. (<chrono> cannot be compiled with the library's
 // execution character set, so the C library's clock is used.)
@@ -270,7 +285,43 @@ struct CSimServer::Listener {
   std::string base;  // set before the listening thread starts
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
+  std::function<void()> onClientHello;  // run on the connection's thread
 };
+
+// The task queue of one listener: httplib hands it every connection it
+// accepts as a task. The queue counts and numbers the connection, and its
+// worker waits out the link's latency (the TCP handshake's round trip)
+// before the server reads the first request from it.
+class CSimServer::LinkQueue : public httplib::TaskQueue {
+ public:
+  LinkQueue(CSimServer& server, Site site) : server_(server), site_(site), pool_(kThreadsPerSite) {}
+
+  void enqueue(std::function<void()> task) override {
+    const int64_t connection = server_.CountConnection(site_);
+    pool_.enqueue([this, connection, task = std::move(task)] {
+      tConnection = connection;
+      if (server_.options_.latencyMs > 0) server_.WaitUnlessStopping(server_.options_.latencyMs);
+      task();
+      tConnection = 0;
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  CSimServer& server_;
+  const Site site_;
+  httplib::ThreadPool pool_;
+};
+
+namespace {
+
+// OpenSSL's client hello callback: the listener's own work for it.
+int OnClientHello(SSL*, int*, void* listener) {
+  static_cast<std::function<void()>*>(listener)->operator()();
+  return SSL_CLIENT_HELLO_SUCCESS;
+}
+
+}  // namespace
 
 CSimServer::CSimServer(const CSimMarket& market, const CSimServerOptions& options)
     : market_(market), options_(options), archive_(market) {
@@ -334,8 +385,17 @@ bool CSimServer::Start(std::string* error) {
     listener->site = sites[i].site;
     listener->tls = options_.https && StartsWith(sites[i].defaultBase, "https://");
     if (listener->tls) {
-      listener->server =
-          std::make_unique<httplib::SSLServer>(certFile_.c_str(), keyFile_.c_str());
+      auto tls = std::make_unique<httplib::SSLServer>(certFile_.c_str(), keyFile_.c_str());
+      if (tls->is_valid()) {
+        const Site site = listener->site;
+        listener->onClientHello = [this, site] {
+          CountHandshake(site);
+          if (options_.latencyMs > 0) WaitUnlessStopping(options_.latencyMs);
+        };
+        SSL_CTX_set_client_hello_cb(tls->ssl_context(), &OnClientHello,
+                                    &listener->onClientHello);
+      }
+      listener->server = std::move(tls);
     } else {
       listener->server = std::make_unique<httplib::Server>();
     }
@@ -345,6 +405,8 @@ bool CSimServer::Start(std::string* error) {
       Stop();
       return false;
     }
+    const Site site = listener->site;
+    server.new_task_queue = [this, site] { return new LinkQueue(*this, site); };
     const Listener* self = listener.get();
     auto handler = [this, self](const httplib::Request& request, httplib::Response& response) {
       Handle(self->site, self->base, request, response);
@@ -353,8 +415,15 @@ bool CSimServer::Start(std::string* error) {
     server.Post(".*", handler);
     server.Put(".*", handler);
     server.Delete(".*", handler);
-    // Connections are not kept long, so Stop does not wait for idle ones.
-    server.set_keep_alive_timeout(1);
+    // A client may keep its connection for every request of a run; an idle
+    // one is closed after a second by default, so Stop does not wait long
+    // for it.
+    server.set_keep_alive_max_count(1000000);
+    // An answer goes out as written: without this, the body of an answer
+    // on a kept connection waits for the client's delayed acknowledgement
+    // of its headers (40 ms on Linux).
+    server.set_tcp_nodelay(true);
+    server.set_keep_alive_timeout(std::max(options_.keepAliveSeconds, 0));
     // The library's default also sets SO_REUSEPORT, which would let a
     // second server share a taken port without a word.
     server.set_socket_options([](int socket) {
@@ -462,9 +531,75 @@ std::vector<CSimRequestRecord> CSimServer::Requests() const {
   return requests_;
 }
 
+CSimLinkCounts CSimServer::Counts(std::optional<Site> site) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CSimLinkCounts sum;
+  for (const auto& [at, counts] : counts_) {
+    if (site && *site != at) continue;
+    sum.connections += counts.connections;
+    sum.handshakes += counts.handshakes;
+    sum.requests += counts.requests;
+  }
+  return sum;
+}
+
 void CSimServer::ClearRequests() {
   std::lock_guard<std::mutex> lock(mutex_);
   requests_.clear();
+  counts_.clear();
+}
+
+int64_t CSimServer::CountConnection(Site site) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_[site].connections;
+  return ++connections_;
+}
+
+void CSimServer::CountHandshake(Site site) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_[site].handshakes;
+}
+
+bool CSimServer::AwaitLink(size_t bytes) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const int64_t now = MonotonicNs();
+  linkFreeNs_ = std::max(linkFreeNs_, now) +
+                static_cast<int64_t>(bytes) * 1000000000 / options_.bandwidth;
+  return !stopping_cv_.wait_for(lock, std::chrono::nanoseconds(linkFreeNs_ - now),
+                                [this] { return stopping_; });
+}
+
+void CSimServer::ThroughLink(httplib::Response& response) {
+  if (!response.content_provider_) {
+    if (response.body.empty()) return;
+    auto body = std::make_shared<std::string>(std::move(response.body));
+    response.body.clear();
+    const std::string type = response.get_header_value("Content-Type");
+    response.headers.erase("Content-Type");
+    response.set_content_provider(
+        body->size(), type, [body](size_t offset, size_t length, httplib::DataSink& sink) {
+          return sink.write(body->data() + offset, std::min(length, body->size() - offset));
+        });
+  }
+  // Pieces of about 10 ms of the link.
+  const size_t piece = static_cast<size_t>(
+      std::clamp<int64_t>(options_.bandwidth / 100, 512, 64 << 10));
+  response.content_provider_ = [this, piece, inner = std::move(response.content_provider_)](
+                                   size_t offset, size_t length, httplib::DataSink& sink) {
+    httplib::DataSink link;
+    link.write = [this, piece, &sink](const char* data, size_t size) {
+      while (size > 0) {
+        const size_t n = std::min(size, piece);
+        if (!AwaitLink(n) || !sink.write(data, n)) return false;
+        data += n;
+        size -= n;
+      }
+      return true;
+    };
+    link.done = [&sink] { sink.done(); };
+    link.is_writable = [&sink] { return sink.is_writable(); };
+    return inner(offset, length, link);
+  };
 }
 
 std::vector<CSimLogPost> CSimServer::LogPosts() const {
@@ -480,6 +615,7 @@ void CSimServer::ClearLogPosts() {
 void CSimServer::Record(const CSimRequestRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   requests_.push_back(record);
+  ++counts_[record.site].requests;
 }
 
 bool CSimServer::MatchFault(Site site, const std::string& path, const std::string& query,
@@ -519,11 +655,19 @@ void CSimServer::Handle(Site site, const std::string& base, const httplib::Reque
   const size_t mark = target.find('?');
   record.path = target.substr(0, mark);
   record.query = mark == std::string::npos ? "" : target.substr(mark + 1);
+  record.connection = tConnection;
 
   auto finish = [&] {
     record.status = response.status;
     Record(record);
+    if (options_.bandwidth > 0) ThroughLink(response);
   };
+
+  // The request's way here and the answer's first byte back.
+  if (options_.latencyMs > 0 && !WaitUnlessStopping(options_.latencyMs)) {
+    response.status = 503;
+    return finish();
+  }
 
   // The server's own redirections.
   if (StartsWith(record.path, kHopPath)) {

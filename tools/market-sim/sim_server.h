@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,6 +83,16 @@ struct CSimRequestRecord {
   std::string query;  // as sent, without "?"
   int status = 0;     // the status answered
   int64_t timeMs = 0;  // when it arrived, in milliseconds since 1970 (UTC)
+  // The connection it came on: the server numbers the connections it
+  // accepts from 1, over every site, in the order it takes them up.
+  int64_t connection = 0;
+};
+
+// What the request log counts, for one site or for all of them.
+struct CSimLinkCounts {
+  int64_t connections = 0;  // connections accepted
+  int64_t handshakes = 0;   // TLS handshakes begun (client hellos read)
+  int64_t requests = 0;     // requests answered
 };
 
 // One post to the log endpoint: its form fields, decoded, in order.
@@ -102,6 +113,18 @@ struct CSimServerOptions {
   // removed when the server goes).
   std::string certFolder;
   std::vector<CSimFault> faults;
+  // The link between the server and its clients; 0 (the default) for none.
+  // `latencyMs` is waited before a connection is taken up, before the
+  // answer to a TLS client hello and before the first byte of every
+  // answer, as the round trips of a real link add it. The bodies of the
+  // answers travel at `bandwidth` bytes a second at most, on each
+  // connection and on all of them together, so that parallel transfers
+  // share the link.
+  int latencyMs = 0;
+  int64_t bandwidth = 0;
+  // How long a kept connection may stay idle before the server closes it.
+  // Stop waits as long for a connection that a client still holds.
+  int keepAliveSeconds = 1;
 };
 
 // CSimServer serves a simulated market on 127.0.0.1: one listening port for
@@ -110,7 +133,9 @@ struct CSimServerOptions {
 // site the form post "/cgi-bin/postlog.pl", and every other site the pages
 // of RenderSitePage. Faults (CSimFault) can be set at start or at any time.
 // Every request is kept in the request log and every post in the log
-// posts, until cleared.
+// posts, until cleared; the request log also counts the connections and
+// TLS handshakes of each site. A connection is kept open between requests
+// for as long as the client likes, up to a second idle (keepAliveSeconds).
 //
 // The market must outlive the server. Start once; Stop (or the destructor)
 // closes the ports, releases held requests and waits for the server's
@@ -150,7 +175,11 @@ class CSimServer {
   void ClearFaults();
   int FaultHits(int id) const;
 
+  // The request log: every request in the order answered, and the counts
+  // of one site (of every site when none is given). ClearRequests empties
+  // the list and sets the counts to zero.
   std::vector<CSimRequestRecord> Requests() const;
+  CSimLinkCounts Counts(std::optional<Site> site = std::nullopt) const;
   void ClearRequests();
   std::vector<CSimLogPost> LogPosts() const;
   void ClearLogPosts();
@@ -160,6 +189,7 @@ class CSimServer {
 
  private:
   struct Listener;
+  class LinkQueue;
   struct ActiveFault {
     int id = 0;
     CSimFault fault;
@@ -186,6 +216,15 @@ class CSimServer {
   // stops; false when it stopped.
   bool WaitUnlessStopping(int64_t milliseconds);
   void Record(const CSimRequestRecord& record);
+  // Counts an accepted connection of `site` and gives its number.
+  int64_t CountConnection(Site site);
+  void CountHandshake(Site site);
+  // Makes the body of `response` travel through the link (the bandwidth
+  // option), in pieces each sent once the link has carried it.
+  void ThroughLink(httplib::Response& response);
+  // Takes `bytes` of the link's time and waits until they have passed;
+  // false when the server stopped first.
+  bool AwaitLink(size_t bytes);
 
   const CSimMarket& market_;
   CSimServerOptions options_;
@@ -204,6 +243,9 @@ class CSimServer {
   int nextFaultId_ = 1;
   std::vector<ActiveFault> faults_;
   std::vector<CSimRequestRecord> requests_;
+  std::map<Site, CSimLinkCounts> counts_;
+  int64_t connections_ = 0;  // every site's, never cleared: the last number given
+  int64_t linkFreeNs_ = 0;   // when the link has carried every piece taken
   std::vector<CSimLogPost> posts_;
 };
 
