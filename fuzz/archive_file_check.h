@@ -10,13 +10,15 @@
 // and the table survives being written and read again (its records in
 // date order) with the same series, records (checked by `same`) and file
 // bytes; the layout follows the version; the writer puts the issues one
-// after another in code order, and a file written for a span of dates holds
-// exactly the records within it.
+// after another in code order, and a file written for a span of dates, in
+// either layout, holds exactly the records within it or, for a code the
+// layout cannot carry, is refused.
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -129,6 +131,10 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
 
   // A span from a third to two thirds of the dates, turned around (empty)
   // for an odd size: each issue keeps its records within, ends included.
+  // Written with the other layout's header as well, the table is refused,
+  // and no file made, exactly when an issue with records within has a code
+  // that layout cannot carry: the old one takes only the numbers 0 to 65535
+  // as written, without sign, blank or leading zero.
   std::vector<uint32_t> dates;
   for (const auto& [code, series] : table) {
     for (const auto& record : series) dates.push_back(date(record));
@@ -137,23 +143,43 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   std::sort(dates.begin(), dates.end());
   uint32_t from = dates[dates.size() / 3], to = dates[dates.size() * 2 / 3];
   if (size % 2) std::swap(from, to);
-  Fresh(ranged);
-  Check(write(ranged.c_str(), table, from, to, header));
-  Table within;
-  Check(read(ranged.c_str(), within, nullptr));
-  size_t issues = 0;
-  for (const auto& [code, series] : table) {
-    typename Table::mapped_type expected;
-    for (const auto& record : series) {
-      if (date(record) >= from && date(record) <= to) expected.push_back(record);
+  const auto within = [&](const auto& record) {
+    return date(record) >= from && date(record) <= to;
+  };
+  const auto number = [](const std::string& code) {
+    return !code.empty() && code.size() <= 5 && (code == "0" || code[0] != '0') &&
+           code.find_first_not_of("0123456789") == std::string::npos && std::stoul(code) <= 65535;
+  };
+  CArchiveFileHeader other = header;
+  other.version = old ? 2.0f : 1.0f;
+  for (const CArchiveFileHeader& as : {header, other}) {
+    bool holdable = true;
+    for (const auto& [code, series] : table) {
+      holdable &= !as.IsOldLayout() || number(code) ||
+                  std::none_of(series.begin(), series.end(), within);
     }
-    if (expected.empty()) continue;
-    ++issues;
-    const auto& got = within[code];
-    Check(got.size() == expected.size());
-    for (size_t k = 0; k < got.size() && k < expected.size(); ++k) Check(same(got[k], expected[k]));
+    Fresh(ranged);
+    Check(write(ranged.c_str(), table, from, to, as) == holdable);
+    if (!holdable) {
+      Check(access(ranged.c_str(), F_OK) != 0);
+      continue;
+    }
+    Table got;
+    Check(read(ranged.c_str(), got, nullptr));
+    size_t issues = 0;
+    for (const auto& [code, series] : table) {
+      typename Table::mapped_type expected;
+      std::copy_if(series.begin(), series.end(), std::back_inserter(expected), within);
+      if (expected.empty()) continue;
+      ++issues;
+      const auto& kept = got[code];
+      Check(kept.size() == expected.size());
+      for (size_t k = 0; k < kept.size() && k < expected.size(); ++k) {
+        Check(same(kept[k], expected[k]));
+      }
+    }
+    Check(got.size() == issues);
   }
-  Check(within.size() == issues);
 }
 
 // The index of the same bytes, fed in pieces of 1 and of 29 bytes, holds

@@ -51,30 +51,19 @@ TEST(BulkFileDamageTest, ReadersRefuseNoFileAndAFolder) {
   }
 }
 
-// A code the layout cannot give back is refused before the file is made;
-// one without records in the range does not matter.
+// A code with a zero byte cannot be carried by the current layout (the
+// fuzz targets hold the old layout's numbers to it), and a folder that does
+// not exist: no file.
 TEST(ArchiveFileTest, WritersRefuseWhatTheyCannotWrite) {
-  struct Case { float version; std::string code; bool ok; };
-  const Case cases[] = {
-      {1.0f, "7203", true},   {1.0f, "0", true},     {1.0f, "65535", true},
-      {1.0f, "65536", false}, {1.0f, "0123", false}, {1.0f, "72A0", false},
-      {1.0f, "", false},      {1.0f, "-1", false},   {1.0f, "+1", false},
-      {1.0f, "7203 ", false}, {2.0f, "7203A", true}, {2.0f, "", true},
-      {2.0f, std::string("72\0" "3", 4), false},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    const std::string path = dir.Sub("archive.bin");
-    const CArchiveFileHeader header{c.version, 20240110};
-    const CChartTable prices{{c.code, DayBars({20240104})}, {"1301", DayBars({20240105})}};
-    const CMarginTable margins{{c.code, {Entry(20240104, 1, 2)}}};
-    EXPECT_EQ(c.ok, WriteArchivePriceFile(path.c_str(), prices, 20240104, 20240105, header)) << c.code;
-    EXPECT_EQ(c.ok, std::filesystem::exists(path));
-    EXPECT_EQ(c.ok, WriteArchiveMarginFile(path.c_str(), margins, 20240104, 20240105, header));
-    EXPECT_TRUE(WriteArchivePriceFile(path.c_str(), prices, 20240105, 20240105, header));
-  }
   TempDir dir;
-  const std::string missing = dir.Sub("none/archive.bin");
+  const std::string path = dir.Sub("archive.bin"), missing = dir.Sub("none/archive.bin");
+  const std::string code("72\0" "3", 4);
+  const CArchiveFileHeader header{2.0f, 20240110};
+  EXPECT_FALSE(WriteArchivePriceFile(path.c_str(), {{code, DayBars({20240104})}}, 0, 1u << 31,
+                                     header));
+  EXPECT_FALSE(WriteArchiveMarginFile(path.c_str(), {{code, {Entry(20240104, 1, 2)}}}, 0,
+                                      1u << 31, header));
+  EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_FALSE(WriteArchivePriceFile(missing.c_str(), {}, 0, 1, {}));
   EXPECT_FALSE(WriteArchiveMarginFile(missing.c_str(), {}, 0, 1, {}));
 }
