@@ -9,14 +9,19 @@
 // file's records justify; every code can be carried by the file's layout;
 // and the table survives being written and read again (its records in
 // date order) with the same series, records (checked by `same`) and file
-// bytes.
+// bytes; the layout follows the version; the writer puts the issues one
+// after another in code order, and a file written for a span of dates, in
+// either layout, holds exactly the records within it or, for a code the
+// layout cannot carry, is refused.
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_files.h"
 #include "series/archive_index.h"
@@ -28,10 +33,11 @@ namespace fuzz {
 // Walks `data` by the layout: every whole record after the header is in
 // its issue's series of `table` (as read, in file order) and nothing else
 // is; `sameValues(record, values)` tells whether a record holds the values
-// at `values`.
+// at `values`. `order`, when given, gets each record's code in file order.
 template <typename Table, typename SameValues>
 void CheckArchiveLayout(const uint8_t* data, size_t size, size_t valueBytes, bool old,
-                        const Table& table, SameValues sameValues) {
+                        const Table& table, SameValues sameValues,
+                        std::vector<std::string>* order = nullptr) {
   std::map<std::string, size_t> next;
   for (size_t at = kArchiveHeaderBytes; at < size; at += valueBytes) {
     std::string code;
@@ -51,6 +57,7 @@ void CheckArchiveLayout(const uint8_t* data, size_t size, size_t valueBytes, boo
     Check(found != table.end());
     const size_t index = next[code]++;
     Check(index < found->second.size() && sameValues(found->second[index], data + at));
+    if (order != nullptr) order->push_back(code);
   }
   for (const auto& [code, series] : table) Check(series.size() == next[code]);
 }
@@ -66,6 +73,7 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   static const std::string input = TempPath("in.bin");
   static const std::string first = TempPath("a.bin");
   static const std::string second = TempPath("b.bin");
+  static const std::string ranged = TempPath("c.bin");
   if (!WriteBytes(input, data, size)) return;
 
   Table table;
@@ -79,6 +87,8 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   Check(std::bit_cast<uint32_t>(header.version) == GetLittleU32(data) &&
         header.madeDate == GetLittleU32(data + 4));
   const bool old = header.IsOldLayout();
+  // Below 2.0 the old layout; a NaN is not below, so the current one.
+  Check(old == (std::bit_cast<float>(GetLittleU32(data)) < 2.0f));
   CheckArchiveLayout(data, size, valueBytes, old, table, sameValues);
   // The shortest record: an empty code and its zero, or an issue number.
   const size_t shortest = valueBytes + (old ? 2 : 1);
@@ -112,7 +122,64 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   }
   Fresh(second);
   Check(write(second.c_str(), again, 0, UINT32_MAX, againHeader));
-  Check(ReadBytes(first) == ReadBytes(second));
+  const std::string written = ReadBytes(first);
+  Check(written == ReadBytes(second));
+  std::vector<std::string> order;
+  CheckArchiveLayout(reinterpret_cast<const uint8_t*>(written.data()), written.size(), valueBytes,
+                     old, again, sameValues, &order);
+  Check(std::is_sorted(order.begin(), order.end()));
+
+  // A span from a third to two thirds of the dates, turned around (empty)
+  // for an odd size: each issue keeps its records within, ends included.
+  // Written with the other layout's header as well, the table is refused,
+  // and no file made, exactly when an issue with records within has a code
+  // that layout cannot carry: the old one takes only the numbers 0 to 65535
+  // as written, without sign, blank or leading zero.
+  std::vector<uint32_t> dates;
+  for (const auto& [code, series] : table) {
+    for (const auto& record : series) dates.push_back(date(record));
+  }
+  if (dates.empty()) return;
+  std::sort(dates.begin(), dates.end());
+  uint32_t from = dates[dates.size() / 3], to = dates[dates.size() * 2 / 3];
+  if (size % 2) std::swap(from, to);
+  const auto within = [&](const auto& record) {
+    return date(record) >= from && date(record) <= to;
+  };
+  const auto number = [](const std::string& code) {
+    return !code.empty() && code.size() <= 5 && (code == "0" || code[0] != '0') &&
+           code.find_first_not_of("0123456789") == std::string::npos && std::stoul(code) <= 65535;
+  };
+  CArchiveFileHeader other = header;
+  other.version = old ? 2.0f : 1.0f;
+  for (const CArchiveFileHeader& as : {header, other}) {
+    bool holdable = true;
+    for (const auto& [code, series] : table) {
+      holdable &= !as.IsOldLayout() || number(code) ||
+                  std::none_of(series.begin(), series.end(), within);
+    }
+    Fresh(ranged);
+    Check(write(ranged.c_str(), table, from, to, as) == holdable);
+    if (!holdable) {
+      Check(access(ranged.c_str(), F_OK) != 0);
+      continue;
+    }
+    Table got;
+    Check(read(ranged.c_str(), got, nullptr));
+    size_t issues = 0;
+    for (const auto& [code, series] : table) {
+      typename Table::mapped_type expected;
+      std::copy_if(series.begin(), series.end(), std::back_inserter(expected), within);
+      if (expected.empty()) continue;
+      ++issues;
+      const auto& kept = got[code];
+      Check(kept.size() == expected.size());
+      for (size_t k = 0; k < kept.size() && k < expected.size(); ++k) {
+        Check(same(kept[k], expected[k]));
+      }
+    }
+    Check(got.size() == issues);
+  }
 }
 
 // The index of the same bytes, fed in pieces of 1 and of 29 bytes, holds

@@ -8,7 +8,8 @@
 // a series that does not survive being written and read again with the same
 // bytes the second time; an append that changes the bytes already there or
 // adds anything but whole records, or (for a series in date order) anything
-// but the bars dated after the file's last record.
+// but the bars dated after the file's last record, or all of them to a file
+// shorter than one record.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -81,7 +82,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           SameValue(bar.volume, GetLittleF32(at + 20)));
     Check(std::memcmp(&bar.rawClose, &bar.close, sizeof(double)) == 0);
   }
-  if (cut) return 0;
+
+  // Appended to a file shorter than one record (the input's bytes after its
+  // whole records, none for a file of whole records), the series adds all
+  // its bars (those a save keeps), as a write of them alone gives them,
+  // after those bytes.
+  const size_t left = size % kRecord;
+  CChart kept = chart;
+  if (!WriteBytes(input, data + size - left, left)) return 0;
+  Check(CChartSaverFile(input.c_str(), "", true).Save(kept) == CChartSaverFile::kOk);
+  fuzz::Fresh(first);
+  Check(CChartSaverFile(first.c_str(), "", false).Save(kept) == CChartSaverFile::kOk);
+  const std::string appended = ReadBytes(input);
+  Check(appended.size() == left + kept.size() * kRecord &&
+        appended.compare(0, left, reinterpret_cast<const char*>(data) + size - left, left) == 0 &&
+        appended.compare(left, std::string::npos, ReadBytes(first)) == 0);
+  if (cut || !WriteBytes(input, data, size)) return 0;
 
   // The last N records: the tail of the whole file, trimmed the same way.
   const int32_t last = size > 0 ? data[0] % 8 : 0;

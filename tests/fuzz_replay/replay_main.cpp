@@ -34,10 +34,9 @@ void RemoveTemporaryFiles() {
 // Feeds every regular file of `folder` to the target named `name`; answers
 // the number of failures.
 int Replay(const std::string& name, const fs::path& folder) {
-  const ReplayTarget* target =
-      std::find_if(kReplayTargets, kReplayTargets + kReplayTargetCount,
-                   [&](const ReplayTarget& t) { return name == t.name; });
-  if (target == kReplayTargets + kReplayTargetCount) {
+  const ReplayTarget* target = std::find_if(std::begin(kReplayTargets), std::end(kReplayTargets),
+                                            [&](const ReplayTarget& t) { return name == t.name; });
+  if (target == std::end(kReplayTargets)) {
     std::fprintf(stderr, "%s: no fuzz target of that name in this build\n", name.c_str());
     return 1;
   }

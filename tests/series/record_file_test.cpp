@@ -23,13 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The hand series: prices equal to the date number and volume ten times it.
-CDayRecord DateBar(uint32_t d) { return Bar(d, d, d, d, d, d * 10.0); }
-std::string HandBars(const DateList& dates) {
-  std::string bytes;
-  for (uint32_t d : dates) bytes += PriceValues(DateBar(d));
-  return bytes;
-}
 // Random bytes, the same for one length every time.
 std::string Noise(size_t size) {
   uint32_t seed = 7;
@@ -116,16 +109,14 @@ TEST(RecordFileTest, LastRecordsOnlyAndFailures) {
 // bars with a zero price are dropped on loading and on saving, from the
 // file and from the caller's series.
 TEST(ChartFileTest, LayoutRoundTripFloat32AndLeadingZeroPrices) {
-  // 20240104, open 100, high 101.5, low 99.25, close 100.5, volume 12000.
-  const std::string record(
-      "\xe8\xd6\x34\x01" "\x00\x00\xc8\x42" "\x00\x00\xcb\x42"
-      "\x00\x80\xc6\x42" "\x00\x00\xc9\x42" "\x00\x80\x3b\x46", 24);
   TempDir dir;
   const char* folder = dir.path().c_str();
   CChart chart{Bar(20240104, 100, 101.5, 99.25, 100.5, 12000)}, loaded;
   chart[0].rawClose = 77;
-  ASSERT_TRUE(chart.Save(std::make_unique<CChartSaverFile>(folder, "1301", false)));
-  EXPECT_EQ(record, ReadBytes(dir.Sub("1301.dat")));
+  // An append without a file makes it (what an append adds to a file is the
+  // fuzz target's part); a plain save replaces a file, as below.
+  ASSERT_TRUE(chart.Save(std::make_unique<CChartSaverFile>(folder, "1301", true)));
+  EXPECT_EQ(PriceValues(chart[0]), ReadBytes(dir.Sub("1301.dat")));  // no raw close
   ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(folder, "1301", 0)));
   chart[0].rawClose = 100.5;
   EXPECT_EQ(chart, loaded);
@@ -136,8 +127,8 @@ TEST(ChartFileTest, LayoutRoundTripFloat32AndLeadingZeroPrices) {
   narrowed.rawClose = narrowed.close;
   EXPECT_EQ(CChart{narrowed}, loaded);
 
-  WriteBytes(dir.Sub("1301.dat"),
-             PriceValues(Bar(1, 0, 5, 5, 5, 1)) + PriceValues(Bar(2, 5, 5, 0, 5, 1)) + HandBars({3}));
+  WriteBytes(dir.Sub("1301.dat"), PriceValues(Bar(1, 0, 5, 5, 5, 1)) +
+                                      PriceValues(Bar(2, 5, 5, 0, 5, 1)) + PriceValues(Flat(3, 3)));
   ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(folder, "1301", 0)));
   EXPECT_EQ(DateList({3}), Dates(loaded));
   chart = {Bar(1, 5, 5, 0, 5), Bar(2, 5, 5, 5, 5, 9)};
@@ -146,38 +137,14 @@ TEST(ChartFileTest, LayoutRoundTripFloat32AndLeadingZeroPrices) {
   EXPECT_EQ(PriceValues(chart[0]), ReadBytes(dir.Sub("1301.dat")));
 }
 
-// Which bars an append adds to a file of whole records is checked by the
-// fuzz target; here a file without a whole record, or none, and a write.
-TEST(ChartFileTest, AppendWithoutARecordAddsEveryBarAndAWriteReplaces) {
-  struct Case { std::string before; DateList series; std::string after; bool append; };
-  const Case cases[] = {
-      {"-", {1, 2, 3}, HandBars({1, 2, 3}), true},  // no file
-      {"", {1, 2}, HandBars({1, 2}), true},
-      {"0123456789", {1, 2}, "0123456789" + HandBars({1, 2}), true},
-      {HandBars({1, 2, 3, 4}), {7}, HandBars({7}), false},
-  };
-  for (const Case& c : cases) {
-    TempDir dir;
-    if (c.before != "-") WriteBytes(dir.Sub("1301.dat"), c.before);
-    CChart chart;
-    for (uint32_t d : c.series) chart.push_back(DateBar(d));
-    EXPECT_EQ(0, CChartSaverFile(dir.path().c_str(), "1301", c.append).Save(chart));
-    EXPECT_EQ(c.after, ReadBytes(dir.Sub("1301.dat"))) << c.before.size() << c.after.size();
-  }
-}
-
 // The whole file is replaced; an empty series leaves an empty file.
 TEST(MarginFileTest, LayoutAndRoundTrip) {
-  // 20240105, buy 1234567, sell 0.1.
-  const std::string record(
-      "\xe9\xd6\x34\x01" "\x00\x00\x00\x00\x87\xd6\x32\x41"
-      "\x9a\x99\x99\x99\x99\x99\xb9\x3f", 20);
   TempDir dir;
   const char* folder = dir.path().c_str();
   WriteBytes(dir.Sub("mg1301.dat"), Noise(60));
   const CMargin margin{Entry(20240105, 1234567, 0.1)};
   ASSERT_TRUE(margin.Save(std::make_unique<CMarginSaverFile>(folder, "1301")));
-  EXPECT_EQ(record, ReadBytes(dir.Sub("mg1301.dat")));
+  EXPECT_EQ(MarginValues(margin[0]), ReadBytes(dir.Sub("mg1301.dat")));
   CMargin loaded{Entry(1, 1, 1), Entry(2, 2, 2)};
   ASSERT_TRUE(loaded.Load(std::make_unique<CMarginLoaderFile>(folder, "1301", 0)));
   EXPECT_EQ(margin, loaded);
