@@ -81,13 +81,6 @@ bool CArchiveAhead::Take(const std::string& name, std::unique_ptr<CArchiveIndex>
   return true;
 }
 
-bool CArchiveAhead::Pending(const std::string& name) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (current_ == name) return true;
-  return std::any_of(queue_.begin(), queue_.end(),
-                     [&name](const Queued& q) { return q.job.name == name; });
-}
-
 void CArchiveAhead::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -70,8 +70,6 @@ class CArchiveAhead {
   // the answer is false. False for a file that is not known or not begun.
   [[nodiscard]] bool Take(const std::string& name, std::unique_ptr<CArchiveIndex>& index,
                           int32_t& result, const std::atomic<std::uint8_t>* cancel);
-  // True while the file `name` is queued or under way.
-  [[nodiscard]] bool Pending(const std::string& name) const;
   void Stop();
 
  private:
@@ -93,7 +91,7 @@ class CArchiveAhead {
   Fetch fetch_;
   CHttpClient client_;  // used by the thread only
   std::atomic<std::uint8_t> stop_{0};
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Queued> queue_;
   std::string current_;  // the name under way; empty when none
