@@ -62,17 +62,27 @@ class CliTrustTest : public CliMarketTest {
   }
 };
 
-// Killed at 14:00 in the price stage, resumed at 16:00 (after both price
-// cut-offs) and killed again, then resumed the next morning: every resume
-// goes on with the reading of 14:00, so the folder is the undisturbed 14:00
-// run's. A run whose clock passes 15:00 in the price stage ends every chart
-// on the day its first reading gave.
-TEST_F(CliTrustTest, OneClockReadingPerRunWhenResumedLaterOrCrossingThreePm) {
+// Killed at 14:00 in the price stage, three chart files lost; resumed at
+// 16:00 (after both price cut-offs) and killed in the margin stage, the
+// whole daily folder and a third of the margin files lost; then resumed the
+// next morning. Every resume goes on with the reading of 14:00 and fetches
+// again the files lost since the interruption (chart files of issues the
+// price stage had finished, margin files of issues before the position), so
+// the folder is the undisturbed 14:00 run's. A run whose clock passes 15:00
+// in the price stage ends every chart on the day its first reading gave.
+TEST_F(CliTrustTest, OneClockReadingPerRunAndLostFilesFetchedAgainOnResume) {
   const std::string ref = Reference();
   const std::string killed = dir_.Sub("killed");
-  EXPECT_EQ(128 + SIGKILL, KillAt(Args(killed), killed, 3, 100));
+  EXPECT_EQ(128 + SIGKILL, KillAt(Args(killed), killed, 3, 150));
+  for (const char* code : {"1001", "1301", "1305"}) fs::remove(killed + "/daily/" + code + ".dat");
   SetClock("2026-12-04 16:00:00");
-  EXPECT_EQ(128 + SIGKILL, KillAt(Resume(killed), killed, 3, 200));
+  EXPECT_EQ(128 + SIGKILL, KillAt(Resume(killed), killed, 4, 150));
+  fs::remove_all(killed + "/daily");
+  std::vector<fs::path> margins;
+  for (const auto& entry : fs::directory_iterator(killed + "/margin")) margins.push_back(entry.path());
+  ASSERT_GT(margins.size(), 20u);
+  for (size_t i = 0; i < margins.size(); i += 3) fs::remove(margins[i]);
+  fs::create_directory(killed + "/daily");
   SetClock("2026-12-05 09:00:00");
   CliProcess last(dir_, Resume(killed));
   ASSERT_EQ(0, last.Wait()) << last.Err();
@@ -160,27 +170,6 @@ TEST_F(CliTrustTest, AStopSignalStopsAtTheNextIssue) {
   std::vector<std::string> codes;
   EXPECT_TRUE(db.GetCodesFrom(codes, ""));
   EXPECT_LT(14u, codes.size());
-}
-
-// Files lost while a run was interrupted are fetched again by the resume:
-// chart files of issues the price stage had finished (the whole daily
-// folder, for a run interrupted in the margin stage) and margin files of
-// issues before the position.
-TEST_F(CliTrustTest, AResumeFetchesAgainTheFilesLostSinceTheInterruption) {
-  const std::string ref = Reference();
-  const std::string killed = dir_.Sub("killed");
-  EXPECT_EQ(128 + SIGKILL, KillAt(Args(killed), killed, 3, 150));
-  for (const char* code : {"1001", "1301", "1305"}) fs::remove(killed + "/daily/" + code + ".dat");
-  EXPECT_EQ(128 + SIGKILL, KillAt(Resume(killed), killed, 4, 150));
-  fs::remove_all(killed + "/daily");
-  std::vector<fs::path> margins;
-  for (const auto& entry : fs::directory_iterator(killed + "/margin")) margins.push_back(entry.path());
-  ASSERT_GT(margins.size(), 20u);
-  for (size_t i = 0; i < margins.size(); i += 3) fs::remove(margins[i]);
-  fs::create_directory(killed + "/daily");
-  CliProcess last(dir_, Resume(killed));
-  ASSERT_EQ(0, last.Wait()) << last.Err();
-  ExpectSameFolder(ref, killed);
 }
 
 // A full temporary folder or database folder: the run stops naming the
