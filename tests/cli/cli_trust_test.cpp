@@ -78,8 +78,8 @@ TEST_F(CliTrustTest, OneClockReadingPerRunAndLostFilesFetchedAgainOnResume) {
   SetClock("2026-12-04 16:00:00");
   EXPECT_EQ(128 + SIGKILL, KillAt(Resume(killed), killed, 4, 150));
   fs::remove_all(killed + "/daily");
-  std::vector<fs::path> margins;
-  for (const auto& entry : fs::directory_iterator(killed + "/margin")) margins.push_back(entry.path());
+  const std::vector<fs::path> margins(fs::directory_iterator(killed + "/margin"),
+                                      fs::directory_iterator());
   ASSERT_GT(margins.size(), 20u);
   for (size_t i = 0; i < margins.size(); i += 3) fs::remove(margins[i]);
   fs::create_directory(killed + "/daily");
