@@ -103,7 +103,6 @@ TEST_F(SettingsFileTest, CsvFailuresLeaveNoRowsAndFilesAlone) {
   Write("taken/keep", "old");
   EXPECT_FALSE(csv.Save(dir_.Sub("taken")));
   EXPECT_EQ(Read("taken/keep"), "old");
-
 }
 
 // The file belongs to the charting application too: a save writes the file
@@ -160,7 +159,7 @@ TEST_F(SettingsFileTest, SaveKeepsToTheFilesOwnPermissionsAndLinks) {
   }
 }
 
-TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsAndSaveRebuildsThemSorted) {
+TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsSaveRebuildsThemSortedAndRoundTrips) {
   ASSERT_TRUE(settings_.Load(Write("s.ini",
       "stray,row\n[B],extra\nk,1\nthree,fields,here\nn,(null)\nk,2\nonly\n[]\nx,y\n"
       "<L>\na,b\n\nc\n\n[A]\nk,1\n<>\n[A]\nj,2\n<L2>\n\n\n")));
@@ -170,6 +169,15 @@ TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsAndSaveRebuildsThemSorted) {
                                                             {"L2", {{}}}}));
   EXPECT_FALSE(settings_.Load(dir_.Sub("missing.ini")));
   EXPECT_TRUE(settings_.Sections().empty() && settings_.Lists().empty());
+  // Empty lists and rows survive a save and a load.
+  const std::map<std::string, Rows> lists = {{"0", {}}, {"1", {{}}}, {"2", {{}, {}}}, {"3", {{""}}},
+                                              {"4", {{}, {"a"}, {"", CValue()}, {}, {}}}};
+  for (const auto& [name, rows] : lists) settings_.List(name) = rows;
+  ASSERT_TRUE(settings_.Save(dir_.Sub("lists.ini")) && settings_.Load(dir_.Sub("lists.ini")));
+  EXPECT_EQ(settings_.Lists(), lists);
+  // A 10 MB last line with an unbalanced quote and no line end.
+  ASSERT_TRUE(settings_.Load(Write("big.ini", "[S]\nk,\"" + std::string(10 << 20, 'x'))));
+  EXPECT_EQ(settings_.Section("S")["k"].Text().size(), std::size_t{10} << 20);
 
   const std::string path = Write("s.ini",
       "<Z>\nr1\n\n[b]\ny,2\nx,1\n[設定]\nk,v\n[B]\nn,(null)\nbad\n");
@@ -185,19 +193,6 @@ TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsAndSaveRebuildsThemSorted) {
   EXPECT_EQ(Read("s.ini"), expected);
   ASSERT_TRUE(settings_.Load(path) && settings_.Save(dir_.Sub("again.ini")));
   EXPECT_EQ(Read("again.ini"), expected);
-}
-
-TEST_F(SettingsFileTest, ListsAndALongUnendedLineSurviveSaveAndLoad) {
-  ASSERT_FALSE(settings_.Load(dir_.Sub("none.ini")));
-  const std::map<std::string, Rows> lists = {{"0", {}}, {"1", {{}}}, {"2", {{}, {}}}, {"3", {{""}}},
-                                              {"4", {{}, {"a"}, {"", CValue()}, {}, {}}}};
-  for (const auto& [name, rows] : lists) settings_.List(name) = rows;
-  ASSERT_TRUE(settings_.Save(dir_.Sub("lists.ini")) && settings_.Load(dir_.Sub("lists.ini")));
-  EXPECT_EQ(settings_.Lists(), lists);
-
-  // A 10 MB last line with an unbalanced quote and no line end.
-  ASSERT_TRUE(settings_.Load(Write("big.ini", "[S]\nk,\"" + std::string(10 << 20, 'x'))));
-  EXPECT_EQ(settings_.Section("S")["k"].Text().size(), std::size_t{10} << 20);
 }
 
 }  // namespace
