@@ -52,16 +52,6 @@ TEST(Cp932Test, ALeadByteNeverTakesAByteThatCannotBeATrailByte) {
   EXPECT_EQ("?'", Utf8FromCp932("\x85\x40'"));
 }
 
-// One open converter gives, text after text, what a fresh conversion
-// gives: a cut or invalid text leaves nothing behind for the next one
-// (the html_tokenizer fuzz target checks the same on every page).
-TEST(Cp932Test, KeptConverterMatchesOneShotConversion) {
-  CCp932FromUtf8 converter;
-  const std::string texts[] = {"\xE3\x81", "\xE6\x97\xA5", "", "\x80x\xE3\x81",
-                               Utf8FromCp932("調整後終値*"), "abc"};
-  for (const std::string& text : texts) EXPECT_EQ(converter.Convert(text), Cp932FromUtf8(text));
-}
-
 using Parts = std::vector<std::string>;
 
 // Runs of delimiters count as one and empty fields vanish; a CP932 text
