@@ -159,7 +159,7 @@ TEST_F(SettingsFileTest, SaveKeepsToTheFilesOwnPermissionsAndLinks) {
   }
 }
 
-TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsSaveRebuildsThemSortedAndRoundTrips) {
+TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsAndSaveRebuildsThemSorted) {
   ASSERT_TRUE(settings_.Load(Write("s.ini",
       "stray,row\n[B],extra\nk,1\nthree,fields,here\nn,(null)\nk,2\nonly\n[]\nx,y\n"
       "<L>\na,b\n\nc\n\n[A]\nk,1\n<>\n[A]\nj,2\n<L2>\n\n\n")));
@@ -169,12 +169,8 @@ TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsSaveRebuildsThemSortedAndRoun
                                                             {"L2", {{}}}}));
   EXPECT_FALSE(settings_.Load(dir_.Sub("missing.ini")));
   EXPECT_TRUE(settings_.Sections().empty() && settings_.Lists().empty());
-  // Empty lists and rows survive a save and a load.
-  const std::map<std::string, Rows> lists = {{"0", {}}, {"1", {{}}}, {"2", {{}, {}}}, {"3", {{""}}},
-                                              {"4", {{}, {"a"}, {"", CValue()}, {}, {}}}};
-  for (const auto& [name, rows] : lists) settings_.List(name) = rows;
-  ASSERT_TRUE(settings_.Save(dir_.Sub("lists.ini")) && settings_.Load(dir_.Sub("lists.ini")));
-  EXPECT_EQ(settings_.Lists(), lists);
+  // Lists with and without empty rows round trip in the settings_file fuzz
+  // target.
   // A 10 MB last line with an unbalanced quote and no line end.
   ASSERT_TRUE(settings_.Load(Write("big.ini", "[S]\nk,\"" + std::string(10 << 20, 'x'))));
   EXPECT_EQ(settings_.Section("S")["k"].Text().size(), std::size_t{10} << 20);
