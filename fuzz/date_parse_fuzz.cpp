@@ -3,10 +3,11 @@
 // taken with a month outside 1-12, a day outside 1-31 or a date number
 // beyond 32 bits; a refused text that changed the date; the two forms
 // disagreeing on the same bytes (the C string form ending at the first zero
-// byte); a four-digit-year date that does not read back from its own text
-// forms; stepping day by day from a real date disagreeing with the
-// closed forms of the calendar. The calendar questions then run on every
-// date taken, for the sanitizers.
+// byte); a date taken that does not come back from its date number; a
+// four-digit-year date that does not read back from its own text forms;
+// stepping day by day from a real date disagreeing with the closed forms of
+// the calendar. The calendar questions then run on every date taken, for
+// the sanitizers.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -52,6 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(pointerTaken == taken && Same(viaPointer, date));
   }
   if (!taken) return 0;
+  // Every date taken comes back whole from its date number.
+  CDate fromNumber;
+  Check(fromNumber.FromNumber(date.ToNumber()) && Same(fromNumber, date));
 
   if (date.year >= 1000 && date.year <= 9999) {
     for (int style : {0, 2, 5, 8}) {

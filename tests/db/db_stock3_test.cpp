@@ -75,17 +75,24 @@ class DBStock3Test : public ::testing::Test {
   CDBStock3 db_;
 };
 
-TEST_F(DBStock3Test, SchemaBuiltInIssuesAndCodeRanges) {
+TEST_F(DBStock3Test, SchemaBuiltInIssuesCodeRangesAndDisplayOrders) {
   EXPECT_FALSE(db_.CreateTables());  // the tables exist
+  const char* rows[][3] = {{"9984", "名証メイン", "化学"}, {"130A", "東証プライム", "業種なし"},
+                           {"1301", "札証", "電気機器"}, {"7203", "東証グロース", "化学"}};
+  for (auto& row : rows) ASSERT_TRUE(db_.WriteBrand(Brand(row[0], "n", row[1], row[2])));
+  Codes codes;
+  ASSERT_TRUE(db_.GetIndustries(codes));
+  EXPECT_EQ((Codes{"電気機器", "化学", "業種なし"}), codes);
+  ASSERT_TRUE(db_.GetMarkets(codes));
+  EXPECT_EQ((Codes{"東証グロース", "東証プライム", "名証メイン", "札証"}), codes);
+
   ASSERT_TRUE(db_.RegisterPrivateBrands());
   EXPECT_FALSE(db_.RegisterPrivateBrands());  // collides with the first
   std::vector<CBrandRecord> brands;
-  ASSERT_TRUE(db_.GetAllBrands(brands) && brands.size() == 14);
+  ASSERT_TRUE(db_.GetAllBrands(brands) && brands.size() == 18);
   // An empty CHAR(20) value comes back as its twenty blanks.
   const std::string b20(20, ' ');
   EXPECT_EQ((CBrandRecord{"1001", kKindIndex, b20, b20, "日経平均", 1}), brands[0]);
-  for (auto code : {"9984", "130A", "1301", "7203"}) ASSERT_TRUE(db_.WriteBrand(Brand(code, "n")));
-  Codes codes;
   ASSERT_TRUE(db_.GetCurrencyCodes(codes));
   EXPECT_EQ(9u, codes.size());
   ASSERT_TRUE(db_.GetPrivateCodes(codes));
@@ -195,17 +202,6 @@ TEST_F(DBStock3Test, AbsentRowsAndAClosedDatabaseGiveTheFailureValues) {
   Codes codes{"keep"};
   EXPECT_FALSE(db_.GetCodesFrom(codes, ""));
   EXPECT_EQ(Codes{"keep"}, codes);
-}
-
-TEST_F(DBStock3Test, IndustriesAndMarketsComeInDisplayOrder) {
-  const char* rows[][3] = {{"1301", "名証メイン", "化学"}, {"1302", "東証プライム", "業種なし"},
-                           {"1303", "札証", "電気機器"}, {"1304", "東証グロース", "化学"}};
-  for (auto& row : rows) ASSERT_TRUE(db_.WriteBrand(Brand(row[0], "n", row[1], row[2])));
-  Codes list;
-  ASSERT_TRUE(db_.GetIndustries(list));
-  EXPECT_EQ((Codes{"電気機器", "化学", "業種なし"}), list);
-  ASSERT_TRUE(db_.GetMarkets(list));
-  EXPECT_EQ((Codes{"東証グロース", "東証プライム", "名証メイン", "札証"}), list);
 }
 
 TEST_F(DBStock3Test, SplitsAndMarginsAreKeyedByCodeAndDate) {

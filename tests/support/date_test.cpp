@@ -50,11 +50,7 @@ TEST(DateConvert, FromNumberFromTimeAndRoundTrips) {
   EXPECT_EQ(d.ToNumber(), 20240305u);
   EXPECT_TRUE(d.FromNumber(50231) && d == CDate(5, 2, 31));  // any year, any day up to 31
   EXPECT_TRUE(!d.FromNumber(0) && d == CDate());
-
-  for (const CDate& date : {CDate(1000, 1, 1), CDate(1999, 12, 31), CDate(2024, 2, 29),
-                            CDate(2071, 10, 9), CDate(9999, 12, 31)}) {
-    EXPECT_TRUE(d.FromNumber(date.ToNumber()) && d == date);  // texts: the date_parse seeds
-  }
+  // Dates round trip through their numbers in the date_parse fuzz target.
 
   const struct { const char* tz; std::time_t at; CDate want; } kTimes[] = {
       {"UTC0", 0, CDate(1970, 1, 1)}, {"UTC0", 1709596800, CDate(2024, 3, 5)},
