@@ -320,7 +320,7 @@ void CSetupRun::RunSteps(WorkerProgress& progress) {
   // without data so far) from the first year on, so it reads the earlier
   // years too: they download from here on, while the splits are stored
   // and the other issues are brought forward.
-  if (update_ && EnsureIssueList(run)) {
+  if (update_ && options_->UseArchive() && EnsureIssueList(run)) {
     market_->FetchAhead(
         firstDate_.year,
         stage_runs(kStagePrices) && AnyIssueWithoutFile(BuildChartFilePath, DailyFolder()),
