@@ -249,44 +249,6 @@ TEST_F(StagesTest, IssueStageKeepsOnlyCodesTheRuleAllowsAndFiniteFigures) {
   EXPECT_FALSE(db_.GetBrand("9999", stored));
 }
 
-// Records no file may hold are refused and counted: the files come out as
-// if the source had never sent them.
-TEST_F(StagesTest, RecordsNoFileMayHoldAreRefusedAndCounted) {
-  StockMarket();
-  ASSERT_TRUE(Over<RunPriceStage>());
-  ASSERT_TRUE(Over<RunMarginStage>());
-  const std::string chart = FileBytes(Daily("1301.dat"));
-  const std::string margin = FileBytes(Margin("mg1301.dat"));
-  EXPECT_EQ(0, refused_);
-
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
-  auto bar = [](std::uint32_t date, double close, double volume) {
-    return Bar(date, 100, 0, close, volume);
-  };
-  market_.extraBars["1301"] = {bar(0, 100, 1), bar(99999999, 100, 1), bar(20241301, 100, 1),
-                                bar(20240230, 100, 1), bar(20240131, nan, 1),
-                                bar(20240131, 100, inf), bar(20240131, 100, -1),
-                                bar(20240131, 1e39, 1), bar(20991231, 100, 1),
-                                bar(20240104, 100, 1)};  // repeats the first day
-  market_.extraEntries["1301"] = {{CDate(2024, 2, 30), 1, 1}, {CDate(2024, 1, 31), nan, 1},
-                                   {CDate(2024, 1, 31), 1, -inf}, {CDate(2099, 1, 2), 1, 1}};
-  market_.divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
-                              {CDate(2024, 1, 11), -1.0}, {CDate(2024, 1, 12), 3.0}};
-  for (auto stage : {&StagesTest::Over<RunSplitStage>, &StagesTest::Over<RunPriceStage>,
-                     &StagesTest::Over<RunMarginStage>}) {
-    Again();
-    ASSERT_TRUE((this->*stage)());
-  }
-  EXPECT_EQ(chart, FileBytes(Daily("1301.dat")));
-  EXPECT_EQ(margin, FileBytes(Margin("mg1301.dat")));
-  std::vector<CDBStock3::CodeDivide> rows;
-  ASSERT_TRUE(db_.GetDivides("1301", rows));
-  ASSERT_EQ(1u, rows.size());
-  EXPECT_EQ(3.0, rows[0].second.ratio);
-  EXPECT_EQ(10 + 4 + 3, refused_);
-}
-
 // A resumed stage 1 goes on through the code list it worked on, also in
 // another process: here the fixed list (the first list page failed once),
 // where the real listing would put the position past its end. Without the
@@ -407,9 +369,69 @@ TEST_F(StagesTest, IssueListAndMarketsTextFollowTheCheckedItems) {
   }
 }
 
-TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
+// The price, margin and split stages in turn over a source that also sends
+// records no file may hold: those are refused and counted, and the files
+// and rows come out as if the source had never sent them. The price and
+// margin stages count a unit per issue and day, report the last issue and
+// day, and write a file only for an issue with data.
+TEST_F(StagesTest, SeriesStagesStoreWhatTheSourceSentThatAFileMayHold) {
   StockMarket();
-  market_.divides["1301"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 2, 1), 3.0}};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  auto bar = [](std::uint32_t date, double close, double volume) {
+    return Bar(date, 100, 0, close, volume);
+  };
+  market_.extraBars["1301"] = {bar(0, 100, 1), bar(99999999, 100, 1), bar(20241301, 100, 1),
+                                bar(20240230, 100, 1), bar(20240131, nan, 1),
+                                bar(20240131, 100, inf), bar(20240131, 100, -1),
+                                bar(20240131, 1e39, 1), bar(20991231, 100, 1),
+                                bar(20240104, 100, 1)};  // repeats the first day
+  market_.extraEntries["1301"] = {{CDate(2024, 2, 30), 1, 1}, {CDate(2024, 1, 31), nan, 1},
+                                   {CDate(2024, 1, 31), 1, -inf}, {CDate(2099, 1, 2), 1, 1}};
+  ASSERT_TRUE(Over<RunPriceStage>());
+  EXPECT_EQ(6 * kUnits, progress_.total);
+  EXPECT_EQ(progress_.total, progress_.done);
+  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの株価データをダウンロードしました",
+            progress_.Status());
+  EXPECT_EQ(3, market_.Calls("price:1305"));  // one call a month
+  EXPECT_FALSE(fs::exists(Daily("1305.dat")));
+  EXPECT_TRUE(fs::exists(Daily("1001.dat")));
+  // The bars are stored as traded (7203's came adjusted), a missing day
+  // (7203's 14 February) filled from the day before, and carried to today.
+  for (const auto& [code, base] : {std::pair{"1301", 100.0}, std::pair{"7203", 1000.0}}) {
+    SCOPED_TRACE(code);
+    CChart chart;
+    ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(Daily("").c_str(), code, 0)));
+    const std::vector<CDayRecord> traded = TradedBars(base);
+    ASSERT_EQ(traded.size() + 1, chart.size());
+    for (size_t i = 0; i < traded.size(); ++i) {
+      const bool filled = base > 100 && traded[i].DateNumber() == 20240214;
+      EXPECT_EQ(traded[i].DateNumber(), chart[i].DateNumber());
+      EXPECT_EQ(filled ? chart[i - 1].close : traded[i].open, chart[i].open) << i;
+      EXPECT_EQ(filled ? 0.0 : traded[i].volume, chart[i].volume) << i;
+    }
+    EXPECT_EQ(20240329u, chart.back().DateNumber());
+    EXPECT_EQ(chart[chart.size() - 2].close, chart.back().close);
+  }
+
+  Again();
+  market_.wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
+  ASSERT_TRUE(Over<RunMarginStage>());
+  EXPECT_EQ(6 * kUnits, progress_.done);
+  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",
+            progress_.Status());
+  for (const char* code : {"1301", "7203"}) {
+    CMargin margin;
+    ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(Margin("").c_str(), code, 0)));
+    EXPECT_EQ(market_.margins[code], margin) << code;
+  }
+  EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
+
+  // Two splits on one day: the later one stands. A resume updates the rows
+  // of the splits it fetches again instead of adding them.
+  market_.divides["1301"] = {{CDate(2024, 2, 30), 2.0}, {CDate(2024, 1, 10), nan},
+                              {CDate(2024, 1, 11), -1.0}, {CDate(2024, 1, 12), 2.0},
+                              {CDate(2024, 1, 12), 3.0}};
   market_.divides["7203"] = {{CDate(2024, 2, 1), 2.0}, {CDate(2024, 3, 1), 1.5}};
   Again({"divide:8801#1"});
   EXPECT_FALSE(Over<RunSplitStage>());
@@ -418,8 +440,7 @@ TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
   EXPECT_EQ(5, progress_.resumeIndex);
   EXPECT_EQ(5, progress_.done);
   EXPECT_EQ("銘柄コード 7203(5/6個目) の銘柄の分割データをDBに書き込みました", progress_.Status());
-
-  Again({}, {}, 4);  // 7203 again: its rows are updated, not added
+  Again({}, {}, 4);
   ASSERT_TRUE(Over<RunSplitStage>());
   EXPECT_EQ(2, progress_.total);
   EXPECT_EQ(0, market_.Calls("divide:1301"));
@@ -429,45 +450,7 @@ TEST_F(StagesTest, SplitStageUpdatesRepeatedSplitsAndDoublesNothingOnResume) {
   EXPECT_EQ(3.0, rows[0].second.ratio);
   ASSERT_TRUE(db_.GetDivides("7203", rows));
   EXPECT_EQ(2u, rows.size());
-}
-
-// The price and margin stages count a unit per issue and day, report the
-// last issue and day, and write a file only for an issue with data.
-TEST_F(StagesTest, PriceAndMarginStagesCountEveryIssueAndDay) {
-  StockMarket();
-  ASSERT_TRUE(Over<RunPriceStage>());
-  EXPECT_EQ(6 * kUnits, progress_.total);
-  EXPECT_EQ(progress_.total, progress_.done);
-  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの株価データをダウンロードしました",
-            progress_.Status());
-  EXPECT_EQ(3, market_.Calls("price:1305"));  // one call a month
-  EXPECT_FALSE(fs::exists(Daily("1305.dat")));
-  EXPECT_TRUE(fs::exists(Daily("1001.dat")));
-  // 7203's bars came adjusted: they are stored as traded, the missing day
-  // filled from the day before, and carried to today.
-  CChart chart;
-  ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(DailyFolderIn(choices_.databaseFolder).c_str(), "7203", 0)));
-  const std::vector<CDayRecord> traded = TradedBars(1000);
-  ASSERT_EQ(traded.size() + 1, chart.size());
-  for (size_t i = 0; i < traded.size(); ++i) {
-    const bool filled = traded[i].DateNumber() == 20240214;
-    EXPECT_EQ(traded[i].DateNumber(), chart[i].DateNumber());
-    EXPECT_EQ(filled ? chart[i - 1].close : traded[i].open, chart[i].open) << i;
-    EXPECT_EQ(filled ? 0.0 : traded[i].volume, chart[i].volume) << i;
-  }
-  EXPECT_EQ(20240329u, chart.back().DateNumber());
-  EXPECT_EQ(chart[chart.size() - 2].close, chart.back().close);
-
-  Again();
-  market_.wholeMargins = {"7203"};  // repeated at each of its three calls: stored once
-  ASSERT_TRUE(Over<RunMarginStage>());
-  EXPECT_EQ(6 * kUnits, progress_.done);
-  EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの信用残データをダウンロードしました",
-            progress_.Status());
-  CMargin margin;
-  ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(MarginFolderIn(choices_.databaseFolder).c_str(), "7203", 0)));
-  EXPECT_EQ(market_.margins["7203"], margin);
-  EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
+  EXPECT_EQ(10 + 4 + 3, refused_);
 }
 
 // A failure or cancel in the price or margin stage stops it at its issue
