@@ -84,7 +84,9 @@ class SetupRunTest : public ::testing::Test {
 };
 
 // One run (or a run and its resume) per row: the choices, where the first
-// run fails, throws or sees a cancel, and the steps each run took.
+// run fails, throws or sees a cancel, and the steps each run took. The
+// settings file (`before`, nullptr for none) gets the markets only when it
+// exists and the run ends (`after`).
 TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
   const struct {
     const char* name;
@@ -94,15 +96,21 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
     int stage, index;     // where it left the record
     const char* error;
     std::string resumed;  // steps of the resume, "" for none
+    const char *before = nullptr, *after = nullptr;
   } cases[] = {
-      {"fresh", true, true, true, "", "", "", kAllSteps, 5, 15, "", ""},
+      // Other keys and lists survive; sections come back in name order.
+      {"fresh", true, true, true, "", "", "", kAllSteps, 5, 15, "", "",
+       "<Recent>\n7203,x\n\n[Config]\nIncludeMarkets,old\nTheme,dark\n",
+       "[Config]\nIncludeMarkets,東証プライム\nTheme,dark\n\n<Recent>\n7203,x\n\n"},
       {"no splits or margin", false, false, false, "", "", "",
-       "1:0-2 3:0-15 post:SetupComplete", 5, 15, "", ""},
+       "1:0-2 3:0-15 post:SetupComplete", 5, 15, "", "", "",
+       "[Config]\nIncludeMarkets,東証プライム\n\n"},
       // Stages 1 and 2 do not run again although splits are chosen; stage 3
       // restarts at the failed issue and stage 4 runs in full.
       {"failure", true, true, true, "price:1302#1", "", "", "1:0-2 2:0-15 3:0-14", 3, 14,
        "ダウンロードに失敗したので処理を中断します。\n\nmessage -404",
-       "3:14-15 4:0-15 post:SetupComplete"},
+       "3:14-15 4:0-15 post:SetupComplete", "[Config]\nIncludeMarkets,old\n\n",
+       "[Config]\nIncludeMarkets,old\n\n"},
       // An exception in a stage (a page too large for memory, say) fails
       // that stage like any other failure.
       {"exception", true, true, true, "", "", "price:1302#1", "1:0-2 2:0-15 3:0-14", 3, 14,
@@ -113,8 +121,12 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
       {"cancel before the last issue", true, true, true, "", "divide:1302#1", "",
        "1:0-2 2:0-14", 2, 15, "", "2:15-15 3:0-15 4:0-15 post:SetupComplete"},
   };
+  choices_.etf = choices_.reit = choices_.standard = choices_.growth = false;
+  fs::create_directories(fs::path(SettingsPath()).parent_path());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    fs::remove(SettingsPath());
+    if (c.before) std::ofstream(SettingsPath(), std::ios::binary) << c.before;
     choices_.splits = c.splits;
     choices_.margin = c.margin;
     choices_.useArchive = c.archive;
@@ -132,6 +144,8 @@ TEST_F(SetupRunTest, GatesAndResumeFollowTheStageAndIssueWhereARunStopped) {
     // Only a finished run leaves the record of the setup; a fresh one
     // removes the one of the run before.
     EXPECT_EQ(c.stage == 5, fs::exists(SetupRecordPath(choices_.databaseFolder)));
+    if (c.after) EXPECT_EQ(c.after, FileBytes(SettingsPath()));
+    else EXPECT_FALSE(fs::exists(SettingsPath()));  // never created
     if (c.resumed.empty()) continue;
     progress_.ResetForResume();
     run->Run(progress_);
@@ -234,34 +248,6 @@ TEST_F(SetupRunTest, FoldersAreMadeOnlyAtTheLastLevelAndFailuresUndoTheirOwnWork
   run->Run(progress_);
   EXPECT_EQ("データベースフォルダを作成できませんでした", progress_.Error());
   EXPECT_EQ("", Steps());
-}
-
-TEST_F(SetupRunTest, SettingsFileGetsTheMarketsOnlyWhenItExistsAndTheRunEnds) {
-  const struct {
-    const char* before;  // nullptr: no settings file
-    bool fail;
-    const char* after;
-  } cases[] = {
-      // Other keys and lists survive; sections come back in name order.
-      {"<Recent>\n7203,x\n\n[Config]\nIncludeMarkets,old\nTheme,dark\n", false,
-       "[Config]\nIncludeMarkets,東証プライム\nTheme,dark\n\n<Recent>\n7203,x\n\n"},
-      {"", false, "[Config]\nIncludeMarkets,東証プライム\n\n"},
-      {"[Config]\nIncludeMarkets,old\n\n", true, "[Config]\nIncludeMarkets,old\n\n"},
-      {nullptr, false, nullptr},
-  };
-  choices_.etf = choices_.reit = choices_.standard = choices_.growth = false;
-  for (const auto& c : cases) {
-    fs::remove(SettingsPath());
-    fs::create_directories(fs::path(SettingsPath()).parent_path());
-    if (c.before) std::ofstream(SettingsPath(), std::ios::binary) << c.before;
-    std::unique_ptr<CSetupRun> run = MakeRun();
-    if (c.fail) market_->fail = {"last:0#1"};
-    progress_.ResetForFreshRun();
-    run->Run(progress_);
-    EXPECT_EQ(c.fail ? 1 : 5, progress_.stage);
-    if (c.after) EXPECT_EQ(c.after, FileBytes(SettingsPath()));
-    else EXPECT_FALSE(fs::exists(SettingsPath()));  // never created
-  }
 }
 
 // The record reads back as written; a record that a run did not write
