@@ -62,28 +62,27 @@ std::string Differences(const std::string& got, const std::string& want, unsigne
 // kinds. The quick margin file is compared issue by issue the same way.
 std::string MixedDifferences(const std::string& got, const std::string& a, const std::string& b,
                              const std::string& sub) {
+  std::string out;
+  // What `maps[0]` holds that is in neither `maps[1]` nor `maps[2]`, and
+  // what those two both hold that `maps[0]` lacks.
+  const auto compare = [&out](auto (&maps)[3], const std::string& what) {
+    for (const auto& [key, value] : maps[1]) {
+      if (maps[2].count(key) && !maps[0].count(key)) out += " missing " + what + key;
+    }
+    for (const auto& [key, value] : maps[0]) {
+      if (value != maps[1][key] && value != maps[2][key]) out += " differs " + what + key;
+    }
+  };
   std::map<std::string, std::string> files[3];
   CMarginTable quick[3];
   const std::string folders[3] = {got, a, b};
   for (int i = 0; i < 3; ++i) {
     files[i] = FolderFiles(folders[i] + "/" + sub);
+    files[i].erase("quickmg2.dat");
     quick[i] = QuickMarginEntries(fs::path(folders[i]) / sub / "quickmg2.dat");
   }
-  std::string out;
-  for (const auto& [name, bytes] : files[1]) {
-    if (files[2].count(name) && !files[0].count(name)) out += " missing " + sub + "/" + name;
-  }
-  for (const auto& [name, bytes] : files[0]) {
-    if (name != "quickmg2.dat" && bytes != files[1][name] && bytes != files[2][name]) {
-      out += " differs " + sub + "/" + name;
-    }
-  }
-  for (const auto& [code, entries] : quick[0]) {
-    if (entries != quick[1][code] && entries != quick[2][code]) out += " quick entries " + code;
-  }
-  for (const auto& [code, entries] : quick[1]) {
-    if (quick[2].count(code) && !quick[0].count(code)) out += " no quick entries " + code;
-  }
+  compare(files, sub + "/");
+  compare(quick, "quick entries ");
   return out;
 }
 

@@ -80,21 +80,21 @@ class StagesTest : public ::testing::Test {
     position_.Begin(choices_.databaseFolder, run);
   }
 
-  CRunContext Context() {
-    return {choices_, db_, market_, progress_, position_, kFirst, {kToday, 16, 0}, 20, refused_};
+  CRunContext Context(CRunPosition& position) {
+    return {choices_, db_, market_, progress_, position, kFirst, {kToday, 16, 0}, 20, refused_};
   }
   bool Issues() {
-    CRunContext run = Context();
+    CRunContext run = Context(position_);
     return issueStage_.Run(run);
   }
   bool LoadList() {
-    CRunContext run = Context();
+    CRunContext run = Context(position_);
     return LoadIssueList(run, list_);
   }
   // Runs a stage over the issue list.
   template <bool (*kStage)(CRunContext&, const std::vector<std::string>&)>
   bool Over() {
-    CRunContext run = Context();
+    CRunContext run = Context(position_);
     return kStage(run, list_);
   }
 
@@ -102,13 +102,12 @@ class StagesTest : public ::testing::Test {
   // Issues of every kind in the database instead of the built-in ones, and
   // a market that has bars, splits and margin balances for some of them.
   void StockMarket() {
-    CDBStock3& db = db_;
-    ASSERT_TRUE(db.DeleteAllBrands());
+    ASSERT_TRUE(db_.DeleteAllBrands());
     for (const CBrandRecord& brand :
          {Brand("1001", kKindIndex, ""), Brand("1301", kKindStock, "東証プライム"),
           Brand("1305", kKindEtf, "東証"), Brand("130A", kKindStock, "東証グロース"),
           Brand("7203", kKindStock, "東証プライム"), Brand("8801", kKindStock, "東証")}) {
-      ASSERT_TRUE(db.WriteBrand(brand));
+      ASSERT_TRUE(db_.WriteBrand(brand));
     }
     for (const char* code : {"1001", "1301", "130A", "8801"}) {
       market_.prices[code] = TradedBars(100);
@@ -125,7 +124,7 @@ class StagesTest : public ::testing::Test {
     }
     market_.adjusted = {"7203"};
     CDivideRecord split{CDate(2024, 2, 1), 2.0};
-    ASSERT_TRUE(db.WriteDivide("7203", split));
+    ASSERT_TRUE(db_.WriteDivide("7203", split));
     for (const char* code : {"1301", "7203"}) {
       for (CDate friday(2024, 1, 5); friday <= kToday; friday = friday.AddDays(7)) {
         market_.margins[code].push_back({friday, 5000.0 + friday.day, 700.0});
@@ -279,8 +278,7 @@ TEST_F(StagesTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
     other.Keep(true);
     other.Begin(folder, position);
     other.Expect(position.issueCount, position.issueHash);
-    CRunContext run{choices_, db_, market_, progress_, other, kFirst, {kToday, 16, 0}, 20,
-                    refused_};
+    CRunContext run = Context(other);
     ASSERT_TRUE(stage.Run(run)) << progress_.Error();
     EXPECT_EQ(kept ? 8700 - 6000 : 2, progress_.total);
     EXPECT_EQ(kept ? 0 : 1, market_.Calls("list:1"));
@@ -481,7 +479,7 @@ TEST_F(StagesTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string folder = c.margin ? MarginFolderIn(choices_.databaseFolder) : DailyFolderIn(choices_.databaseFolder);
+    const std::string folder = (c.margin ? MarginFolderIn : DailyFolderIn)(choices_.databaseFolder);
     const std::string quick = folder + (c.margin ? "/quickmg2.dat" : "/quick2.dat");
     fs::remove_all(folder);
     fs::create_directory(folder);
