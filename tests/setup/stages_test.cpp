@@ -286,38 +286,71 @@ TEST_F(StagesTest, AResumedIssueStageGoesOnThroughTheListItWorkedOn) {
   }
 }
 
-// One failure, cancel, or download the cancel stopped per row: the stage
-// stops at its issue (its batch in the issue stage) with its error, none for
-// a cancel; an issue stage then resumes there and finishes.
+// One failure, cancel, download the cancel stopped, or file that cannot be
+// written (a folder where it is to go) per row: the stage stops at its
+// issue (its batch in the issue stage) with its error, none for a cancel,
+// and a file's error names the system's cause; the price and margin stages
+// leave the old quick file. An issue stage then resumes there and finishes.
 TEST_F(StagesTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
   StockMarket();
   market_.pages = {{"1301", "1305", "7203", "8801"}};
   market_.existing = {"1301", "1305", "7203", "8801"};
+  const std::string failed = "ダウンロードに失敗したので処理を中断します。\n\nmessage -404";
+  const std::string unwritten = "DBへの書き込みに失敗したので処理を中断します";
+  const auto prices = &StagesTest::Over<RunPriceStage>;
+  const auto margins = &StagesTest::Over<RunMarginStage>;
   const struct {
     bool (StagesTest::*run)();
-    const char *fail, *cancel, *stopped, *error;
+    const char *fail, *cancel, *stopped, *directory;
+    int resume;
+    std::string error;
     int stage, index;
   } cases[] = {
-      {&StagesTest::Issues, "last:2#1", "", "",
+      {&StagesTest::Issues, "last:2#1", "", "", "", 0,
        "ダウンロード(銘柄存在チェック)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
-      {&StagesTest::Issues, "brand:8801#1", "", "",
+      {&StagesTest::Issues, "brand:8801#1", "", "", "", 0,
        "ダウンロード(銘柄コード:8801)に失敗したので処理を中断します。\n\nmessage -404", 1, 2},
-      {&StagesTest::Issues, "", "brand:7203#1", "", "", 1, 2},
-      {&StagesTest::Issues, "", "last:0#1", "", "", 1, 0},
-      {&StagesTest::Issues, "", "", "last:0#1", "", 1, 0},
-      {&StagesTest::Issues, "", "", "brand:7203#1", "", 1, 2},
-      {&StagesTest::Over<RunSplitStage>, "", "", "divide:130A#1", "", 2, 3},
-      {&StagesTest::Over<RunPriceStage>, "", "", "price:7203#2", "", 3, 4},
-      {&StagesTest::Over<RunMarginStage>, "", "", "margin:7203#2", "", 4, 4},
+      {&StagesTest::Issues, "", "brand:7203#1", "", "", 0, "", 1, 2},
+      {&StagesTest::Issues, "", "last:0#1", "", "", 0, "", 1, 0},
+      {&StagesTest::Issues, "", "", "last:0#1", "", 0, "", 1, 0},
+      {&StagesTest::Issues, "", "", "brand:7203#1", "", 0, "", 1, 2},
+      {&StagesTest::Over<RunSplitStage>, "", "", "divide:130A#1", "", 0, "", 2, 3},
+      {prices, "", "", "price:7203#2", "", 0, "", 3, 4},
+      {prices, "price:130A#2", "", "", "", 0, failed, 3, 3},
+      {prices, "", "price:7203#2", "", "", 0, "", 3, 4},
+      {prices, "", "", "", "130A.dat", 0, unwritten, 3, 3},
+      // An earlier issue whose file does not read is fetched again.
+      {prices, "", "", "", "1301.dat", 3, unwritten, 3, 3},
+      {prices, "", "", "", "quick2.dat", 0, "クイックDBを作成できなかったので処理を中断します(-102)",
+       3, 5},
+      {margins, "", "", "margin:7203#2", "", 0, "", 4, 4},
+      {margins, "margin:7203#1", "", "", "", 0, failed, 4, 4},
+      {margins, "", "", "", "quickmg2.dat", 0,
+       "クイックDB(信用残)を作成できなかったので処理を中断します(-102)", 4, 5},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.fail) + c.cancel + c.stopped);
-    Again({c.fail}, {c.cancel});
+    SCOPED_TRACE(std::string(c.fail) + c.cancel + c.stopped + c.directory);
+    const std::string folder =
+        (c.stage == 4 ? MarginFolderIn : DailyFolderIn)(choices_.databaseFolder);
+    const std::string quick = folder + (c.stage == 4 ? "/quickmg2.dat" : "/quick2.dat");
+    if (c.stage > 2) {
+      fs::remove_all(folder);
+      fs::create_directory(folder);
+      if (*c.directory) fs::create_directory(folder + "/" + c.directory);
+      if (!fs::exists(quick)) std::ofstream(quick) << "old";
+    }
+    Again({c.fail}, {c.cancel}, c.resume ? c.resume : -1);
     market_.stopped = {c.stopped};
     EXPECT_FALSE((this->*c.run)());
-    EXPECT_EQ(c.error, progress_.Error());
+    const std::string cause = *c.directory ? "\n\n" + std::string(strerror(EISDIR)) + " (" +
+                                                 folder + "/" + c.directory + ")"
+                                           : "";
+    EXPECT_EQ(c.error + cause, progress_.Error());
     EXPECT_EQ(c.stage, progress_.stage);
     EXPECT_EQ(c.index, progress_.resumeIndex);
+    if (c.stage > 2 && fs::is_regular_file(quick)) {
+      EXPECT_EQ("old", FileBytes(quick));
+    }
     if (c.stage > 1) continue;
     Again({}, {}, progress_.resumeIndex);
     ASSERT_TRUE(Issues());
@@ -449,54 +482,6 @@ TEST_F(StagesTest, SeriesStagesStoreWhatTheSourceSentThatAFileMayHold) {
   ASSERT_TRUE(db_.GetDivides("7203", rows));
   EXPECT_EQ(2u, rows.size());
   EXPECT_EQ(10 + 4 + 3, refused_);
-}
-
-// A failure or cancel in the price or margin stage stops it at its issue
-// and leaves the old quick file; a file that cannot be written is named
-// with the system's cause.
-TEST_F(StagesTest, PriceAndMarginStageFailuresKeepTheOldQuickFile) {
-  StockMarket();
-  const struct {
-    const char* name;
-    bool margin;
-    const char *fail, *cancel, *directory;  // directory: a folder where a file is to go
-    int resume;
-    std::string error;
-    int index;
-  } cases[] = {
-      {"history", false, "price:130A#2", "", "", 0,
-       "ダウンロードに失敗したので処理を中断します。\n\nmessage -404", 3},
-      {"cancel", false, "", "price:7203#2", "", 0, "", 4},
-      {"chart file", false, "", "", "130A.dat", 0, "DBへの書き込みに失敗したので処理を中断します", 3},
-      // An earlier issue whose file does not read is fetched again.
-      {"reload", false, "", "", "1301.dat", 3, "DBへの書き込みに失敗したので処理を中断します", 3},
-      {"quick file", false, "", "", "quick2.dat", 0,
-       "クイックDBを作成できなかったので処理を中断します(-102)", 5},
-      {"margins", true, "margin:7203#1", "", "", 0,
-       "ダウンロードに失敗したので処理を中断します。\n\nmessage -404", 4},
-      {"quick margin file", true, "", "", "quickmg2.dat", 0,
-       "クイックDB(信用残)を作成できなかったので処理を中断します(-102)", 5},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string folder = (c.margin ? MarginFolderIn : DailyFolderIn)(choices_.databaseFolder);
-    const std::string quick = folder + (c.margin ? "/quickmg2.dat" : "/quick2.dat");
-    fs::remove_all(folder);
-    fs::create_directory(folder);
-    if (*c.directory) fs::create_directory(folder + "/" + c.directory);
-    if (!fs::exists(quick)) std::ofstream(quick) << "old";
-    Again({c.fail}, {c.cancel}, c.resume ? c.resume : -1);
-    EXPECT_FALSE(c.margin ? Over<RunMarginStage>() : Over<RunPriceStage>());
-    const std::string cause = *c.directory ? "\n\n" + std::string(strerror(EISDIR)) + " (" +
-                                                 folder + "/" + c.directory + ")"
-                                           : "";
-    EXPECT_EQ(c.error + cause, progress_.Error());
-    EXPECT_EQ(c.margin ? 4 : 3, progress_.stage);
-    EXPECT_EQ(c.index, progress_.resumeIndex);
-    if (fs::is_regular_file(quick)) {
-      EXPECT_EQ("old", FileBytes(quick));
-    }
-  }
 }
 
 }  // namespace
