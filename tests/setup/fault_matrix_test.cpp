@@ -467,14 +467,12 @@ TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAl
     } else {
       ASSERT_LT(0u, from_pages.size());
       ASSERT_LE(from_pages.size(), from_archive.size());
-      EXPECT_TRUE(from_archive.compare(from_archive.size() - from_pages.size(),
-                                       from_pages.size(), from_pages) == 0);
+      EXPECT_TRUE(from_archive.ends_with(from_pages));
       built_in_days += static_cast<int>(from_pages.size() / 24);
     }
     EXPECT_EQ(archive_weeks.empty(), page_weeks.empty());
     ASSERT_LE(page_weeks.size(), archive_weeks.size());
-    EXPECT_TRUE(archive_weeks.compare(archive_weeks.size() - page_weeks.size(), page_weeks.size(),
-                                      page_weeks) == 0);
+    EXPECT_TRUE(archive_weeks.ends_with(page_weeks));
     margin_weeks += !page_weeks.empty();
   }
   EXPECT_LT(20, charts);
