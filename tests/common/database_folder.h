@@ -34,11 +34,8 @@ inline std::map<std::string, std::vector<std::string>> ReadTables(const std::str
     sqlite3_finalize(stmt);
   };
   if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    std::vector<std::string> names;
-    each("SELECT name FROM sqlite_master WHERE type='table'", [&](sqlite3_stmt* stmt) {
-      names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-    });
-    for (const std::string& name : names) {
+    each("SELECT name FROM sqlite_master WHERE type='table'", [&](sqlite3_stmt* table) {
+      const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(table, 0));
       std::vector<std::string>& rows = tables[name];
       each("SELECT * FROM \"" + name + "\"", [&](sqlite3_stmt* stmt) {
         std::string row;
@@ -50,7 +47,7 @@ inline std::map<std::string, std::vector<std::string>> ReadTables(const std::str
         rows.push_back(row);
       });
       std::sort(rows.begin(), rows.end());
-    }
+    });
   }
   sqlite3_close(db);
   return tables;
