@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <new>
 #include <regex>
 #include <thread>
 
