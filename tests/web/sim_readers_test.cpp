@@ -11,16 +11,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
-#include <optional>
 #include <set>
 #include <thread>
 
 #include "db/private_brand.h"
 #include "series/buffer_string.h"
 #include "support/cp932.h"
-#include "tests/common/local_server.h"
 #include "tests/common/monotonic_ms.h"
 #include "tests/common/sim_market_fixture.h"
 #include "web/site_urls.h"
@@ -104,51 +100,6 @@ std::string Stock() {
   }
   return "";
 }
-
-// A server of its own on the loopback that the archive (or every site)
-// points at: it answers a path with its page, every path with the page of
-// "" when there is one, else 404, and notes each request's method, target
-// and body, and its Accept-Encoding header.
-class CannedServer {
- public:
-  explicit CannedServer(bool archiveOnly) {
-    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      asked_.push_back(req.method + " " + req.target + " " + req.body);
-      accept_.push_back(req.get_header_value("Accept-Encoding"));
-      const auto it = pages_.find(pages_.contains("") ? "" : req.path);
-      if (it == pages_.end()) res.status = 404;
-      if (it != pages_.end()) res.set_content(it->second, it->first.empty() ? "x/gzip" : "text/html; charset=utf-8");
-    };
-    local_.server->Get(".*", serve);
-    local_.server->Post(".*", serve);
-    EXPECT_TRUE(local_.Start());
-    for (const CSiteSetting& s : SiteSettings()) {
-      if (!archiveOnly || s.site == Site::kArchive) env_.push_back(std::make_unique<ScopedEnv>(s.variable, local_.Url("").c_str()));
-    }
-  }
-  void Page(const std::string& path, const std::string& content) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    pages_[path] = content;
-  }
-  // Every archive file answered with the gzip of `unpacked`.
-  void Files(const std::string& unpacked) {
-    std::string gzip;
-    EXPECT_TRUE(CSimArchive::Gzip(unpacked, gzip));
-    Page("", gzip);
-  }
-  std::vector<std::string> Asked(bool accept = false) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return accept ? accept_ : asked_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, std::string> pages_;
-  std::vector<std::string> asked_, accept_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
-  LocalServer local_;  // stops first: its handler uses the members above
-};
 
 class SimReadersTest : public SimMarketFixture {
  protected:
@@ -246,51 +197,56 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAreFetchedAgainAndGoToThePages
     EXPECT_TRUE(pages.back().result == 0 && !pages.back().Empty()) << kFiles[k];
   }
   EXPECT_TRUE(Files().empty());
-  std::string bomb;
-  bomb.resize(100u << 20, '\0');
-  // `played`: a fault of the simulated archive; without one, `unpacked` is
-  // what a server of its own answers every file with. `requests` by the
-  // failing question (0: not counted), `again` by two more questions.
-  struct Case { const char* played; std::string unpacked; std::vector<int32_t> codes; size_t requests, again;
-                const char* message; };
+  // `played`: a fault of the simulated archive, or with `canned` a file
+  // that is served packed as it is. A `lasting` one stays for two more
+  // questions. `requests` by the failing question (0: not counted),
+  // `again` by the two more.
+  struct Case { std::string played; std::vector<int32_t> codes; size_t requests, again;
+                const char* message; bool lasting = false; std::string canned = ""; };
   const Case cases[] = {
-      {"status=404", "", {-404}, 1, 1, "HTTPサーバーがステータスコード404を返しました"},
-      {"status=500", "", {-500}, 5, 1, "HTTPサーバーがステータスコード500を返しました"},
-      {"corrupt-gzip", "", {CWebArchive::kErrorUnpack}, 1, 1, "圧縮ファイルの解凍に失敗しました。"},
+      {"status=404", {-404}, 1, 1, "HTTPサーバーがステータスコード404を返しました"},
+      {"status=500", {-500}, 5, 1, "HTTPサーバーがステータスコード500を返しました"},
+      {"corrupt-gzip", {CWebArchive::kErrorUnpack}, 1, 1, "圧縮ファイルの解凍に失敗しました。"},
       // A cut body: an unpacking failure when the client hands over what
       // came, a transient failure when the client notices the cut itself.
-      {"cut=20", "", {CWebArchive::kErrorUnpack, CHttpClient::kErrorSend}, 0, 1, nullptr},
+      {"cut=20", {CWebArchive::kErrorUnpack, CHttpClient::kErrorSend}, 0, 1, nullptr},
       // No whole header: nothing of it is kept (a year kept empty would
       // give every later issue no bars for it).
-      {nullptr, std::string("\0\0\0@", 4), {CWebArchive::kErrorRead}, 1, 2, "ファイルアクセスに失敗しました。"},
-      {nullptr, bomb, {CHttpClient::kErrorTooLarge}, 1, 0, nullptr},
+      {"", {CWebArchive::kErrorRead}, 1, 2, "ファイルアクセスに失敗しました。", true,
+       std::string("\0\0\0@", 4)},
+      // A gzip bomb (a tenth of a megabyte that unpacks to 100 MiB) passes
+      // the unpacked cap of every kind.
+      {"gzip-bomb=104857600", {CHttpClient::kErrorTooLarge}, 1, 0, nullptr, true},
   };
   for (const Case& c : cases) {
-    std::optional<CannedServer> fixed;
-    if (!c.played) fixed.emplace(true).Files(c.unpacked);
-    auto requests = [&] { return fixed ? fixed->Asked().size() : Files().size(); };
     for (int k = 0; k < 5; ++k) {
-      SCOPED_TRACE(std::string(kFiles[k]) + " " + (c.played ? c.played : "unpacked"));
+      SCOPED_TRACE(std::string(kFiles[k]) + " " + c.played);
+      const std::string path = std::string(CWebArchive::kPathPrefix) + kFiles[k];
+      std::string packed;
+      if (!c.canned.empty() && CSimArchive::Gzip(c.canned, packed)) {
+        server_->SetPage(Site::kArchive, path, packed);
+      }
+      const int fault = c.played.empty() ? -1 : AddFault(c.played + "@archive:" + path);
       server_->ClearRequests();
-      const size_t first = requests();
-      const int fault = c.played ? AddFault(std::string(c.played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[k]) : -1;
       auto archive = Archive();
       const int32_t code = Ask(k, *archive, "0000").result;
       EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), code), c.codes.end()) << code;
       EXPECT_TRUE(!c.message || CWebArchive::GetArchiveMessage(code) == c.message);
-      EXPECT_TRUE(!c.requests || requests() - first == c.requests);
+      EXPECT_TRUE(!c.requests || Files().size() == c.requests);
       EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
       EXPECT_EQ(Ask(k, *Market(), Stock()), pages[k]);
-      if (c.played) server_->RemoveFault(fault);
-      const size_t before = requests();
+      if (!c.lasting) server_->RemoveFault(fault);
+      const size_t before = Files().size();
       for (int i = 0; i < 2; ++i) {
         const int32_t again = Ask(k, *archive, "0000").result;
-        EXPECT_TRUE(c.played ? again >= 0 : again == code) << again;
+        EXPECT_TRUE(c.lasting ? again == code : again >= 0) << again;
       }
-      EXPECT_EQ(requests() - before, c.again);
-    }
-    if (fixed) {
-      for (const std::string& accept : fixed->Asked(true)) EXPECT_EQ(accept, "gzip, deflat");
+      EXPECT_EQ(Files().size() - before, c.again);
+      for (const CSimRequestRecord& r : server_->Requests()) {
+        EXPECT_TRUE(r.site != Site::kArchive || r.acceptEncoding == "gzip, deflat");
+      }
+      server_->ClearFaults();
+      server_->ClearPages();
     }
   }
 }
@@ -700,8 +656,8 @@ std::string Rows(const std::vector<const char*>& dates, const char* cell, int fi
 // its Shift_JIS bytes escaped one by one; the Dow's pages are asked twenty
 // days at a time. Whichever order a page lists its days in, the bars come
 // oldest first.
-TEST(CannedPagesTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
-  CannedServer server(false);
+TEST_F(SimReadersTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
+  AddFault("status=404@/*");
   CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
   history.SetAttempts(1);
   int32_t position = 0;
@@ -710,18 +666,23 @@ TEST(CannedPagesTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
   uint32_t from = 20240301;
   bool adjust = false;
   EXPECT_EQ(history.GetPrice(from, 20240331, "1004", items, adjust), -404);
-  EXPECT_EQ(server.Asked(), (std::vector<std::string>{
-                                "POST /bsite/price/searchStock.do "
-                                "ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
-                                "GET /stock/7203 ",
-                                "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+  std::vector<std::string> asked;
+  for (const CSimRequestRecord& r : server_->Requests()) {
+    asked.push_back(r.method + " " + r.path + "?" + r.query + " " + r.body);
+  }
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       "POST /bsite/price/searchStock.do? "
+                       "ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
+                       "GET /stock/7203? ",
+                       "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+  server_->ClearFaults();
   const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
   const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
   const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
   for (const auto* order : {&newest, &oldest}) {
-    server.Page("/nydow/data/", Rows(*order, "td", 4));
-    server.Page("/data/", Rows(*order, "th", 8));
-    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    server_->SetPage(Site::kDowForecast, "/nydow/data/", Rows(*order, "td", 4));
+    server_->SetPage(Site::kFuturesData, "/data/", Rows(*order, "th", 8));
+    server_->SetPage(Site::kIndexPortal, portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
     for (const char* code : {"1004", "1051", "1101"}) {
       from = 20240301;
       ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;
