@@ -327,6 +327,72 @@ TEST_F(SimReadersTest, ArchiveAsksForTheFilesOfTheClocksDay) {
   }
 }
 
+// ---- Fetching ahead ----------------------------------------------------------
+
+// Queued before any question, every year arrives by itself; the questions
+// then ask for nothing, and a 404 met ahead is the answer of the first
+// question for that year, while the next question fetches it again, as
+// without fetching ahead.
+TEST_F(SimReadersTest, YearsArriveAheadOfTheQuestionsAndAFailureIsMetOnce) {
+  const std::string margin2023 = "margin-2023.bin";
+  AddFault("status=404@archive:" + std::string(CWebArchive::kPathPrefix) + margin2023);
+  auto archive = Archive();
+  archive->FetchPricesAhead(2022);
+  archive->FetchMarginsAhead(2023);
+  for (int i = 0; i < 500 && Files().size() < 5; ++i) usleep(10000);
+  // Ahead, each 404 costs one request: the attempts absorb only transient
+  // failures.
+  const std::set<std::string> ahead = {"price-2022.bin", "price-2023.bin",
+                                       "priceyear-20240619.bin", "marginyear-20240619.bin",
+                                       margin2023};
+  const std::string code = SmallMarket().Issues().back().record.code;
+  Answer a;
+  for (a.from = 20220301; a.from <= 20240619 && a.result == 0;) a = Ask(2, *archive, code, a);
+  EXPECT_EQ(a.result, 0);
+  Answer margin;
+  margin.from = 20240101;
+  EXPECT_EQ(Ask(4, *archive, code, margin).result, 0);
+  std::vector<std::string> files = Files();
+  EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), ahead);
+  EXPECT_EQ(files.size(), ahead.size());
+  for (const size_t asked : {1, 2}) {
+    margin.from = 20230101;
+    EXPECT_EQ(archive->GetMargin(margin.from, 20231231, code, margin.margin), -404);
+    files = Files();
+    EXPECT_EQ(static_cast<size_t>(std::count(files.begin(), files.end(), margin2023)), asked);
+  }
+}
+
+// A question that waits for a year under way ahead stops it when the
+// owner's cancel flag is set, and answers the cancel; the year is fetched
+// again by the next question once the flag is down. Without the cancel the
+// wait would end only with the stalled transfer's failure.
+TEST_F(SimReadersTest, ACancelReachesTheTransferAQuestionWaitsFor) {
+  const int hang = AddFault("hang@archive:" + std::string(CWebArchive::kPathPrefix) +
+                            "price-2023.bin");
+  std::atomic<std::uint8_t> cancel{0};
+  auto archive = Archive();
+  archive->Client().SetCancelFlag(&cancel);
+  archive->Client().SetAttempts(1);
+  archive->Client().SetStallTimeout(20);
+  archive->FetchPricesAhead(2023);
+  while (server_->FaultHits(hang) == 0) usleep(5000);
+  std::thread user([&] {
+    usleep(100000);
+    cancel = 1;
+  });
+  const std::string code = SmallMarket().Issues().back().record.code;
+  Answer a;
+  a.from = 20230101;
+  EXPECT_EQ(Ask(2, *archive, code, a).result, CHttpClient::kErrorCancelled);
+  user.join();
+  cancel = 0;
+  server_->RemoveFault(hang);
+  a = Ask(2, *archive, code, a);
+  EXPECT_EQ(a.result, 0);
+  EXPECT_FALSE(a.bars.empty());
+}
+
 // ---- The market data source --------------------------------------------------
 
 // 0 and 1 from the archive are final, but for an issue the issue file
