@@ -13,6 +13,7 @@
 #include <fstream>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "db/private_brand.h"
 #include "series/buffer_string.h"
@@ -276,9 +277,7 @@ TEST_F(SimReadersTest, ATemporaryFolderWhereNothingCanBeMadeIsALocalFault) {
 
 // The private folder of a killed process is removed by a later run; that
 // of a live process, or of another naming, stays.
-TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
-  TempDir tmp;
-  ScopedEnv tmpdir("TMPDIR", tmp.path().c_str());
+TEST_F(SimReadersTest, FoldersOfProcessesThatAreGoneAreRemoved) {
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
@@ -287,12 +286,12 @@ TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
                                           prefix + std::to_string(getpid()) + "-XyZ789",
                                           prefix + "QwErTy", "other-" + std::to_string(gone)};
   for (const std::string& name : names) {
-    std::filesystem::create_directory(tmp.Sub(name));
-    std::ofstream(tmp.Sub(name + "/tmpprice2024.bin")) << "values";
+    std::filesystem::create_directory(tmp_.Sub(name));
+    std::ofstream(tmp_.Sub(name + "/tmpprice2024.bin")) << "values";
   }
   EXPECT_EQ(1, CWebArchive::RemoveStaleFolders());
   for (const std::string& name : names) {
-    EXPECT_EQ(name != names[0], std::filesystem::exists(tmp.Sub(name))) << name;
+    EXPECT_EQ(name != names[0], std::filesystem::exists(tmp_.Sub(name))) << name;
   }
 }
 
@@ -363,36 +362,6 @@ TEST_F(SimReadersTest, YearsArriveAheadOfTheQuestionsAndAFailureIsMetOnce) {
   }
 }
 
-// A question that waits for a year under way ahead stops it when the
-// owner's cancel flag is set, and answers the cancel; the year is fetched
-// again by the next question once the flag is down. Without the cancel the
-// wait would end only with the stalled transfer's failure.
-TEST_F(SimReadersTest, ACancelReachesTheTransferAQuestionWaitsFor) {
-  const int hang = AddFault("hang@archive:" + std::string(CWebArchive::kPathPrefix) +
-                            "price-2023.bin");
-  std::atomic<std::uint8_t> cancel{0};
-  auto archive = Archive();
-  archive->Client().SetCancelFlag(&cancel);
-  archive->Client().SetAttempts(1);
-  archive->Client().SetStallTimeout(20);
-  archive->FetchPricesAhead(2023);
-  while (server_->FaultHits(hang) == 0) usleep(5000);
-  std::thread user([&] {
-    usleep(100000);
-    cancel = 1;
-  });
-  const std::string code = SmallMarket().Issues().back().record.code;
-  Answer a;
-  a.from = 20230101;
-  EXPECT_EQ(Ask(2, *archive, code, a).result, CHttpClient::kErrorCancelled);
-  user.join();
-  cancel = 0;
-  server_->RemoveFault(hang);
-  a = Ask(2, *archive, code, a);
-  EXPECT_EQ(a.result, 0);
-  EXPECT_FALSE(a.bars.empty());
-}
-
 // ---- The market data source --------------------------------------------------
 
 // 0 and 1 from the archive are final, but for an issue the issue file
@@ -424,30 +393,44 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
 }
 
 // A cancel while the archive server hangs ends the question at once with
-// the cancel's code, and no page is asked for instead; a flag set before
+// the cancel's code, and no page is asked for instead; so does a cancel
+// while the question waits for a year under way ahead (without it, the wait
+// would end only with the stalled transfer's failure). Once the flag is
+// down, the next question fetches the file again. A flag set before
 // reaches every reader the market asks.
 TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
   const std::string code = Stock();
-  for (int q : {0, 2}) {  // a file read whole, a year kept by index
-    SCOPED_TRACE(kFiles[q]);
-    const int hang = AddFault(std::string("hang@archive:") + CWebArchive::kPathPrefix + kFiles[q]);
+  // A file read whole, a year kept by index, a year fetched ahead.
+  for (const auto& [q, file, from] : {std::tuple{0, kFiles[0], 0u}, {2, kFiles[2], 0u},
+                                      {2, "price-2023.bin", 20230101u}}) {
+    SCOPED_TRACE(file);
+    const int hang = AddFault(std::string("hang@archive:") + CWebArchive::kPathPrefix + file);
     std::atomic<std::uint8_t> cancel{0};
     auto market = Market();
     // The archive alone sees the flag, so a fallback would reach the pages.
     market->Archive().Client().SetCancelFlag(&cancel);
+    Answer a;
+    if (from != 0) {
+      a.from = from;
+      market->FetchAhead(2023, true, false);
+      while (server_->FaultHits(hang) == 0) usleep(5000);  // under way before the question
+    }
     std::thread canceller([&] {
       for (int i = 0; i < 10000 && server_->FaultHits(hang) == 0; ++i) usleep(1000);
       usleep(200000);
       cancel = 1;
     });
     const int64_t start = MonotonicMs();
-    const Answer cancelled = Ask(q, *market, code);
+    const Answer cancelled = Ask(q, *market, code, a);
     EXPECT_LT(MonotonicMs() - start, 3000);  // far below the client's 10 s stall limit
     canceller.join();
     EXPECT_EQ(cancelled.result, CHttpClient::kErrorCancelled);
     EXPECT_TRUE(cancelled.Empty());
     EXPECT_EQ(PageRequests(), 0u);
     server_->RemoveFault(hang);
+    cancel = 0;
+    a = Ask(q, *market, code, a);
+    EXPECT_TRUE(a.result == 0 && !a.Empty());
   }
   server_->ClearRequests();
   std::atomic<std::uint8_t> cancel{1};
