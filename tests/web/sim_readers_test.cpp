@@ -49,7 +49,7 @@ std::set<std::string> ArchiveFiles(const std::string& root) {
 // A question's result and outputs, comparable as a whole.
 struct Answer {
   int32_t result = 0;
-  uint32_t from = 20240105;
+  uint32_t from = 20240105, to = 20240619;
   int32_t position = 0;
   CBrandRecord brand;
   std::vector<CDivideRecord> splits;
@@ -61,6 +61,15 @@ struct Answer {
   bool Empty() const { return brand.code.empty() && splits.empty() && bars.empty() && margin.empty(); }
 };
 
+// A question asked from `from` to `to`, its adjust flag preset.
+Answer Span(uint32_t from, uint32_t to = 20240619, bool adjust = false) {
+  Answer a;
+  a.from = from;
+  a.to = to;
+  a.adjust = adjust;
+  return a;
+}
+
 // The questions by index (5: the first page of the issue list), asked of
 // any source that has them, and the archive file each of the first five
 // needs on the small market's today.
@@ -71,13 +80,13 @@ Answer Ask(int question, Source& s, const std::string& code, Answer a = {}) {
   if constexpr (requires { &Source::GetBrand; }) {
     if (question == 0) a.result = s.GetBrand(code, a.brand);
     if (question == 1) a.result = s.GetDivide(code, a.splits);
-    if (question == 4) a.result = s.GetMargin(a.from, 20240619, code, a.margin);
+    if (question == 4) a.result = s.GetMargin(a.from, a.to, code, a.margin);
   }
   if constexpr (requires { &Source::GetBrandList; }) {
     if (question == 5) a.result = s.GetBrandList(1, a.codes);
   }
   if constexpr (requires { &Source::GetPrice; }) {
-    if (question == 2) a.result = s.GetPrice(a.from, 20240619, code, a.bars, a.adjust);
+    if (question == 2) a.result = s.GetPrice(a.from, a.to, code, a.bars, a.adjust);
     if (question == 3) a.result = s.GetPriceLast(a.position, {code}, a.bars);
   }
   return a;
@@ -146,18 +155,16 @@ TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
     return m.date.ToNumber() >= 20220315;
   });
   const CDate last = model.back().date;
-  uint32_t from = 20220315, from2 = first->date.ToNumber();
+  Answer price = Span(20220315), margin = Span(first->date.ToNumber(), last.ToNumber());
   size_t weeks = 0;
-  for (uint32_t year = 2022; from <= 20240619; ++year) {
-    CQuoteItems items;
-    std::vector<CMarginRecord> entries;
-    bool adjust = true;
-    ASSERT_EQ(archive->GetPrice(from, 20240619, code, items, adjust), 0);
-    ASSERT_EQ(archive->GetMargin(from2, last.ToNumber(), code, entries), 0);
-    EXPECT_FALSE(adjust);
-    EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
-    EXPECT_EQ(from2, year < 2024 ? from : last.AddDays(1).ToNumber()) << year;
-    weeks += entries.size();
+  for (uint32_t year = 2022; price.from <= 20240619; ++year) {
+    price = Ask(2, *archive, code, Span(price.from, 20240619, true));
+    margin = Ask(4, *archive, code, Span(margin.from, margin.to));
+    ASSERT_TRUE(price.result == 0 && margin.result == 0) << year;
+    EXPECT_FALSE(price.adjust);
+    EXPECT_EQ(price.from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
+    EXPECT_EQ(margin.from, year < 2024 ? price.from : last.AddDays(1).ToNumber()) << year;
+    weeks += margin.margin.size();
   }
   EXPECT_EQ(weeks, static_cast<size_t>(model.end() - first));
   CChartTable latest;
@@ -319,9 +326,8 @@ TEST_F(SimReadersTest, ArchiveAsksForTheFilesOfTheClocksDay) {
   };
   for (const Case& c : cases) {
     server_->ClearRequests();
-    Answer a;
-    a.from = c.date.year * 10000 + 105;
-    (void)Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000", a);
+    const uint32_t from = c.date.year * 10000 + 105u;
+    (void)Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000", Span(from));
     EXPECT_EQ(Files(), std::vector<std::string>{c.file});
   }
 }
@@ -348,15 +354,12 @@ TEST_F(SimReadersTest, YearsArriveAheadOfTheQuestionsAndAFailureIsMetOnce) {
   Answer a;
   for (a.from = 20220301; a.from <= 20240619 && a.result == 0;) a = Ask(2, *archive, code, a);
   EXPECT_EQ(a.result, 0);
-  Answer margin;
-  margin.from = 20240101;
-  EXPECT_EQ(Ask(4, *archive, code, margin).result, 0);
+  EXPECT_EQ(Ask(4, *archive, code, Span(20240101)).result, 0);
   std::vector<std::string> files = Files();
   EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), ahead);
   EXPECT_EQ(files.size(), ahead.size());
   for (const size_t asked : {1, 2}) {
-    margin.from = 20230101;
-    EXPECT_EQ(archive->GetMargin(margin.from, 20231231, code, margin.margin), -404);
+    EXPECT_EQ(Ask(4, *archive, code, Span(20230101, 20231231)).result, -404);
     files = Files();
     EXPECT_EQ(static_cast<size_t>(std::count(files.begin(), files.end(), margin2023)), asked);
   }
@@ -372,11 +375,12 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
   // Bars from the pages come with the close as their raw close, those
   // before a split too.
   auto pages = Market(false);
-  for (uint32_t from = 20220105; from <= 20240619;) {
-    CQuoteItems items;
-    bool adjust = false;
-    ASSERT_EQ(pages->GetPrice(from, 20240619, code, items, adjust), 0);
-    for (const CQuoteItem& i : items) EXPECT_EQ(i.record.rawClose, i.record.close) << i.record.DateNumber();
+  for (Answer a = Span(20220105); a.from <= 20240619;) {
+    a = Ask(2, *pages, code, a);
+    ASSERT_EQ(a.result, 0);
+    for (const CQuoteItem& i : a.bars) {
+      EXPECT_EQ(i.record.rawClose, i.record.close) << i.record.DateNumber();
+    }
   }
   server_->ClearRequests();
   auto market = Market();
@@ -578,11 +582,10 @@ TEST_F(SimReadersTest, MarginPagesGiveTheirWeeksAndMoveFromOn) {
   CWebStock stock;
   const CDate first(2024, 1, 1);
   for (const auto& [span, moved] : {std::pair{18, 19}, {139, 140}, {140, 140}, {200, 140}}) {
-    uint32_t from = first.ToNumber();
-    std::vector<CMarginRecord> records;
-    ASSERT_EQ(stock.GetMargin(from, first.AddDays(span).ToNumber(), code, records), 0);
-    EXPECT_EQ(from, first.AddDays(moved).ToNumber()) << span;
-    EXPECT_EQ(records, std::vector<CMarginRecord>(model.end() - 20, model.end()));
+    const Answer a = Ask(4, stock, code, Span(first.ToNumber(), first.AddDays(span).ToNumber()));
+    ASSERT_EQ(a.result, 0);
+    EXPECT_EQ(a.from, first.AddDays(moved).ToNumber()) << span;
+    EXPECT_EQ(a.margin, std::vector<CMarginRecord>(model.end() - 20, model.end()));
   }
 }
 
@@ -618,13 +621,11 @@ TEST_F(SimReadersTest, HistoriesFollowTheirStepsAndTheClock) {
       const uint32_t d = bar.DateNumber();
       if (c.adjust ? start < bar.Date() : d >= c.from && d <= c.last) want.push_back(d);
     }
-    uint32_t from = c.from;
-    CQuoteItems items;
-    bool adjust = !c.adjust;
-    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0);
-    EXPECT_EQ(adjust, c.adjust);
-    EXPECT_EQ(from, c.nextFrom);
-    for (const CQuoteItem& item : items) got.push_back(item.record.DateNumber());
+    const Answer a = Ask(2, history, c.code, Span(c.from, c.to, !c.adjust));
+    ASSERT_EQ(a.result, 0);
+    EXPECT_EQ(a.adjust, c.adjust);
+    EXPECT_EQ(a.from, c.nextFrom);
+    for (const CQuoteItem& item : a.bars) got.push_back(item.record.DateNumber());
     EXPECT_EQ(want.empty(), !c.adjust && c.last == 0);
     EXPECT_EQ(got, want);
   }
