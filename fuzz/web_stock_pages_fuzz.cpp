@@ -8,7 +8,9 @@
 // walk is run twice on the same bytes and must agree with itself); a walk
 // that reads a small page but half reads one of its prefixes (a page cut
 // short must be refused, or read whole when the cut fell after what the walk
-// reads, or read as empty).
+// reads, or read as empty); a list, split or margin page read without an
+// end tag.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -90,6 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<CMarginRecord> again;
   Check(ParseMarginPage(page, again) == weeks && again == margin);
+
+  // Every way to read a list, split or margin page passes an end tag: bytes
+  // without a "/" (no page at all, or one cut before its end) must not read
+  // as "the list has ended", "no splits" or "no margin", which would lose
+  // data for good.
+  if (std::find(data, data + size, '/') == data + size) {
+    Check(IsFailure(list) && IsFailure(divide) && IsFailure(weeks));
+  }
 
   CheckPrefixes(ParseBrandPage, data, size, brand, record);
   CheckPrefixes(ParseBrandListPage, data, size, list, codes);

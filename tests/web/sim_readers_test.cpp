@@ -11,16 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <mutex>
-#include <optional>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "db/private_brand.h"
 #include "series/buffer_string.h"
 #include "support/cp932.h"
-#include "tests/common/local_server.h"
 #include "tests/common/monotonic_ms.h"
 #include "tests/common/sim_market_fixture.h"
 #include "web/site_urls.h"
@@ -52,7 +49,7 @@ std::set<std::string> ArchiveFiles(const std::string& root) {
 // A question's result and outputs, comparable as a whole.
 struct Answer {
   int32_t result = 0;
-  uint32_t from = 20240105;
+  uint32_t from = 20240105, to = 20240619;
   int32_t position = 0;
   CBrandRecord brand;
   std::vector<CDivideRecord> splits;
@@ -64,6 +61,15 @@ struct Answer {
   bool Empty() const { return brand.code.empty() && splits.empty() && bars.empty() && margin.empty(); }
 };
 
+// A question asked from `from` to `to`, its adjust flag preset.
+Answer Span(uint32_t from, uint32_t to = 20240619, bool adjust = false) {
+  Answer a;
+  a.from = from;
+  a.to = to;
+  a.adjust = adjust;
+  return a;
+}
+
 // The questions by index (5: the first page of the issue list), asked of
 // any source that has them, and the archive file each of the first five
 // needs on the small market's today.
@@ -74,13 +80,13 @@ Answer Ask(int question, Source& s, const std::string& code, Answer a = {}) {
   if constexpr (requires { &Source::GetBrand; }) {
     if (question == 0) a.result = s.GetBrand(code, a.brand);
     if (question == 1) a.result = s.GetDivide(code, a.splits);
-    if (question == 4) a.result = s.GetMargin(a.from, 20240619, code, a.margin);
+    if (question == 4) a.result = s.GetMargin(a.from, a.to, code, a.margin);
   }
   if constexpr (requires { &Source::GetBrandList; }) {
     if (question == 5) a.result = s.GetBrandList(1, a.codes);
   }
   if constexpr (requires { &Source::GetPrice; }) {
-    if (question == 2) a.result = s.GetPrice(a.from, 20240619, code, a.bars, a.adjust);
+    if (question == 2) a.result = s.GetPrice(a.from, a.to, code, a.bars, a.adjust);
     if (question == 3) a.result = s.GetPriceLast(a.position, {code}, a.bars);
   }
   return a;
@@ -104,51 +110,6 @@ std::string Stock() {
   }
   return "";
 }
-
-// A server of its own on the loopback that the archive (or every site)
-// points at: it answers a path with its page, every path with the page of
-// "" when there is one, else 404, and notes each request's method, target
-// and body, and its Accept-Encoding header.
-class CannedServer {
- public:
-  explicit CannedServer(bool archiveOnly) {
-    auto serve = [this](const httplib::Request& req, httplib::Response& res) {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      asked_.push_back(req.method + " " + req.target + " " + req.body);
-      accept_.push_back(req.get_header_value("Accept-Encoding"));
-      const auto it = pages_.find(pages_.contains("") ? "" : req.path);
-      if (it == pages_.end()) res.status = 404;
-      if (it != pages_.end()) res.set_content(it->second, it->first.empty() ? "x/gzip" : "text/html; charset=utf-8");
-    };
-    local_.server->Get(".*", serve);
-    local_.server->Post(".*", serve);
-    EXPECT_TRUE(local_.Start());
-    for (const CSiteSetting& s : SiteSettings()) {
-      if (!archiveOnly || s.site == Site::kArchive) env_.push_back(std::make_unique<ScopedEnv>(s.variable, local_.Url("").c_str()));
-    }
-  }
-  void Page(const std::string& path, const std::string& content) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    pages_[path] = content;
-  }
-  // Every archive file answered with the gzip of `unpacked`.
-  void Files(const std::string& unpacked) {
-    std::string gzip;
-    EXPECT_TRUE(CSimArchive::Gzip(unpacked, gzip));
-    Page("", gzip);
-  }
-  std::vector<std::string> Asked(bool accept = false) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return accept ? accept_ : asked_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::string, std::string> pages_;
-  std::vector<std::string> asked_, accept_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
-  LocalServer local_;  // stops first: its handler uses the members above
-};
 
 class SimReadersTest : public SimMarketFixture {
  protected:
@@ -194,18 +155,16 @@ TEST_F(SimReadersTest, ArchiveFetchesEachFileOnceAndKeepsItsYearsWhileItLives) {
     return m.date.ToNumber() >= 20220315;
   });
   const CDate last = model.back().date;
-  uint32_t from = 20220315, from2 = first->date.ToNumber();
+  Answer price = Span(20220315), margin = Span(first->date.ToNumber(), last.ToNumber());
   size_t weeks = 0;
-  for (uint32_t year = 2022; from <= 20240619; ++year) {
-    CQuoteItems items;
-    std::vector<CMarginRecord> entries;
-    bool adjust = true;
-    ASSERT_EQ(archive->GetPrice(from, 20240619, code, items, adjust), 0);
-    ASSERT_EQ(archive->GetMargin(from2, last.ToNumber(), code, entries), 0);
-    EXPECT_FALSE(adjust);
-    EXPECT_EQ(from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
-    EXPECT_EQ(from2, year < 2024 ? from : last.AddDays(1).ToNumber()) << year;
-    weeks += entries.size();
+  for (uint32_t year = 2022; price.from <= 20240619; ++year) {
+    price = Ask(2, *archive, code, Span(price.from, 20240619, true));
+    margin = Ask(4, *archive, code, Span(margin.from, margin.to));
+    ASSERT_TRUE(price.result == 0 && margin.result == 0) << year;
+    EXPECT_FALSE(price.adjust);
+    EXPECT_EQ(price.from, year < 2024 ? (year + 1) * 10000 + 101 : 20240620u) << year;
+    EXPECT_EQ(margin.from, year < 2024 ? price.from : last.AddDays(1).ToNumber()) << year;
+    weeks += margin.margin.size();
   }
   EXPECT_EQ(weeks, static_cast<size_t>(model.end() - first));
   CChartTable latest;
@@ -246,51 +205,56 @@ TEST_F(SimReadersTest, ArchiveFailuresLeaveNothingAreFetchedAgainAndGoToThePages
     EXPECT_TRUE(pages.back().result == 0 && !pages.back().Empty()) << kFiles[k];
   }
   EXPECT_TRUE(Files().empty());
-  std::string bomb;
-  bomb.resize(100u << 20, '\0');
-  // `played`: a fault of the simulated archive; without one, `unpacked` is
-  // what a server of its own answers every file with. `requests` by the
-  // failing question (0: not counted), `again` by two more questions.
-  struct Case { const char* played; std::string unpacked; std::vector<int32_t> codes; size_t requests, again;
-                const char* message; };
+  // `played`: a fault of the simulated archive, or with `canned` a file
+  // that is served packed as it is. A `lasting` one stays for two more
+  // questions. `requests` by the failing question (0: not counted),
+  // `again` by the two more.
+  struct Case { std::string played; std::vector<int32_t> codes; size_t requests, again;
+                const char* message; bool lasting = false; std::string canned = ""; };
   const Case cases[] = {
-      {"status=404", "", {-404}, 1, 1, "HTTPサーバーがステータスコード404を返しました"},
-      {"status=500", "", {-500}, 5, 1, "HTTPサーバーがステータスコード500を返しました"},
-      {"corrupt-gzip", "", {CWebArchive::kErrorUnpack}, 1, 1, "圧縮ファイルの解凍に失敗しました。"},
+      {"status=404", {-404}, 1, 1, "HTTPサーバーがステータスコード404を返しました"},
+      {"status=500", {-500}, 5, 1, "HTTPサーバーがステータスコード500を返しました"},
+      {"corrupt-gzip", {CWebArchive::kErrorUnpack}, 1, 1, "圧縮ファイルの解凍に失敗しました。"},
       // A cut body: an unpacking failure when the client hands over what
       // came, a transient failure when the client notices the cut itself.
-      {"cut=20", "", {CWebArchive::kErrorUnpack, CHttpClient::kErrorSend}, 0, 1, nullptr},
+      {"cut=20", {CWebArchive::kErrorUnpack, CHttpClient::kErrorSend}, 0, 1, nullptr},
       // No whole header: nothing of it is kept (a year kept empty would
       // give every later issue no bars for it).
-      {nullptr, std::string("\0\0\0@", 4), {CWebArchive::kErrorRead}, 1, 2, "ファイルアクセスに失敗しました。"},
-      {nullptr, bomb, {CHttpClient::kErrorTooLarge}, 1, 0, nullptr},
+      {"", {CWebArchive::kErrorRead}, 1, 2, "ファイルアクセスに失敗しました。", true,
+       std::string("\0\0\0@", 4)},
+      // A gzip bomb (a tenth of a megabyte that unpacks to 100 MiB) passes
+      // the unpacked cap of every kind.
+      {"gzip-bomb=104857600", {CHttpClient::kErrorTooLarge}, 1, 0, nullptr, true},
   };
   for (const Case& c : cases) {
-    std::optional<CannedServer> fixed;
-    if (!c.played) fixed.emplace(true).Files(c.unpacked);
-    auto requests = [&] { return fixed ? fixed->Asked().size() : Files().size(); };
     for (int k = 0; k < 5; ++k) {
-      SCOPED_TRACE(std::string(kFiles[k]) + " " + (c.played ? c.played : "unpacked"));
+      SCOPED_TRACE(std::string(kFiles[k]) + " " + c.played);
+      const std::string path = std::string(CWebArchive::kPathPrefix) + kFiles[k];
+      std::string packed;
+      if (!c.canned.empty() && CSimArchive::Gzip(c.canned, packed)) {
+        server_->SetPage(Site::kArchive, path, packed);
+      }
+      const int fault = c.played.empty() ? -1 : AddFault(c.played + "@archive:" + path);
       server_->ClearRequests();
-      const size_t first = requests();
-      const int fault = c.played ? AddFault(std::string(c.played) + "@archive:" + CWebArchive::kPathPrefix + kFiles[k]) : -1;
       auto archive = Archive();
       const int32_t code = Ask(k, *archive, "0000").result;
       EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), code), c.codes.end()) << code;
       EXPECT_TRUE(!c.message || CWebArchive::GetArchiveMessage(code) == c.message);
-      EXPECT_TRUE(!c.requests || requests() - first == c.requests);
+      EXPECT_TRUE(!c.requests || Files().size() == c.requests);
       EXPECT_EQ(ArchiveFiles(tmp_.path()).size(), 1u);  // the folder alone
       EXPECT_EQ(Ask(k, *Market(), Stock()), pages[k]);
-      if (c.played) server_->RemoveFault(fault);
-      const size_t before = requests();
+      if (!c.lasting) server_->RemoveFault(fault);
+      const size_t before = Files().size();
       for (int i = 0; i < 2; ++i) {
         const int32_t again = Ask(k, *archive, "0000").result;
-        EXPECT_TRUE(c.played ? again >= 0 : again == code) << again;
+        EXPECT_TRUE(c.lasting ? again == code : again >= 0) << again;
       }
-      EXPECT_EQ(requests() - before, c.again);
-    }
-    if (fixed) {
-      for (const std::string& accept : fixed->Asked(true)) EXPECT_EQ(accept, "gzip, deflat");
+      EXPECT_EQ(Files().size() - before, c.again);
+      for (const CSimRequestRecord& r : server_->Requests()) {
+        EXPECT_TRUE(r.site != Site::kArchive || r.acceptEncoding == "gzip, deflat");
+      }
+      server_->ClearFaults();
+      server_->ClearPages();
     }
   }
 }
@@ -320,9 +284,7 @@ TEST_F(SimReadersTest, ATemporaryFolderWhereNothingCanBeMadeIsALocalFault) {
 
 // The private folder of a killed process is removed by a later run; that
 // of a live process, or of another naming, stays.
-TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
-  TempDir tmp;
-  ScopedEnv tmpdir("TMPDIR", tmp.path().c_str());
+TEST_F(SimReadersTest, FoldersOfProcessesThatAreGoneAreRemoved) {
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
@@ -331,12 +293,12 @@ TEST(WebArchiveFolderTest, FoldersOfProcessesThatAreGoneAreRemoved) {
                                           prefix + std::to_string(getpid()) + "-XyZ789",
                                           prefix + "QwErTy", "other-" + std::to_string(gone)};
   for (const std::string& name : names) {
-    std::filesystem::create_directory(tmp.Sub(name));
-    std::ofstream(tmp.Sub(name + "/tmpprice2024.bin")) << "values";
+    std::filesystem::create_directory(tmp_.Sub(name));
+    std::ofstream(tmp_.Sub(name + "/tmpprice2024.bin")) << "values";
   }
   EXPECT_EQ(1, CWebArchive::RemoveStaleFolders());
   for (const std::string& name : names) {
-    EXPECT_EQ(name != names[0], std::filesystem::exists(tmp.Sub(name))) << name;
+    EXPECT_EQ(name != names[0], std::filesystem::exists(tmp_.Sub(name))) << name;
   }
 }
 
@@ -364,10 +326,42 @@ TEST_F(SimReadersTest, ArchiveAsksForTheFilesOfTheClocksDay) {
   };
   for (const Case& c : cases) {
     server_->ClearRequests();
-    Answer a;
-    a.from = c.date.year * 10000 + 105;
-    (void)Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000", a);
+    const uint32_t from = c.date.year * 10000 + 105u;
+    (void)Ask(c.question, *Archive(At(c.date, c.hour, c.minute)), "0000", Span(from));
     EXPECT_EQ(Files(), std::vector<std::string>{c.file});
+  }
+}
+
+// ---- Fetching ahead ----------------------------------------------------------
+
+// Queued before any question, every year arrives by itself; the questions
+// then ask for nothing, and a 404 met ahead is the answer of the first
+// question for that year, while the next question fetches it again, as
+// without fetching ahead.
+TEST_F(SimReadersTest, YearsArriveAheadOfTheQuestionsAndAFailureIsMetOnce) {
+  const std::string margin2023 = "margin-2023.bin";
+  AddFault("status=404@archive:" + std::string(CWebArchive::kPathPrefix) + margin2023);
+  auto archive = Archive();
+  archive->FetchPricesAhead(2022);
+  archive->FetchMarginsAhead(2023);
+  for (int i = 0; i < 500 && Files().size() < 5; ++i) usleep(10000);
+  // Ahead, each 404 costs one request: the attempts absorb only transient
+  // failures.
+  const std::set<std::string> ahead = {"price-2022.bin", "price-2023.bin",
+                                       "priceyear-20240619.bin", "marginyear-20240619.bin",
+                                       margin2023};
+  const std::string code = SmallMarket().Issues().back().record.code;
+  Answer a;
+  for (a.from = 20220301; a.from <= 20240619 && a.result == 0;) a = Ask(2, *archive, code, a);
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(Ask(4, *archive, code, Span(20240101)).result, 0);
+  std::vector<std::string> files = Files();
+  EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), ahead);
+  EXPECT_EQ(files.size(), ahead.size());
+  for (const size_t asked : {1, 2}) {
+    EXPECT_EQ(Ask(4, *archive, code, Span(20230101, 20231231)).result, -404);
+    files = Files();
+    EXPECT_EQ(static_cast<size_t>(std::count(files.begin(), files.end(), margin2023)), asked);
   }
 }
 
@@ -381,11 +375,12 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
   // Bars from the pages come with the close as their raw close, those
   // before a split too.
   auto pages = Market(false);
-  for (uint32_t from = 20220105; from <= 20240619;) {
-    CQuoteItems items;
-    bool adjust = false;
-    ASSERT_EQ(pages->GetPrice(from, 20240619, code, items, adjust), 0);
-    for (const CQuoteItem& i : items) EXPECT_EQ(i.record.rawClose, i.record.close) << i.record.DateNumber();
+  for (Answer a = Span(20220105); a.from <= 20240619;) {
+    a = Ask(2, *pages, code, a);
+    ASSERT_EQ(a.result, 0);
+    for (const CQuoteItem& i : a.bars) {
+      EXPECT_EQ(i.record.rawClose, i.record.close) << i.record.DateNumber();
+    }
   }
   server_->ClearRequests();
   auto market = Market();
@@ -402,30 +397,44 @@ TEST_F(SimReadersTest, TheMarketAsksThePagesOnlyAfterAnArchiveFailure) {
 }
 
 // A cancel while the archive server hangs ends the question at once with
-// the cancel's code, and no page is asked for instead; a flag set before
+// the cancel's code, and no page is asked for instead; so does a cancel
+// while the question waits for a year under way ahead (without it, the wait
+// would end only with the stalled transfer's failure). Once the flag is
+// down, the next question fetches the file again. A flag set before
 // reaches every reader the market asks.
 TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
   const std::string code = Stock();
-  for (int q : {0, 2}) {  // a file read whole, a year kept by index
-    SCOPED_TRACE(kFiles[q]);
-    const int hang = AddFault(std::string("hang@archive:") + CWebArchive::kPathPrefix + kFiles[q]);
+  // A file read whole, a year kept by index, a year fetched ahead.
+  for (const auto& [q, file, from] : {std::tuple{0, kFiles[0], 0u}, {2, kFiles[2], 0u},
+                                      {2, "price-2023.bin", 20230101u}}) {
+    SCOPED_TRACE(file);
+    const int hang = AddFault(std::string("hang@archive:") + CWebArchive::kPathPrefix + file);
     std::atomic<std::uint8_t> cancel{0};
     auto market = Market();
     // The archive alone sees the flag, so a fallback would reach the pages.
     market->Archive().Client().SetCancelFlag(&cancel);
+    Answer a;
+    if (from != 0) {
+      a.from = from;
+      market->FetchAhead(2023, true, false);
+      while (server_->FaultHits(hang) == 0) usleep(5000);  // under way before the question
+    }
     std::thread canceller([&] {
       for (int i = 0; i < 10000 && server_->FaultHits(hang) == 0; ++i) usleep(1000);
       usleep(200000);
       cancel = 1;
     });
     const int64_t start = MonotonicMs();
-    const Answer cancelled = Ask(q, *market, code);
+    const Answer cancelled = Ask(q, *market, code, a);
     EXPECT_LT(MonotonicMs() - start, 3000);  // far below the client's 10 s stall limit
     canceller.join();
     EXPECT_EQ(cancelled.result, CHttpClient::kErrorCancelled);
     EXPECT_TRUE(cancelled.Empty());
     EXPECT_EQ(PageRequests(), 0u);
     server_->RemoveFault(hang);
+    cancel = 0;
+    a = Ask(q, *market, code, a);
+    EXPECT_TRUE(a.result == 0 && !a.Empty());
   }
   server_->ClearRequests();
   std::atomic<std::uint8_t> cancel{1};
@@ -573,11 +582,10 @@ TEST_F(SimReadersTest, MarginPagesGiveTheirWeeksAndMoveFromOn) {
   CWebStock stock;
   const CDate first(2024, 1, 1);
   for (const auto& [span, moved] : {std::pair{18, 19}, {139, 140}, {140, 140}, {200, 140}}) {
-    uint32_t from = first.ToNumber();
-    std::vector<CMarginRecord> records;
-    ASSERT_EQ(stock.GetMargin(from, first.AddDays(span).ToNumber(), code, records), 0);
-    EXPECT_EQ(from, first.AddDays(moved).ToNumber()) << span;
-    EXPECT_EQ(records, std::vector<CMarginRecord>(model.end() - 20, model.end()));
+    const Answer a = Ask(4, stock, code, Span(first.ToNumber(), first.AddDays(span).ToNumber()));
+    ASSERT_EQ(a.result, 0);
+    EXPECT_EQ(a.from, first.AddDays(moved).ToNumber()) << span;
+    EXPECT_EQ(a.margin, std::vector<CMarginRecord>(model.end() - 20, model.end()));
   }
 }
 
@@ -613,13 +621,11 @@ TEST_F(SimReadersTest, HistoriesFollowTheirStepsAndTheClock) {
       const uint32_t d = bar.DateNumber();
       if (c.adjust ? start < bar.Date() : d >= c.from && d <= c.last) want.push_back(d);
     }
-    uint32_t from = c.from;
-    CQuoteItems items;
-    bool adjust = !c.adjust;
-    ASSERT_EQ(history.GetPrice(from, c.to, c.code, items, adjust), 0);
-    EXPECT_EQ(adjust, c.adjust);
-    EXPECT_EQ(from, c.nextFrom);
-    for (const CQuoteItem& item : items) got.push_back(item.record.DateNumber());
+    const Answer a = Ask(2, history, c.code, Span(c.from, c.to, !c.adjust));
+    ASSERT_EQ(a.result, 0);
+    EXPECT_EQ(a.adjust, c.adjust);
+    EXPECT_EQ(a.from, c.nextFrom);
+    for (const CQuoteItem& item : a.bars) got.push_back(item.record.DateNumber());
     EXPECT_EQ(want.empty(), !c.adjust && c.last == 0);
     EXPECT_EQ(got, want);
   }
@@ -700,8 +706,8 @@ std::string Rows(const std::vector<const char*>& dates, const char* cell, int fi
 // its Shift_JIS bytes escaped one by one; the Dow's pages are asked twenty
 // days at a time. Whichever order a page lists its days in, the bars come
 // oldest first.
-TEST(CannedPagesTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
-  CannedServer server(false);
+TEST_F(SimReadersTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
+  AddFault("status=404@/*");
   CWebHistory history(At(CDate(2024, 3, 11), 16, 0));
   history.SetAttempts(1);
   int32_t position = 0;
@@ -710,18 +716,23 @@ TEST(CannedPagesTest, FormsAndRangesAsSentAndBuiltInHistoriesOldestFirst) {
   uint32_t from = 20240301;
   bool adjust = false;
   EXPECT_EQ(history.GetPrice(from, 20240331, "1004", items, adjust), -404);
-  EXPECT_EQ(server.Asked(), (std::vector<std::string>{
-                                "POST /bsite/price/searchStock.do "
-                                "ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
-                                "GET /stock/7203 ",
-                                "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+  std::vector<std::string> asked;
+  for (const CSimRequestRecord& r : server_->Requests()) {
+    asked.push_back(r.method + " " + r.path + "?" + r.query + " " + r.body);
+  }
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       "POST /bsite/price/searchStock.do? "
+                       "ipm_product_code=7203&stock_name=&id=%8C%9F%8D%F5",
+                       "GET /stock/7203? ",
+                       "GET /nydow/data/?start_date=2024-03-01&end_date=2024-03-20 "}));
+  server_->ClearFaults();
   const std::string portal = CPrivateBrand::Instance().Find("1101").historyPage;
   const std::vector<const char*> newest = {"2024/03/08", "2024/03/07", "2024/03/06"};
   const std::vector<const char*> oldest = {"2024/03/06", "2024/03/07", "2024/03/08"};
   for (const auto* order : {&newest, &oldest}) {
-    server.Page("/nydow/data/", Rows(*order, "td", 4));
-    server.Page("/data/", Rows(*order, "th", 8));
-    server.Page(portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
+    server_->SetPage(Site::kDowForecast, "/nydow/data/", Rows(*order, "td", 4));
+    server_->SetPage(Site::kFuturesData, "/data/", Rows(*order, "th", 8));
+    server_->SetPage(Site::kIndexPortal, portal.substr(0, portal.find('?')), Rows(*order, "th", 4));
     for (const char* code : {"1004", "1051", "1101"}) {
       from = 20240301;
       ASSERT_EQ(history.GetPrice(from, 20240310, code, items, adjust), 0) << code;

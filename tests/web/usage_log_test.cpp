@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +16,11 @@
 #include <utility>
 #include <vector>
 
-#include "tests/common/local_server.h"
 #include "tests/common/scripted_server.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
+#include "tests/market_sim/sim_test_market.h"
+#include "tools/market-sim/sim_server.h"
 
 namespace {
 
@@ -109,27 +109,24 @@ TEST(UsageLogTest, ProgramNameAndTimeComeFromTheRunningFile) {
 }
 
 TEST(UsageLogTest, TheRecordIsPostedOnceWithItsFourFieldsInOrder) {
-  LocalServer log;
-  std::atomic<int> posts{0}, status{200};
-  std::string body;
-  log.server->Post("/cgi-bin/postlog.pl", [&](const httplib::Request& req, httplib::Response& res) {
-    body = req.body;
-    res.status = status;
-    ++posts;
-  });
+  ScopedEnv noProxy("no_proxy", "*"), noProxyUpper("NO_PROXY", "*");
+  CSimServer log(SmallMarket(), {});
   ASSERT_TRUE(log.Start());
-  ScopedEnv url("TICKORA_LOG_URL", log.Url("").c_str());
+  ScopedEnv url("TICKORA_LOG_URL", log.BaseUrl(Site::kLog).c_str());
   const UsageLogLimits limits = {3000, 1};
   PostUsageLog("SetupComplete", limits);
-  ASSERT_EQ(1, posts);
+  ASSERT_EQ(1u, log.Requests().size());
   EXPECT_TRUE(std::regex_match(
-      body, std::regex("MAC=(([0-9A-F]{2}%3A){5}[0-9A-F]{2}|%28unknown%29)&MOD=tickora_web_tests"
-                       "&MODDT=\\d{4}-\\d\\d-\\d\\d\\+\\d\\d%3A\\d\\d%3A\\d\\d&EVENT=SetupComplete")))
-      << body;
+      log.Requests()[0].body,
+      std::regex("MAC=(([0-9A-F]{2}%3A){5}[0-9A-F]{2}|%28unknown%29)&MOD=tickora_web_tests"
+                 "&MODDT=\\d{4}-\\d\\d-\\d\\d\\+\\d\\d%3A\\d\\d%3A\\d\\d&EVENT=SetupComplete")))
+      << log.Requests()[0].body;
   // A transient failure is not tried again, and nothing is reported.
-  status = 500;
+  CSimFault failure;
+  ASSERT_TRUE(ParseSimFault("status=500@log:/*", failure));
+  log.AddFault(failure);
   PostUsageLog("SetupComplete", limits);
-  EXPECT_EQ(2, posts);
+  EXPECT_EQ(2u, log.Requests().size());
 }
 
 TEST(UsageLogTest, APostToALogServerThatNeverAnswersGivesUpWithinItsLimit) {

@@ -612,6 +612,16 @@ void CSimServer::ClearLogPosts() {
   posts_.clear();
 }
 
+void CSimServer::SetPage(Site site, const std::string& path, const std::string& body) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pages_[{site, path}] = body;
+}
+
+void CSimServer::ClearPages() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pages_.clear();
+}
+
 void CSimServer::Record(const CSimRequestRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   requests_.push_back(record);
@@ -655,6 +665,8 @@ void CSimServer::Handle(Site site, const std::string& base, const httplib::Reque
   const size_t mark = target.find('?');
   record.path = target.substr(0, mark);
   record.query = mark == std::string::npos ? "" : target.substr(mark + 1);
+  record.body = request.body;
+  record.acceptEncoding = request.get_header_value("Accept-Encoding");
   record.connection = tConnection;
 
   auto finish = [&] {
@@ -869,6 +881,17 @@ void CSimServer::Answer(Site site, const std::string& method, const std::string&
     response.status = status;
     response.set_content(text, "text/plain");
   };
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto canned = pages_.find({site, path});
+    if (canned != pages_.end()) {
+      response.status = 200;
+      const bool archive = site == Site::kArchive;
+      response.set_content(canned->second, archive ? "application/octet-stream"
+                                                   : "text/html; charset=utf-8");
+      return;
+    }
+  }
   if (site == Site::kArchive) {
     const std::string prefix = CSimArchive::kPathPrefix;
     if (method != "GET" && method != "HEAD") return plain(405, "method not allowed\n");

@@ -81,6 +81,8 @@ struct CSimRequestRecord {
   std::string method;
   std::string path;   // as sent
   std::string query;  // as sent, without "?"
+  std::string body;   // as sent (a form post's fields, encoded)
+  std::string acceptEncoding;  // the Accept-Encoding header, empty without one
   int status = 0;     // the status answered
   int64_t timeMs = 0;  // when it arrived, in milliseconds since 1970 (UTC)
   // The connection it came on: the server numbers the connections it
@@ -184,6 +186,12 @@ class CSimServer {
   std::vector<CSimLogPost> LogPosts() const;
   void ClearLogPosts();
 
+  // Canned pages: a path of a site answered with `body` (status 200)
+  // instead of its normal answer, until cleared; faults still come first.
+  // For the archive site the body is sent as it is: the caller packs it.
+  void SetPage(Site site, const std::string& path, const std::string& body);
+  void ClearPages();
+
   CSimArchive& Archive() { return archive_; }
   const CSimMarket& Market() const { return market_; }
 
@@ -247,6 +255,7 @@ class CSimServer {
   int64_t connections_ = 0;  // every site's, never cleared: the last number given
   int64_t linkFreeNs_ = 0;   // when the link has carried every piece taken
   std::vector<CSimLogPost> posts_;
+  std::map<std::pair<Site, std::string>, std::string> pages_;
 };
 
 #endif  // TICKORA_TOOLS_MARKET_SIM_SIM_SERVER_H_
