@@ -33,7 +33,7 @@ const CDate kFirst(2023, 12, 1);
 // Four stocks traded on every trading day from 1 December to 29 March but
 // some (1305 not on 7 and 8 February, 130A not from 26 February: halted),
 // 7203 sent adjusted for its 1:2 split of 1 February once `asOf` is past
-// it, weekly margin balances for two of them.
+// it (announced on 15 January), weekly margin balances for two of them.
 void Fill(ScriptedMarket& market, const CDate& asOf) {
   const char* codes[] = {"1301", "1305", "130A", "7203"};
   market.pages = {{codes, codes + 4}};
@@ -63,7 +63,8 @@ void Fill(ScriptedMarket& market, const CDate& asOf) {
     }
   }
   market.adjusted = {"7203"};
-  market.divides["7203"] = {{CDate(2024, 2, 1), 2.0}};
+  // Announced in January: an update across it must fetch it.
+  if (asOf.ToNumber() >= 20240115) market.divides["7203"] = {{CDate(2024, 2, 1), 2.0}};
   for (const char* code : {"1301", "7203"}) {
     for (CDate friday(2023, 12, 1); friday.ToNumber() <= 20240329; friday = friday.AddDays(7)) {
       market.margins[code].push_back({friday, 4000.0 + friday.day, 600.0 + friday.month});
