@@ -76,26 +76,30 @@ class WizardTest : public WizardFixture {
     return "指定されたフォルダ\n\n  " + folder + "\n\nは" + QString::fromUtf8(rest);
   }
 
-  // From the start page to the summary, with a new folder and "はい".
-  void GoToSummary() {
-    Next();
-    if (wizard_->FolderPage() != nullptr) {
-      wizard_->FolderPage()->Edit()->setText(DbFolder());
-      Next();
-      Find<QRadioButton>("1014")->click();
-      Next();
-    }
-    for (int i = 0; i < 4; ++i) Next();
-    ASSERT_EQ(wizard_->currentId(), Id::kMessagePage);
-  }
-
   QString SummaryShown() const {
     return wizard_->MessagePage()->findChild<QPlainTextEdit*>("1007")->toPlainText();
   }
 };
 
-TEST_F(WizardTest, FrameFlowAndButtonsWithoutFolderOnCommandLine) {
-  Make({});
+// The whole wizard without a folder on the command line, up to a real run
+// against a small simulated market on 127.0.0.1: the buttons each page
+// allows, the summary each time it is shown, a folder another run holds,
+// then a run of every kind of issue, splits, margin balances and the
+// archive from last year on. The files a run writes are checked by the
+// command-line runs.
+TEST_F(WizardTest, EveryPageThenARealRunAgainstTheSimulatedMarket) {
+  ScopedEnv no_proxy("no_proxy", "*");
+  const CDate today = CDate::Today();
+  const CSimMarket market(
+      {.seed = 5, .issueCount = 12, .firstYear = today.year - 1, .today = today});
+  CSimServer server(market, CSimServerOptions{});
+  ASSERT_TRUE(server.Start());
+  const auto sites = server.Environment();  // ScopedEnv keeps a pointer to the name
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  for (const auto& [name, value] : sites) {
+    env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+  }
+  Make({}, MakeSetupRun);
   EXPECT_EQ(wizard_->windowTitle(), QStringLiteral("データベースセットアップウィザード"));
   EXPECT_EQ(wizard_->pixmap(QWizard::WatermarkPixmap).size(), QSize(165, 305));
   const QRect area = wizard_->screen()->availableGeometry();
@@ -138,13 +142,10 @@ TEST_F(WizardTest, FrameFlowAndButtonsWithoutFolderOnCommandLine) {
     Next();
     expect(page, "back next ");
   }
-}
-
-TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
-  Make({});
-  GoToSummary();
+  // The first summary shows the defaults: from 2010 on, the archive used.
   EXPECT_EQ(Find<QLabel>("1008")->text(), SummaryHeading());
   EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20100101u);
+  EXPECT_TRUE(wizard_->UseArchive());
 
   // Back to every choice: no kind of issue, another year, margin balances
   // only, no archive. The years run from 2000 to this one.
@@ -153,7 +154,8 @@ TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
   Next();
   QComboBox* years = Find<QComboBox>("1002");
   ASSERT_EQ(years->count(), QDate::currentDate().year() - 1999);
-  EXPECT_EQ(years->itemText(years->count() - 1), QString::number(QDate::currentDate().year()) + "年～");
+  EXPECT_EQ(years->itemText(years->count() - 1),
+            QString::number(QDate::currentDate().year()) + "年～");
   years->setCurrentIndex(5);
   Next();
   Find<QCheckBox>("1003")->setChecked(false);
@@ -168,6 +170,47 @@ TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
   EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20050101u);
   EXPECT_TRUE(wizard_->MarginChosen());
   EXPECT_FALSE(wizard_->UseArchive());
+
+  // The run's choices, set on the pages behind the summary, which follows
+  // them once shown again.
+  for (int item = CRunOptions::kEtf; item <= CRunOptions::kOtherMarkets; ++item) {
+    wizard_->CategoryPage()->Item(CRunOptions::MarketItem(item))->setCheckState(0, Qt::Checked);
+  }
+  years->setCurrentIndex(years->count() - 2);
+  wizard_->TablePage()->findChild<QCheckBox*>("1003")->setChecked(true);
+  wizard_->ArchivePage()->findChild<QCheckBox*>("1015")->setChecked(true);
+  Back();
+  Next();
+  EXPECT_EQ(SummaryShown(),
+            "[DBフォルダ]\n  " + DbFolder() +
+                "\n\n[ダウンロードする銘柄種類]\n  ETF\n  REIT\n  東証プライム\n  東証スタンダード\n"
+                "  東証グロース\n  その他の市場\n\n[時系列データをダウンロードする期間]\n  " +
+                QString::number(QDate::currentDate().year() - 1) +
+                "年～\n\n[追加でダウンロードする情報]\n  株式分割データ\n  信用残データ\n\n"
+                "[Webアーカイブ]\n  優先的に利用する\n\n");
+
+  // Leaving the summary locks the folder (made there when it is new); one
+  // that another run holds is refused with a message, and the wizard stays.
+  const std::string folder = temp_.Sub("db");
+  std::filesystem::create_directory(folder);
+  CFolderLock other;
+  ASSERT_EQ(other.Lock(folder), CFolderLock::Result::kLocked);
+  Next();
+  EXPECT_EQ(wizard_->currentId(), Id::kMessagePage);
+  EXPECT_EQ(wizard_->WorkerPage()->state(), CWorkerPage::State::kIdle);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_TRUE(boxes_[0].text.startsWith(QStringLiteral("このフォルダでは別のセットアップが実行中です。")));
+  other.Unlock();
+  Next();
+  ASSERT_EQ(wizard_->currentId(), Id::kWorkerPage);
+  TickUntilEnded(120);
+  ASSERT_EQ(boxes_.size(), 2u) << boxes_.back().text.toStdString();
+  EXPECT_EQ(boxes_[1].text, QStringLiteral("ダウンロードを完了しました"));
+  EXPECT_EQ(server.LogPosts().size(), 1u);
+  // Held by the wizard now, for its run and any resume.
+  EXPECT_EQ(other.Lock(folder), CFolderLock::Result::kBusy);
+  Next();
+  EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
 }
 
 TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
@@ -192,7 +235,8 @@ TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
   page->Item(CRunOptions::kPrime)->setCheckState(0, Qt::Unchecked);
   page->Item(CRunOptions::kReit)->setCheckState(0, Qt::Checked);
   page->Item(CRunOptions::kGrowth)->setCheckState(0, Qt::PartiallyChecked);
-  GoToSummary();
+  for (int i = 0; i < 5; ++i) Next();  // to the summary
+  ASSERT_EQ(wizard_->currentId(), Id::kMessagePage);
   for (const auto& [item, name] : items) {
     EXPECT_EQ(wizard_->IsMarketChecked(item),
               item == CRunOptions::kReit || item == CRunOptions::kGrowth) << name;
@@ -207,69 +251,6 @@ TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
   EXPECT_FALSE(wizard_->isVisible());
   EXPECT_EQ(wizard_->result(), QDialog::Rejected);
   EXPECT_TRUE(boxes_.empty());
-}
-
-// Leaving the summary locks the folder (made there when it is new); one
-// that another run holds is refused with a message, and the wizard stays.
-TEST_F(WizardTest, AFolderAnotherRunHoldsIsRefusedOnTheSummary) {
-  const std::string folder = temp_.Sub("held");
-  ScriptedWorker worker([](WorkerProgress& p, int) { p.stage = 5; });
-  Make({folder});
-  wizard_->WorkerPage()->SetWorker(&worker);
-  GoToSummary();
-  std::filesystem::create_directory(folder);
-  CFolderLock other;
-  ASSERT_EQ(other.Lock(folder), CFolderLock::Result::kLocked);
-  Next();
-  EXPECT_EQ(wizard_->currentId(), Id::kMessagePage);
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_TRUE(boxes_[0].text.startsWith(QStringLiteral("このフォルダでは別のセットアップが実行中です。")));
-  EXPECT_EQ(worker.calls, 0);
-  other.Unlock();
-  Next();
-  EXPECT_EQ(wizard_->currentId(), Id::kWorkerPage);
-  TickUntilEnded();
-  // Held by the wizard now, for its run and any resume.
-  EXPECT_EQ(other.Lock(folder), CFolderLock::Result::kBusy);
-}
-
-// The whole wizard with the real run against a small simulated market on
-// 127.0.0.1: every kind of issue, margin balances, the archive, from last
-// year on. The files a run writes are checked by the command-line runs.
-TEST_F(WizardTest, RealRunAgainstTheSimulatedMarket) {
-  ScopedEnv no_proxy("no_proxy", "*");
-  const CDate today = CDate::Today();
-  const CSimMarket market(
-      {.seed = 5, .issueCount = 12, .firstYear = today.year - 1, .today = today});
-  CSimServer server(market, CSimServerOptions{});
-  ASSERT_TRUE(server.Start());
-  std::vector<std::unique_ptr<ScopedEnv>> env;
-  for (const auto& [name, value] : server.Environment()) {
-    env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
-  }
-  Make({}, MakeSetupRun);
-  for (int item = CRunOptions::kEtf; item <= CRunOptions::kOtherMarkets; ++item) {
-    wizard_->CategoryPage()->Item(CRunOptions::MarketItem(item))->setCheckState(0, Qt::Checked);
-  }
-  QComboBox* years = wizard_->PeriodPage()->Combo();
-  years->setCurrentIndex(years->count() - 2);
-  wizard_->TablePage()->findChild<QCheckBox*>("1004")->setChecked(true);
-  GoToSummary();
-  EXPECT_EQ(SummaryShown(),
-            "[DBフォルダ]\n  " + DbFolder() +
-                "\n\n[ダウンロードする銘柄種類]\n  ETF\n  REIT\n  東証プライム\n  東証スタンダード\n"
-                "  東証グロース\n  その他の市場\n\n[時系列データをダウンロードする期間]\n  " +
-                QString::number(QDate::currentDate().year() - 1) +
-                "年～\n\n[追加でダウンロードする情報]\n  株式分割データ\n  信用残データ\n\n"
-                "[Webアーカイブ]\n  優先的に利用する\n\n");
-  Next();
-  ASSERT_EQ(wizard_->currentId(), Id::kWorkerPage);
-  TickUntilEnded(120);
-  ASSERT_EQ(boxes_.size(), 1u) << (boxes_.empty() ? "" : boxes_[0].text.toStdString());
-  EXPECT_EQ(boxes_[0].text, QStringLiteral("ダウンロードを完了しました"));
-  EXPECT_EQ(server.LogPosts().size(), 1u);
-  Next();
-  EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
 }
 
 }  // namespace
