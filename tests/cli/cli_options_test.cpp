@@ -59,7 +59,7 @@ TEST(CliOptionsTest, ValuesKindsFlagsAndErrors) {
   EXPECT_TRUE(ParseCliOptions({"--help", "--bogus-later"}, 2026, o, error) && o.help);
 }
 
-TEST(ProgressLineTest, LineShowsStageBarTimesAndFitsTheTerminal) {
+TEST(ProgressLineTest, LineShowsStageBarTimesFitsTheTerminalAndHoldsNoControlCharacter) {
   EXPECT_EQ(-1, RemainingSeconds(10, 0, 100));
   EXPECT_EQ(
       "(3) 株価データのダウンロード [#####...............]  25% 25/100 0:00:10 残り 0:00:30 "
@@ -70,11 +70,9 @@ TEST(ProgressLineTest, LineShowsStageBarTimesAndFitsTheTerminal) {
   EXPECT_EQ(4u, DisplayWidth("漢字"));
   EXPECT_EQ("漢", CutToWidth("漢字", 3));  // never half a character
   EXPECT_EQ("ab", CutToWidth("ab\xE6", 5).substr(0, 2));
-}
 
-// Text from servers reaches the terminal without a control character: no
-// escape sequence can set the window title, move the cursor or recolour.
-TEST(ProgressLineTest, ServerTextReachesTheTerminalWithoutControlCharacters) {
+  // Text from servers reaches the terminal without a control character: no
+  // escape sequence can set the window title, move the cursor or recolour.
   const std::string hostile = "7203\x1b]0;owned\x07\x1b[31mred\r\x7f\x1b[2J end\nnext";
   EXPECT_EQ("7203?]0;owned??[31mred???[2J end?next", TerminalText(hostile));
   EXPECT_EQ("a\nb", TerminalText("a\nb", true));
