@@ -272,64 +272,61 @@ class ResumeOfferTest : public WizardFixture {
       questions_.push_back(text);
       return answer_;
     });
-    position_.stage = 3;
-    position_.resumeIndex = 7;
-    position_.choices.splits = true;
-    position_.choices.margin = true;  // the table page leaves it out
-    position_.firstDate = CDate(2021, 1, 1);
-    position_.reading.date = CDate(2024, 3, 15);
   }
   ~ResumeOfferTest() override { SetQuestionBoxHandler(nullptr); }
 
-  // A folder that an interrupted run left: its database, and the position
-  // of the issue list it holds.
-  void Interrupted() {
-    CRunChoices choices;
-    choices.databaseFolder = folder_;
-    CSetupRun run(&choices, EmptyMarket());
-    run.SetListPagePause(0);
-    run.SetPeriod(CDate(2024, 1, 1), CLocalTime{CDate(2024, 3, 15), 16, 0});
-    WorkerProgress progress;
-    progress.ResetForFreshRun();
-    run.Run(progress);
-    ASSERT_EQ(kStageFinished, progress.stage);
-    position_.issueCount = static_cast<std::int32_t>(run.IssueList().size());
-    position_.issueHash = HashIssueList(run.IssueList());
-    ASSERT_TRUE(WriteResumeFile(ResumeFilePath(folder_), position_));
-  }
-
-  // From the start page through the summary into a finished run.
-  void RunThroughTheWizard() {
-    Make({folder_}, [this](const CRunOptions* options) {
-      auto market = EmptyMarket();
-      market_ = market.get();
-      auto run = std::make_unique<CSetupRun>(options, std::move(market));
+  // From the start page through the summary into a finished run; where each
+  // stage began: the record's place at the stage's first question to the
+  // market.
+  std::vector<std::string> RunThroughTheWizard() {
+    ScriptedMarket* market = nullptr;  // owned by the wizard's run
+    Make({folder_}, [&market](const CRunOptions* options) {
+      auto owned = EmptyMarket();
+      market = owned.get();
+      auto run = std::make_unique<CSetupRun>(options, std::move(owned));
       run->SetListPagePause(0);
       return run;
     });
-    market_->observed = &wizard_->WorkerPage()->Progress();
+    market->observed = &wizard_->WorkerPage()->Progress();
     while (wizard_->currentId() != CCustomWizard::kWorkerPage) Next();
     TickUntilEnded();
-    // Where each stage began: the record's place at the stage's first
-    // question to the market.
-    starts_.clear();
-    for (const std::string& at : market_->trail) {
-      if (at[0] != '0' && (starts_.empty() || starts_.back()[0] != at[0])) starts_.push_back(at);
+    std::vector<std::string> starts;
+    for (const std::string& at : market->trail) {
+      if (at[0] != '0' && (starts.empty() || starts.back()[0] != at[0])) starts.push_back(at);
     }
+    return starts;
   }
 
   std::string folder_ = temp_.Sub("db");
-  CResumePosition position_;
   bool answer_ = true;
   std::vector<QString> questions_;
-  std::vector<std::string> starts_;
-  ScriptedMarket* market_ = nullptr;  // owned by the wizard's run
 };
 
 // A readable file is offered once: "はい" continues at its stage and issue
 // with its choices and period, "いいえ" starts afresh; an unreadable one is
 // not offered. The run removes the file in each case when it succeeds.
 TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
+  // A folder that an interrupted run left: its database, and the position
+  // of the issue list it holds (every run here leaves the same list).
+  CRunChoices choices;
+  choices.databaseFolder = folder_;
+  CSetupRun run(&choices, EmptyMarket());
+  run.SetListPagePause(0);
+  run.SetPeriod(CDate(2024, 1, 1), CLocalTime{CDate(2024, 3, 15), 16, 0});
+  WorkerProgress progress;
+  progress.ResetForFreshRun();
+  run.Run(progress);
+  ASSERT_EQ(kStageFinished, progress.stage);
+  CResumePosition position;
+  position.stage = 3;
+  position.resumeIndex = 7;
+  position.choices.splits = true;
+  position.choices.margin = true;  // the table page leaves it out
+  position.firstDate = CDate(2021, 1, 1);
+  position.reading.date = CDate(2024, 3, 15);
+  position.issueCount = static_cast<std::int32_t>(run.IssueList().size());
+  position.issueHash = HashIssueList(run.IssueList());
+
   const std::vector<std::string> fresh = {"1:0", "2:0", "3:0"};  // margin left out
   struct Case {
     bool readable;
@@ -340,18 +337,16 @@ TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
                         Case{false, true, fresh}}) {
     answer_ = c.answer;
     questions_.clear();
-    starts_.clear();
-    Interrupted();
+    ASSERT_TRUE(WriteResumeFile(ResumeFilePath(folder_), position));
     if (!c.readable) std::filesystem::resize_file(ResumeFilePath(folder_), 40);
-    RunThroughTheWizard();
+    EXPECT_EQ(c.starts, RunThroughTheWizard()) << c.readable << c.answer;
     const bool continued = c.readable && c.answer;
     ASSERT_EQ(c.readable ? 1u : 0u, questions_.size());
     if (c.readable) {
       EXPECT_EQ(QStringLiteral("前回中断したセットアップを続行しますか?"), questions_[0]);
     }
-    EXPECT_EQ(c.starts, starts_) << c.readable << c.answer;
-    EXPECT_EQ(continued, wizard_->FirstDate() == position_.firstDate);
-    EXPECT_EQ(continued, wizard_->Today() == position_.reading.date);
+    EXPECT_EQ(continued, wizard_->FirstDate() == position.firstDate);
+    EXPECT_EQ(continued, wizard_->Today() == position.reading.date);
     EXPECT_FALSE(std::filesystem::exists(ResumeFilePath(folder_)));
   }
 }
