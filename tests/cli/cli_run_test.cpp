@@ -90,6 +90,11 @@ class CliRunTest : public CliMarketTest {
     EXPECT_TRUE(expected_files.count("margin/quickmg2.dat"));
     EXPECT_EQ(4u, ReadTables(dir_.Sub("ref/stock.mdb")).size());
     EXPECT_EQ("", FolderDifferences(dir_.Sub("killed"), dir_.Sub("ref")));
+    // An update on the same market finds nothing new (in archive mode too,
+    // where it fetches the year files ahead).
+    CliProcess update(dir_, {"--update", "--quiet", dir_.Sub("ref")});
+    ASSERT_EQ(0, update.Wait()) << update.Err();
+    EXPECT_EQ("", FolderDifferences(dir_.Sub("killed"), dir_.Sub("ref")));
   }
 
   const bool archive_;
