@@ -18,8 +18,11 @@
 #include "app/setup_run_factory.h"
 #include "app/summary.h"
 #include "app/text_pages.h"
+#include "setup/resume_file.h"
+#include "setup/setup_run.h"
 #include "support/cp932.h"
 #include "tests/app/app_test_support.h"
+#include "tests/common/scripted_market.h"
 #include "tools/market-sim/sim_server.h"
 
 namespace {
@@ -76,26 +79,30 @@ class WizardTest : public WizardFixture {
     return "指定されたフォルダ\n\n  " + folder + "\n\nは" + QString::fromUtf8(rest);
   }
 
-  // From the start page to the summary, with a new folder and "はい".
-  void GoToSummary() {
-    Next();
-    if (wizard_->FolderPage() != nullptr) {
-      wizard_->FolderPage()->Edit()->setText(DbFolder());
-      Next();
-      Find<QRadioButton>("1014")->click();
-      Next();
-    }
-    for (int i = 0; i < 4; ++i) Next();
-    ASSERT_EQ(wizard_->currentId(), Id::kMessagePage);
-  }
-
   QString SummaryShown() const {
     return wizard_->MessagePage()->findChild<QPlainTextEdit*>("1007")->toPlainText();
   }
 };
 
-TEST_F(WizardTest, FrameFlowAndButtonsWithoutFolderOnCommandLine) {
-  Make({});
+// The whole wizard without a folder on the command line, up to a real run
+// against a small simulated market on 127.0.0.1: the buttons each page
+// allows, the summary each time it is shown, a folder another run holds,
+// then a run of every kind of issue, splits, margin balances and the
+// archive from last year on. The files a run writes are checked by the
+// command-line runs.
+TEST_F(WizardTest, EveryPageThenARealRunAgainstTheSimulatedMarket) {
+  ScopedEnv no_proxy("no_proxy", "*");
+  const CDate today = CDate::Today();
+  const CSimMarket market(
+      {.seed = 5, .issueCount = 12, .firstYear = today.year - 1, .today = today});
+  CSimServer server(market, CSimServerOptions{});
+  ASSERT_TRUE(server.Start());
+  const auto sites = server.Environment();  // ScopedEnv keeps a pointer to the name
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  for (const auto& [name, value] : sites) {
+    env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+  }
+  Make({}, MakeSetupRun);
   EXPECT_EQ(wizard_->windowTitle(), QStringLiteral("データベースセットアップウィザード"));
   EXPECT_EQ(wizard_->pixmap(QWizard::WatermarkPixmap).size(), QSize(165, 305));
   const QRect area = wizard_->screen()->availableGeometry();
@@ -138,13 +145,10 @@ TEST_F(WizardTest, FrameFlowAndButtonsWithoutFolderOnCommandLine) {
     Next();
     expect(page, "back next ");
   }
-}
-
-TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
-  Make({});
-  GoToSummary();
+  // The first summary shows the defaults: from 2010 on, the archive used.
   EXPECT_EQ(Find<QLabel>("1008")->text(), SummaryHeading());
   EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20100101u);
+  EXPECT_TRUE(wizard_->UseArchive());
 
   // Back to every choice: no kind of issue, another year, margin balances
   // only, no archive. The years run from 2000 to this one.
@@ -153,7 +157,8 @@ TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
   Next();
   QComboBox* years = Find<QComboBox>("1002");
   ASSERT_EQ(years->count(), QDate::currentDate().year() - 1999);
-  EXPECT_EQ(years->itemText(years->count() - 1), QString::number(QDate::currentDate().year()) + "年～");
+  EXPECT_EQ(years->itemText(years->count() - 1),
+            QString::number(QDate::currentDate().year()) + "年～");
   years->setCurrentIndex(5);
   Next();
   Find<QCheckBox>("1003")->setChecked(false);
@@ -168,6 +173,47 @@ TEST_F(WizardTest, SummaryFollowsThePagesEachTimeItIsShown) {
   EXPECT_EQ(wizard_->FirstDate().ToNumber(), 20050101u);
   EXPECT_TRUE(wizard_->MarginChosen());
   EXPECT_FALSE(wizard_->UseArchive());
+
+  // The run's choices, set on the pages behind the summary, which follows
+  // them once shown again.
+  for (int item = CRunOptions::kEtf; item <= CRunOptions::kOtherMarkets; ++item) {
+    wizard_->CategoryPage()->Item(CRunOptions::MarketItem(item))->setCheckState(0, Qt::Checked);
+  }
+  years->setCurrentIndex(years->count() - 2);
+  wizard_->TablePage()->findChild<QCheckBox*>("1003")->setChecked(true);
+  wizard_->ArchivePage()->findChild<QCheckBox*>("1015")->setChecked(true);
+  Back();
+  Next();
+  EXPECT_EQ(SummaryShown(),
+            "[DBフォルダ]\n  " + DbFolder() +
+                "\n\n[ダウンロードする銘柄種類]\n  ETF\n  REIT\n  東証プライム\n  東証スタンダード\n"
+                "  東証グロース\n  その他の市場\n\n[時系列データをダウンロードする期間]\n  " +
+                QString::number(QDate::currentDate().year() - 1) +
+                "年～\n\n[追加でダウンロードする情報]\n  株式分割データ\n  信用残データ\n\n"
+                "[Webアーカイブ]\n  優先的に利用する\n\n");
+
+  // Leaving the summary locks the folder (made there when it is new); one
+  // that another run holds is refused with a message, and the wizard stays.
+  const std::string folder = temp_.Sub("db");
+  std::filesystem::create_directory(folder);
+  CFolderLock other;
+  ASSERT_EQ(other.Lock(folder), CFolderLock::Result::kLocked);
+  Next();
+  EXPECT_EQ(wizard_->currentId(), Id::kMessagePage);
+  EXPECT_EQ(wizard_->WorkerPage()->state(), CWorkerPage::State::kIdle);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_TRUE(boxes_[0].text.startsWith(QStringLiteral("このフォルダでは別のセットアップが実行中です。")));
+  other.Unlock();
+  Next();
+  ASSERT_EQ(wizard_->currentId(), Id::kWorkerPage);
+  TickUntilEnded(120);
+  ASSERT_EQ(boxes_.size(), 2u) << boxes_.back().text.toStdString();
+  EXPECT_EQ(boxes_[1].text, QStringLiteral("ダウンロードを完了しました"));
+  EXPECT_EQ(server.LogPosts().size(), 1u);
+  // Held by the wizard now, for its run and any resume.
+  EXPECT_EQ(other.Lock(folder), CFolderLock::Result::kBusy);
+  Next();
+  EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
 }
 
 TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
@@ -192,7 +238,8 @@ TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
   page->Item(CRunOptions::kPrime)->setCheckState(0, Qt::Unchecked);
   page->Item(CRunOptions::kReit)->setCheckState(0, Qt::Checked);
   page->Item(CRunOptions::kGrowth)->setCheckState(0, Qt::PartiallyChecked);
-  GoToSummary();
+  for (int i = 0; i < 5; ++i) Next();  // to the summary
+  ASSERT_EQ(wizard_->currentId(), Id::kMessagePage);
   for (const auto& [item, name] : items) {
     EXPECT_EQ(wizard_->IsMarketChecked(item),
               item == CRunOptions::kReit || item == CRunOptions::kGrowth) << name;
@@ -209,67 +256,99 @@ TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
   EXPECT_TRUE(boxes_.empty());
 }
 
-// Leaving the summary locks the folder (made there when it is new); one
-// that another run holds is refused with a message, and the wizard stays.
-TEST_F(WizardTest, AFolderAnotherRunHoldsIsRefusedOnTheSummary) {
-  const std::string folder = temp_.Sub("held");
-  ScriptedWorker worker([](WorkerProgress& p, int) { p.stage = 5; });
-  Make({folder});
-  wizard_->WorkerPage()->SetWorker(&worker);
-  GoToSummary();
-  std::filesystem::create_directory(folder);
-  CFolderLock other;
-  ASSERT_EQ(other.Lock(folder), CFolderLock::Result::kLocked);
-  Next();
-  EXPECT_EQ(wizard_->currentId(), Id::kMessagePage);
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_TRUE(boxes_[0].text.startsWith(QStringLiteral("このフォルダでは別のセットアップが実行中です。")));
-  EXPECT_EQ(worker.calls, 0);
-  other.Unlock();
-  Next();
-  EXPECT_EQ(wizard_->currentId(), Id::kWorkerPage);
-  TickUntilEnded();
-  // Held by the wizard now, for its run and any resume.
-  EXPECT_EQ(other.Lock(folder), CFolderLock::Result::kBusy);
+// The wizard shown a folder that holds the position of an interrupted run.
+
+// A market that lists nothing: the folders hold the 14 built-in issues.
+std::unique_ptr<ScriptedMarket> EmptyMarket() {
+  auto market = std::make_unique<ScriptedMarket>();
+  market->batch = 10000;
+  return market;
 }
 
-// The whole wizard with the real run against a small simulated market on
-// 127.0.0.1: every kind of issue, margin balances, the archive, from last
-// year on. The files a run writes are checked by the command-line runs.
-TEST_F(WizardTest, RealRunAgainstTheSimulatedMarket) {
-  ScopedEnv no_proxy("no_proxy", "*");
-  const CDate today = CDate::Today();
-  const CSimMarket market(
-      {.seed = 5, .issueCount = 12, .firstYear = today.year - 1, .today = today});
-  CSimServer server(market, CSimServerOptions{});
-  ASSERT_TRUE(server.Start());
-  std::vector<std::unique_ptr<ScopedEnv>> env;
-  for (const auto& [name, value] : server.Environment()) {
-    env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+class ResumeOfferTest : public WizardFixture {
+ protected:
+  ResumeOfferTest() {
+    SetQuestionBoxHandler([this](QWidget*, const QString& text, const QString&) {
+      questions_.push_back(text);
+      return answer_;
+    });
   }
-  Make({}, MakeSetupRun);
-  for (int item = CRunOptions::kEtf; item <= CRunOptions::kOtherMarkets; ++item) {
-    wizard_->CategoryPage()->Item(CRunOptions::MarketItem(item))->setCheckState(0, Qt::Checked);
+  ~ResumeOfferTest() override { SetQuestionBoxHandler(nullptr); }
+
+  // From the start page through the summary into a finished run; where each
+  // stage began: the record's place at the stage's first question to the
+  // market.
+  std::vector<std::string> RunThroughTheWizard() {
+    ScriptedMarket* market = nullptr;  // owned by the wizard's run
+    Make({folder_}, [&market](const CRunOptions* options) {
+      auto owned = EmptyMarket();
+      market = owned.get();
+      auto run = std::make_unique<CSetupRun>(options, std::move(owned));
+      run->SetListPagePause(0);
+      return run;
+    });
+    market->observed = &wizard_->WorkerPage()->Progress();
+    while (wizard_->currentId() != CCustomWizard::kWorkerPage) Next();
+    TickUntilEnded();
+    std::vector<std::string> starts;
+    for (const std::string& at : market->trail) {
+      if (at[0] != '0' && (starts.empty() || starts.back()[0] != at[0])) starts.push_back(at);
+    }
+    return starts;
   }
-  QComboBox* years = wizard_->PeriodPage()->Combo();
-  years->setCurrentIndex(years->count() - 2);
-  wizard_->TablePage()->findChild<QCheckBox*>("1004")->setChecked(true);
-  GoToSummary();
-  EXPECT_EQ(SummaryShown(),
-            "[DBフォルダ]\n  " + DbFolder() +
-                "\n\n[ダウンロードする銘柄種類]\n  ETF\n  REIT\n  東証プライム\n  東証スタンダード\n"
-                "  東証グロース\n  その他の市場\n\n[時系列データをダウンロードする期間]\n  " +
-                QString::number(QDate::currentDate().year() - 1) +
-                "年～\n\n[追加でダウンロードする情報]\n  株式分割データ\n  信用残データ\n\n"
-                "[Webアーカイブ]\n  優先的に利用する\n\n");
-  Next();
-  ASSERT_EQ(wizard_->currentId(), Id::kWorkerPage);
-  TickUntilEnded(120);
-  ASSERT_EQ(boxes_.size(), 1u) << (boxes_.empty() ? "" : boxes_[0].text.toStdString());
-  EXPECT_EQ(boxes_[0].text, QStringLiteral("ダウンロードを完了しました"));
-  EXPECT_EQ(server.LogPosts().size(), 1u);
-  Next();
-  EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
+
+  std::string folder_ = temp_.Sub("db");
+  bool answer_ = true;
+  std::vector<QString> questions_;
+};
+
+// A readable file is offered once: "はい" continues at its stage and issue
+// with its choices and period, "いいえ" starts afresh; an unreadable one is
+// not offered. The run removes the file in each case when it succeeds.
+TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
+  // A folder that an interrupted run left: its database, and the position
+  // of the issue list it holds (every run here leaves the same list).
+  CRunChoices choices;
+  choices.databaseFolder = folder_;
+  CSetupRun run(&choices, EmptyMarket());
+  run.SetListPagePause(0);
+  run.SetPeriod(CDate(2024, 1, 1), CLocalTime{CDate(2024, 3, 15), 16, 0});
+  WorkerProgress progress;
+  progress.ResetForFreshRun();
+  run.Run(progress);
+  ASSERT_EQ(kStageFinished, progress.stage);
+  CResumePosition position;
+  position.stage = 3;
+  position.resumeIndex = 7;
+  position.choices.splits = true;
+  position.choices.margin = true;  // the table page leaves it out
+  position.firstDate = CDate(2021, 1, 1);
+  position.reading.date = CDate(2024, 3, 15);
+  position.issueCount = static_cast<std::int32_t>(run.IssueList().size());
+  position.issueHash = HashIssueList(run.IssueList());
+
+  const std::vector<std::string> fresh = {"1:0", "2:0", "3:0"};  // margin left out
+  struct Case {
+    bool readable;
+    bool answer;
+    std::vector<std::string> starts;
+  };
+  for (const Case& c : {Case{true, true, {"3:7", "4:0"}}, Case{true, false, fresh},
+                        Case{false, true, fresh}}) {
+    answer_ = c.answer;
+    questions_.clear();
+    ASSERT_TRUE(WriteResumeFile(ResumeFilePath(folder_), position));
+    if (!c.readable) std::filesystem::resize_file(ResumeFilePath(folder_), 40);
+    EXPECT_EQ(c.starts, RunThroughTheWizard()) << c.readable << c.answer;
+    const bool continued = c.readable && c.answer;
+    ASSERT_EQ(c.readable ? 1u : 0u, questions_.size());
+    if (c.readable) {
+      EXPECT_EQ(QStringLiteral("前回中断したセットアップを続行しますか?"), questions_[0]);
+    }
+    EXPECT_EQ(continued, wizard_->FirstDate() == position.firstDate);
+    EXPECT_EQ(continued, wizard_->Today() == position.reading.date);
+    EXPECT_FALSE(std::filesystem::exists(ResumeFilePath(folder_)));
+  }
 }
 
 }  // namespace

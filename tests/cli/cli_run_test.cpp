@@ -90,66 +90,56 @@ class CliRunTest : public CliMarketTest {
     EXPECT_TRUE(expected_files.count("margin/quickmg2.dat"));
     EXPECT_EQ(4u, ReadTables(dir_.Sub("ref/stock.mdb")).size());
     EXPECT_EQ("", FolderDifferences(dir_.Sub("killed"), dir_.Sub("ref")));
+    // An update on the same market finds nothing new (in archive mode too,
+    // where it fetches the year files ahead).
+    CliProcess update(dir_, {"--update", "--quiet", dir_.Sub("ref")});
+    ASSERT_EQ(0, update.Wait()) << update.Err();
+    EXPECT_EQ("", FolderDifferences(dir_.Sub("killed"), dir_.Sub("ref")));
   }
 
   const bool archive_;
 };
 
-// The usage record is posted once at the end; its refusal fails nothing.
-// The folder has a name in Japanese: it must be made under that name.
-TEST_F(CliRunTest, AFullRunSummarisesWhatItWroteAndPostsTheUsageRecord) {
+// A run into a folder with a name in Japanese (it must be made under that
+// name) summarises what it wrote, removes the charting application's data
+// of the old database, and posts the usage record once at the end, whose
+// refusal fails nothing. Then an update killed in each of its stages in
+// turn and resumed (by new processes, which check the position against the
+// folder) ends in the folder an undisturbed update leaves, which on the
+// same market finds nothing new. The folder holds a stock the market no
+// longer lists, which the update leaves alone. An update is refused for a
+// record of another version (its other refusals are in
+// APositionThatDoesNotFitIsRefused).
+TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
   server_.ClearFaults();  // a request meets the first fault that matches it
-  Faults({std::string("status=404@log:") + CSimServer::kLogPath});
-  // The charting application's data of the old database goes with a
-  // finished run.
+  Faults({std::string("status=404@log:") + CSimServer::kLogPath, "delay=4@/*"});
   const std::string data = dir_.Sub("config/Zelvane/Tickora/data");
   fs::create_directories(data + "/sub");
   std::ofstream(data + "/sub/cache.bin") << "old";
-  CliProcess cli(dir_, CliMarketTest::Args(dir_.Sub("株価db")));
-  ASSERT_EQ(0, cli.Wait()) << cli.Err();
+  const std::string ref = dir_.Sub("株価db");
+  CliProcess setup(dir_, Args("株価db"), dir_.Sub("ref-err.txt"));
+  ASSERT_EQ(0, setup.Wait()) << setup.Err();
   EXPECT_FALSE(fs::exists(data));
   EXPECT_TRUE(fs::exists(dir_.Sub("config/Zelvane/Tickora")));
   int posts = 0;
-  for (const CSimRequestRecord& r : server_.Requests()) posts += r.site == Site::kLog && r.status == 404;
+  for (const CSimRequestRecord& r : server_.Requests()) {
+    posts += r.site == Site::kLog && r.status == 404;
+  }
   EXPECT_EQ(1, posts);
-  const std::string out = cli.Out();
-  EXPECT_NE(std::string::npos, out.find("セットアップが完了しました。")) << out;
-  EXPECT_NE(std::string::npos, out.find("quick2.dat、quickmg2.dat")) << out;
+  EXPECT_NE(std::string::npos, setup.Out().find("セットアップが完了しました。")) << setup.Out();
+  EXPECT_NE(std::string::npos, setup.Out().find("quick2.dat、quickmg2.dat")) << setup.Out();
 
-  // An update on the same market finds nothing new and leaves the folder as
-  // it was; one is refused for a record of another version (the other
-  // refusals of an update are in APositionThatDoesNotFitIsRefused).
-  const std::string folder = dir_.Sub("株価db");
-  fs::copy(folder, dir_.Sub("before"), fs::copy_options::recursive);
-  CliProcess update(dir_, {"--update", "--quiet", folder});
-  ASSERT_EQ(0, update.Wait()) << update.Err();
-  EXPECT_NE(std::string::npos, update.Out().find("更新が完了しました。")) << update.Out();
-  EXPECT_EQ("", FolderDifferences(folder, dir_.Sub("before")));
-  const std::string record = FileBytes(folder + "/setup-record.ini");
-  std::ofstream(folder + "/setup-record.ini", std::ios::trunc)
-      << std::regex_replace(record, std::regex("version=1"), "version=9");
-  CliProcess other(dir_, {"--update", folder});
-  EXPECT_EQ(2, other.Wait());
-  EXPECT_NE(std::string::npos, other.Err().find("another version")) << other.Err();
-}
-
-// An update killed in each of its stages in turn and resumed (by new
-// processes, which check the position against the folder) ends in the
-// folder an undisturbed update leaves. The folder holds a stock the market
-// no longer lists, which the update leaves alone.
-TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
-  CliProcess setup(dir_, Args("ref"), dir_.Sub("ref-err.txt"));
-  ASSERT_EQ(0, setup.Wait()) << setup.Err();
   CBrandRecord gone;
   gone.code = "1301";
   while (market_.Find(gone.code) != nullptr) gone.code = std::to_string(std::stoi(gone.code) + 1);
   gone.kind = kKindStock;
   gone.market = "東証プライム";
   CDBStock3 db;
-  ASSERT_TRUE(db.Open(dir_.Sub("ref/stock.mdb")) && db.WriteBrand(gone));
+  ASSERT_TRUE(db.Open(ref + "/stock.mdb") && db.WriteBrand(gone));
   db.Close();
   const std::string killed = dir_.Sub("killed");
-  fs::copy(dir_.Sub("ref"), killed, fs::copy_options::recursive);
+  fs::copy(ref, killed, fs::copy_options::recursive);
+  fs::copy(ref, dir_.Sub("before"), fs::copy_options::recursive);
   for (const std::int32_t stage : {kStageIssues, kStageSplits, kStagePrices, kStageMargin}) {
     std::string err;
     const bool interrupted = fs::exists(ResumeFilePath(killed));
@@ -161,9 +151,18 @@ TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
   }
   CliProcess resumed(dir_, Resume(killed));
   ASSERT_EQ(0, resumed.Wait()) << resumed.Err();
-  CliProcess undisturbed(dir_, {"--update", "--quiet", dir_.Sub("ref")});
+  CliProcess undisturbed(dir_, {"--update", "--quiet", ref});
   ASSERT_EQ(0, undisturbed.Wait()) << undisturbed.Err();
-  EXPECT_EQ("", FolderDifferences(killed, dir_.Sub("ref")));
+  EXPECT_NE(std::string::npos, undisturbed.Out().find("更新が完了しました。")) << undisturbed.Out();
+  EXPECT_EQ("", FolderDifferences(killed, ref));
+  EXPECT_EQ("", FolderDifferences(ref, dir_.Sub("before")));
+
+  const std::string record = FileBytes(ref + "/setup-record.ini");
+  std::ofstream(ref + "/setup-record.ini", std::ios::trunc)
+      << std::regex_replace(record, std::regex("version=1"), "version=9");
+  CliProcess other(dir_, {"--update", ref});
+  EXPECT_EQ(2, other.Wait());
+  EXPECT_NE(std::string::npos, other.Err().find("another version")) << other.Err();
 }
 
 TEST_F(CliRunTest, KilledInEveryStageAndResumedEqualsAnUndisturbedRun) {

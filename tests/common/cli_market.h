@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -84,7 +85,8 @@ class CliMarketTest : public ::testing::Test {
     Env("XDG_CONFIG_HOME", dir_.Sub("config"));
   }
   void Env(const std::string& name, const std::string& value) {
-    env_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
+    names_.push_back(name);  // ScopedEnv keeps a pointer to the name
+    env_.push_back(std::make_unique<ScopedEnv>(names_.back().c_str(), value.c_str()));
   }
   // Adds faults written as the simulator's option takes them.
   void Faults(const std::vector<std::string>& texts) {
@@ -142,6 +144,7 @@ class CliMarketTest : public ::testing::Test {
   TempDir dir_;
   CSimMarket market_;
   CSimServer server_;
+  std::deque<std::string> names_;
   std::vector<std::unique_ptr<ScopedEnv>> env_;
 };
 
