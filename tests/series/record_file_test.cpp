@@ -127,10 +127,6 @@ TEST(ChartFileTest, LayoutRoundTripFloat32AndLeadingZeroPrices) {
   narrowed.rawClose = narrowed.close;
   EXPECT_EQ(CChart{narrowed}, loaded);
 
-  WriteBytes(dir.Sub("1301.dat"), PriceValues(Bar(1, 0, 5, 5, 5, 1)) +
-                                      PriceValues(Bar(2, 5, 5, 0, 5, 1)) + PriceValues(Flat(3, 3)));
-  ASSERT_TRUE(loaded.Load(std::make_unique<CChartLoaderFile>(folder, "1301", 0)));
-  EXPECT_EQ(DateList({3}), Dates(loaded));
   chart = {Bar(1, 5, 5, 0, 5), Bar(2, 5, 5, 5, 5, 9)};
   ASSERT_EQ(0, CChartSaverFile(folder, "1301", false).Save(chart));
   EXPECT_EQ(DateList({2}), Dates(chart));
