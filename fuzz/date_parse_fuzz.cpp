@@ -6,8 +6,9 @@
 // byte); a date taken that does not come back from its date number; a
 // four-digit-year date that does not read back from its own text forms;
 // stepping day by day from a real date disagreeing with the closed forms of
-// the calendar. The calendar questions then run on every date taken, for
-// the sanitizers.
+// the calendar; an impossible date taken (31 February) answering other
+// than the real day it stands for. The calendar questions then run on
+// every date taken, for the sanitizers.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -73,6 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const CDate real = date.Normalized();
   Check(real.month >= 1 && real.month <= 12 && real.day >= 1 &&
         real.day <= CDate::DaysInMonth(real.month, real.year));
+  // An impossible date counts as the real day it stands for, yet a move by
+  // no days keeps it as it is; the empty date is no distance from anything.
+  Check(date.DaysBetween(real) == 0 && date.DaysBetween(CDate()) == 0 &&
+        date.Weekday() == real.Weekday() && date.DayOfYear() == real.DayOfYear());
+  Check(Same(date.AddDays(1), real.AddDays(1)) && Same(date.AddDays(0), date) &&
+        Same(date.SubDays(-4), date));
   // From a real date, the next 1500 days (over four years) stepped one at
   // a time agree with the closed forms: the next day by the month's
   // length and back, the weekday, the distances both ways, the day of the

@@ -83,7 +83,6 @@ TEST(DateFormat, EveryStyleValidEmptyAndOdd) {
 TEST(DateArithmetic, AnchorsLeapYearsAndOddDates) {
   // Day-by-day stepping against the closed forms is the date_parse fuzz
   // target's check, from each seed's date on.
-  EXPECT_EQ(CDate(2024, 3, 5).Weekday(), 2);
   EXPECT_EQ(CDate::DaysInMonth(2, 1900) + CDate::DaysInMonth(2, 2000) +
                 CDate::DaysInMonth(4, 2023) + CDate::DaysInMonth(13, 2023),
             28u + 29u + 30u + 0u);
@@ -91,17 +90,9 @@ TEST(DateArithmetic, AnchorsLeapYearsAndOddDates) {
   EXPECT_EQ(CDate(2025, 1, 1).MonthsBetween(CDate(2023, 12, 31)), 13);
   EXPECT_EQ(CDate(2023, 12, 1).MonthsBetween(CDate(2025, 1, 31)), -13);
 
-  // An impossible date counts as the real day it stands for, the empty
-  // date as nothing.
-  const CDate odd(2024, 2, 31);  // 2024-03-02, a Saturday
-  EXPECT_EQ(odd.Normalized(), CDate(2024, 3, 2));
-  EXPECT_EQ(odd.DaysBetween(CDate(2024, 3, 1)), 1);
-  EXPECT_EQ(odd.Weekday(), 6);
-  EXPECT_EQ(odd.DayOfYear(), 61);
-  EXPECT_TRUE(odd.AddDays(0) == odd && odd.SubDays(-4) == odd);  // not normalised
-  EXPECT_EQ(odd.AddDays(1), CDate(2024, 3, 3));
-  EXPECT_LT(CDate(2024, 2, 31), CDate(2024, 3, 1));  // by date number
-  EXPECT_EQ(CDate(2024, 1, 1).DaysBetween(CDate()), 0);
+  // Impossible dates answer as their real day in the date_parse fuzz
+  // target; they compare by date number.
+  EXPECT_LT(CDate(2024, 2, 31), CDate(2024, 3, 1));
 }
 
 TEST(DateCalendar, DayQuestionsAtEveryBoundary) {
