@@ -6,9 +6,10 @@
 // byte); a date taken that does not come back from its date number; a
 // four-digit-year date that does not read back from its own text forms;
 // stepping day by day from a real date disagreeing with the closed forms of
-// the calendar; an impossible date taken (31 February) answering other
-// than the real day it stands for. The calendar questions then run on
-// every date taken, for the sanitizers.
+// the calendar, or a move by business days with the count between; an
+// impossible date taken (31 February) answering other than the real day it
+// stands for. The calendar questions then run on every date taken, for the
+// sanitizers.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -101,6 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(next.DayOfYear() == next.DaysBetween(CDate(next.year, 1, 1)));
       Check(Same(date.AddDays(i), next) && Same(next.SubDays(i), date));
       cur = next;
+    }
+    // From a business day, a move by n business days lands n of them away.
+    if (date.IsBusinessDay()) {
+      const int32_t n = static_cast<int32_t>(size * 37 % 601) - 300;
+      CDate moved = date;
+      moved.AddBusinessDays(n);
+      Check(moved.BusinessDaysBetween(date) == n && date.BusinessDaysBetween(moved) == -n);
     }
   }
   CDate moved = date;

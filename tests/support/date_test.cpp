@@ -182,12 +182,7 @@ TEST(DateCalendar, MovesLandOnTheRightDay) {
   EXPECT_TRUE(d.NextDayOfWeek(0) && d == CDate(2024, 3, 17));
   EXPECT_FALSE(d.NextDayOfWeek(7) || d != CDate(2024, 3, 17));
 
-  d = D(20240318);
-  for (int32_t n : {1, 7, 40, -1, -9, -300}) {
-    const CDate moved = After(d, &CDate::AddBusinessDays, n);
-    EXPECT_EQ(moved.BusinessDaysBetween(d), n);
-    EXPECT_EQ(d.BusinessDaysBetween(moved), -n);
-  }
+  // Moves by business days and the count between: the date_parse target.
   EXPECT_EQ(D(20240316).BusinessDaysBetween(D(20240315)), 0);
   EXPECT_EQ(D(20240315).BusinessDaysBetween(D(20240316)), -1);
 }
