@@ -6,6 +6,7 @@
 // records that is not the tail of the whole; entries that, written back,
 // are not the file's whole records byte for byte when saved over the input
 // itself (the balances are kept at full precision and the date as stored).
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -52,7 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(ReadBytes(output) == records);
   if (cut) return 0;
 
-  const int32_t last = size > 0 ? data[0] % 8 : 0;
+  // N from the first byte: -4 to 7 (none or negative: every record), or
+  // the largest count for 0x7F.
+  const int32_t last = size == 0 ? 0
+                       : data[0] == 0x7F ? INT32_MAX
+                                         : static_cast<int8_t>(data[0]) % 8;
   CMargin tail;
   Check(Load(input, last, tail) == CMarginLoaderFile::kOk);
   const size_t expected =
