@@ -70,12 +70,8 @@ TEST_F(BrandMapTest, Version2FileMatchesTheLayoutBothWays) {
   ASSERT_TRUE(map_.Save(dir_.Sub("out.bin"), CDate(2024, 3, 15)));
   EXPECT_EQ(f_.bytes, ReadBytes(dir_.Sub("out.bin")));
 
-  // Without a date the header carries today (either day around midnight);
-  // awkward texts and numbers round trip in the fuzz seeds.
-  const CDate before = CDate::Today();
-  ASSERT_TRUE(map_.Save(dir_.Sub("r.bin")));
-  const Bytes date = ReadBytes(dir_.Sub("r.bin")).substr(4, 4);
-  EXPECT_TRUE(date == U32(before.ToNumber()) || date == U32(CDate::Today().ToNumber()));
+  // Awkward texts and numbers, and the header's date when none is given,
+  // are the fuzz target's part.
 
   // A later record with the same code wins.
   ASSERT_TRUE(map_.Load(Put("dup.bin", kHeaderV2 + Text0("7203") + kPlainTail + Text0("7203") +
