@@ -113,7 +113,6 @@ TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
     CChart chart = ChartOn({20240104});
     CMargin margin{Entry(20240104, 1, 1)};
     EXPECT_EQ(-1, CChartSaverFile(folder.c_str(), code, false).Save(chart));
-    EXPECT_EQ(-1, CChartSaverFile(folder.c_str(), code, true).Save(chart));
     EXPECT_EQ(-1, CMarginSaverFile(folder.c_str(), code).Save(margin));
     EXPECT_EQ(-1, CChartLoaderFile(folder.c_str(), code, 0).Load(chart));
     EXPECT_EQ(-1, CMarginLoaderFile(folder.c_str(), code, 0).Load(margin));
