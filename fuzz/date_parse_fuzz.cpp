@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to CDate::Parse, as a string and as a C string.
+// Its first four bytes also go to CDate::FromNumber as a date number.
 // Besides the sanitizers' checks it stops on any broken promise: a date
 // taken with a month outside 1-12, a day outside 1-31 or a date number
-// beyond 32 bits; a refused text that changed the date; the two forms
+// beyond 32 bits; a refused text that changed the date; a date number
+// taken or refused other than by its month and day; the two forms
 // disagreeing on the same bytes (the C string form ending at the first zero
 // byte); a date taken that does not come back from its date number; a
 // four-digit-year date that does not read back from its own text forms;
@@ -31,6 +33,19 @@ bool Same(const CDate& a, const CDate& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const CDate sentinel(7, 7, 7);
+  // The first four bytes as a date number: taken exactly when its month and
+  // day can be a date's, and then it comes back; 0 empties the date, any
+  // other refusal leaves it as it was.
+  if (size >= 4) {
+    uint32_t number;
+    std::memcpy(&number, data, 4);
+    const uint32_t m = number / 100 % 100, d = number % 100;
+    const bool can = m >= 1 && m <= 12 && d >= 1 && d <= 31;
+    CDate fromNumber = sentinel;
+    Check(fromNumber.FromNumber(number) == can);
+    Check(can ? fromNumber.ToNumber() == number
+              : Same(fromNumber, number == 0 ? CDate() : sentinel));
+  }
   CDate date = sentinel;
   const bool taken = date.Parse(text);
   if (!taken) {
