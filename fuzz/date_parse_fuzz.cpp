@@ -8,10 +8,10 @@
 // byte); a date taken that does not come back from its date number; a
 // four-digit-year date that does not read back from its own text forms;
 // stepping day by day from a real date disagreeing with the closed forms of
-// the calendar, or a move by business days with the count between; an
-// impossible date taken (31 February) answering other than the real day it
-// stands for. The calendar questions then run on every date taken, for the
-// sanitizers.
+// the calendar, or a move by business days (to the nearest, or by a count)
+// with the count between; an impossible date taken (31 February) answering
+// other than the real day it stands for. The calendar questions then run
+// on every date taken, for the sanitizers.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -123,12 +123,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int32_t n = static_cast<int32_t>(size * 37 % 601) - 300;
       CDate moved = date;
       moved.AddBusinessDays(n);
-      Check(moved.BusinessDaysBetween(date) == n && date.BusinessDaysBetween(moved) == -n);
+      Check(moved.IsBusinessDay() && moved.BusinessDaysBetween(date) == n &&
+            date.BusinessDaysBetween(moved) == -n);
     }
   }
+  // The nearest business days on either side, with none between.
+  CDate next = date, prev = date;
+  next.NextBusinessDay();
+  prev.PrevBusinessDay();
+  if (date.year >= 1000 && date.year <= 9000) {
+    Check(next.IsBusinessDay() && next.BusinessDaysBetween(date) == 1);
+    Check(prev.IsBusinessDay() &&
+          date.BusinessDaysBetween(prev) == (date.IsBusinessDay() ? 1 : 0));
+  }
   CDate moved = date;
-  moved.NextBusinessDay();
-  moved.PrevBusinessDay();
   moved.AddMonths(data[0] % 25 - 12);
   return 0;
 }
