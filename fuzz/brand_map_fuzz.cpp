@@ -5,7 +5,8 @@
 // file, more records than the bytes can hold, or a map that does not write,
 // read back as the same records (numbers bit for bit) and write again to
 // the same bytes, or a written file that, cut after any byte, loads other
-// than the whole records before the cut. Each map is also printed (to
+// than the whole records before the cut, or a save without a date whose
+// header does not carry today's. Each map is also printed (to
 // /dev/null), which converts its texts from CP932 whatever they hold.
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "db/brand_map.h"
 #include "fuzz/fuzz_files.h"
+#include "support/date.h"
 
 using fuzz::Check;
 using fuzz::ReadBytes;
@@ -67,6 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (sink != nullptr) map.Dump(false, sink);
 
   const CDate written(2024, 6, 14);
+  // Without a date the header carries today's (either day around midnight).
+  const uint32_t before = CDate::Today().ToNumber();
+  fuzz::Fresh(second);
+  if (map.Save(second)) {
+    uint32_t day = 0;
+    std::memcpy(&day, ReadBytes(second).data() + 4, 4);  // a little-endian machine
+    Check(day == before || day == CDate::Today().ToNumber());
+  }
   fuzz::Fresh(first);
   Check(map.Save(first, written));
   CBrandMap again;

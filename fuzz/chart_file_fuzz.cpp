@@ -11,6 +11,7 @@
 // but the bars dated after the file's last record, or all of them to a file
 // shorter than one record.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -100,7 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (cut || !WriteBytes(input, data, size)) return 0;
 
   // The last N records: the tail of the whole file, trimmed the same way.
-  const int32_t last = size > 0 ? data[0] % 8 : 0;
+  // N from the first byte: -4 to 7 (none or negative: every record), or
+  // the largest count for 0x7F.
+  const int32_t last = size == 0 ? 0
+                       : data[0] == 0x7F ? INT32_MAX
+                                         : static_cast<int8_t>(data[0]) % 8;
   size_t start = last > 0 && static_cast<size_t>(last) < whole ? whole - last : 0;
   while (start < whole && HasZeroPrice(data + start * kRecord)) ++start;
   CChart tail;

@@ -4,7 +4,8 @@
 // bytes can hold, a code longer than the file, an unsorted list, or a
 // file that does not read back the same after Save, as splits (ratios bit
 // for bit) and as bytes, or a saved file that, cut after any byte, loads
-// other than the whole splits before the cut.
+// other than the whole splits before the cut, or a save without a date
+// whose header does not carry today's.
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 
 #include "db/divide_map.h"
 #include "fuzz/fuzz_files.h"
+#include "support/date.h"
 
 using fuzz::Check;
 using fuzz::ReadBytes;
@@ -60,6 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(splits * 9 <= (size >= 8 ? size - 8 : 0));
 
   const CDate written(2024, 6, 14);
+  // Without a date the header carries today's (either day around midnight).
+  const uint32_t before = CDate::Today().ToNumber();
+  fuzz::Fresh(second);
+  if (map.Save(second)) {
+    uint32_t day = 0;
+    std::memcpy(&day, ReadBytes(second).data() + 4, 4);  // a little-endian machine
+    Check(day == before || day == CDate::Today().ToNumber());
+  }
   fuzz::Fresh(first);
   if (map.Save(first, written)) {
     CDivideMap again;

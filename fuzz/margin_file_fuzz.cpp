@@ -4,8 +4,9 @@
 // under 4 bytes included) or other than "cut" for one with a left-over date;
 // an entry count other than the file's whole records; a read of the last N
 // records that is not the tail of the whole; entries that, written back,
-// are not the file's whole records byte for byte (the balances are kept at
-// full precision and the date as stored).
+// are not the file's whole records byte for byte when saved over the input
+// itself (the balances are kept at full precision and the date as stored).
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -42,8 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (cut ? CMarginLoaderFile::kCut : CMarginLoaderFile::kOk));
   Check(margin.size() == whole);
 
-  // Written back: exactly the whole records of the input.
-  fuzz::Fresh(output);
+  // Written back over the input's own bytes: exactly the whole records of
+  // the input, so the old file is replaced, never extended or kept.
+  if (!WriteBytes(output, data, size)) return 0;
   Check(CMarginSaverFile(output.c_str(), "").Save(margin) ==
         CMarginSaverFile::kOk);
   const std::string records(reinterpret_cast<const char*>(data),
@@ -51,7 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(ReadBytes(output) == records);
   if (cut) return 0;
 
-  const int32_t last = size > 0 ? data[0] % 8 : 0;
+  // N from the first byte: -4 to 7 (none or negative: every record), or
+  // the largest count for 0x7F.
+  const int32_t last = size == 0 ? 0
+                       : data[0] == 0x7F ? INT32_MAX
+                                         : static_cast<int8_t>(data[0]) % 8;
   CMargin tail;
   Check(Load(input, last, tail) == CMarginLoaderFile::kOk);
   const size_t expected =

@@ -3,7 +3,8 @@
 // readers: a load of a readable file that fails; a field holding a line
 // end; a document whose rows, saved and loaded again, are not the same
 // rows; a settings file whose sections and lists, saved and loaded again,
-// are not the same, or whose second save differs from its first.
+// are not the same (a key set after loading included), or whose second
+// save differs from its first.
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CSettingsFile& settings = CSettingsFile::Instance();
   Check(settings.Load(input));
+  settings.Section("fuzz")["set"] = CValue("after loading");  // saved as well
   const auto sections = settings.Sections();
   const auto lists = settings.Lists();
   fuzz::Fresh(first);

@@ -69,18 +69,8 @@ TEST_F(BrandMapTest, Version2FileMatchesTheLayoutBothWays) {
   for (int i : {2, 0, 1}) ASSERT_TRUE(map_.Insert(f_.records[i]));  // written in code order
   ASSERT_TRUE(map_.Save(dir_.Sub("out.bin"), CDate(2024, 3, 15)));
   EXPECT_EQ(f_.bytes, ReadBytes(dir_.Sub("out.bin")));
-
-  // Without a date the header carries today (either day around midnight);
-  // awkward texts and numbers round trip in the fuzz seeds.
-  const CDate before = CDate::Today();
-  ASSERT_TRUE(map_.Save(dir_.Sub("r.bin")));
-  const Bytes date = ReadBytes(dir_.Sub("r.bin")).substr(4, 4);
-  EXPECT_TRUE(date == U32(before.ToNumber()) || date == U32(CDate::Today().ToNumber()));
-
-  // A later record with the same code wins.
-  ASSERT_TRUE(map_.Load(Put("dup.bin", kHeaderV2 + Text0("7203") + kPlainTail + Text0("7203") +
-                                           Tail(1, "B", "", "new", 100, 1, kOne))));
-  EXPECT_EQ((Records{{"7203", 1, "B", "", "new", 100, 1, 1.0}}), RecordsOf(map_));
+  // Awkward texts and numbers, and the header's date when none is given,
+  // are the fuzz target's part.
 }
 
 TEST_F(BrandMapTest, Version1FileHasFourByteCodes) {
@@ -104,17 +94,21 @@ TEST_F(BrandMapTest, Version1FileHasFourByteCodes) {
   EXPECT_EQ(1, map_.Find("7203")->kind);
 }
 
-// Long texts of any field load whole and the reading goes on; only a text
-// that the end of the file cuts before its NUL drops its record.
+// Long texts of any field load whole and the reading goes on; a later
+// record with the same code wins; only a text that the end of the file cuts
+// before its NUL drops its record.
 TEST_F(BrandMapTest, OverlongTextsLoadWholeAndTheReadingGoesOn) {
   const std::string longName(5000, 'x'), code21(21, '2');
   const std::string market(1 << 20, 'M');
   const Bytes after = Text0("9999") + kPlainTail;
   ASSERT_TRUE(map_.Load(Put("long.bin", f_.bytes + Text0(code21) + kPlainTail +
                                             Text0("9") + Tail(1, market, "", longName, 1, 0) +
-                                            after + Text0("8") + U32(1) + "unended")));
+                                            after + Text0("7203") +
+                                            Tail(1, "B", "", "new", 100, 1, kOne) + Text0("8") +
+                                            U32(1) + "unended")));
   const Records expected = {f_.records[0], f_.records[1], {code21, 1, "M", "I", "N", 1},
-                            f_.records[2], {"9", 1, market, "", longName, 1},
+                            {"7203", 1, "B", "", "new", 100, 1, 1.0},
+                            {"9", 1, market, "", longName, 1},
                             {"9999", 1, "M", "I", "N", 1}};  // in code order
   EXPECT_EQ(expected, RecordsOf(map_));
 }
@@ -148,7 +142,6 @@ TEST_F(BrandMapTest, OrderReplaceEraseAndDump) {
   EXPECT_EQ((CBrandRecord{"13", 6, "X", "", ""}), *map_.Find("13"));
   EXPECT_TRUE(map_.Erase("13"));
   EXPECT_FALSE(map_.Erase("13"));
-  EXPECT_EQ(nullptr, map_.Find("13"));
 
   map_.Clear();
   ASSERT_TRUE(map_.Insert({"7203", 1, "東証プライム", "輸送用機器", "トヨタ", 100, 1, 1.5e9, 60, 300.25, -2.5}));

