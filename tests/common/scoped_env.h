@@ -14,13 +14,13 @@ class ScopedEnv {
     if (value) setenv(name, value, 1); else unsetenv(name);
   }
   ~ScopedEnv() {
-    if (old_) setenv(name_, old_->c_str(), 1); else unsetenv(name_);
+    if (old_) setenv(name_.c_str(), old_->c_str(), 1); else unsetenv(name_.c_str());
   }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
-  const char* name_;
+  const std::string name_;  // a copy: callers often pass a temporary's text
   std::optional<std::string> old_;
 };
 
