@@ -306,17 +306,12 @@ class ResumeOfferTest : public WizardFixture {
 // with its choices and period, "いいえ" starts afresh; an unreadable one is
 // not offered. The run removes the file in each case when it succeeds.
 TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
-  // A folder that an interrupted run left: its database, and the position
-  // of the issue list it holds (every run here leaves the same list).
-  CRunChoices choices;
-  choices.databaseFolder = folder_;
-  CSetupRun run(&choices, EmptyMarket());
-  run.SetListPagePause(0);
-  run.SetPeriod(CDate(2024, 1, 1), CLocalTime{CDate(2024, 3, 15), 16, 0});
-  WorkerProgress progress;
-  progress.ResetForFreshRun();
-  run.Run(progress);
-  ASSERT_EQ(kStageFinished, progress.stage);
+  // A folder that a run through the wizard left, then the position of an
+  // interrupted run over the issue list it holds (every run here leaves the
+  // same list).
+  const std::vector<std::string> fresh = {"1:0", "2:0", "3:0"};  // margin left out
+  EXPECT_EQ(fresh, RunThroughTheWizard());
+  const std::vector<std::string>& list = wizard_->SetupRun()->IssueList();
   CResumePosition position;
   position.stage = 3;
   position.resumeIndex = 7;
@@ -324,10 +319,9 @@ TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
   position.choices.margin = true;  // the table page leaves it out
   position.firstDate = CDate(2021, 1, 1);
   position.reading.date = CDate(2024, 3, 15);
-  position.issueCount = static_cast<std::int32_t>(run.IssueList().size());
-  position.issueHash = HashIssueList(run.IssueList());
+  position.issueCount = static_cast<std::int32_t>(list.size());
+  position.issueHash = HashIssueList(list);
 
-  const std::vector<std::string> fresh = {"1:0", "2:0", "3:0"};  // margin left out
   struct Case {
     bool readable;
     bool answer;
