@@ -299,15 +299,12 @@ TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
   const std::vector<std::string> fresh = {"1:0", "2:0", "3:0"};  // margin left out
   EXPECT_EQ(fresh, RunThroughTheWizard());
   const std::vector<std::string>& list = wizard_->SetupRun()->IssueList();
-  CResumePosition position;
-  position.stage = 3;
-  position.resumeIndex = 7;
+  CResumePosition position{.stage = 3, .resumeIndex = 7, .choices = {},
+                           .firstDate = CDate(2021, 1, 1), .reading = {.date = CDate(2024, 3, 15)},
+                           .issueCount = static_cast<std::int32_t>(list.size()),
+                           .issueHash = HashIssueList(list)};
   position.choices.splits = true;
   position.choices.margin = true;  // the table page leaves it out
-  position.firstDate = CDate(2021, 1, 1);
-  position.reading.date = CDate(2024, 3, 15);
-  position.issueCount = static_cast<std::int32_t>(list.size());
-  position.issueHash = HashIssueList(list);
 
   // Readable, the answer, where the stages start.
   const std::tuple<bool, bool, std::vector<std::string>> cases[] = {

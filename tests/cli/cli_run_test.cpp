@@ -191,12 +191,9 @@ TEST_F(CliRunTest, APositionThatDoesNotFitIsRefused) {
   const std::string folder = dir_.Sub("db");
   fs::create_directory(folder);
   const std::string path = ResumeFilePath(folder);
-  CResumePosition position;
-  position.stage = 3;
-  position.resumeIndex = 5;
+  CResumePosition position{.stage = 3, .resumeIndex = 5, .choices = {},
+                           .firstDate = CDate(2020, 1, 1), .reading = {.date = CDate(2024, 3, 15)}};
   position.choices.margin = false;
-  position.firstDate = CDate(2020, 1, 1);
-  position.reading.date = CDate(2024, 3, 15);
   ASSERT_TRUE(WriteResumeFile(path, position));
   const std::string good = FileBytes(path);
   std::string other_version = good;

@@ -193,10 +193,6 @@ class CliLocalFaultTest : public CliTrustTest {
     mounts_.push_back(path);
     return path;
   }
-  void Grow(const std::string& path) {
-    EXPECT_EQ(0, mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT, "size=256m"))
-        << std::strerror(errno);
-  }
 
   std::vector<std::string> mounts_;
 };
@@ -224,7 +220,8 @@ TEST_F(CliLocalFaultTest, AFullFolderIsNamedAndAResumeAfterMoreSpaceFinishes) {
       EXPECT_EQ(3, at.stage);
       EXPECT_EQ(0, at.resumeIndex);
     }
-    Grow(small);
+    EXPECT_EQ(0, mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, "size=256m"))
+        << std::strerror(errno);
     CliProcess resumed(dir_, Resume(folder));
     EXPECT_EQ(0, resumed.Wait()) << resumed.Err();
     ExpectSameFolder(ref, folder);
