@@ -189,6 +189,7 @@ TEST_F(WorkerPageTest, TicksFailureThenResumeAfterNextToTheEnd) {
                                  "ダウンロード: ダウンロードを完了しました|");
   EXPECT_EQ(boxes_.back().owner, page_);
   EXPECT_EQ(percent_at_box, 100);
+  EXPECT_EQ(worker.calls, 2);
   EXPECT_FALSE(std::filesystem::exists(data));
   EXPECT_FALSE(page_->TimerActive());
   EXPECT_FALSE(page_->ResumePending());
