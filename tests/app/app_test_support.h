@@ -17,8 +17,7 @@
 
 #include "app/custom_wizard.h"
 #include "app/message_box.h"
-#include "tests/common/scoped_env.h"
-#include "tests/common/temp_dir.h"
+#include "tests/common/sim_market_fixture.h"
 
 // A worker whose runs follow a script; `call` counts the runs from 0.
 class ScriptedWorker : public CWorkerPage::CWorker {
@@ -73,8 +72,8 @@ inline std::string Usable(const QWizard& w) {
 
 // A shown wizard whose per-user folders lie in a scratch folder and whose
 // message boxes are answered at once and recorded. `on_box`, when set, runs
-// while a box "is shown".
-class WizardFixture : public testing::Test {
+// while a box "is shown". A market is served only when a test calls Serve.
+class WizardFixture : public SimMarketFixture {
  protected:
   struct Box {
     QWidget* owner;
@@ -93,6 +92,7 @@ class WizardFixture : public testing::Test {
     wizard_.reset();
     SetMessageBoxHandler(nullptr);
   }
+  void SetUp() override {}
 
   void Make(const std::vector<std::string>& words,
             const CCustomWizard::RunFactory& factory = nullptr) {

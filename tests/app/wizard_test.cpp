@@ -23,7 +23,6 @@
 #include "support/cp932.h"
 #include "tests/app/app_test_support.h"
 #include "tests/common/scripted_market.h"
-#include "tools/market-sim/sim_server.h"
 
 namespace {
 
@@ -91,17 +90,10 @@ class WizardTest : public WizardFixture {
 // archive from last year on. The files a run writes are checked by the
 // command-line runs.
 TEST_F(WizardTest, EveryPageThenARealRunAgainstTheSimulatedMarket) {
-  ScopedEnv no_proxy("no_proxy", "*");
   const CDate today = CDate::Today();
   const CSimMarket market(
       {.seed = 5, .issueCount = 12, .firstYear = today.year - 1, .today = today});
-  CSimServer server(market, CSimServerOptions{});
-  ASSERT_TRUE(server.Start());
-  const auto sites = server.Environment();  // ScopedEnv keeps a pointer to the name
-  std::vector<std::unique_ptr<ScopedEnv>> env;
-  for (const auto& [name, value] : sites) {
-    env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
-  }
+  Serve(market);
   Make({}, MakeSetupRun);
   EXPECT_EQ(wizard_->windowTitle(), QStringLiteral("データベースセットアップウィザード"));
   EXPECT_EQ(wizard_->pixmap(QWizard::WatermarkPixmap).size(), QSize(165, 305));
@@ -209,7 +201,7 @@ TEST_F(WizardTest, EveryPageThenARealRunAgainstTheSimulatedMarket) {
   TickUntilEnded(120);
   ASSERT_EQ(boxes_.size(), 2u) << boxes_.back().text.toStdString();
   EXPECT_EQ(boxes_[1].text, QStringLiteral("ダウンロードを完了しました"));
-  EXPECT_EQ(server.LogPosts().size(), 1u);
+  EXPECT_EQ(server_->LogPosts().size(), 1u);
   // Held by the wizard now, for its run and any resume.
   EXPECT_EQ(other.Lock(folder), CFolderLock::Result::kBusy);
   Next();
@@ -258,13 +250,6 @@ TEST_F(WizardTest, FolderOnCommandLineAndTheTreeAsTheRunReadsIt) {
 
 // The wizard shown a folder that holds the position of an interrupted run.
 
-// A market that lists nothing: the folders hold the 14 built-in issues.
-std::unique_ptr<ScriptedMarket> EmptyMarket() {
-  auto market = std::make_unique<ScriptedMarket>();
-  market->batch = 10000;
-  return market;
-}
-
 class ResumeOfferTest : public WizardFixture {
  protected:
   ResumeOfferTest() {
@@ -281,7 +266,9 @@ class ResumeOfferTest : public WizardFixture {
   std::vector<std::string> RunThroughTheWizard() {
     ScriptedMarket* market = nullptr;  // owned by the wizard's run
     Make({folder_}, [&market](const CRunOptions* options) {
-      auto owned = EmptyMarket();
+      // A market that lists nothing: the folders hold the 14 built-in issues.
+      auto owned = std::make_unique<ScriptedMarket>();
+      owned->batch = 10000;
       market = owned.get();
       auto run = std::make_unique<CSetupRun>(options, std::move(owned));
       run->SetListPagePause(0);
@@ -306,43 +293,31 @@ class ResumeOfferTest : public WizardFixture {
 // with its choices and period, "いいえ" starts afresh; an unreadable one is
 // not offered. The run removes the file in each case when it succeeds.
 TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
-  // A folder that an interrupted run left: its database, and the position
-  // of the issue list it holds (every run here leaves the same list).
-  CRunChoices choices;
-  choices.databaseFolder = folder_;
-  CSetupRun run(&choices, EmptyMarket());
-  run.SetListPagePause(0);
-  run.SetPeriod(CDate(2024, 1, 1), CLocalTime{CDate(2024, 3, 15), 16, 0});
-  WorkerProgress progress;
-  progress.ResetForFreshRun();
-  run.Run(progress);
-  ASSERT_EQ(kStageFinished, progress.stage);
-  CResumePosition position;
-  position.stage = 3;
-  position.resumeIndex = 7;
+  // A folder that a run through the wizard left, then the position of an
+  // interrupted run over the issue list it holds (every run here leaves the
+  // same list).
+  const std::vector<std::string> fresh = {"1:0", "2:0", "3:0"};  // margin left out
+  EXPECT_EQ(fresh, RunThroughTheWizard());
+  const std::vector<std::string>& list = wizard_->SetupRun()->IssueList();
+  CResumePosition position{.stage = 3, .resumeIndex = 7, .choices = {},
+                           .firstDate = CDate(2021, 1, 1), .reading = {.date = CDate(2024, 3, 15)},
+                           .issueCount = static_cast<std::int32_t>(list.size()),
+                           .issueHash = HashIssueList(list)};
   position.choices.splits = true;
   position.choices.margin = true;  // the table page leaves it out
-  position.firstDate = CDate(2021, 1, 1);
-  position.reading.date = CDate(2024, 3, 15);
-  position.issueCount = static_cast<std::int32_t>(run.IssueList().size());
-  position.issueHash = HashIssueList(run.IssueList());
 
-  const std::vector<std::string> fresh = {"1:0", "2:0", "3:0"};  // margin left out
-  struct Case {
-    bool readable;
-    bool answer;
-    std::vector<std::string> starts;
-  };
-  for (const Case& c : {Case{true, true, {"3:7", "4:0"}}, Case{true, false, fresh},
-                        Case{false, true, fresh}}) {
-    answer_ = c.answer;
+  // Readable, the answer, where the stages start.
+  const std::tuple<bool, bool, std::vector<std::string>> cases[] = {
+      {true, true, {"3:7", "4:0"}}, {true, false, fresh}, {false, true, fresh}};
+  for (const auto& [readable, answer, starts] : cases) {
+    answer_ = answer;
     questions_.clear();
     ASSERT_TRUE(WriteResumeFile(ResumeFilePath(folder_), position));
-    if (!c.readable) std::filesystem::resize_file(ResumeFilePath(folder_), 40);
-    EXPECT_EQ(c.starts, RunThroughTheWizard()) << c.readable << c.answer;
-    const bool continued = c.readable && c.answer;
-    ASSERT_EQ(c.readable ? 1u : 0u, questions_.size());
-    if (c.readable) {
+    if (!readable) std::filesystem::resize_file(ResumeFilePath(folder_), 40);
+    EXPECT_EQ(starts, RunThroughTheWizard()) << readable << answer;
+    const bool continued = readable && answer;
+    ASSERT_EQ(readable ? 1u : 0u, questions_.size());
+    if (readable) {
       EXPECT_EQ(QStringLiteral("前回中断したセットアップを続行しますか?"), questions_[0]);
     }
     EXPECT_EQ(continued, wizard_->FirstDate() == position.firstDate);

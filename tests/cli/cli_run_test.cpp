@@ -23,8 +23,10 @@ namespace {
 class CliRunTest : public CliMarketTest {
  protected:
   explicit CliRunTest(std::int32_t issues = 24, bool archive = false)
-      : CliMarketTest(23, issues), archive_(archive) {
-    if (!archive) Faults({"delay=4@/*"});
+      : CliMarketTest(23, issues), archive_(archive) {}
+  void SetUp() override {
+    CliMarketTest::SetUp();
+    if (!archive_) Faults({"delay=4@/*"});
   }
   std::vector<std::string> Args(const std::string& folder) const {
     return CliMarketTest::Args(dir_.Sub(folder), archive_);
@@ -111,7 +113,7 @@ class CliRunTest : public CliMarketTest {
 // record of another version (its other refusals are in
 // APositionThatDoesNotFitIsRefused).
 TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
-  server_.ClearFaults();  // a request meets the first fault that matches it
+  server_->ClearFaults();  // a request meets the first fault that matches it
   Faults({std::string("status=404@log:") + CSimServer::kLogPath, "delay=4@/*"});
   const std::string data = dir_.Sub("config/Zelvane/Tickora/data");
   fs::create_directories(data + "/sub");
@@ -122,7 +124,7 @@ TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
   EXPECT_FALSE(fs::exists(data));
   EXPECT_TRUE(fs::exists(dir_.Sub("config/Zelvane/Tickora")));
   int posts = 0;
-  for (const CSimRequestRecord& r : server_.Requests()) {
+  for (const CSimRequestRecord& r : server_->Requests()) {
     posts += r.site == Site::kLog && r.status == 404;
   }
   EXPECT_EQ(1, posts);
@@ -189,12 +191,9 @@ TEST_F(CliRunTest, APositionThatDoesNotFitIsRefused) {
   const std::string folder = dir_.Sub("db");
   fs::create_directory(folder);
   const std::string path = ResumeFilePath(folder);
-  CResumePosition position;
-  position.stage = 3;
-  position.resumeIndex = 5;
+  CResumePosition position{.stage = 3, .resumeIndex = 5, .choices = {},
+                           .firstDate = CDate(2020, 1, 1), .reading = {.date = CDate(2024, 3, 15)}};
   position.choices.margin = false;
-  position.firstDate = CDate(2020, 1, 1);
-  position.reading.date = CDate(2024, 3, 15);
   ASSERT_TRUE(WriteResumeFile(path, position));
   const std::string good = FileBytes(path);
   std::string other_version = good;

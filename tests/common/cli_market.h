@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,9 +19,7 @@
 #include <vector>
 
 #include "setup/resume_file.h"
-#include "tests/common/scoped_env.h"
-#include "tests/common/temp_dir.h"
-#include "tools/market-sim/sim_server.h"
+#include "tests/common/sim_market_fixture.h"
 
 // tickora-setup-cli started with `args`, its output going to "out.txt" and
 // "err.txt" in `dir` (or `err` for standard error when given).
@@ -68,7 +65,7 @@ class CliProcess {
 
 // The market served from SetUp, its addresses and a settings folder of the
 // test's own in the programs' environment, and what the runs are given.
-class CliMarketTest : public ::testing::Test {
+class CliMarketTest : public SimMarketFixture {
  protected:
   // A market of `issues` issues from `seed`, dated `today` (by default the
   // real today, which the front end takes for its own), with a history from
@@ -76,25 +73,19 @@ class CliMarketTest : public ::testing::Test {
   CliMarketTest(std::uint64_t seed, std::int32_t issues, const CDate& today = CDate::Today(),
                 std::uint32_t firstYear = 0)
       : firstYear_(firstYear ? firstYear : today.year - 1),
-        market_({.seed = seed, .issueCount = issues, .firstYear = firstYear_, .today = today}),
-        server_(market_, CSimServerOptions()) {}
+        market_({.seed = seed, .issueCount = issues, .firstYear = firstYear_, .today = today}) {}
 
   void SetUp() override {
-    ASSERT_TRUE(server_.Start());
-    for (const auto& [name, value] : server_.Environment()) Env(name, value);
+    Serve(market_);
     Env("XDG_CONFIG_HOME", dir_.Sub("config"));
   }
-  void Env(const std::string& name, const std::string& value) {
-    names_.push_back(name);  // ScopedEnv keeps a pointer to the name
-    env_.push_back(std::make_unique<ScopedEnv>(names_.back().c_str(), value.c_str()));
+  // `name` must outlive the test (ScopedEnv keeps the pointer).
+  void Env(const char* name, const std::string& value) {
+    env_.push_back(std::make_unique<ScopedEnv>(name, value.c_str()));
   }
   // Adds faults written as the simulator's option takes them.
   void Faults(const std::vector<std::string>& texts) {
-    for (const std::string& text : texts) {
-      CSimFault fault;
-      EXPECT_TRUE(ParseSimFault(text, fault)) << text;
-      server_.AddFault(fault);
-    }
+    for (const std::string& text : texts) AddFault(text);
   }
   // Every kind of issue with margin balances from the market's first year
   // into `folder`, printing no progress.
@@ -143,8 +134,6 @@ class CliMarketTest : public ::testing::Test {
   const std::uint32_t firstYear_;
   TempDir dir_;
   CSimMarket market_;
-  CSimServer server_;
-  std::deque<std::string> names_;
   std::vector<std::unique_ptr<ScopedEnv>> env_;
 };
 
