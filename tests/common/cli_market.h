@@ -79,7 +79,6 @@ class CliMarketTest : public SimMarketFixture {
     Serve(market_);
     Env("XDG_CONFIG_HOME", dir_.Sub("config"));
   }
-  // `name` must outlive the test (ScopedEnv keeps the pointer).
   void Env(const char* name, const std::string& value) {
     env_.push_back(std::make_unique<ScopedEnv>(name, value.c_str()));
   }
