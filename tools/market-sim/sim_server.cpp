@@ -136,7 +136,7 @@ bool AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 // A certificate for `key`, signed by `issuer` (null: by itself), valid
-// from an hour ago for a year.
+// from an hour ago for a year; a server's for the names `altNames`.
 Cert NewCert(const char* name, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
              bool authority, long serial, const std::string& altNames = "") {
   Cert cert(X509_new(), &X509_free);
