@@ -1,7 +1,8 @@
 // The simulator's pages, archive files and faults are checked through the
 // readers and the runs that use them (tests/web, tests/setup, tests/cli);
 // here, what those tests rely on and cannot see: the same options make the
-// same market, a market of a later today the same past, fault texts read
+// same market, a market of a later today new listings, delistings and
+// splits, fault texts read
 // as the command line gives them, and the request log counts what each
 // client costs the link.
 #include "tools/market-sim/sim_market.h"
@@ -18,10 +19,11 @@
 
 namespace {
 
-// Two todays of one seed and horizon: every issue trades, reports and
-// splits the same up to the earlier today, and between the two some issues
-// were listed, some delisted and some split.
-TEST(SimMarketTest, ALaterTodayKeepsThePastAndAddsWhatHappenedSince) {
+// Two todays of one seed and horizon: between them some issues were
+// listed, some delisted and some split, so that an update from the earlier
+// to the later has all of those to take in. (That the past stays the same
+// is shown by the update runs, which equal a setup at the later day.)
+TEST(SimMarketTest, ALaterTodayAddsWhatHappenedSince) {
   const CDate horizon(2026, 12, 31);
   const CSimMarket early({.seed = 3, .issueCount = 400, .firstYear = 2023,
                           .today = CDate(2024, 6, 14), .horizon = horizon});
@@ -31,16 +33,10 @@ TEST(SimMarketTest, ALaterTodayKeepsThePastAndAddsWhatHappenedSince) {
   ASSERT_EQ(early.Issues().size(), later.Issues().size());
   for (size_t i = 0; i < early.Issues().size(); ++i) {
     const CSimIssue &a = early.Issues()[i], &b = later.Issues()[i];
-    ASSERT_EQ(a.record, b.record);
     listed += !a.IsListedOn(early.LastDate()) && b.IsListedOn(later.LastDate());
     delisted += a.IsListedOn(early.LastDate()) && !b.IsListedOn(later.LastDate());
-    const auto x = early.Series(a.record.code), y = later.Series(a.record.code);
-    const auto prefix = [](const auto& part, const auto& whole) {
-      return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
-    };
-    EXPECT_TRUE(prefix(x->raw, y->raw) && prefix(x->margin, y->margin) &&
-                prefix(x->splits, y->splits)) << a.record.code;
-    split += y->splits.size() > x->splits.size();
+    const std::string& code = a.record.code;
+    split += later.Series(code)->splits.size() > early.Series(code)->splits.size();
   }
   EXPECT_GT(listed, 0);
   EXPECT_GT(delisted, 0);

@@ -16,7 +16,9 @@ namespace {
 enum Walk { kHistory, kPortal, kFutures, kDow, kPortalQuote, kFuturesQuote, kDowQuote, kBroker,
             kInfo };
 
-int32_t RunWalk(Walk walk, CBuffer& page, CQuoteItems& items) {
+int32_t RunWalk(Walk walk, const std::string& bytes, CQuoteItems& items) {
+  CBufferString page;
+  FillBuffer(page, bytes);
   std::vector<CDayRecord> bars(1);
   int32_t result = 0;
   switch (walk) {
@@ -132,10 +134,8 @@ TEST(PricePagesTest, EachWalkOnItsGoodAndChangedPages) {
   };
   for (const Case& c : cases) {
     const std::string bytes = c.page.ends_with(".html") ? PageFixture(c.page) : Utf8FromCp932(c.page);
-    CBufferString buffer;
-    FillBuffer(buffer, bytes);
     CQuoteItems items(3);
-    EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.page;
+    EXPECT_EQ(RunWalk(c.walk, bytes, items), c.result) << c.page;
     if (c.result != 0) continue;
     std::vector<Item> got;
     for (const auto& [code, r] : items) {
@@ -182,10 +182,8 @@ TEST(PricePagesTest, RowsWithoutADateAndPagesWithoutTheirEnd) {
       {kHistory, history.substr(0, history.find(Utf8FromCp932("調整後終値*"))), kWebErrorPage, 0},
   };
   for (const auto& c : cases) {
-    CBufferString buffer;
-    FillBuffer(buffer, c.page);
     CQuoteItems items;
-    EXPECT_EQ(RunWalk(c.walk, buffer, items), c.result) << c.page;
+    EXPECT_EQ(RunWalk(c.walk, c.page, items), c.result) << c.page;
     if (c.result == 0) {
       EXPECT_EQ(items.size(), c.bars) << c.page;
     }

@@ -552,26 +552,15 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
     EXPECT_TRUE(a.splits.empty() == (c.question == 1) && a.bars.empty() == (c.question == 2 || c.question == 3) &&
                 a.margin.empty() == (c.question == 4) && a.codes.empty() == (c.question == 5));
   }
-}
-
-// A stock on a retired market gives that code, with the market it read.
-TEST_F(SimReadersTest, IssuesOnRetiredMarketsGiveTheirCode) {
-  static const CSimMarket retired([] {
-    CSimMarketOptions options = SmallMarketOptions();
-    options.retiredMarkets = true;
-    return options;
-  }());
-  Serve(retired);
-  CWebStock stock;
-  size_t count = 0;
-  for (const CSimIssue& issue : retired.Issues()) {
-    if (issue.builtIn || issue.IsDelisted() || !issue.retiredMarket) continue;
-    ++count;
-    CBrandRecord record;
-    EXPECT_EQ(stock.GetBrand(issue.record.code, record), kWebErrorRetiredMarket);
-    EXPECT_EQ(record.market, issue.record.market);
-  }
-  EXPECT_GE(count, 1u);
+  // A quote page of a retired market gives that code, with the market read.
+  server_->ClearFaults();
+  server_->SetPage(Site::kFinance, "/quote/" + code, Utf8FromCp932(
+      "<div class='stockMainTabName'>マザーズ</div><dl class='stocksInfo clearFix'><dt>1301</dt>"
+      "<dd>業</dd></dl><table summary='株価詳細'><tr><th>名</th></tr></table>"
+      "<dt>信用買残の売残に対する割合</dt><dd>---</dd></html>"));
+  const Answer retired = Ask(0, stock, code);
+  EXPECT_EQ(retired.result, kWebErrorRetiredMarket);
+  EXPECT_EQ(retired.brand.market, "マザーズ");
 }
 
 // The newest twenty weeks of balances, oldest first; `from` moves on by

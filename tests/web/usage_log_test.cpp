@@ -19,8 +19,7 @@
 #include "tests/common/scripted_server.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/temp_dir.h"
-#include "tests/market_sim/sim_test_market.h"
-#include "tools/market-sim/sim_server.h"
+#include "tests/common/sim_market_fixture.h"
 
 namespace {
 
@@ -108,25 +107,21 @@ TEST(UsageLogTest, ProgramNameAndTimeComeFromTheRunningFile) {
   EXPECT_EQ("", FileTimeText(dir.Sub("missing")));
 }
 
-TEST(UsageLogTest, TheRecordIsPostedOnceWithItsFourFieldsInOrder) {
-  ScopedEnv noProxy("no_proxy", "*"), noProxyUpper("NO_PROXY", "*");
-  CSimServer log(SmallMarket(), {});
-  ASSERT_TRUE(log.Start());
-  ScopedEnv url("TICKORA_LOG_URL", log.BaseUrl(Site::kLog).c_str());
+using UsageLogSimTest = SimMarketFixture;
+
+TEST_F(UsageLogSimTest, TheRecordIsPostedOnceWithItsFourFieldsInOrder) {
   const UsageLogLimits limits = {3000, 1};
   PostUsageLog("SetupComplete", limits);
-  ASSERT_EQ(1u, log.Requests().size());
+  ASSERT_EQ(1u, server_->Requests().size());
   EXPECT_TRUE(std::regex_match(
-      log.Requests()[0].body,
+      server_->Requests()[0].body,
       std::regex("MAC=(([0-9A-F]{2}%3A){5}[0-9A-F]{2}|%28unknown%29)&MOD=tickora_web_tests"
                  "&MODDT=\\d{4}-\\d\\d-\\d\\d\\+\\d\\d%3A\\d\\d%3A\\d\\d&EVENT=SetupComplete")))
-      << log.Requests()[0].body;
+      << server_->Requests()[0].body;
   // A transient failure is not tried again, and nothing is reported.
-  CSimFault failure;
-  ASSERT_TRUE(ParseSimFault("status=500@log:/*", failure));
-  log.AddFault(failure);
+  AddFault("status=500@log:/*");
   PostUsageLog("SetupComplete", limits);
-  EXPECT_EQ(2u, log.Requests().size());
+  EXPECT_EQ(2u, server_->Requests().size());
 }
 
 TEST(UsageLogTest, APostToALogServerThatNeverAnswersGivesUpWithinItsLimit) {

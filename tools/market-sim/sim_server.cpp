@@ -136,9 +136,9 @@ bool AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 // A certificate for `key`, signed by `issuer` (null: by itself), valid
-// from an hour ago for a year.
+// from an hour ago for a year; a server's for the names `altNames`.
 Cert NewCert(const char* name, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
-             bool authority, long serial) {
+             bool authority, long serial, const std::string& altNames = "") {
   Cert cert(X509_new(), &X509_free);
   X509* c = cert.get();
   X509_set_version(c, 2);
@@ -160,7 +160,7 @@ Cert NewCert(const char* name, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
     ok = ok && AddExtension(c, signer, NID_basic_constraints, "critical,CA:FALSE") &&
          AddExtension(c, signer, NID_key_usage, "critical,digitalSignature") &&
          AddExtension(c, signer, NID_ext_key_usage, "serverAuth") &&
-         AddExtension(c, signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+         AddExtension(c, signer, NID_subject_alt_name, altNames.c_str());
   }
   if (!ok || X509_sign(c, issuerKey, EVP_sha256()) == 0) return Cert(nullptr, &X509_free);
   return cert;
@@ -356,7 +356,8 @@ bool CSimServer::MakeCertificates(std::string* error) {
     ca = NewCert("Tickora market-sim authority", caKey.get(), nullptr, caKey.get(), true, 1);
   }
   if (ca) {
-    server = NewCert("127.0.0.1", serverKey.get(), ca.get(), caKey.get(), false, 2);
+    server = NewCert("127.0.0.1", serverKey.get(), ca.get(), caKey.get(), false, 2,
+                     options_.certNames);
   }
   caFile_ = certFolder_ + "/ca.pem";
   certFile_ = certFolder_ + "/server.pem";

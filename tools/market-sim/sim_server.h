@@ -114,6 +114,9 @@ struct CSimServerOptions {
   // certificate and key go; a private temporary folder when empty (then
   // removed when the server goes).
   std::string certFolder;
+  // The subject alternative names of the server's certificate; another
+  // name than 127.0.0.1 makes a server that no client should accept.
+  std::string certNames = "IP:127.0.0.1,DNS:localhost";
   std::vector<CSimFault> faults;
   // The link between the server and its clients; 0 (the default) for none.
   // `latencyMs` is waited before a connection is taken up, before the
