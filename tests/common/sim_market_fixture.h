@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,8 +24,7 @@ class SimMarketFixture : public ::testing::Test {
     server_ = std::make_unique<CSimServer>(market, options);
     ASSERT_TRUE(server_->Start());
     for (const auto& [name, value] : server_->Environment()) {
-      names_.push_back(name);  // ScopedEnv keeps a pointer to the name
-      sites_.push_back(std::make_unique<ScopedEnv>(names_.back().c_str(), value.c_str()));
+      sites_.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
     }
   }
 
@@ -41,7 +39,6 @@ class SimMarketFixture : public ::testing::Test {
   ScopedEnv noProxyUpper_{"NO_PROXY", "*"};
   TempDir tmp_;
   ScopedEnv tmpdir_{"TMPDIR", tmp_.path().c_str()};
-  std::deque<std::string> names_;
   std::vector<std::unique_ptr<ScopedEnv>> sites_;
   std::unique_ptr<CSimServer> server_;
 };
