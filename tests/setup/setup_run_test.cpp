@@ -50,20 +50,14 @@ class SetupRunTest : public ::testing::Test {
   // stage 1 begins, left out), then "post:" and each usage record.
   std::string Steps() {
     std::vector<std::string> steps;
-    std::string stage, first, last;
-    const auto flush = [&] {
-      if (!stage.empty() && stage != "0") steps.push_back(stage + ":" + first + "-" + last);
-    };
+    std::string stage;
     for (const std::string& at : market_->trail) {
       const std::string s = at.substr(0, at.find(':')), index = at.substr(at.find(':') + 1);
-      if (s != stage) {
-        flush();
-        stage = s;
-        first = index;
-      }
-      last = index;
+      if (s != stage) steps.push_back(s + ":" + index + "-");
+      stage = s;
+      steps.back().replace(steps.back().find('-') + 1, std::string::npos, index);
     }
-    flush();
+    std::erase_if(steps, [](const std::string& step) { return step.starts_with("0:"); });
     for (const std::string& event : market_->posted) steps.push_back("post:" + event);
     market_->trail.clear();
     market_->posted.clear();
