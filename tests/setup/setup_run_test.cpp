@@ -260,18 +260,18 @@ TEST_F(SetupRunTest, SetupRecordRoundTripsAndRefusesWhatNoRunWrote) {
   ASSERT_TRUE(WriteSetupRecord(path, read));
   EXPECT_EQ(whole, FileBytes(path));
   EXPECT_FALSE(read.choices.reit || read.choices.growth || !read.choices.etf);
+  const auto with = [&whole](const char* from, const char* to) {
+    return std::regex_replace(whole, std::regex(from), to);
+  };
   const std::pair<std::string, SetupRecordResult> cases[] = {
       {"", SetupRecordResult::kDamaged},
       {whole.substr(0, whole.size() / 2), SetupRecordResult::kDamaged},
       {whole + "gaps=7\n", SetupRecordResult::kDamaged},
       {whole + "extra=1\n", SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("etf=1"), "etf=2"), SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("first=\\d+"), "first=20250101"),
-       SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("minute=41"), "minute=60"),
-       SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("version=1"), "version=2"),
-       SetupRecordResult::kOtherVersion},
+      {with("etf=1", "etf=2"), SetupRecordResult::kDamaged},
+      {with("first=\\d+", "first=20250101"), SetupRecordResult::kDamaged},
+      {with("minute=41", "minute=60"), SetupRecordResult::kDamaged},
+      {with("version=1", "version=2"), SetupRecordResult::kOtherVersion},
   };
   for (const auto& [text, result] : cases) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;

@@ -69,8 +69,8 @@ class StagesTest : public ::testing::Test {
     choices_.databaseFolder = dir_.Sub("db");
     market_.observed = &progress_;
     issueStage_.SetListPagePause(0);
-    fs::create_directories(Daily(""));
-    fs::create_directories(Margin(""));
+    fs::create_directories(daily_);
+    fs::create_directories(margin_);
     const std::string path = DatabaseFileIn(choices_.databaseFolder);
     EXPECT_TRUE(db_.CreateDatabase(path) && db_.Open(path) && db_.CreateTables() &&
                 db_.RegisterPrivateBrands());
@@ -148,13 +148,9 @@ class StagesTest : public ::testing::Test {
     progress_.resumeIndex = index;
     progress_.ResetForResume();
   }
-  std::string Daily(const std::string& name) const {
-    return DailyFolderIn(choices_.databaseFolder) + "/" + name;
-  }
-  std::string Margin(const std::string& name) const {
-    return MarginFolderIn(choices_.databaseFolder) + "/" + name;
-  }
   TempDir dir_;
+  const std::string daily_ = DailyFolderIn(dir_.Sub("db"));
+  const std::string margin_ = MarginFolderIn(dir_.Sub("db"));
   ScopedEnv config_;
   CRunChoices choices_;
   WorkerProgress progress_;
@@ -318,8 +314,7 @@ TEST_F(StagesTest, FailuresAndCancelsStopTheStageWhereTheyHappened) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fail) + c.cancel + c.stopped + c.directory);
-    const std::string folder =
-        (c.stage == 4 ? MarginFolderIn : DailyFolderIn)(choices_.databaseFolder);
+    const std::string folder = c.stage == 4 ? margin_ : daily_;
     const std::string quick = folder + (c.stage == 4 ? "/quickmg2.dat" : "/quick2.dat");
     if (c.stage > 2) {
       fs::remove_all(folder);
@@ -406,14 +401,14 @@ TEST_F(StagesTest, SeriesStagesStoreWhatTheSourceSentThatAFileMayHold) {
   EXPECT_EQ("銘柄コード 8801(6/6個目) の 2024/3/31 までの株価データをダウンロードしました",
             progress_.Status());
   EXPECT_EQ(3, market_.Calls("price:1305"));  // one call a month
-  EXPECT_FALSE(fs::exists(Daily("1305.dat")));
-  EXPECT_TRUE(fs::exists(Daily("1001.dat")));
+  EXPECT_FALSE(fs::exists(daily_ + "/1305.dat"));
+  EXPECT_TRUE(fs::exists(daily_ + "/1001.dat"));
   // The bars are stored as traded (7203's came adjusted), a missing day
   // (7203's 14 February) filled from the day before, and carried to today.
   for (const auto& [code, base] : {std::pair{"1301", 100.0}, std::pair{"7203", 1000.0}}) {
     SCOPED_TRACE(code);
     CChart chart;
-    ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(Daily("").c_str(), code, 0)));
+    ASSERT_TRUE(chart.Load(std::make_unique<CChartLoaderFile>(daily_.c_str(), code, 0)));
     const std::vector<CDayRecord> traded = TradedBars(base);
     ASSERT_EQ(traded.size() + 1, chart.size());
     for (size_t i = 0; i < traded.size(); ++i) {
@@ -434,10 +429,10 @@ TEST_F(StagesTest, SeriesStagesStoreWhatTheSourceSentThatAFileMayHold) {
             progress_.Status());
   for (const char* code : {"1301", "7203"}) {
     CMargin margin;
-    ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(Margin("").c_str(), code, 0)));
+    ASSERT_TRUE(margin.Load(std::make_unique<CMarginLoaderFile>(margin_.c_str(), code, 0)));
     EXPECT_EQ(market_.margins[code], margin) << code;
   }
-  EXPECT_FALSE(fs::exists(Margin("mg1001.dat")));
+  EXPECT_FALSE(fs::exists(margin_ + "/mg1001.dat"));
 
   // Two splits on one day: the later one stands. A resume updates the rows
   // of the splits it fetches again instead of adding them.
