@@ -133,14 +133,14 @@ class MatrixRun : public CSetupRun {
       : CSetupRun(choices, std::make_unique<MatrixMarket>()) {
     SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
     SetListPagePause(0);
-    for (CHttpClient* client : {&Market().Archive().Client(), &Market().Stock().Client()}) {
-      client->SetAttempts(2);
-      client->SetRetryPause(1);
-      client->SetStallTimeout(1);
-    }
-    Market().History().SetAttempts(2);
-    Market().History().SetRetryPause(1);
-    Market().History().SetStallTimeout(1);
+    const auto quick = [](auto& client) {
+      client.SetAttempts(2);
+      client.SetRetryPause(1);
+      client.SetStallTimeout(1);
+    };
+    quick(Market().Archive().Client());
+    quick(Market().Stock().Client());
+    quick(Market().History());
   }
   MatrixMarket& Halting() { return static_cast<MatrixMarket&>(Market()); }
 };
