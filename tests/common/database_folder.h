@@ -2,8 +2,7 @@
 #define TICKORA_TESTS_COMMON_DATABASE_FOLDER_H_
 
 // Reading a finished database folder back for comparison with another:
-// the database's tables row by row, the other files byte for byte and the
-// quick margin file by entries.
+// the database's tables row by row, the other files byte for byte.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -17,8 +16,6 @@
 #include <regex>
 #include <string>
 #include <vector>
-
-#include "series/quick_margin_file.h"
 
 // Every table of the database file, each as its rows sorted (so a row
 // written twice shows), a row as its columns' types and bytes. Empty when
@@ -103,19 +100,6 @@ inline std::string FolderDifferences(
     }
   }
   return out;
-}
-
-// The entries of a quick margin file by issue, issues listed without
-// entries left out: for comparing a file whose issues came from different
-// sources issue by issue.
-inline CMarginTable QuickMarginEntries(const std::filesystem::path& path) {
-  CMarginTable table;
-  // A sub-folder without the file (daily/) has no entries.
-  if (std::filesystem::exists(path)) {
-    EXPECT_TRUE(ReadQuickMarginFile(path.string().c_str(), table)) << path;
-  }
-  std::erase_if(table, [](const auto& entry) { return entry.second.empty(); });
-  return table;
 }
 
 #endif  // TICKORA_TESTS_COMMON_DATABASE_FOLDER_H_

@@ -18,6 +18,7 @@
 
 #include "series/chart_file.h"
 #include "series/margin_file.h"
+#include "series/quick_margin_file.h"
 #include "series/quick_price_file.h"
 #include "setup/series_stages.h"
 #include "setup/setup_run.h"
@@ -36,6 +37,8 @@ namespace {
 
 const CDate kToday(2024, 6, 19);  // a Wednesday
 const CDate kFirst(2023, 1, 1);
+
+bool InPeriod(const CDate& day) { return day >= kFirst && day <= kToday; }
 
 // The parts of a database folder filled by stages 1 to 4, and the rest.
 enum Part : unsigned { kBrandTable = 1, kSplitTable = 2, kDaily = 4, kMargin = 8 };
@@ -79,7 +82,13 @@ std::string MixedDifferences(const std::string& got, const std::string& a, const
   for (int i = 0; i < 3; ++i) {
     files[i] = FolderFiles(folders[i] + "/" + sub);
     files[i].erase("quickmg2.dat");
-    quick[i] = QuickMarginEntries(fs::path(folders[i]) / sub / "quickmg2.dat");
+    // A sub-folder without the file (daily/) has no entries; issues listed
+    // without entries are left out.
+    const fs::path quick_file = fs::path(folders[i]) / sub / "quickmg2.dat";
+    if (fs::exists(quick_file)) {
+      EXPECT_TRUE(ReadQuickMarginFile(quick_file.c_str(), quick[i])) << quick_file;
+    }
+    std::erase_if(quick[i], [](const auto& entry) { return entry.second.empty(); });
   }
   compare(files, sub + "/");
   compare(quick, "quick entries ");
@@ -124,14 +133,14 @@ class MatrixRun : public CSetupRun {
       : CSetupRun(choices, std::make_unique<MatrixMarket>()) {
     SetPeriod(kFirst, CLocalTime{kToday, 16, 0});
     SetListPagePause(0);
-    for (CHttpClient* client : {&Market().Archive().Client(), &Market().Stock().Client()}) {
-      client->SetAttempts(2);
-      client->SetRetryPause(1);
-      client->SetStallTimeout(1);
-    }
-    Market().History().SetAttempts(2);
-    Market().History().SetRetryPause(1);
-    Market().History().SetStallTimeout(1);
+    const auto quick = [](auto& client) {
+      client.SetAttempts(2);
+      client.SetRetryPause(1);
+      client.SetStallTimeout(1);
+    };
+    quick(Market().Archive().Client());
+    quick(Market().Stock().Client());
+    quick(Market().History());
   }
   MatrixMarket& Halting() { return static_cast<MatrixMarket&>(Market()); }
 };
@@ -433,15 +442,11 @@ TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAl
     const CSimIssue* issue = market_->Find(code);
     ASSERT_TRUE(series != nullptr && issue != nullptr);
     CChart bars;
-    for (const CDayRecord& bar : series->raw) {
-      if (bar.DateNumber() >= kFirst.ToNumber() && bar.DateNumber() <= kToday.ToNumber()) {
-        bars.push_back(bar);
-      }
-    }
+    std::copy_if(series->raw.begin(), series->raw.end(), std::back_inserter(bars),
+                 [](const CDayRecord& bar) { return InPeriod(bar.Date()); });
     CMargin margin;
-    for (const CMarginRecord& entry : series->margin) {
-      if (entry.date >= kFirst && entry.date <= kToday) margin.push_back(entry);
-    }
+    std::copy_if(series->margin.begin(), series->margin.end(), std::back_inserter(margin),
+                 [](const CMarginRecord& entry) { return InPeriod(entry.date); });
     const std::string chart = "/daily/" + code + ".dat", weeks = "/margin/mg" + code + ".dat";
     if (!bars.empty()) {
       ++charts;
@@ -466,12 +471,10 @@ TEST_F(FaultMatrixTest, UndisturbedRunsHoldTheMarketsSeriesFromArchiveAndPagesAl
       EXPECT_TRUE(from_archive == from_pages);
     } else {
       ASSERT_LT(0u, from_pages.size());
-      ASSERT_LE(from_pages.size(), from_archive.size());
       EXPECT_TRUE(from_archive.ends_with(from_pages));
       built_in_days += static_cast<int>(from_pages.size() / 24);
     }
     EXPECT_EQ(archive_weeks.empty(), page_weeks.empty());
-    ASSERT_LE(page_weeks.size(), archive_weeks.size());
     EXPECT_TRUE(archive_weeks.ends_with(page_weeks));
     margin_weeks += !page_weeks.empty();
   }

@@ -50,20 +50,14 @@ class SetupRunTest : public ::testing::Test {
   // stage 1 begins, left out), then "post:" and each usage record.
   std::string Steps() {
     std::vector<std::string> steps;
-    std::string stage, first, last;
-    const auto flush = [&] {
-      if (!stage.empty() && stage != "0") steps.push_back(stage + ":" + first + "-" + last);
-    };
+    std::string stage;
     for (const std::string& at : market_->trail) {
       const std::string s = at.substr(0, at.find(':')), index = at.substr(at.find(':') + 1);
-      if (s != stage) {
-        flush();
-        stage = s;
-        first = index;
-      }
-      last = index;
+      if (s != stage) steps.push_back(s + ":" + index + "-");
+      stage = s;
+      steps.back().replace(steps.back().find('-') + 1, std::string::npos, index);
     }
-    flush();
+    std::erase_if(steps, [](const std::string& step) { return step.starts_with("0:"); });
     for (const std::string& event : market_->posted) steps.push_back("post:" + event);
     market_->trail.clear();
     market_->posted.clear();
@@ -266,18 +260,18 @@ TEST_F(SetupRunTest, SetupRecordRoundTripsAndRefusesWhatNoRunWrote) {
   ASSERT_TRUE(WriteSetupRecord(path, read));
   EXPECT_EQ(whole, FileBytes(path));
   EXPECT_FALSE(read.choices.reit || read.choices.growth || !read.choices.etf);
+  const auto with = [&whole](const char* from, const char* to) {
+    return std::regex_replace(whole, std::regex(from), to);
+  };
   const std::pair<std::string, SetupRecordResult> cases[] = {
       {"", SetupRecordResult::kDamaged},
       {whole.substr(0, whole.size() / 2), SetupRecordResult::kDamaged},
       {whole + "gaps=7\n", SetupRecordResult::kDamaged},
       {whole + "extra=1\n", SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("etf=1"), "etf=2"), SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("first=\\d+"), "first=20250101"),
-       SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("minute=41"), "minute=60"),
-       SetupRecordResult::kDamaged},
-      {std::regex_replace(whole, std::regex("version=1"), "version=2"),
-       SetupRecordResult::kOtherVersion},
+      {with("etf=1", "etf=2"), SetupRecordResult::kDamaged},
+      {with("first=\\d+", "first=20250101"), SetupRecordResult::kDamaged},
+      {with("minute=41", "minute=60"), SetupRecordResult::kDamaged},
+      {with("version=1", "version=2"), SetupRecordResult::kOtherVersion},
   };
   for (const auto& [text, result] : cases) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;

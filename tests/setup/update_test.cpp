@@ -23,6 +23,7 @@
 #include "tests/common/database_folder.h"
 #include "tests/common/scoped_env.h"
 #include "tests/common/scripted_market.h"
+#include "tests/common/sim_market_fixture.h"
 #include "tests/common/temp_dir.h"
 #include "tools/market-sim/sim_server.h"
 
@@ -178,20 +179,15 @@ CSimMarketOptions MarketOn(const CDate& today) {
           .horizon = CDate(2025, 12, 31)};
 }
 
-class UpdateSimTest : public ::testing::Test {
+class UpdateSimTest : public SimMarketFixture {
  protected:
-  UpdateSimTest() : config_("XDG_CONFIG_HOME", dir_.Sub("config").c_str()) {}
+  void SetUp() override {}  // each run serves the market of its own day
 
   // A setup or an update into `folder` at 18:00 on `today`, against the
   // market of that day.
   void Run(const std::string& folder, const CDate& today, bool update, bool archive) {
     const CSimMarket market(MarketOn(today));
-    CSimServer server(market, CSimServerOptions());
-    ASSERT_TRUE(server.Start());
-    std::vector<std::unique_ptr<ScopedEnv>> env;
-    for (const auto& [name, value] : server.Environment()) {
-      env.push_back(std::make_unique<ScopedEnv>(name.c_str(), value.c_str()));
-    }
+    Serve(market);
     CRunChoices choices;
     choices.databaseFolder = folder;
     choices.useArchive = archive;
@@ -204,10 +200,10 @@ class UpdateSimTest : public ::testing::Test {
     run.Run(progress);
     EXPECT_EQ("", Utf8FromCp932(progress.Error()));
     EXPECT_EQ(kStageFinished, progress.stage);
+    server_.reset();  // before the market it serves goes
   }
 
-  TempDir dir_;
-  ScopedEnv config_;
+  ScopedEnv config_{"XDG_CONFIG_HOME", tmp_.Sub("config").c_str()};
 };
 
 // A trading day, a week across a holiday (15 July), and a quarter with
@@ -225,7 +221,7 @@ TEST_F(UpdateSimTest, ASetupAndAnUpdateEqualASetupAtTheLaterDayButKeepTheDeliste
   for (const auto& [day, later, archive] : cases) {
     const std::string name = std::to_string(later.ToNumber()) + (archive ? "a" : "p");
     SCOPED_TRACE(name);
-    const std::string updated = dir_.Sub("updated" + name), fresh = dir_.Sub("fresh" + name);
+    const std::string updated = tmp_.Sub("updated" + name), fresh = tmp_.Sub("fresh" + name);
     Run(updated, day, false, archive);
     Run(updated, later, true, archive);
     Run(fresh, later, false, archive);
