@@ -6,7 +6,8 @@
 // read back as the same records (numbers bit for bit) and write again to
 // the same bytes, or a written file that, cut after any byte, loads other
 // than the whole records before the cut, or a save without a date whose
-// header does not carry today's. Each map is also printed (to
+// header does not carry today's, or a load of a missing file that fails to
+// fail or keeps the old records. Each map is also printed (to
 // /dev/null), which converts its texts from CP932 whatever they hold.
 #include <unistd.h>
 
@@ -89,6 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(again.Save(second, written));
   const std::string saved = ReadBytes(first);
   Check(saved == ReadBytes(second));
+  // A file that is not there fails the load and empties the map too.
+  Check(!again.Load(TempPath("brands-none.bin")) && again.Empty());
 
   // The saved file cut after any byte (when small) loads exactly the whole
   // records before the cut, and only with a whole header.

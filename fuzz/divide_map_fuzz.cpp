@@ -5,7 +5,8 @@
 // file that does not read back the same after Save, as splits (ratios bit
 // for bit) and as bytes, or a saved file that, cut after any byte, loads
 // other than the whole splits before the cut, or a save without a date
-// whose header does not carry today's.
+// whose header does not carry today's, or a load of a missing file that
+// fails to fail or keeps the old splits.
 #include <unistd.h>
 
 #include <cstdint>
@@ -80,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(again.Save(second, written));
     const std::string saved = ReadBytes(first);
     Check(saved == ReadBytes(second));
+    // A file that is not there fails the load and empties the map too.
+    Check(!again.Load(TempPath("splits-none.bin")) && again.Empty());
 
     // The saved file cut after any byte (when small) loads exactly the
     // whole splits before the cut, and only with a whole header.

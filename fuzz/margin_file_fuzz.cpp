@@ -5,10 +5,13 @@
 // an entry count other than the file's whole records; a read of the last N
 // records that is not the tail of the whole; entries that, written back,
 // are not the file's whole records byte for byte when saved over the input
-// itself (the balances are kept at full precision and the date as stored).
+// itself (the balances are kept at full precision and the date as stored);
+// a load through the series that keeps what the series held before, or a
+// missing file taken as read.
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "fuzz/fuzz_files.h"
@@ -34,6 +37,7 @@ int32_t Load(const std::string& path, int32_t last, CMargin& margin) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string input = TempPath("mg.dat");
   static const std::string output = TempPath("mg-a.dat");
+  static const std::string missing = TempPath("mg-none.dat");
   if (!WriteBytes(input, data, size)) return 0;
 
   const size_t whole = size / kRecord;
@@ -58,8 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t last = size == 0 ? 0
                        : data[0] == 0x7F ? INT32_MAX
                                          : static_cast<int8_t>(data[0]) % 8;
-  CMargin tail;
-  Check(Load(input, last, tail) == CMarginLoaderFile::kOk);
+  // Loaded through the series, which must empty itself first.
+  CMargin tail = margin;
+  Check(tail.Load(std::make_unique<CMarginLoaderFile>(input.c_str(), "", last)));
   const size_t expected =
       last > 0 && static_cast<size_t>(last) < whole ? last : whole;
   Check(tail.size() == expected);
@@ -67,5 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(tail[i].date == margin[whole - expected + i].date &&
           std::memcmp(&tail[i].buy, &margin[whole - expected + i].buy, 16) == 0);
   }
+  // A file that is not there fails the load and leaves the series empty.
+  tail = margin;
+  Check(!tail.Load(std::make_unique<CMarginLoaderFile>(missing.c_str(), "", 0)) &&
+        tail.empty());
   return 0;
 }

@@ -29,10 +29,9 @@ std::string ErrorText(const CDBControl& db) {
 }
 
 TEST(DBVarTest, Conversions) {
-  const std::pair<const char*, const char*> texts[] = {
-      {"7203                ", "7203"}, {"                    ", "                    "},
-      {" a \t ", " a \t"}, {"", ""}};
-  for (const auto& [text, trimmed] : texts) EXPECT_EQ(trimmed, CDBVar(text).ToString()) << text;
+  // Only trailing blanks go (a CHAR column's padding and all-blank values
+  // are the CDBStock3 tests' part).
+  EXPECT_EQ(" a \t", CDBVar(" a \t ").ToString());
   EXPECT_EQ("", CDBVar(nullptr).Text());
 
   const std::pair<const char*, int32_t> ints[] = {

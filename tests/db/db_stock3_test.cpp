@@ -80,6 +80,18 @@ TEST_F(DBStock3Test, SchemaBuiltInIssuesCodeRangesAndDisplayOrders) {
   const char* rows[][3] = {{"9984", "名証メイン", "化学"}, {"130A", "東証プライム", "業種なし"},
                            {"1301", "札証", "電気機器"}, {"7203", "東証グロース", "化学"}};
   for (auto& row : rows) ASSERT_TRUE(db_.WriteBrand(Brand(row[0], "n", row[1], row[2])));
+  // The second write of a code takes the update path; InsertBrand alone
+  // stores the margin status as 0 or 1, and never updates.
+  CBrandRecord toyota = Brand("7203", "トヨタ自動車(株)", "東証グロース", "化学");
+  toyota.unit = 1000;
+  ASSERT_TRUE(db_.WriteBrand(toyota));
+  CBrandRecord sony = Brand("6758", "ソニーグループ");
+  ASSERT_TRUE(db_.InsertBrand(sony));
+  EXPECT_FALSE(db_.InsertBrand(sony));
+  sony.lendable = 1;
+  EXPECT_EQ("トヨタ自動車(株)/東証グロース/化学/1000",
+            db_.GetName("7203") + "/" + db_.GetMarket("7203") + "/" + db_.GetIndustry("7203") +
+                "/" + std::to_string(db_.GetUnit("7203")));
   Codes codes;
   ASSERT_TRUE(db_.GetIndustries(codes));
   EXPECT_EQ((Codes{"電気機器", "化学", "業種なし"}), codes);
@@ -89,39 +101,22 @@ TEST_F(DBStock3Test, SchemaBuiltInIssuesCodeRangesAndDisplayOrders) {
   ASSERT_TRUE(db_.RegisterPrivateBrands());
   EXPECT_FALSE(db_.RegisterPrivateBrands());  // collides with the first
   std::vector<CBrandRecord> brands;
-  ASSERT_TRUE(db_.GetAllBrands(brands) && brands.size() == 18);
+  ASSERT_TRUE(db_.GetAllBrands(brands) && brands.size() == 19);
   // An empty CHAR(20) value comes back as its twenty blanks.
   const std::string b20(20, ' ');
   EXPECT_EQ((CBrandRecord{"1001", kKindIndex, b20, b20, "日経平均", 1}), brands[0]);
+  EXPECT_EQ(sony, brands[16]);  // every field
+  EXPECT_EQ(toyota, brands[17]);
   ASSERT_TRUE(db_.GetCurrencyCodes(codes));
   EXPECT_EQ(9u, codes.size());
   ASSERT_TRUE(db_.GetPrivateCodes(codes));
   EXPECT_EQ(14u, codes.size());
   ASSERT_TRUE(db_.GetStockCodes(codes));
-  EXPECT_EQ((Codes{"1301", "130A", "7203", "9984"}), codes);  // compared as text
+  EXPECT_EQ((Codes{"1301", "130A", "6758", "7203", "9984"}), codes);  // compared as text
   ASSERT_TRUE(db_.GetCodesFrom(codes, ""));
-  EXPECT_EQ(18u, codes.size());
+  EXPECT_EQ(19u, codes.size());
   ASSERT_TRUE(db_.DeleteAllBrands() && db_.GetCodesFrom(codes, ""));
   EXPECT_TRUE(codes.empty());
-}
-
-TEST_F(DBStock3Test, BrandsInsertOrUpdate) {
-  CBrandRecord b = Brand("7203", "トヨタ自動車");
-  ASSERT_TRUE(db_.WriteBrand(b) && db_.WriteBrand(Brand("9984", "SBG")));
-  b.name = "トヨタ自動車(株)";
-  b.unit = 1000;
-  ASSERT_TRUE(db_.WriteBrand(b));
-  // InsertBrand alone stores the margin status as 0 or 1, and never updates.
-  CBrandRecord sony = Brand("6758", "ソニーグループ");
-  ASSERT_TRUE(db_.InsertBrand(sony));
-  EXPECT_FALSE(db_.InsertBrand(sony));
-  sony.lendable = 1;
-  std::vector<CBrandRecord> all(5);
-  ASSERT_TRUE(db_.GetAllBrands(all));
-  EXPECT_EQ((std::vector<CBrandRecord>{sony, b, Brand("9984", "SBG")}), all);  // every field
-  EXPECT_EQ("トヨタ自動車(株)/東証プライム/電気機器/1000",
-            db_.GetName("7203") + "/" + db_.GetMarket("7203") + "/" + db_.GetIndustry("7203") +
-                "/" + std::to_string(db_.GetUnit("7203")));
 }
 
 // Codes made of apostrophes, lead bytes (before an apostrophe, before a
@@ -161,12 +156,20 @@ TEST_F(DBStock3Test, OddCodesGoThroughEveryQuotingStatement) {
 
     ASSERT_TRUE(db_.DeleteDivides(text) && db_.DeleteMargins(text) && db_.DeleteCharts(text) &&
                 db_.DeleteBrand(text));
-    EXPECT_EQ(-1, db_.GetUnit(text));
+    ExpectAbsent(db_, text);
     // The other issue keeps every row.
     ASSERT_TRUE(db_.GetBrand("0000", back) && db_.GetDivides("0000", splits) &&
                 db_.GetMargins("0000", margins) && db_.GetCharts("0000", bars));
     EXPECT_TRUE(keep == back && splits.size() == 1 && margins.size() == 1 && bars.size() == 1);
   }
+
+  db_.Close();
+  ExpectAbsent(db_, "0000");
+  EXPECT_EQ(0u, db_.GetLastDateAll());
+  EXPECT_FALSE(db_.WriteBrand(Brand("7203", "x")));
+  Codes codes{"keep"};
+  EXPECT_FALSE(db_.GetCodesFrom(codes, ""));
+  EXPECT_EQ(Codes{"keep"}, codes);
 }
 
 // A code longer than the code column holds is refused by every write, with
@@ -187,21 +190,6 @@ TEST_F(DBStock3Test, CodesLongerThanTheColumnAreRefused) {
   odd.eps = std::numeric_limits<double>::infinity();
   EXPECT_FALSE(db_.WriteBrand(odd));
   EXPECT_FALSE(db_.WriteDivide("7203", {Day(20240301), std::numeric_limits<double>::quiet_NaN()}));
-}
-
-TEST_F(DBStock3Test, AbsentRowsAndAClosedDatabaseGiveTheFailureValues) {
-  ASSERT_TRUE(db_.WriteBrand(Brand("6758", "other")));
-  ASSERT_TRUE(db_.WriteChart("6758", Bar(20240305, 1)));
-  ExpectAbsent(db_, "7203");
-  EXPECT_EQ(0u, db_.GetReferenceLastDate());  // 7203 has no bar
-
-  db_.Close();
-  ExpectAbsent(db_, "6758");
-  EXPECT_EQ(0u, db_.GetLastDateAll());
-  EXPECT_FALSE(db_.WriteBrand(Brand("7203", "x")));
-  Codes codes{"keep"};
-  EXPECT_FALSE(db_.GetCodesFrom(codes, ""));
-  EXPECT_EQ(Codes{"keep"}, codes);
 }
 
 TEST_F(DBStock3Test, SplitsAndMarginsAreKeyedByCodeAndDate) {
@@ -258,6 +246,7 @@ TEST_F(DBStock3Test, BarsSortAsDatesAndTheLatestIsFound) {
   EXPECT_EQ(20240930u, db_.GetLastDate("7203"));
   ASSERT_TRUE(db_.DeleteChartRange(Day(20240101), Day(20240930)));
   EXPECT_EQ(0u, db_.GetLastDate("7203"));
+  EXPECT_EQ(0u, db_.GetReferenceLastDate());  // 7203 has no bar left
   EXPECT_EQ(20241002u, db_.GetLastDateAll());
   ASSERT_TRUE(db_.DeleteAllCharts());
   EXPECT_EQ(0u, db_.GetLastDateAll());

@@ -73,19 +73,6 @@ TEST(ChartFileTest, LayoutRoundTripFloat32AndLeadingZeroPrices) {
   EXPECT_EQ(PriceValues(chart[0]), ReadBytes(dir.Sub("1301.dat")));
 }
 
-// A load empties the series first; what the file holds, and a save over
-// any old file, is the margin_file fuzz target's part.
-TEST(MarginFileTest, LoadEmptiesTheSeriesAndFailsWithoutAFile) {
-  TempDir dir;
-  const char* folder = dir.path().c_str();
-  const CMargin margin{Entry(20240105, 1234567, 0.1)};
-  ASSERT_TRUE(margin.Save(std::make_unique<CMarginSaverFile>(folder, "1301")));
-  CMargin loaded{Entry(1, 1, 1), Entry(2, 2, 2)};
-  ASSERT_TRUE(loaded.Load(std::make_unique<CMarginLoaderFile>(folder, "1301", 0)));
-  EXPECT_EQ(margin, loaded);
-  EXPECT_FALSE(loaded.Load(std::make_unique<CMarginLoaderFile>(folder, "9999", 0)));
-}
-
 // Refused codes reach neither the folder nor anything around it.
 TEST(IssueFilePathTest, OnlySafeCodesBecomePaths) {
   std::string path;
