@@ -96,10 +96,8 @@ TEST(SimFaultTest, ParsesTheCommandLineForm) {
 // latency a page still arrives byte for byte. (Kept connections are
 // counted by the readers' tests.)
 TEST(SimServerTest, TheRequestLogCountsConnectionsHandshakesAndRequests) {
-  CSimRequest request;
-  request.site = Site::kStockList;
-  request.method = "GET";
-  request.path = "/market_jp/stock_list/price/all/all/1";
+  const CSimRequest request{.site = Site::kStockList, .method = "GET",
+                            .path = "/market_jp/stock_list/price/all/all/1"};
   CSimResponse page;
   ASSERT_TRUE(RenderSitePage(SmallMarket(), request, page));
   EXPECT_GT(page.body.size(), 5000u);  // several pieces of the limited link

@@ -8,12 +8,7 @@
 // The small market the tests share: 30 listed issues over two and a half
 // years, today a Wednesday (2024-06-19).
 inline CSimMarketOptions SmallMarketOptions() {
-  CSimMarketOptions options;
-  options.seed = 7;
-  options.issueCount = 30;
-  options.firstYear = 2022;
-  options.today = CDate(2024, 6, 19);
-  return options;
+  return {.seed = 7, .issueCount = 30, .firstYear = 2022, .today = CDate(2024, 6, 19)};
 }
 
 inline const CSimMarket& SmallMarket() {

@@ -63,11 +63,7 @@ struct Answer {
 
 // A question asked from `from` to `to`, its adjust flag preset.
 Answer Span(uint32_t from, uint32_t to = 20240619, bool adjust = false) {
-  Answer a;
-  a.from = from;
-  a.to = to;
-  a.adjust = adjust;
-  return a;
+  return {.from = from, .to = to, .adjust = adjust};
 }
 
 // The questions by index (5: the first page of the issue list), asked of
@@ -456,10 +452,8 @@ TEST_F(SimReadersTest, ACancelEndsTheQuestionAndReachesEveryReader) {
 // page and its histories come from two of them), and a redirection takes
 // its next hops on the same connection.
 TEST_F(SimReadersTest, ThePageReadersKeepOneConnectionPerSite) {
-  CSimServerOptions options;
-  options.https = true;
-  options.keepAliveSeconds = 60;  // no connection goes idle for that long here
-  Serve(SmallMarket(), options);
+  // No connection goes idle for a minute here.
+  Serve(SmallMarket(), {.https = true, .keepAliveSeconds = 60});
   const std::string code = Stock();
   const int redirect = AddFault("redirect=2@finance:/quote/" + code);
   auto market = Market(false);
@@ -480,13 +474,23 @@ TEST_F(SimReadersTest, ThePageReadersKeepOneConnectionPerSite) {
   EXPECT_GT(server_->Counts().requests, 20);
 }
 
-// Failures through the real client: each gives its code, empties what it
-// would fill and leaves `from` and `position` where they were; only a
-// transient one is asked again.
-TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
+// Margin pages, then failures through the real client: each gives its code,
+// empties what it would fill and leaves `from` and `position` where they
+// were; only a transient one is asked again.
+TEST_F(SimReadersTest, MarginPagesAndPageFailuresGiveTheirCodes) {
   const std::string code = Stock();
   const std::string margin = "/quote/" + code + "/history?styl=margin&page=1";
   CWebStock stock;
+  // The newest twenty weeks of balances, oldest first; `from` moves on by
+  // the span asked for, cut to 139 days when it is twenty weeks or more.
+  const CMargin& model = SmallMarket().Series(code)->margin;
+  const CDate first(2024, 1, 1);
+  for (const auto& [span, moved] : {std::pair{18, 19}, {139, 140}, {140, 140}, {200, 140}}) {
+    const Answer a = Ask(4, stock, code, Span(first.ToNumber(), first.AddDays(span).ToNumber()));
+    ASSERT_EQ(a.result, 0);
+    EXPECT_EQ(a.from, first.AddDays(moved).ToNumber()) << span;
+    EXPECT_EQ(a.margin, std::vector<CMarginRecord>(model.end() - 20, model.end()));
+  }
   stock.Client().SetAttempts(3);
   stock.Client().SetRetryPause(1);
   CBufferString page;  // the margin page, cut inside its table of balances
@@ -534,12 +538,8 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
     server_->ClearFaults();
     std::vector<int> ids;
     for (const std::string& fault : c.faults) ids.push_back(AddFault(fault));
-    Answer a;
-    a.brand.name = "kept";
-    a.splits.resize(1);
-    a.bars.resize(1);
-    a.margin.resize(1);
-    a.codes = {"1301"};
+    Answer a{.brand = {.name = "kept"}, .splits = std::vector<CDivideRecord>(1), .bars = CQuoteItems(1),
+             .margin = std::vector<CMarginRecord>(1), .codes = {"1301"}};
     a = c.question == 2 || c.question == 3 ? Ask(c.question, history, c.code, a) : Ask(c.question, stock, c.code, a);
     EXPECT_EQ(a.result, c.result);
     if (c.hits) {
@@ -561,21 +561,6 @@ TEST_F(SimReadersTest, PageFailuresGiveTheirCodes) {
   const Answer retired = Ask(0, stock, code);
   EXPECT_EQ(retired.result, kWebErrorRetiredMarket);
   EXPECT_EQ(retired.brand.market, "マザーズ");
-}
-
-// The newest twenty weeks of balances, oldest first; `from` moves on by
-// the span asked for, cut to 139 days when it is twenty weeks or more.
-TEST_F(SimReadersTest, MarginPagesGiveTheirWeeksAndMoveFromOn) {
-  const std::string code = Stock();
-  const CMargin& model = SmallMarket().Series(code)->margin;
-  CWebStock stock;
-  const CDate first(2024, 1, 1);
-  for (const auto& [span, moved] : {std::pair{18, 19}, {139, 140}, {140, 140}, {200, 140}}) {
-    const Answer a = Ask(4, stock, code, Span(first.ToNumber(), first.AddDays(span).ToNumber()));
-    ASSERT_EQ(a.result, 0);
-    EXPECT_EQ(a.from, first.AddDays(moved).ToNumber()) << span;
-    EXPECT_EQ(a.margin, std::vector<CMarginRecord>(model.end() - 20, model.end()));
-  }
 }
 
 // Stock histories come 25 days a request, up to the last day the clock
