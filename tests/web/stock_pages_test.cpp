@@ -61,9 +61,6 @@ TEST(StockPagesTest, QuotePagesOfBothLayoutsTheirMarketsIndustriesAndExactLabels
     return CBrandRecord{"1301", kind, market, industry, "名"};
   };
   const std::string ratio = "<span class='StyledNumber__value__3rXW'>3.25</span>";
-  CBrandRecord reit = record(kKindReit, "東証", "");
-  reit.unit = 1;
-  reit.sharesOutstanding = 1500000;
   std::vector<Case<CBrandRecord>> cases;
   for (const char* market : {"東証1部", "東証2部", "東証JQS", "東証JQG", "マザーズ", " JQS ", "名証2部"}) {
     cases.push_back({(cases.size() % 2 ? Newer : Older)(market, "水産・農林業", ""), kWebErrorRetiredMarket, {}});
@@ -93,7 +90,8 @@ TEST(StockPagesTest, QuotePagesOfBothLayoutsTheirMarketsIndustriesAndExactLabels
       {Older("東証", "REIT"), 0, record(kKindReit, "東証", "")},
       {Newer("東証", "時刻:未定"), 0, record(kKindStock, "東証", "業種なし")},
       {Older("東証", "-"), 0, record(kKindStock, "東証", "業種なし")},
-      {Newer("東証", "REIT", "<dt>発行済投資口数</dt><dd>?</dd><dd>1,500,000</dd>"), 0, reit},
+      {Newer("東証", "REIT", "<dt>発行済投資口数</dt><dd>?</dd><dd>1,500,000</dd>"), 0,
+       {"1301", kKindReit, "東証", "", "名", 1, 0, 1500000}},
       // The margin ratio labels must be the whole text.
       {Older("東証", "業", "<dt>信用買残の売残に対する割合(週)</dt><dd>3.25</dd>"), 0,
        record(kKindStock, "東証", "業")},
