@@ -538,8 +538,9 @@ TEST_F(SimReadersTest, MarginPagesAndPageFailuresGiveTheirCodes) {
     server_->ClearFaults();
     std::vector<int> ids;
     for (const std::string& fault : c.faults) ids.push_back(AddFault(fault));
-    Answer a{.brand = {.name = "kept"}, .splits = std::vector<CDivideRecord>(1), .bars = CQuoteItems(1),
-             .margin = std::vector<CMarginRecord>(1), .codes = {"1301"}};
+    Answer a{.brand = {.name = "kept"}, .splits = std::vector<CDivideRecord>(1),
+             .bars = CQuoteItems(1), .margin = std::vector<CMarginRecord>(1),
+             .codes = {"1301"}};
     a = c.question == 2 || c.question == 3 ? Ask(c.question, history, c.code, a) : Ask(c.question, stock, c.code, a);
     EXPECT_EQ(a.result, c.result);
     if (c.hits) {
