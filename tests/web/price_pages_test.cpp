@@ -172,7 +172,6 @@ TEST(PricePagesTest, RowsWithoutADateAndPagesWithoutTheirEnd) {
       {kFutures, Utf8FromCp932("<html><tr><th>合計</th>" + dashes + "</tr><tr><th>2024/3/8</th>" + night + end), 0, 1},
       {kFutures, Utf8FromCp932("<html><tr><th>2024/3/8</th>" + night + "<tr><th>--</th>" + night + end), kWebErrorPage, 0},
       {kDow, dow + ending, 0, 2},
-      {kDow, maintenance, 0, 0},
       {kDow, maintenance.substr(0, maintenance.find("</body>")), kWebErrorPage, 0},
       {kFutures, futures + ending, 0, 3},
       {kPortal, portalCut + ending, 0, 3},
