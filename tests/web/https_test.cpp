@@ -35,7 +35,9 @@ TEST(HttpsTest, OnlyAServerCertifiedForTheAddressByATrustedAuthorityIsAccepted) 
     client.SetRetryPause(0);
     CBufferString buffer;
     EXPECT_EQ(c.code, client.Get(site.BaseUrl(Site::kStockList) + page, buffer));
-    if (c.hellos >= 0) EXPECT_EQ(c.hellos, site.Counts(Site::kStockList).handshakes);
+    if (c.hellos >= 0) {
+      EXPECT_EQ(c.hellos, site.Counts(Site::kStockList).handshakes);
+    }
     EXPECT_EQ(c.code == 0, *buffer.GetText() != '\0');  // nothing kept of a refused server
   }
   EXPECT_EQ("サーバーの証明書を検証できませんでした", CHttpClient::GetMessage(CHttpClient::kErrorCertificate));
