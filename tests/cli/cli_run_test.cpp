@@ -75,15 +75,11 @@ class CliRunTest : public CliMarketTest {
         EXPECT_NE(std::string::npos, plain.Err().find("damaged")) << plain.Err();
         std::vector<std::string> args = Args("killed");
         args.insert(args.begin(), "--resume");
-        CliProcess restarted(dir_, args);
-        EXPECT_EQ(0, restarted.Wait()) << restarted.Err();
+        EXPECT_TRUE(Finishes(args));
         break;
       }
     }
-    if (fs::exists(position)) {
-      CliProcess last(dir_, resume);
-      ASSERT_EQ(0, last.Wait()) << last.Err();
-    }
+    if (fs::exists(position)) ASSERT_TRUE(Finishes(resume));
     ASSERT_EQ(0, reference.Wait()) << reference.Err();
     EXPECT_FALSE(fs::exists(position));
 
@@ -94,8 +90,7 @@ class CliRunTest : public CliMarketTest {
     EXPECT_EQ("", FolderDifferences(dir_.Sub("killed"), dir_.Sub("ref")));
     // An update on the same market finds nothing new (in archive mode too,
     // where it fetches the year files ahead).
-    CliProcess update(dir_, {"--update", "--quiet", dir_.Sub("ref")});
-    ASSERT_EQ(0, update.Wait()) << update.Err();
+    ASSERT_TRUE(Finishes({"--update", "--quiet", dir_.Sub("ref")}));
     EXPECT_EQ("", FolderDifferences(dir_.Sub("killed"), dir_.Sub("ref")));
   }
 
@@ -151,8 +146,7 @@ TEST_F(CliRunTest, AnUpdateKilledAndResumedEqualsAnUndisturbedOne) {
                      killed, stage, 3, nullptr, &err))
         << err;
   }
-  CliProcess resumed(dir_, Resume(killed));
-  ASSERT_EQ(0, resumed.Wait()) << resumed.Err();
+  ASSERT_TRUE(Finishes(Resume(killed)));
   CliProcess undisturbed(dir_, {"--update", "--quiet", ref});
   ASSERT_EQ(0, undisturbed.Wait()) << undisturbed.Err();
   EXPECT_NE(std::string::npos, undisturbed.Out().find("更新が完了しました。")) << undisturbed.Out();

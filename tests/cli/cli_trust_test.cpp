@@ -51,8 +51,7 @@ class CliTrustTest : public CliMarketTest {
   // An undisturbed run at the fixture's first clock reading.
   std::string Reference() {
     const std::string folder = dir_.Sub("ref");
-    CliProcess ref(dir_, Args(folder), dir_.Sub("ref-err.txt"));
-    EXPECT_EQ(0, ref.Wait()) << ref.Err();
+    EXPECT_TRUE(Finishes(Args(folder)));
     return folder;
   }
   void ExpectSameFolder(const std::string& want, const std::string& got) {
@@ -86,8 +85,7 @@ TEST_F(CliTrustTest, OneClockReadingLostFilesFetchedAgainStopSignalsAndOneRunPer
   for (size_t i = 0; i < margins.size(); i += 3) fs::remove(margins[i]);
   fs::create_directory(killed + "/daily");
   SetClock("2026-12-05 09:00:00");
-  CliProcess last(dir_, Resume(killed));
-  ASSERT_EQ(0, last.Wait()) << last.Err();
+  ASSERT_TRUE(Finishes(Resume(killed)));
   ExpectSameFolder(ref, killed);
 
   SetClock("2026-12-04 14:59:00");
@@ -135,8 +133,7 @@ TEST_F(CliTrustTest, OneClockReadingLostFilesFetchedAgainStopSignalsAndOneRunPer
   EXPECT_NE(std::string::npos, err.find("で中断しました。")) << err;
   EXPECT_FALSE(fs::exists(stopped + "/daily/quick2.dat"));
   EXPECT_TRUE(fs::exists(data));
-  CliProcess resumed(dir_, Resume(stopped));
-  EXPECT_EQ(0, resumed.Wait()) << resumed.Err();
+  EXPECT_TRUE(Finishes(Resume(stopped)));
   ExpectSameFolder(ref, stopped);
 
   // One run per folder: a second run started while the first is still
@@ -222,8 +219,7 @@ TEST_F(CliLocalFaultTest, AFullFolderIsNamedAndAResumeAfterMoreSpaceFinishes) {
     }
     EXPECT_EQ(0, mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, "size=256m"))
         << std::strerror(errno);
-    CliProcess resumed(dir_, Resume(folder));
-    EXPECT_EQ(0, resumed.Wait()) << resumed.Err();
+    EXPECT_TRUE(Finishes(Resume(folder)));
     ExpectSameFolder(ref, folder);
   }
 }
@@ -246,8 +242,7 @@ const std::string kArchive = std::string("archive:") + "/market/archive/v2/";
 // codes name the folder's own files: all of it is refused and counted, and
 // the folder is the undisturbed run's, byte for byte.
 TEST_F(CliHostileTest, InvalidRecordsAndCodesNeverReachTheFolder) {
-  CliProcess ref(dir_, Args(dir_.Sub("ref")));
-  ASSERT_EQ(0, ref.Wait()) << ref.Err();
+  ASSERT_TRUE(Finishes(Args(dir_.Sub("ref"))));
   Faults({"bad-records@" + kArchive + "price*", "bad-records@" + kArchive + "margin*",
           "hostile-codes@stock-list:/*"});
   CliProcess got(dir_, Args(dir_.Sub("got")));

@@ -98,6 +98,13 @@ class CliMarketTest : public SimMarketFixture {
   std::vector<std::string> Resume(const std::string& folder) const {
     return {"--resume", "--quiet", folder};
   }
+  // Runs tickora-setup-cli with `args` to its end: a failure names its exit
+  // status and error output unless it succeeded.
+  ::testing::AssertionResult Finishes(const std::vector<std::string>& args) {
+    CliProcess cli(dir_, args);
+    if (cli.Wait() == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit " << cli.Wait() << ": " << cli.Err();
+  }
   // Runs into `folder` until its position reaches `stage` at `index` or
   // later, calls `at` then (with the position), and waits for the end.
   int RunUntil(const std::vector<std::string>& args, const std::string& folder,

@@ -9,13 +9,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include "tests/common/temp_dir.h"
 
 // Every table of the database file, each as its rows sorted (so a row
 // written twice shows), a row as its columns' types and bytes. Empty when
@@ -61,8 +61,7 @@ inline std::map<std::string, std::string> FolderFiles(const std::string& folder)
   for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
     const std::string name = fs::relative(entry.path(), folder).string();
     if (entry.is_regular_file() && name.rfind("stock.mdb", 0) != 0) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::string bytes(std::istreambuf_iterator<char>(in), {});
+      std::string bytes = FileBytes(entry.path().string());
       if (name == "setup-record.ini") {
         bytes = std::regex_replace(bytes, std::regex("(today|hour|minute)=\\d+\n"), "");
       }

@@ -280,7 +280,9 @@ TEST_F(SetupRunTest, SetupRecordRoundTripsAndRefusesWhatNoRunWrote) {
   EXPECT_EQ(SetupRecordResult::kMissing, ReadSetupRecord(dir_.Sub("none.ini"), read));
 }
 
-TEST(WorkerProgressTest, FreshAndResumeResetsKeepWhatTheyShould) {
+// The resets keep what they should, and a reader sees only whole texts
+// while another thread writes them.
+TEST(WorkerProgressTest, ResetsKeepWhatTheyShouldAndReadersSeeOnlyWholeTexts) {
   WorkerProgress p;
   auto state = [&p] {
     return StringFormat("%d %d %d %d %d %d '%s' %s", p.stage.load(), p.resumeIndex.load(),
@@ -300,10 +302,7 @@ TEST(WorkerProgressTest, FreshAndResumeResetsKeepWhatTheyShould) {
   p.SetError("boom");
   p.ResetForFreshRun();
   EXPECT_EQ("0 0 100 0 0 0 '' last", state());
-}
 
-TEST(WorkerProgressTest, ReadersSeeOnlyWholeTexts) {
-  WorkerProgress p;
   const std::string a(1000, 'a'), b(3, 'b');
   p.SetStatus(a);
   std::thread writer([&] {

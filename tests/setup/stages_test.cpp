@@ -184,14 +184,12 @@ TEST_F(StagesTest, IssueStageStoresEachListedIssueOnceWithItsUnitsAndFallsBack) 
   EXPECT_EQ(1, market_.Calls("list:3"));  // the empty page ends the list
   EXPECT_EQ(0, market_.Calls("list:4"));
   EXPECT_EQ("銘柄コード 8801 の銘柄データをダウンロードしました", progress_.Status());
-  for (const char* code : {"1301", "1305", "7203", "8801"}) {
+  CBrandRecord stored;  // 1301's after the loop
+  for (const char* code : {"1305", "7203", "8801", "1301"}) {
     EXPECT_EQ(1, market_.Calls(std::string("brand:") + code)) << code;
-    CBrandRecord stored;
-    EXPECT_TRUE(db_.GetBrand(code, stored));
+    ASSERT_TRUE(db_.GetBrand(code, stored)) << code;
     EXPECT_EQ(std::string("名") + code, stored.name);
   }
-  CBrandRecord stored;
-  ASSERT_TRUE(db_.GetBrand("1301", stored));
   EXPECT_EQ(0.0, stored.dividend);
   EXPECT_EQ(0.0, stored.eps);
   EXPECT_EQ(12.5, stored.bps);
