@@ -79,7 +79,9 @@ class CliRunTest : public CliMarketTest {
         break;
       }
     }
-    if (fs::exists(position)) ASSERT_TRUE(Finishes(resume));
+    if (fs::exists(position)) {
+      ASSERT_TRUE(Finishes(resume));
+    }
     ASSERT_EQ(0, reference.Wait()) << reference.Err();
     EXPECT_FALSE(fs::exists(position));
 
