@@ -77,13 +77,8 @@ TEST_F(SettingsFileTest, CsvReadsFieldsQuotesAndLineEnds) {
     ASSERT_TRUE(csv.Load(Write("in.csv", bytes)));
     EXPECT_EQ(csv.GetRows(), expected) << bytes;
   }
-  // Written back: quoted where needed, and read again as it was.
-  CCsvFile csv, back;
-  csv.GetRows() = {{"x,\"y\"", "plain", "", CValue(1.0), CValue()}, {}, {""}, {"\"", ","}};
-  ASSERT_TRUE(csv.Save(dir_.Sub("out.csv")));
-  EXPECT_EQ(Read("out.csv"), "\"x,\"\"y\"\"\",plain,,1,(null)\n\n\"\"\n\"\"\"\",\",\"\n");
-  ASSERT_TRUE(back.Load(dir_.Sub("out.csv")));
-  EXPECT_EQ(back.GetRows(), (Rows{{"x,\"y\"", "plain", "", "1", CValue()}, {}, {""}, {"\"", ","}}));
+  // Written back, rows read as they were: the settings_file fuzz target
+  // (written_back.ini holds a quote, a comma and a lone empty field).
 }
 
 TEST_F(SettingsFileTest, CsvFailuresLeaveNoRowsAndFilesAlone) {
