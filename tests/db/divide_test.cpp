@@ -104,11 +104,10 @@ TEST(DivideAdjustTest, FactorsOfChartsAndMargins) {
       {{Split(20240101, 2)}, kBars, {1, 1, 1, 1}},  // before the first
       {{Split(20240607, 2)}, kBars, {2, 2, 2, 1}},  // on the last
       {{Split(20240608, 2)}, kBars, {2, 2, 2, 2}},  // after the last
-      {{Split(20240614, 2)}, kBars, {2, 2, 2, 2}},  // after the last, on today
-      {{Split(20240615, 2)}, kBars, {1, 1, 1, 1}},  // after today
       {{Split(20240610, 1.5), Split(20240615, 2), Split(20240620, 4)}, kBars, {1.5, 1.5, 1.5, 1.5}},
       {{Split(20240606, 2)}, {}, {}},  // empty series
       {five, kBars, {12, 8, 8, 4}},
+      // Later splits count up to today, a split on today included.
       {five, kBars, {96, 64, 64, 32}, CDate(2024, 7, 1)},
       // Two splits between the same adjacent bars: one is taken up a bar.
       {{Split(20240605, 3), Split(20240606, 2)}, {20240603, 20240604, 20240607}, {6, 2, 1}},
