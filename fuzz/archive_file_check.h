@@ -77,6 +77,8 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   if (!WriteBytes(input, data, size)) return;
 
   Table table;
+  // No file, or a folder, is refused.
+  Check(!read((input + ".none").c_str(), table, nullptr) && !read("/", table, nullptr));
   table["stale"];  // a read empties the table first
   CArchiveFileHeader header;
   Check(read(input.c_str(), table, &header) == (size >= kArchiveHeaderBytes));
