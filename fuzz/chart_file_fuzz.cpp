@@ -109,6 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t start = last > 0 && static_cast<size_t>(last) < whole ? whole - last : 0;
   while (start < whole && HasZeroPrice(data + start * kRecord)) ++start;
   CChart tail;
+  // No file, or a folder, cannot be opened, whatever the count.
+  Check(Load(input + ".none", last, tail) == CChartLoaderFile::kCannotOpen &&
+        Load("/", last, tail) == CChartLoaderFile::kCannotOpen);
   Check(Load(input, last, tail) == CChartLoaderFile::kOk);
   Check(tail.size() == whole - start);
   for (size_t i = 0; i < tail.size(); ++i) {

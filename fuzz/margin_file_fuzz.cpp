@@ -72,7 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(tail[i].date == margin[whole - expected + i].date &&
           std::memcmp(&tail[i].buy, &margin[whole - expected + i].buy, 16) == 0);
   }
-  // A file that is not there fails the load and leaves the series empty.
+  // A file that is not there, or a folder, cannot be opened, whatever the
+  // count; through the series the load fails and leaves it empty.
+  Check(Load(missing, last, tail) == CMarginLoaderFile::kCannotOpen &&
+        Load("/", last, tail) == CMarginLoaderFile::kCannotOpen);
   tail = margin;
   Check(!tail.Load(std::make_unique<CMarginLoaderFile>(missing.c_str(), "", 0)) &&
         tail.empty());
