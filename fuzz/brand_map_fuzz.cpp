@@ -72,6 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::CheckSavedDatedToday<CDate>(map, second);
   fuzz::Fresh(first);
   Check(map.Save(first, written));
+  // No folder, or a device that takes no byte (the failure shows when the
+  // buffer flushes): the save fails.
+  Check(!map.Save(first + ".none/x.bin", written));
+  Check(access("/dev/full", W_OK) != 0 || !map.Save("/dev/full", written));
   CBrandMap again;
   Check(again.Load(first));
   Check(again.Size() == map.Size());

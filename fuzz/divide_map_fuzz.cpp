@@ -65,6 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const CDate written(2024, 6, 14);
   fuzz::CheckSavedDatedToday<CDate>(map, second);
   fuzz::Fresh(first);
+  // No folder, or a device that takes no byte (the failure shows when the
+  // buffer flushes): the save fails.
+  Check(!map.Save(first + ".none/x.bin", written));
+  Check(access("/dev/full", W_OK) != 0 || !map.Save("/dev/full", written));
   if (map.Save(first, written)) {
     CDivideMap again;
     Check(again.Load(first) && again.Size() == map.Size());
