@@ -8,6 +8,8 @@
 // itself (the balances are kept at full precision and the date as stored);
 // a load through the series that keeps what the series held before, or a
 // missing file taken as read.
+#include <unistd.h>
+
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -55,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string records(reinterpret_cast<const char*>(data),
                             whole * kRecord);
   Check(ReadBytes(output) == records);
+  // A folder in the file's place cannot be opened; a device that takes no
+  // byte fails the write of any entry.
+  Check(CMarginSaverFile("/", "").Save(margin) == CMarginSaverFile::kCannotOpen);
+  Check(margin.empty() || access("/dev/full", W_OK) != 0 ||
+        CMarginSaverFile("/dev/full", "").Save(margin) == CMarginSaverFile::kCannotWrite);
   if (cut) return 0;
 
   // N from the first byte: -4 to 7 (none or negative: every record), or
