@@ -113,6 +113,8 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   // From the first write on, reading and writing changes nothing.
   Fresh(first);
   Check(write(first.c_str(), table, 0, UINT32_MAX, header));
+  // A folder that does not exist gives no file.
+  Check(!write((first + ".none/x.bin").c_str(), table, 0, UINT32_MAX, header));
   Table again;
   CArchiveFileHeader againHeader;
   Check(read(first.c_str(), again, &againHeader));
