@@ -77,6 +77,8 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   if (!WriteBytes(input, data, size)) return;
 
   Table table;
+  // No file, or a folder, is refused.
+  Check(!read((input + ".none").c_str(), table, nullptr) && !read("/", table, nullptr));
   table["stale"];  // a read empties the table first
   CArchiveFileHeader header;
   Check(read(input.c_str(), table, &header) == (size >= kArchiveHeaderBytes));
@@ -111,6 +113,8 @@ void CheckArchiveFile(const uint8_t* data, size_t size, size_t valueBytes, Read 
   // From the first write on, reading and writing changes nothing.
   Fresh(first);
   Check(write(first.c_str(), table, 0, UINT32_MAX, header));
+  // A folder that does not exist gives no file.
+  Check(!write((first + ".none/x.bin").c_str(), table, 0, UINT32_MAX, header));
   Table again;
   CArchiveFileHeader againHeader;
   Check(read(first.c_str(), again, &againHeader));

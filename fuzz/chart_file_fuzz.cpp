@@ -10,6 +10,8 @@
 // adds anything but whole records, or (for a series in date order) anything
 // but the bars dated after the file's last record, or all of them to a file
 // shorter than one record.
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -94,6 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(CChartSaverFile(input.c_str(), "", true).Save(kept) == CChartSaverFile::kOk);
   fuzz::Fresh(first);
   Check(CChartSaverFile(first.c_str(), "", false).Save(kept) == CChartSaverFile::kOk);
+  // A folder in the file's place cannot be opened, appending or not; a
+  // device that takes no byte fails the write of any bar.
+  for (const bool append : {false, true}) {
+    Check(CChartSaverFile("/", "", append).Save(kept) == CChartSaverFile::kCannotOpen);
+  }
+  Check(kept.empty() || access("/dev/full", W_OK) != 0 ||
+        CChartSaverFile("/dev/full", "", false).Save(kept) == CChartSaverFile::kCannotWrite);
   const std::string appended = ReadBytes(input);
   Check(appended.size() == left + kept.size() * kRecord &&
         appended.compare(0, left, reinterpret_cast<const char*>(data) + size - left, left) == 0 &&
@@ -109,6 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t start = last > 0 && static_cast<size_t>(last) < whole ? whole - last : 0;
   while (start < whole && HasZeroPrice(data + start * kRecord)) ++start;
   CChart tail;
+  // No file, or a folder, cannot be opened, whatever the count.
+  Check(Load(input + ".none", last, tail) == CChartLoaderFile::kCannotOpen &&
+        Load("/", last, tail) == CChartLoaderFile::kCannotOpen);
   Check(Load(input, last, tail) == CChartLoaderFile::kOk);
   Check(tail.size() == whole - start);
   for (size_t i = 0; i < tail.size(); ++i) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace fuzz {
@@ -53,6 +54,19 @@ inline std::string ReadBytes(const std::string& path) {
 // Stops the run with a reproducer when a promise is broken.
 inline void Check(bool condition) {
   if (!condition) std::abort();
+}
+
+// Saves `map` to `path` without a date and checks that the header's date
+// (its bytes 4-7) is today's, either day around midnight. `Date` is the
+// product's date class, which this header does not include.
+template <class Date, class Map>
+void CheckSavedDatedToday(const Map& map, const std::string& path) {
+  const uint32_t before = Date::Today().ToNumber();
+  Fresh(path);
+  if (!map.Save(path)) return;
+  uint32_t day = 0;
+  std::memcpy(&day, ReadBytes(path).data() + 4, 4);  // a little-endian machine
+  Check(day == before || day == Date::Today().ToNumber());
 }
 
 }  // namespace fuzz

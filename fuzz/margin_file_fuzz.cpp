@@ -8,6 +8,8 @@
 // itself (the balances are kept at full precision and the date as stored);
 // a load through the series that keeps what the series held before, or a
 // missing file taken as read.
+#include <unistd.h>
+
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -55,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string records(reinterpret_cast<const char*>(data),
                             whole * kRecord);
   Check(ReadBytes(output) == records);
+  // A folder in the file's place cannot be opened; a device that takes no
+  // byte fails the write of any entry.
+  Check(CMarginSaverFile("/", "").Save(margin) == CMarginSaverFile::kCannotOpen);
+  Check(margin.empty() || access("/dev/full", W_OK) != 0 ||
+        CMarginSaverFile("/dev/full", "").Save(margin) == CMarginSaverFile::kCannotWrite);
   if (cut) return 0;
 
   // N from the first byte: -4 to 7 (none or negative: every record), or
@@ -72,7 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(tail[i].date == margin[whole - expected + i].date &&
           std::memcmp(&tail[i].buy, &margin[whole - expected + i].buy, 16) == 0);
   }
-  // A file that is not there fails the load and leaves the series empty.
+  // A file that is not there, or a folder, cannot be opened, whatever the
+  // count; through the series the load fails and leaves it empty.
+  Check(Load(missing, last, tail) == CMarginLoaderFile::kCannotOpen &&
+        Load("/", last, tail) == CMarginLoaderFile::kCannotOpen);
   tail = margin;
   Check(!tail.Load(std::make_unique<CMarginLoaderFile>(missing.c_str(), "", 0)) &&
         tail.empty());

@@ -30,7 +30,9 @@ inline bool SameValue(double a, float b) { return (a != a && b != b) || static_c
 template <typename Table, typename Read, typename Same>
 void CheckQuickFile(const uint8_t* data, size_t size, const std::string& input, const char* magic,
                     size_t recordBytes, Read read, Same same) {
+  // No file, or a folder, is refused.
   Table table;
+  Check(!read((input + ".none").c_str(), table, nullptr) && !read("/", table, nullptr));
   table["stale"];
   CQuickFileHeader header;
   const bool valid = size >= kQuickHeaderBytes && std::memcmp(data, magic, 4) == 0 &&

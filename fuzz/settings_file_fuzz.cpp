@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to CCsvFile and CSettingsFile as a settings file.
 // Besides the sanitizers' checks it stops on any broken promise of the
 // readers: a load of a readable file that fails; a field holding a line
-// end; a document whose rows, saved and loaded again, are not the same
+// end; a load of a missing file or a folder that succeeds, keeps rows or
+// sections, or changes the document's path; a document whose rows, saved and loaded again, are not the same
 // rows; a settings file whose sections and lists, saved and loaded again,
 // are not the same (a key set after loading included), or whose second
 // save differs from its first.
@@ -38,6 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CCsvFile again;
   Check(again.Load(first));
   Check(again.GetRows() == rows);
+  // A missing file and a folder (which opens but cannot be read) fail,
+  // leave no rows and keep the path of the last file loaded.
+  Check(!again.Load(input + ".none") && again.GetRows().empty() && again.GetPath() == first);
+  Check(again.Load(first) && !again.Load("/") && again.GetRows().empty() &&
+        again.GetPath() == first);
 
   CSettingsFile& settings = CSettingsFile::Instance();
   Check(settings.Load(input));
@@ -51,5 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Fresh(second);
   Check(settings.Save(second));
   Check(ReadBytes(first) == ReadBytes(second));
+  Check(!settings.Load(input + ".none"));
+  Check(settings.Sections().empty() && settings.Lists().empty());
   return 0;
 }

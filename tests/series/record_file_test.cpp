@@ -2,7 +2,6 @@
 // readers are checked against bytes put together here from the layouts
 // (not by our writers), the writers against the same bytes.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -19,31 +18,6 @@
 #include "tests/series/series_test_util.h"
 
 namespace fs = std::filesystem;
-
-// The last N records of a file, whatever follows them, are the fuzz
-// targets' part; no file or a folder is no file to read, for both loaders.
-TEST(RecordFileTest, FailuresOfLoadersAndSavers) {
-  TempDir dir;
-  const char* folder = dir.path().c_str();
-  CChart chart = ChartOn({1, 2});
-  const CMargin margin{Entry(20240105, 1, 2)};
-  CMargin loaded;
-  EXPECT_EQ(-1, CChartLoaderFile(folder, "1301", 0).Load(chart));  // no file
-  EXPECT_EQ(-1, CMarginLoaderFile(folder, "1301", 0).Load(loaded));
-  fs::create_directory(dir.Sub("1301.dat"));
-  fs::create_directory(dir.Sub("mg1301.dat"));
-  EXPECT_EQ(-1, CChartLoaderFile(folder, "1301", 3).Load(chart));  // a folder
-  EXPECT_EQ(-1, CMarginLoaderFile(folder, "1301", 3).Load(loaded));
-  // Savers: a folder in the file's place, and a device that takes no bytes.
-  for (bool append : {false, true}) {
-    EXPECT_EQ(-1, CChartSaverFile(folder, "1301", append).Save(chart));
-  }
-  EXPECT_EQ(-1, CMarginSaverFile(folder, "1301").Save(margin));
-  ASSERT_EQ(0, symlink("/dev/full", dir.Sub("2.dat").c_str()));
-  ASSERT_EQ(0, symlink("/dev/full", dir.Sub("mg2.dat").c_str()));
-  EXPECT_EQ(-2, CChartSaverFile(folder, "2", false).Save(chart));
-  EXPECT_EQ(-2, CMarginSaverFile(folder, "2").Save(margin));
-}
 
 // The raw close is not stored, values go through float32, and leading
 // bars with a zero price are dropped on loading and on saving, from the

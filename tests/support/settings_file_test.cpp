@@ -77,25 +77,15 @@ TEST_F(SettingsFileTest, CsvReadsFieldsQuotesAndLineEnds) {
     ASSERT_TRUE(csv.Load(Write("in.csv", bytes)));
     EXPECT_EQ(csv.GetRows(), expected) << bytes;
   }
-  // Written back: quoted where needed, and read again as it was.
-  CCsvFile csv, back;
-  csv.GetRows() = {{"x,\"y\"", "plain", "", CValue(1.0), CValue()}, {}, {""}, {"\"", ","}};
-  ASSERT_TRUE(csv.Save(dir_.Sub("out.csv")));
-  EXPECT_EQ(Read("out.csv"), "\"x,\"\"y\"\"\",plain,,1,(null)\n\n\"\"\n\"\"\"\",\",\"\n");
-  ASSERT_TRUE(back.Load(dir_.Sub("out.csv")));
-  EXPECT_EQ(back.GetRows(), (Rows{{"x,\"y\"", "plain", "", "1", CValue()}, {}, {""}, {"\"", ","}}));
+  // Written back, rows read as they were: the settings_file fuzz target
+  // (written_back.ini holds a quote, a comma and a lone empty field).
 }
 
 TEST_F(SettingsFileTest, CsvFailuresLeaveNoRowsAndFilesAlone) {
   CCsvFile csv;
   EXPECT_FALSE(csv.Save());  // no path yet
-  const std::string good = Write("a.csv", "a\n");
-  // A folder opens but cannot be read. The path stays the last good one.
-  for (const std::string& bad : {dir_.Sub("missing.csv"), dir_.path().string()}) {
-    ASSERT_TRUE(csv.Load(good) && !csv.GetRows().empty());
-    EXPECT_TRUE(!csv.Load(bad) && csv.GetRows().empty() && csv.GetPath() == good) << bad;
-  }
-
+  // Loading a missing file or a folder is the settings_file fuzz target's
+  // part.
   csv.GetRows() = {{CValue("new")}};
   EXPECT_FALSE(csv.Save(dir_.Sub("no-folder/s.ini")));
   EXPECT_FALSE(fs::exists(dir_.Sub("no-folder")));
@@ -167,8 +157,6 @@ TEST_F(SettingsFileTest, LoadBuildsSectionsAndListsAndSaveRebuildsThemSorted) {
       {"A", {{"j", "2"}}}, {"B", {{"k", "2"}, {"n", CValue()}, {"x", "y"}}}}));
   EXPECT_EQ(settings_.Lists(), (std::map<std::string, Rows>{{"L", {{"a", "b"}, {}, {"c"}}},
                                                             {"L2", {{}}}}));
-  EXPECT_FALSE(settings_.Load(dir_.Sub("missing.ini")));
-  EXPECT_TRUE(settings_.Sections().empty() && settings_.Lists().empty());
   // Lists with and without empty rows round trip in the settings_file fuzz
   // target.
   // A 10 MB last line with an unbalanced quote and no line end.
