@@ -1,6 +1,8 @@
 #include "web/http_client.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 
 #include "series/buffer_file.h"
 #include "series/buffer_string.h"
-#include "tests/common/local_server.h"
 #include "tests/common/monotonic_ms.h"
 #include "tests/common/scripted_server.h"
 #include "tests/common/temp_dir.h"
@@ -50,10 +51,12 @@ std::string Pattern(size_t size) {
   return body;
 }
 
+// A cpp-httplib server on 127.0.0.1 at a free port, serving on a thread of
+// its own until the test ends; any proxy of the environment is kept away.
 class HttpClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    httplib::Server& s = *site_.server;
+    httplib::Server& s = server_;
     s.set_pre_routing_handler([this](const httplib::Request&, httplib::Response&) {
       ++hits_;
       return httplib::Server::HandlerResponse::Unhandled;
@@ -93,18 +96,32 @@ class HttpClientTest : public ::testing::Test {
       const int left = std::stoi(req.matches[1]);
       if (left == 0) return res.set_content("end of chain", "text/plain");
       res.status = 302;
-      res.set_header("Location", site_.Url("/chain/" + std::to_string(left > 0 ? left - 1 : left)));
+      res.set_header("Location", Url("/chain/" + std::to_string(left > 0 ? left - 1 : left)));
     });
-    ASSERT_TRUE(site_.Start());
+    setenv("no_proxy", "*", 1);
+    setenv("NO_PROXY", "*", 1);
+    port_ = s.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port_, 0);
+    thread_ = std::thread([&s] { s.listen_after_bind(); });
+    while (!s.is_running()) std::this_thread::yield();
     client_.SetRetryPause(1);
     client_.SetStallTimeout(1);
   }
-  void TearDown() override { released_ = true; }
+  void TearDown() override {
+    released_ = true;
+    server_.stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
 
   std::string large_ = Pattern(2 * CHttpClient::kReceiveBufferSize + 123);
   std::atomic<int> hits_{0};
   std::atomic<bool> released_{false};
-  LocalServer site_;
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
   CHttpClient client_;
 };
 
@@ -116,11 +133,11 @@ class HttpClientTest : public ::testing::Test {
 TEST_F(HttpClientTest, BodiesAndFailuresGiveTheCodeOfTheirCause) {
   std::string closed;
   {
-    LocalServer gone;
+    ScriptedServer gone({""}, false);
     ASSERT_TRUE(gone.Start());
     closed = gone.Url("/");
   }
-  const std::string base = site_.Url("");
+  const std::string base = Url("");
   struct Case { std::string url; int attempts; Code code; int hits; std::string body; };
   const Case cases[] = {
       {base + "/large", 5, 0, 1, large_},     {base + "/empty", 5, 0, 1, ""},
@@ -149,14 +166,14 @@ TEST_F(HttpClientTest, BodiesAndFailuresGiveTheCodeOfTheirCause) {
   }
   RecordingBuffer refusing;
   refusing.refuseOpen = true;
-  EXPECT_EQ(CHttpClient::kErrorBufferOpen, client_.Get(site_.Url("/large"), refusing));
+  EXPECT_EQ(CHttpClient::kErrorBufferOpen, client_.Get(Url("/large"), refusing));
   EXPECT_TRUE(refusing.writes.empty());
 }
 
 // Redirections keep verb, body and headers for ten hops at most; the
 // request goes out as written and bad headers are refused before it.
 TEST_F(HttpClientTest, RedirectionsAndRequestsGoOutAsWritten) {
-  const std::string echo = site_.Url("/echo");
+  const std::string echo = Url("/echo");
   const std::string posted = "POST /echo|code=1301&name=a+b|application/x-www-form-urlencoded|CHttpClient|kept";
   const size_t limit = CHttpClient::kMaxLocation;
   auto sized = [&echo](size_t size) { return "/redirect/302?to=" + echo + "&size=" + std::to_string(size); };
@@ -199,8 +216,8 @@ TEST_F(HttpClientTest, RedirectionsAndRequestsGoOutAsWritten) {
     SCOPED_TRACE(c.path + " " + c.headers[0]);
     RecordingBuffer buffer;
     hits_ = 0;
-    EXPECT_EQ(c.code, c.post ? client_.Post(site_.Url(c.path), c.headers, params, buffer)
-                             : client_.Get(site_.Url(c.path), buffer, c.headers));
+    EXPECT_EQ(c.code, c.post ? client_.Post(Url(c.path), c.headers, params, buffer)
+                             : client_.Get(Url(c.path), buffer, c.headers));
     EXPECT_EQ(c.hits, hits_);
     EXPECT_EQ(c.bytes, buffer.bytes);
   }
