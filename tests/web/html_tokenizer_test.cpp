@@ -20,7 +20,6 @@ std::string Tokens(const std::string& page, CBuffer&& buffer = CBufferString()) 
   int32_t kind = -1;
   std::string text, tokens;
   while (tokenizer.Next(kind, text)) tokens += std::to_string(kind) + " " + text + "|";
-  if (tokenizer.Next(kind, text)) tokens += "after the end";
   return tokens;
 }
 
