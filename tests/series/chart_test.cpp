@@ -120,7 +120,6 @@ TEST(ChartGapsTest, FillGapsTakesTheCloseBeforeEachGapAndFindGapTheFirstMissingD
   EXPECT_EQ(Flat(20240105, 1), chart[1]);  // volume 0, raw close 0
   EXPECT_EQ(2.0, chart[4].close);  // the close of the bar before this gap
   EXPECT_EQ(0, chart.FillGaps());
-  EXPECT_EQ(0, ChartOn({20240104}).FillGaps());
 
   CDate missing(1999, 9, 9);
   EXPECT_FALSE(ChartOn({20240104, 20240105, 20240109}).FindGap(&missing));
