@@ -178,9 +178,6 @@ TEST(QuickFileTest, EmptyMapsAndFailedWrites) {
     EXPECT_EQ(c.price, statuses[0]) << c.limit;
     EXPECT_EQ(c.margin, statuses[1]) << c.limit;
   }
-  const std::string missing = dir.Sub("none/quick.dat");
-  EXPECT_EQ(kQuickFileCannotCreate, WriteQuickPriceFile(missing.c_str(), prices, 10, 0, nullptr));
-  EXPECT_EQ(kQuickFileCannotCreate, WriteQuickMarginFile(missing.c_str(), margins, 10, nullptr));
 }
 
 // Codes that alternate from record to record cost a run each: past
