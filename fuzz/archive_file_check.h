@@ -217,6 +217,9 @@ void CheckArchiveIndex(const uint8_t* data, size_t size, size_t valueBytes, cons
       for (size_t k = 0; k < got.size(); ++k) Check(same(got[k], series[k]));
     }
   }
+  // An index whose values file cannot be made neither begins nor ends.
+  CArchiveIndex nowhere(valueBytes);
+  Check(!nowhere.Begin(values + ".none/values") && !nowhere.End());
 }
 
 // What a stage keeps of a table's records (series/record_checks.h: a day

@@ -21,5 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  fuzz::SameValue(entry.sell, GetLittleF32(at + 16));
         });
   }
+  // The writer gives no file in a folder that does not exist.
+  const std::string missing = input + ".none/q";
+  fuzz::Check(WriteQuickMarginFile(missing.c_str(), {}, 10, nullptr) == kQuickFileCannotCreate);
   return 0;
 }

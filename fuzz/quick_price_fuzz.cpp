@@ -25,5 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  SameValue(bar.volume, GetLittleF32(at + 28)) && bar.rawClose == 0;
         });
   }
+  // The writer gives no file in a folder that does not exist.
+  const std::string missing = input + ".none/q";
+  fuzz::Check(WriteQuickPriceFile(missing.c_str(), {}, 10, 0, nullptr) == kQuickFileCannotCreate);
   return 0;
 }
