@@ -41,11 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string second = TempPath("setup-record-b.ini");
   if (!WriteBytes(input, data, size)) return 0;
 
+  // A record no run could write, so that any change shows in its bytes.
   CSetupRecord record;
+  record.choices.etf = false;
   record.gapTolerance = -1;
+  fuzz::Fresh(first);
+  Check(WriteSetupRecord(first, record));
   const SetupRecordResult got = ReadSetupRecord(input, record);
   if (got != SetupRecordResult::kOk) {
-    Check(got != SetupRecordResult::kMissing && record.gapTolerance == -1);
+    fuzz::Fresh(second);
+    Check(got != SetupRecordResult::kMissing && WriteSetupRecord(second, record));
+    Check(ReadBytes(first) == ReadBytes(second));
     return 0;
   }
   Check(RealDay(record.firstDate) && RealDay(record.reading.date) &&
