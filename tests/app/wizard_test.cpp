@@ -228,25 +228,9 @@ TEST_F(WizardTest, EveryPageThenARealRunAgainstTheSimulatedMarket) {
   EXPECT_EQ(wizard_->currentId(), Id::kEndPage);
 }
 
-TEST_F(WizardTest, FolderOnCommandLineAndACancelBeforeTheRun) {
-  const std::string folder = temp_.Sub("given");
-  Make({folder, "30"}, MakeSetupRun);
-  EXPECT_EQ(wizard_->FolderPage(), nullptr);
-  EXPECT_EQ(wizard_->GapTolerance(), 30);
-  for (int i = 0; i < 5; ++i) Next();  // to the summary
-  ASSERT_EQ(wizard_->currentId(), Id::kMessagePage);
-  EXPECT_EQ(wizard_->DatabaseFolder(), folder);
-  EXPECT_TRUE(SummaryShown().startsWith("[DBフォルダ]\n  " +
-                                        QFile::decodeName(folder.c_str()) + "\n"));
-  Cancel();  // before the run: closes without a question
-  EXPECT_FALSE(wizard_->isVisible());
-  EXPECT_EQ(wizard_->result(), QDialog::Rejected);
-  EXPECT_TRUE(boxes_.empty());
-}
-
 // The wizard shown a folder that holds the position of an interrupted run.
 
-class ResumeOfferTest : public WizardFixture {
+class ResumeOfferTest : public WizardTest {
  protected:
   ResumeOfferTest() {
     SetQuestionBoxHandler([this](QWidget*, const QString& text, const QString&) {
@@ -289,6 +273,18 @@ class ResumeOfferTest : public WizardFixture {
 // with its choices and period, "いいえ" starts afresh; an unreadable one is
 // not offered. The run removes the file in each case when it succeeds.
 TEST_F(ResumeOfferTest, YesContinuesWithTheFilesChoicesOthersStartAfresh) {
+  // A folder and gap tolerance given on the command line skip the folder
+  // page; Cancel on the summary, before any run, closes without a question.
+  Make({folder_, "30"}, MakeSetupRun);
+  EXPECT_EQ(wizard_->GapTolerance(), 30);
+  for (int i = 0; i < 5; ++i) Next();
+  ASSERT_EQ(wizard_->currentId(), CCustomWizard::kMessagePage);
+  EXPECT_TRUE(SummaryShown().startsWith("[DBフォルダ]\n  " +
+                                        QFile::decodeName(folder_.c_str()) + "\n"));
+  Cancel();
+  EXPECT_FALSE(wizard_->isVisible());
+  EXPECT_TRUE(boxes_.empty() && questions_.empty());
+
   // A folder that a run through the wizard left, then the position of an
   // interrupted run over the issue list it holds (every run here leaves the
   // same list).
