@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/common/file_bytes.h"
 
 // A fresh, empty folder under the temporary folder, removed with everything
 // in it when the object goes.
@@ -35,9 +35,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-inline std::string FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+inline std::string FileBytes(const std::string& path) { return ReadBytes(path); }
 
 #endif  // TICKORA_TESTS_COMMON_TEMP_DIR_H_
